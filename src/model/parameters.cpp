@@ -1,0 +1,126 @@
+#include "model/parameters.hpp"
+
+#include <cmath>
+#include <limits>
+
+namespace diffusim {
+
+namespace {
+
+constexpr double TWO_POW_31 = 2147483648.0;
+
+// Conversion to a 32-bit integer by truncation toward zero. Out-of-range and
+// NaN inputs saturate instead of being undefined; the checks below refuse
+// every request that would reach them, so saturation never shapes a result.
+std::int32_t truncToInt32(double v) {
+  if (!(v > -TWO_POW_31 - 1.0)) return std::numeric_limits<std::int32_t>::min();
+  if (!(v < TWO_POW_31)) return std::numeric_limits<std::int32_t>::max();
+  return static_cast<std::int32_t>(v);
+}
+
+bool finitePositive(double v) {
+  return std::isfinite(v) && v > 0.0;
+}
+
+// r = ((D dt) / dx) / dx, from the stored values; differs from 0.25 only by rounding.
+double meshRatioOf(const DiffusionParameters& p) {
+  return ((p.diffusivity * p.dt) / p.dx) / p.dx;
+}
+
+std::int32_t pointsForSpacing(double length, double spacing) {
+  const std::int64_t n = static_cast<std::int64_t>(truncToInt32(length / spacing)) + 1;
+  return n > std::numeric_limits<std::int32_t>::max() ? std::numeric_limits<std::int32_t>::max()
+                                                      : static_cast<std::int32_t>(n);
+}
+
+// The checks a redefined record must pass, with the grid size judged from the
+// quotient L / dx itself so that a saturated N never hides the real request.
+GridCheck checkRedefined(const DiffusionParameters& p) {
+  if (!finitePositive(p.diffusivity)) return {GridFault::DiffusivityInvalid, p.diffusivity};
+  if (!finitePositive(p.dx)) return {GridFault::SpacingInvalid, p.dx};
+  if (!finitePositive(p.dt)) return {GridFault::TimeStepInvalid, p.dt};
+  std::int32_t points = 0;
+  if (GridCheck c = gridPointsFor(p.specimenLength, p.dx, points); !c) return c;
+  if (!finitePositive(p.meshRatio)) return {GridFault::MeshRatioInvalid, p.meshRatio};
+  return {};
+}
+
+}  // namespace
+
+void recomputeDerived(DiffusionParameters& p) {
+  p.diffusivity = std::exp((p.exponentB / GAS_CONSTANT) / p.temperature) * p.preFactorA;
+  p.dx = p.specimenLength / static_cast<double>(p.gridPoints - 1);
+  p.dt = ((SAFETY_FACTOR * p.dx) * p.dx) / p.diffusivity;
+  p.meshRatio = meshRatioOf(p);
+}
+
+double remainderRule(double target, double current) {
+  if (target > current) {
+    const std::int32_t k = truncToInt32(target / current);
+    const double multiple = static_cast<double>(k) * current;
+    if (multiple != target) return target - multiple;
+    return current;
+  }
+  return target;
+}
+
+void redefineForDistance(DiffusionParameters& p, double x) {
+  p.dx = remainderRule(x, p.dx);
+  p.dt = ((SAFETY_FACTOR * p.dx) * p.dx) / p.diffusivity;
+  p.gridPoints = pointsForSpacing(p.specimenLength, p.dx);
+  p.meshRatio = meshRatioOf(p);
+}
+
+void redefineForTime(DiffusionParameters& p, double t) {
+  p.dt = remainderRule(t, p.dt);
+  p.dx = std::sqrt((4.0 * p.diffusivity) * p.dt);
+  p.gridPoints = pointsForSpacing(p.specimenLength, p.dx);
+  p.meshRatio = meshRatioOf(p);
+}
+
+GridCheck gridPointsFor(double specimenLength, double spacing, std::int32_t& points) {
+  const double q = specimenLength / spacing;
+  // N = trunc(q) + 1 lies in 2..10000 exactly when 1 <= q < 10000.
+  if (!(q >= 1.0)) return {GridFault::TooFewPoints, std::isnan(q) ? q : std::trunc(q) + 1.0};
+  if (!(q < static_cast<double>(MAX_GRID_POINTS)))
+    return {GridFault::TooManyPoints, std::trunc(q) + 1.0};
+  points = static_cast<std::int32_t>(q) + 1;
+  return {};
+}
+
+GridCheck checkGrid(const DiffusionParameters& p) {
+  if (!finitePositive(p.diffusivity)) return {GridFault::DiffusivityInvalid, p.diffusivity};
+  if (!finitePositive(p.dx)) return {GridFault::SpacingInvalid, p.dx};
+  if (!finitePositive(p.dt)) return {GridFault::TimeStepInvalid, p.dt};
+  if (p.gridPoints < MIN_GRID_POINTS) return {GridFault::TooFewPoints, double(p.gridPoints)};
+  if (p.gridPoints > MAX_GRID_POINTS) return {GridFault::TooManyPoints, double(p.gridPoints)};
+  if (!finitePositive(p.meshRatio)) return {GridFault::MeshRatioInvalid, p.meshRatio};
+  return {};
+}
+
+GridCheck checkDistanceRequest(const DiffusionParameters& p, double x) {
+  if (!(x > 0.0)) return {GridFault::TargetNotPositive, x};
+  if (!finitePositive(p.diffusivity)) return {GridFault::DiffusivityInvalid, p.diffusivity};
+  if (!finitePositive(p.dx)) return {GridFault::SpacingInvalid, p.dx};
+  if (x > p.dx && !(x / p.dx < TWO_POW_31)) return {GridFault::QuotientTooLarge, x / p.dx};
+  DiffusionParameters q = p;
+  redefineForDistance(q, x);
+  return checkRedefined(q);
+}
+
+GridCheck checkTimeRequest(const DiffusionParameters& p, double t) {
+  if (!(t > 0.0)) return {GridFault::TargetNotPositive, t};
+  if (!finitePositive(p.diffusivity)) return {GridFault::DiffusivityInvalid, p.diffusivity};
+  if (!finitePositive(p.dt)) return {GridFault::TimeStepInvalid, p.dt};
+  if (t > p.dt && !(t / p.dt < TWO_POW_31)) return {GridFault::QuotientTooLarge, t / p.dt};
+  DiffusionParameters q = p;
+  redefineForTime(q, t);
+  if (GridCheck c = checkRedefined(q); !c) return c;
+  // The report stops at the first step k with k dt >= t, about t / dt; the
+  // margin keeps k and k + 1 inside the 32-bit step counter.
+  const double steps = t / q.dt;
+  if (!(steps < TWO_POW_31 - 4.0)) return {GridFault::TooManySteps, std::ceil(steps)};
+  return {};
+}
+
+}  // namespace diffusim

@@ -1,0 +1,80 @@
+// The simulation's one parameter record: physical inputs, the grid derived from
+// them, and the rules that re-derive the grid for a requested distance or time.
+// Pure computation: no input or output.
+#pragma once
+
+#include <cstdint>
+
+namespace diffusim {
+
+inline constexpr double GAS_CONSTANT = 8.3144;  // R, J/(mol K)
+inline constexpr double SAFETY_FACTOR = 0.25;   // D dt / dx^2, fixed below the explicit limit 1/2
+inline constexpr std::int32_t MAX_GRID_POINTS = 10000;
+inline constexpr std::int32_t MIN_GRID_POINTS = 2;
+
+struct DiffusionParameters {
+  double temperature = 1173.0;         // T, K
+  double specimenLength = 0.0005;      // L, m
+  std::int32_t gridPoints = 101;       // N, sections + 1
+  double preFactorA = 4.529e-07;       // A in D = A exp(B/RT)
+  double exponentB = -147723.0;        // B in D = A exp(B/RT)
+  double diffusivity = 0.0;            // D, derived
+  double dx = 0.0;                     // grid spacing, m, derived
+  double dt = 0.0;                     // time step, s, derived
+  double meshRatio = 0.0;              // r = D dt / dx^2, derived
+  double initialComposition = 0.01;    // C0, fraction of B at t = 0
+  double injectionComposition = 0.05;  // Cs, fraction of B held at x = 0
+};
+
+// D = exp((B / R) / T) * A; dx = L / (N - 1); dt = ((0.25 dx) dx) / D;
+// r = ((D dt) / dx) / dx. Each operation is one IEEE double rounding.
+void recomputeDerived(DiffusionParameters& p);
+
+// The step for a requested target: the remainder of target / current when
+// target exceeds current and is not an exact multiple of it, current when it
+// is, and target itself when target <= current.
+double remainderRule(double target, double current);
+
+// dx = remainderRule(x, dx), then dt, N = trunc(L / dx) + 1 and r follow.
+// The caller must have checked the request with checkDistanceRequest.
+void redefineForDistance(DiffusionParameters& p, double x);
+
+// dt = remainderRule(t, dt), dx = sqrt((4 D) dt), then N and r follow.
+// The caller must have checked the request with checkTimeRequest.
+void redefineForTime(DiffusionParameters& p, double t);
+
+// Why a record or a request cannot be run. `value` carries the offending
+// figure where one helps the user (the grid points needed, the quotient, ...).
+enum class GridFault {
+  None,
+  TargetNotPositive,   // the requested distance or time is 0 or below
+  DiffusivityInvalid,  // D not finite and positive
+  SpacingInvalid,      // dx not finite and positive
+  TimeStepInvalid,     // dt not finite and positive
+  MeshRatioInvalid,    // r not finite and positive
+  QuotientTooLarge,    // target / step >= 2^31 in the remainder rule
+  TooFewPoints,        // N would be below 2
+  TooManyPoints,       // N would be above 10000
+  TooManySteps,        // the time needs 2^31 steps or more
+};
+
+struct GridCheck {
+  GridFault fault = GridFault::None;
+  double value = 0.0;
+  explicit operator bool() const { return fault == GridFault::None; }
+};
+
+// A record a report can run on: D, dx, dt and r finite and positive, N in 2..10000.
+GridCheck checkGrid(const DiffusionParameters& p);
+
+// Whether redefineForDistance(p, x) / redefineForTime(p, t) would leave a
+// runnable grid; neither changes p. checkTimeRequest also bounds the number
+// of steps that reaching t takes.
+GridCheck checkDistanceRequest(const DiffusionParameters& p, double x);
+GridCheck checkTimeRequest(const DiffusionParameters& p, double t);
+
+// Number of grid points N = trunc(L / step) + 1 for a spacing, or the fault
+// when the quotient falls outside 1..9999 (checked before any conversion).
+GridCheck gridPointsFor(double specimenLength, double spacing, std::int32_t& points);
+
+}  // namespace diffusim
