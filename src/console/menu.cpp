@@ -1,0 +1,189 @@
+#include "console/menu.hpp"
+
+#include <cctype>
+#include <string>
+
+#include "console/parameter_entry.hpp"
+#include "format/number_format.hpp"
+#include "report/reports.hpp"
+
+namespace diffusim {
+
+namespace {
+
+constexpr std::string_view BANNER =
+    "######################################################################################\n"
+    "############################Diffusion Lab 00000000 Model##############################\n"
+    "############### Steady-state Diffusion Simulation for Injection of an ################\n"
+    "#################### Alloying Element B in a Metallic Matrix A #######################\n"
+    "######################################################################################\n";
+
+constexpr std::string_view MENU =
+    "@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@\n"
+    "1. Input parameter for the materials and environment (otherwise, default)\n"
+    "2. Find Composition of A and B at specific distance \n"
+    "3. Find Composition of A and B at specific time \n"
+    "4. Print Composition of A and B at all distance and time \n"
+    "@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@\n"
+    "Select (Press 0 to Exit Program) : ";
+
+// Counts are shown whole while they fit a double exactly, in %g beyond.
+std::string countText(double count) {
+  return (count > -1e15 && count < 1e15) ? fixed(count, 0) : general(count);
+}
+
+std::string faultReason(const GridCheck& c, std::string_view what) {
+  const std::string v = general(c.value);
+  switch (c.fault) {
+    case GridFault::None:
+      return {};
+    case GridFault::TargetNotPositive:
+      return "the " + std::string(what) + " must be greater than 0 (got " + v + ")";
+    case GridFault::DiffusivityInvalid:
+      return "the diffusion coefficient D = " + v +
+             " is not a finite positive number (check T, A and B)";
+    case GridFault::SpacingInvalid:
+      return "the grid spacing dx = " + v +
+             "(m) is not a finite positive number (check the specimen length)";
+    case GridFault::TimeStepInvalid:
+      return "the time step dt = " + v + "(s) is not a finite positive number";
+    case GridFault::MeshRatioInvalid:
+      return "the mesh ratio D*dt/dx^2 = " + v + " is not a finite positive number";
+    case GridFault::QuotientTooLarge:
+      return "the " + std::string(what) + " is " + v +
+             " times the current step; the remainder rule allows less than 2147483648";
+    case GridFault::TooFewPoints:
+      return "the grid would have " + countText(c.value) + " grid points; the minimum is 2";
+    case GridFault::TooManyPoints:
+      return "the grid would need " + countText(c.value) + " grid points; the maximum is 10000";
+    case GridFault::TooManySteps:
+      return "reaching this time would take " + countText(c.value) +
+             " steps; the maximum is 2147483644";
+  }
+  return {};
+}
+
+void printDistanceChoice(Console& console, const DiffusionParameters& p) {
+  console.print("\ncurrent dx = " + fixed(p.dx) + "(m)\n");
+}
+
+void printTimeChoice(Console& console, const DiffusionParameters& p) {
+  console.print("\ncurrent dt = " + fixed(p.dt) + "(s)\n");
+  console.print("If time is too small, it'll take long time to calculate result. \n");
+  console.print("If Specific time is greater than current dt, new dt is redefined by the rule \n");
+  console.print("[dt = new dt % current dt] (rest of division). So.. \n");
+}
+
+}  // namespace
+
+std::string refusalMessage(const GridCheck& check, std::string_view what) {
+  return "Refused: " + faultReason(check, what) + "; nothing was changed.\n";
+}
+
+void printBanner(Console& console) {
+  console.print(BANNER);
+}
+
+void printSummary(Console& console, const DiffusionParameters& p) {
+  console.print("Temperature = " + fixed(p.temperature, 0) + "(K) \tSpecimen Length = " +
+                fixed(p.specimenLength) + "(m) \tD = " + general(p.preFactorA) + "*exp(" +
+                general(p.exponentB) + "/RT) \t\n");
+  console.print("No. of Section(Grid-1) = " + integer(p.gridPoints - 1) + " \tdx = " + fixed(p.dx) +
+                "(m) \tdt = " + fixed(p.dt) + "(s) \t\n");
+  console.print("Initial Composition of B = " + fixed(p.initialComposition) +
+                " \tInjection Composition of B = " + fixed(p.injectionComposition) + " \t\n");
+  console.print("Safety Factor is fixed by 0.25\n\n");
+}
+
+void runMenu(std::istream& in, std::ostream& out, const SessionOptions& options) {
+  Console console(in, out);
+  DiffusionParameters params;
+  recomputeDerived(params);
+
+  printBanner(console);
+  console.print("Initial value of parameter!!! \n");
+  printSummary(console, params);
+
+  const ReportContext ctx{console, options.outputDir, options.encoding};
+  bool running = true;
+  while (running) {
+    std::int32_t choice = 0;
+    if (!console.promptInt(MENU, choice)) break;
+    switch (choice) {
+      case 0:
+        running = false;
+        break;
+      case 1:
+        if (!enterParameters(console, params)) {
+          running = false;
+          break;
+        }
+        recomputeDerived(params);
+        printSummary(console, params);
+        break;
+      case 2: {
+        printDistanceChoice(console, params);
+        double x = 0.0;
+        if (!console.promptReal("Input specific distance(m) : ", x)) {
+          running = false;
+          break;
+        }
+        // Checked first, so a refused request leaves the record as it was.
+        if (const GridCheck check = checkDistanceRequest(params, x); !check) {
+          console.print(refusalMessage(check, "distance"));
+          break;
+        }
+        redefineForDistance(params, x);
+        running = reportHistoryAtDistance(ctx, params, x) != ReportOutcome::EndOfInput;
+        break;
+      }
+      case 3: {
+        printTimeChoice(console, params);
+        double t = 0.0;
+        if (!console.promptReal("Input specific time(s) : ", t)) {
+          running = false;
+          break;
+        }
+        if (const GridCheck check = checkTimeRequest(params, t); !check) {
+          console.print(refusalMessage(check, "time"));
+          break;
+        }
+        redefineForTime(params, t);
+        running = reportProfileAtTime(ctx, params, t) != ReportOutcome::EndOfInput;
+        break;
+      }
+      case 4:
+        if (const GridCheck check = checkGrid(params); !check) {
+          console.print(refusalMessage(check, "grid"));
+          break;
+        }
+        running = reportAllProfiles(ctx, params) != ReportOutcome::EndOfInput;
+        break;
+      default:
+        break;  // not a choice: the menu is shown again
+    }
+  }
+  console.flush();
+}
+
+KoreanEncoding koreanEncodingFor(const char* lcAll, const char* lcCtype, const char* lang) {
+  const char* locale = nullptr;
+  for (const char* candidate : {lcAll, lcCtype, lang}) {
+    if (candidate != nullptr && *candidate != '\0') {
+      locale = candidate;
+      break;
+    }
+  }
+  if (locale == nullptr) return KoreanEncoding::Utf8;
+  // "ko_KR.EUC-KR", "ko_KR.euckr", "ko_KR.CP949", ...
+  std::string folded;
+  for (const char* c = locale; *c != '\0'; ++c) {
+    const auto u = static_cast<unsigned char>(*c);
+    if (std::isalnum(u) != 0) folded += static_cast<char>(std::tolower(u));
+  }
+  const bool eucKr =
+      folded.find("euckr") != std::string::npos || folded.find("cp949") != std::string::npos;
+  return eucKr ? KoreanEncoding::EucKr : KoreanEncoding::Utf8;
+}
+
+}  // namespace diffusim

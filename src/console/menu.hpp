@@ -1,0 +1,36 @@
+// Start-up screen and the main menu loop of a session.
+#pragma once
+
+#include <filesystem>
+#include <istream>
+#include <ostream>
+
+#include "console/input.hpp"
+#include "model/parameters.hpp"
+#include "report/mirror.hpp"
+
+namespace diffusim {
+
+struct SessionOptions {
+  std::filesystem::path outputDir = ".";  // where result files are created
+  KoreanEncoding encoding = KoreanEncoding::Utf8;
+};
+
+// The five banner lines, each 86 columns.
+void printBanner(Console& console);
+
+// The three parameter lines and the safety-factor line.
+void printSummary(Console& console, const DiffusionParameters& p);
+
+// The whole session: defaults, banner, summary, then one menu choice per
+// iteration until the user selects 0 or input ends.
+void runMenu(std::istream& in, std::ostream& out, const SessionOptions& options);
+
+// The one line that refuses a request or a report, naming the limit broken.
+std::string refusalMessage(const GridCheck& check, std::string_view what);
+
+// EUC-KR when the character-type locale (LC_ALL, else LC_CTYPE, else LANG)
+// names EUC-KR or CP949; UTF-8 otherwise. Null or empty values are skipped.
+KoreanEncoding koreanEncodingFor(const char* lcAll, const char* lcCtype, const char* lang);
+
+}  // namespace diffusim

@@ -1,0 +1,68 @@
+// Choice 2: the composition at one distance, step after step.
+#include <memory>
+#include <string>
+
+#include "format/number_format.hpp"
+#include "model/grid.hpp"
+#include "report/reports.hpp"
+
+namespace diffusim {
+
+ReportOutcome reportHistoryAtDistance(const ReportContext& ctx, DiffusionParameters p, double x) {
+  static constexpr std::string_view FILE_NAME = "Result_dx.txt";
+  Console& console = ctx.console;
+  ResultFile file;
+  if (!openResultFile(ctx, file, FILE_NAME)) return ReportOutcome::FileFailed;
+
+  std::int32_t stepCount = 0;
+  if (!console.promptInt("Input Number of Data to output : ", stepCount)) {
+    file.close();
+    return ReportOutcome::EndOfInput;
+  }
+
+  console.print(OPENING_DASHES);
+  console.print("\nredefined dx = " + fixed(p.dx) + " \tredefined dt = " + fixed(p.dt) + " \t\n");
+
+  const std::int32_t n = p.gridPoints;
+  auto grid = std::make_unique<ConcentrationGrid>();
+  grid->resetGrid(n, p.initialComposition, p.injectionComposition);
+
+  MirroredWriter out(console, file);
+  out.line("T = " + fixed(p.temperature) + "(K) \n");
+  out.line("at x = " + fixed(x) + "(m)\n\n");
+  out.line("\ncnt \ttime(s) \tC(B) \t\n");
+
+  // The first interior point at or beyond x; the faces are never reported.
+  // dx does not change during the run, so neither does the point.
+  std::int32_t reported = 0;
+  for (std::int32_t i = 1; i <= n - 2; ++i) {
+    if (static_cast<double>(i) * p.dx >= x) {
+      reported = i;
+      break;
+    }
+  }
+
+  std::string line;
+  std::int32_t step = 0;
+  do {
+    ++step;
+    line.clear();
+    appendInt(line, step, 3);
+    line += " \t";
+    grid->advance(n, p.meshRatio);
+    if (reported != 0) {
+      appendFixed(line, static_cast<double>(step) * p.dt, 6);
+      line += " \t";
+      appendFixed(line, grid->next[reported], 6);
+      line += " \t\n";
+    }
+    out.line(line);
+    grid->commit(n, 1);
+  } while (step < stepCount);
+
+  const bool written = closeResultFile(ctx, file, FILE_NAME);
+  console.print(CLOSING_DASHES);
+  return written ? ReportOutcome::Completed : ReportOutcome::FileFailed;
+}
+
+}  // namespace diffusim
