@@ -1,0 +1,44 @@
+// Runs whole console sessions in process, each in a fresh scratch directory,
+// and collects what they printed and the result files they left behind.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "report/mirror.hpp"
+
+namespace diffusim::testing {
+
+// A scratch directory removed with everything in it when it goes out of scope.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+struct SessionResult {
+  std::string console;                       // every byte written to the console
+  std::map<std::string, std::string> files;  // result file name -> bytes
+};
+
+// The bytes of a file, or nothing if it does not exist.
+std::optional<std::string> readFile(const std::filesystem::path& path);
+void writeFile(const std::filesystem::path& path, const std::string& bytes);
+
+// Runs a session on `input` in `dir` (which may already hold files) and
+// collects the console text and the three result files that exist afterwards.
+SessionResult runSessionIn(const std::filesystem::path& dir, const std::string& input,
+                           KoreanEncoding encoding = KoreanEncoding::Utf8);
+
+// The same in a fresh scratch directory.
+SessionResult runSession(const std::string& input, KoreanEncoding encoding = KoreanEncoding::Utf8);
+
+}  // namespace diffusim::testing
