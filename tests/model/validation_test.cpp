@@ -1,0 +1,1 @@
+// Placeholder: analytic validation tests are being written.
