@@ -1,5 +1,6 @@
 #include "model/parameters.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -76,6 +77,16 @@ void redefineForTime(DiffusionParameters& p, double t) {
   p.dx = std::sqrt((4.0 * p.diffusivity) * p.dt);
   p.gridPoints = pointsForSpacing(p.specimenLength, p.dx);
   p.meshRatio = meshRatioOf(p);
+}
+
+std::int32_t firstStepReaching(double t, double dt, std::int32_t from) {
+  constexpr std::int32_t LAST = std::numeric_limits<std::int32_t>::max();
+  const auto reached = [&](std::int32_t k) { return !(static_cast<double>(k) * dt < t); };
+  // Start near t / dt and walk to the exact boundary of the test.
+  std::int32_t k = std::max(from, truncToInt32(t / dt) - 2);
+  while (k > from && reached(k - 1)) --k;
+  while (k < LAST && !reached(k)) ++k;
+  return k;
 }
 
 GridCheck gridPointsFor(double specimenLength, double spacing, std::int32_t& points) {

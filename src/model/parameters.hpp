@@ -43,6 +43,11 @@ void redefineForDistance(DiffusionParameters& p, double x);
 // The caller must have checked the request with checkTimeRequest.
 void redefineForTime(DiffusionParameters& p, double t);
 
+// The first step k >= from whose time level k * dt is not below t, with the
+// level computed as the report computes it. Levels grow with k, so this is
+// the step at which a run toward t stops.
+std::int32_t firstStepReaching(double t, double dt, std::int32_t from);
+
 // Why a record or a request cannot be run. `value` carries the offending
 // figure where one helps the user (the grid points needed, the quotient, ...).
 enum class GridFault {

@@ -3,9 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
 #include <memory>
+#include <random>
 
 #include "format/number_format.hpp"
+#include "support/reference_grid.hpp"
 
 namespace diffusim {
 namespace {
@@ -16,19 +22,19 @@ TEST(ConcentrationGrid, TwoPointsTakeTheInjectionCompositionAtOnce) {
   auto g = std::make_unique<ConcentrationGrid>();
   g->resetGrid(2, C0, CS);
   g->advance(2, 0.25);
-  EXPECT_EQ(g->next[1], CS);  // no interior: the far face copies point 0
-  EXPECT_EQ(g->prev[1], C0);  // prev only changes on commit
+  EXPECT_EQ(g->next()[1], CS);  // no interior: the far face copies point 0
+  EXPECT_EQ(g->prev()[1], C0);  // prev only changes on commit
   g->commit(2, 1);
-  EXPECT_EQ(g->prev[1], CS);
+  EXPECT_EQ(g->prev()[1], CS);
 }
 
 TEST(ConcentrationGrid, ThreePointsOneStep) {
   auto g = std::make_unique<ConcentrationGrid>();
   g->resetGrid(3, C0, CS);
   g->advance(3, 0.25);
-  EXPECT_EQ(g->next[1], ((C0 - 2.0 * C0) + CS) * 0.25 + C0);
-  EXPECT_EQ(fixed(g->next[1]), "0.020000");
-  EXPECT_EQ(g->next[2], g->next[1]);
+  EXPECT_EQ(g->next()[1], ((C0 - 2.0 * C0) + CS) * 0.25 + C0);
+  EXPECT_EQ(fixed(g->next()[1]), "0.020000");
+  EXPECT_EQ(g->next()[2], g->next()[1]);
 }
 
 TEST(ConcentrationGrid, DefaultsFirstStepMovesOnlyPointOne) {
@@ -37,8 +43,8 @@ TEST(ConcentrationGrid, DefaultsFirstStepMovesOnlyPointOne) {
   auto g = std::make_unique<ConcentrationGrid>();
   g->resetGrid(p.gridPoints, p.initialComposition, p.injectionComposition);
   g->advance(p.gridPoints, p.meshRatio);
-  EXPECT_EQ(fixed(g->next[1]), "0.020000");
-  for (int i = 2; i < p.gridPoints; ++i) ASSERT_EQ(g->next[i], C0) << i;
+  EXPECT_EQ(fixed(g->next()[1]), "0.020000");
+  for (int i = 2; i < p.gridPoints; ++i) ASSERT_EQ(g->next()[i], C0) << i;
 }
 
 TEST(ConcentrationGrid, InjectionFaceHoldsAndValuesStayBounded) {
@@ -47,17 +53,17 @@ TEST(ConcentrationGrid, InjectionFaceHoldsAndValuesStayBounded) {
   g->resetGrid(n, C0, CS);
   for (int step = 0; step < 5000; ++step) {
     g->advance(n, 0.25);
-    g->commit(n, step % 2);  // from 0 or from 1: the same state
+    g->commit(n, step % 2);
   }
-  EXPECT_EQ(g->next[0], CS);
-  EXPECT_EQ(g->prev[0], CS);
+  EXPECT_EQ(g->next()[0], CS);
+  EXPECT_EQ(g->prev()[0], CS);
   // r = 0.25 makes every update a convex combination: no over- or undershoot,
   // and the profile falls away from the injection face.
   for (int i = 1; i < n; ++i) {
-    EXPECT_LE(g->next[i], g->next[i - 1]) << i;
-    EXPECT_GE(g->next[i], C0) << i;
+    EXPECT_LE(g->next()[i], g->next()[i - 1]) << i;
+    EXPECT_GE(g->next()[i], C0) << i;
   }
-  EXPECT_EQ(g->next[n - 1], g->next[n - 2]);
+  EXPECT_EQ(g->next()[n - 1], g->next()[n - 2]);
 }
 
 TEST(ConcentrationGrid, LargestGridStaysInBounds) {
@@ -65,9 +71,120 @@ TEST(ConcentrationGrid, LargestGridStaysInBounds) {
   g->resetGrid(MAX_GRID_POINTS, C0, CS);
   g->advance(MAX_GRID_POINTS, 0.25);
   g->commit(MAX_GRID_POINTS, 0);
-  EXPECT_EQ(g->prev[MAX_GRID_POINTS - 1], C0);
-  EXPECT_EQ(fixed(g->prev[1]), "0.020000");
+  EXPECT_EQ(g->prev()[MAX_GRID_POINTS - 1], C0);
+  EXPECT_EQ(fixed(g->prev()[1]), "0.020000");
 }
+
+// The fast grid (buffer swaps, vector kernels) against the step as written.
+namespace fast {
+
+using diffusim::testing::ReferenceGrid;
+
+bool sameBits(const double* a, const double* b, int n) {
+  return std::memcmp(a, b, static_cast<std::size_t>(n) * sizeof(double)) == 0;
+}
+
+// Runs both grids side by side; commits alternate between index 0 and 1 as
+// the reports do. Returns the first step at which they differ, or 0.
+int firstDivergence(int n, double r, double c0, double cs, int steps) {
+  auto ref = std::make_unique<ReferenceGrid>();
+  auto fast = std::make_unique<ConcentrationGrid>();
+  ref->reset(n, c0, cs);
+  fast->resetGrid(n, c0, cs);
+  for (int step = 1; step <= steps; ++step) {
+    ref->advance(n, r);
+    fast->advance(n, r);
+    if (!sameBits(ref->next.data(), fast->next(), n) ||
+        !sameBits(ref->prev.data(), fast->prev(), n))
+      return step;
+    ref->commit(n, step & 1);
+    fast->commit(n, step & 1);
+    if (!sameBits(ref->prev.data(), fast->prev(), n)) return step;
+  }
+  return 0;
+}
+
+TEST(FastGrid, EverySmallSizeMatchesTheReferenceBitForBit) {
+  for (int n = 2; n <= 70; ++n) {
+    ASSERT_EQ(firstDivergence(n, 0.25, C0, CS, 3000), 0) << "N = " << n;
+  }
+}
+
+TEST(FastGrid, LargeSizesAndOtherCoefficientsMatchBitForBit) {
+  DiffusionParameters p;
+  recomputeDerived(p);
+  const struct {
+    int n;
+    double r, c0, cs;
+    int steps;
+  } cases[] = {{101, p.meshRatio, C0, CS, 5000},
+               {127, 0.25, C0, CS, 4000},
+               {128, 0.2499999999999999, 0.3, -0.7, 4000},
+               {129, 0.1, 1e-300, 1.0, 2000},
+               {1000, 0.25, C0, CS, 3000},
+               {1102, 0.375, 0.0, 1.0, 2000},
+               {4097, 0.5, 0.02, 0.01, 1000},
+               {9999, 0.25, C0, CS, 1000},
+               {MAX_GRID_POINTS, 0.25, C0, CS, 2000}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(firstDivergence(c.n, c.r, c.c0, c.cs, c.steps), 0) << "N = " << c.n;
+  }
+}
+
+TEST(FastGrid, EverySupportedKernelGivesTheScalarBits) {
+  std::size_t count = 0;
+  const StepKernelInfo* kernels = stepKernels(count);
+  ASSERT_GE(count, 1u);
+  std::mt19937_64 rng(42);
+  std::uniform_real_distribution<double> value(-1.0, 1.0);
+  alignas(64) static double prev[MAX_GRID_POINTS + 8];
+  alignas(64) static double expected[MAX_GRID_POINTS + 8];
+  alignas(64) static double actual[MAX_GRID_POINTS + 8];
+  for (double& v : prev) v = value(rng) * std::pow(2.0, static_cast<int>(rng() % 40) - 20);
+  for (std::size_t k = 0; k < count; ++k) {
+    if (!kernels[k].supported) continue;
+    for (int n : {2, 3, 4, 5, 8, 9, 16, 17, 33, 63, 64, 65, 1000, MAX_GRID_POINTS}) {
+      for (int offset : {0, 1, 3}) {  // misaligned starts too
+        const double* src = prev + offset;
+        for (int i = 1; i <= n - 2; ++i)
+          expected[i] = ((src[i + 1] - 2.0 * src[i]) + src[i - 1]) * 0.3 + src[i];
+        std::memset(actual, 0, sizeof actual);
+        kernels[k].kernel(src, actual, n, 0.3);
+        ASSERT_TRUE(n < 3 || sameBits(expected + 1, actual + 1, n - 2))
+            << kernels[k].name << " N = " << n << " offset " << offset;
+        ASSERT_EQ(actual[n - 1], 0.0) << "a kernel must not write the far face";
+        ASSERT_EQ(actual[0], 0.0) << "a kernel must not write the injection face";
+      }
+    }
+  }
+}
+
+TEST(FastGrid, FixedPointIsReachedAndHolds) {
+  // Six points relax to a state no step can change.
+  auto g = std::make_unique<ConcentrationGrid>();
+  g->resetGrid(6, C0, CS);
+  int step = 0;
+  while (step < 1'000'000) {
+    ++step;
+    g->advance(6, 0.25);
+    if (g->atFixedPoint(6)) break;
+    g->commit(6, 1);
+  }
+  ASSERT_LT(step, 1'000'000);
+  std::array<double, 6> fixedState{};
+  std::copy(g->next(), g->next() + 6, fixedState.begin());
+  for (int k = 0; k < 100; ++k) {
+    g->commit(6, 1);
+    g->advance(6, 0.25);
+    ASSERT_TRUE(std::equal(fixedState.begin(), fixedState.end(), g->next()));
+  }
+  // Early on a step changes something.
+  g->resetGrid(6, C0, CS);
+  g->advance(6, 0.25);
+  EXPECT_FALSE(g->atFixedPoint(6));
+}
+
+}  // namespace fast
 
 }  // namespace
 }  // namespace diffusim
