@@ -137,7 +137,9 @@ bool Console::promptInt(std::string_view prompt, std::int32_t& value) {
   for (;;) {
     print(prompt);
     flush();
-    if (!nextToken(token_)) return false;
+    // A console that can no longer be written to ends the session like the
+    // end of input: nobody could see the next question.
+    if (failed() || !nextToken(token_)) return false;
     if (parseInt32(token_, value)) return true;
     print("Unreadable input \"" + displayToken(token_) +
           "\": expected a whole number from -2147483648 to 2147483647.\n");
@@ -148,7 +150,9 @@ bool Console::promptReal(std::string_view prompt, double& value) {
   for (;;) {
     print(prompt);
     flush();
-    if (!nextToken(token_)) return false;
+    // A console that can no longer be written to ends the session like the
+    // end of input: nobody could see the next question.
+    if (failed() || !nextToken(token_)) return false;
     if (parseReal(token_, value)) return true;
     print("Unreadable input \"" + displayToken(token_) +
           "\": expected a finite decimal number such as 1173, 0.000013 or 5e-7.\n");

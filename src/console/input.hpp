@@ -24,18 +24,26 @@ std::string displayToken(std::string_view token);
 
 // The console of one session: answers come from `in`, everything printed goes
 // to `out`, which is flushed before every read so a prompt is seen in time.
+// On a terminal (`lineFlush`) every completed line is flushed as well, so a
+// long report shows its lines as they come.
 class Console {
  public:
-  Console(std::istream& in, std::ostream& out) : in_(in), out_(out) {}
+  Console(std::istream& in, std::ostream& out, bool lineFlush = false)
+      : in_(in), out_(out), lineFlush_(lineFlush) {}
 
   void print(std::string_view text) {
     out_.write(text.data(), static_cast<std::streamsize>(text.size()));
+    if (lineFlush_ && !text.empty() && text.back() == '\n') out_.flush();
   }
   void flush() { out_.flush(); }
 
+  // True once writing to the console has failed (a closed or broken output).
+  bool failed() const { return out_.fail(); }
+
   // Prints `prompt` and reads an integer (a real). An unreadable token is
   // consumed, one line names what was typed, and the prompt is printed again.
-  // False at the end of input; `value` is then left as it was.
+  // False at the end of input or once the console has failed; `value` is
+  // then left as it was.
   bool promptInt(std::string_view prompt, std::int32_t& value);
   bool promptReal(std::string_view prompt, double& value);
 
@@ -45,6 +53,7 @@ class Console {
 
   std::istream& in_;
   std::ostream& out_;
+  bool lineFlush_;
   std::string token_;
 };
 

@@ -95,8 +95,8 @@ void printSummary(Console& console, const DiffusionParameters& p) {
   console.print("Safety Factor is fixed by 0.25\n\n");
 }
 
-void runMenu(std::istream& in, std::ostream& out, const SessionOptions& options) {
-  Console console(in, out);
+int runMenu(std::istream& in, std::ostream& out, const SessionOptions& options) {
+  Console console(in, out, options.lineFlush);
   DiffusionParameters params;
   recomputeDerived(params);
 
@@ -104,7 +104,8 @@ void runMenu(std::istream& in, std::ostream& out, const SessionOptions& options)
   console.print("Initial value of parameter!!! \n");
   printSummary(console, params);
 
-  const ReportContext ctx{console, options.outputDir, options.encoding};
+  const ReportContext ctx{console,        options.outputDir,       options.encoding,
+                          options.budget, options.catchInterrupts, options.progressOutput};
   bool running = true;
   while (running) {
     std::int32_t choice = 0;
@@ -164,6 +165,7 @@ void runMenu(std::istream& in, std::ostream& out, const SessionOptions& options)
     }
   }
   console.flush();
+  return console.failed() ? 1 : 0;
 }
 
 KoreanEncoding koreanEncodingFor(const char* lcAll, const char* lcCtype, const char* lang) {

@@ -14,6 +14,10 @@ namespace diffusim {
 struct SessionOptions {
   std::filesystem::path outputDir = ".";  // where result files are created
   KoreanEncoding encoding = KoreanEncoding::Utf8;
+  bool lineFlush = false;                  // the console is a terminal
+  bool catchInterrupts = false;            // Ctrl-C cancels a running report
+  std::ostream* progressOutput = nullptr;  // a terminal for progress lines
+  WorkBudget budget{};                     // per-report caps, for fuzzing
 };
 
 // The five banner lines, each 86 columns.
@@ -23,8 +27,9 @@ void printBanner(Console& console);
 void printSummary(Console& console, const DiffusionParameters& p);
 
 // The whole session: defaults, banner, summary, then one menu choice per
-// iteration until the user selects 0 or input ends.
-void runMenu(std::istream& in, std::ostream& out, const SessionOptions& options);
+// iteration until the user selects 0 or input ends. Returns the exit status:
+// 0, or 1 when the console could no longer be written.
+int runMenu(std::istream& in, std::ostream& out, const SessionOptions& options);
 
 // The one line that refuses a request or a report, naming the limit broken.
 std::string refusalMessage(const GridCheck& check, std::string_view what);

@@ -1,10 +1,10 @@
 // Choice 4: every profile of a run of steps, written to the result file only.
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "format/number_format.hpp"
 #include "model/grid.hpp"
+#include "report/profile_rows.hpp"
 #include "report/reports.hpp"
 
 namespace diffusim {
@@ -29,7 +29,7 @@ ReportOutcome reportAllProfiles(const ReportContext& ctx, DiffusionParameters p)
 
   std::int32_t stepCount = 0;
   if (!console.promptInt("Input Number of Data to output : ", stepCount)) {
-    file.close();
+    file.discard();
     return ReportOutcome::EndOfInput;
   }
 
@@ -38,41 +38,38 @@ ReportOutcome reportAllProfiles(const ReportContext& ctx, DiffusionParameters p)
   const std::int32_t n = p.gridPoints;
   auto grid = std::make_unique<ConcentrationGrid>();
   grid->resetGrid(n, p.initialComposition, p.injectionComposition);
+  const ProfileRowWriter rowWriter(n, p.dx);
 
-  // Index and distance columns are the same in every block: format them once,
-  // already with the file's "\r\n" line ends in mind.
-  std::vector<std::string> rowPrefix(static_cast<std::size_t>(n));
-  for (std::int32_t i = 0; i < n; ++i) {
-    std::string& prefix = rowPrefix[static_cast<std::size_t>(i)];
-    appendInt(prefix, i, 3);
-    prefix += '\t';
-    appendFixed(prefix, static_cast<double>(i) * p.dx, 6);
-    prefix += '\t';
-  }
-
-  std::string block;
+  ReportRun run(ctx, n, stepCount < 1 ? 1 : static_cast<std::uint64_t>(stepCount));
+  std::string banner;
+  std::string rows;
+  bool steady = false;  // a step changed nothing: every later block has the same rows
   std::int32_t step = 0;
   do {
     ++step;
-    block.clear();
     // The banner shows the time of the step computed just below it.
-    block += "\r\n-----------------------------time = ";
-    appendFixed(block, static_cast<double>(step) * p.dt, 6);
-    block += "(s)-----------------------------\r\n\r\ncnt\tdistance(m)\tC(B)\t\r\n";
-    grid->advance(n, p.meshRatio);
-    for (std::int32_t i = 0; i < n; ++i) {
-      grid->prev[i] = grid->next[i];
-      block += rowPrefix[static_cast<std::size_t>(i)];
-      appendFixed(block, grid->prev[i], 6);
-      block += "\t\r\n";
+    banner.assign("\r\n-----------------------------time = ");
+    appendFixed(banner, static_cast<double>(step) * p.dt, 6);
+    banner += "(s)-----------------------------\r\n\r\ncnt\tdistance(m)\tC(B)\t\r\n";
+    if (!steady) {
+      grid->advance(n, p.meshRatio);
+      steady = (step & 63) == 0 && grid->atFixedPoint(n);
+      grid->commit(n, 0);
+      rows.clear();
+      rowWriter.appendRows(rows, grid->prev());
     }
-    file.writeRaw(block);
+    file.writeRaw(banner);
+    file.writeRaw(rows);
+    if (!run.proceed(static_cast<std::uint64_t>(step), file.bytesWritten())) {
+      const ReportOutcome outcome = run.abandon(file, FILE_NAME);
+      console.print(CLOSING_DASHES);
+      return outcome;
+    }
   } while (step < stepCount && !file.failed());  // a full disk ends the run early
+  run.finish();
 
-  const bool written = closeResultFile(ctx, file, FILE_NAME);
-  if (written) {
-    console.print(ctx.encoding == KoreanEncoding::EucKr ? SUCCESS_EUC_KR : SUCCESS_UTF8);
-  }
+  const bool written = commitResultFile(ctx, file, FILE_NAME);
+  if (written) console.print(ctx.encoding == KoreanEncoding::EucKr ? SUCCESS_EUC_KR : SUCCESS_UTF8);
   console.print(CLOSING_DASHES);
   return written ? ReportOutcome::Completed : ReportOutcome::FileFailed;
 }

@@ -16,7 +16,7 @@ ReportOutcome reportHistoryAtDistance(const ReportContext& ctx, DiffusionParamet
 
   std::int32_t stepCount = 0;
   if (!console.promptInt("Input Number of Data to output : ", stepCount)) {
-    file.close();
+    file.discard();
     return ReportOutcome::EndOfInput;
   }
 
@@ -42,25 +42,37 @@ ReportOutcome reportHistoryAtDistance(const ReportContext& ctx, DiffusionParamet
     }
   }
 
+  ReportRun run(ctx, n, stepCount < 1 ? 1 : static_cast<std::uint64_t>(stepCount));
   std::string line;
+  bool steady = false;  // a step changed nothing: every later level is the same
   std::int32_t step = 0;
   do {
     ++step;
     line.clear();
     appendInt(line, step, 3);
     line += " \t";
-    grid->advance(n, p.meshRatio);
+    if (!steady) {
+      grid->advance(n, p.meshRatio);
+      steady = (step & 63) == 0 && grid->atFixedPoint(n);
+    }
     if (reported != 0) {
       appendFixed(line, static_cast<double>(step) * p.dt, 6);
       line += " \t";
-      appendFixed(line, grid->next[reported], 6);
+      appendFixed(line, grid->next()[reported], 6);
       line += " \t\n";
     }
     out.line(line);
-    grid->commit(n, 1);
+    if (!steady) grid->commit(n, 1);
+    if (!run.proceed(static_cast<std::uint64_t>(step), file.bytesWritten())) {
+      if (reported == 0) console.print("\n");  // end the line of counters
+      const ReportOutcome outcome = run.abandon(file, FILE_NAME);
+      console.print(CLOSING_DASHES);
+      return outcome;
+    }
   } while (step < stepCount);
 
-  const bool written = closeResultFile(ctx, file, FILE_NAME);
+  run.finish();
+  const bool written = commitResultFile(ctx, file, FILE_NAME);
   console.print(CLOSING_DASHES);
   return written ? ReportOutcome::Completed : ReportOutcome::FileFailed;
 }

@@ -1,12 +1,16 @@
-// What the three reports share: where they write, the line that mirrors text
-// to the console and the result file, and the frames around a report.
+// What the three reports share: where they write, what may stop them, the
+// line that mirrors text to the console and the result file, and the frames
+// around a report.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <ostream>
 #include <string_view>
 
 #include "console/input.hpp"
 #include "report/result_file.hpp"
+#include "report/run_control.hpp"
 
 namespace diffusim {
 
@@ -17,12 +21,16 @@ struct ReportContext {
   Console& console;
   std::filesystem::path outputDir;  // where the result files are created
   KoreanEncoding encoding = KoreanEncoding::Utf8;
+  WorkBudget budget{};                     // caps for fuzzing; none by default
+  bool catchInterrupts = false;            // Ctrl-C cancels a running report
+  std::ostream* progressOutput = nullptr;  // a terminal for the progress line
 };
 
 // How a report ended, so the menu knows whether to go on.
 enum class ReportOutcome {
-  Completed,   // the file was written in full
+  Completed,   // the file was written in full and put in place
   FileFailed,  // the file could not be created or written; the console says why
+  Stopped,     // cancelled or over budget; the previous file is untouched
   EndOfInput,  // input ended at the report's own prompt: the session is over
 };
 
@@ -45,11 +53,52 @@ class MirroredWriter {
   ResultFile& file_;
 };
 
-// Creates the named result file in the context's directory; on failure prints
-// one line naming the file and the reason and returns false.
+// Creates the named result file's temporary in the context's directory; on
+// failure prints one line naming the file and the reason and returns false.
 bool openResultFile(const ReportContext& ctx, ResultFile& file, std::string_view name);
 
-// Closes the file; on failure prints one line naming it and the reason.
-bool closeResultFile(const ReportContext& ctx, ResultFile& file, std::string_view name);
+// Puts the finished file in place; on failure prints one line naming it and
+// the reason and returns false.
+bool commitResultFile(const ReportContext& ctx, ResultFile& file, std::string_view name);
+
+// The step loop's companion: catches Ctrl-C for its lifetime, enforces the
+// work budget, notices a failed console and draws the progress line.
+class ReportRun {
+ public:
+  ReportRun(const ReportContext& ctx, std::int32_t points, std::uint64_t expectedSteps);
+
+  // Called after each step; false when the report must stop now.
+  bool proceed(std::uint64_t stepsDone, std::uint64_t fileBytes) {
+    if (interruptFlag().load(std::memory_order_relaxed)) return stop(StopReason::Interrupted);
+    if (pointBudgetSteps_ != 0 && stepsDone >= pointBudgetSteps_)
+      return stop(StopReason::BudgetExhausted);
+    if (fileBudget_ != 0 && fileBytes > fileBudget_) return stop(StopReason::BudgetExhausted);
+    if ((stepsDone & 1023u) == 0) {
+      if (console_.failed()) return stop(StopReason::ConsoleFailed);
+      progress_.update(stepsDone);
+    }
+    return true;
+  }
+
+  // Discards the file, erases the progress line and says in one line why the
+  // report stopped.
+  ReportOutcome abandon(ResultFile& file, std::string_view name);
+
+  // Erases the progress line before the report's closing output.
+  void finish() { progress_.finish(); }
+
+ private:
+  bool stop(StopReason why) {
+    reason_ = why;
+    return false;
+  }
+
+  Console& console_;
+  InterruptScope interrupts_;
+  ProgressLine progress_;
+  std::uint64_t pointBudgetSteps_ = 0;
+  std::uint64_t fileBudget_ = 0;
+  StopReason reason_ = StopReason::None;
+};
 
 }  // namespace diffusim

@@ -24,13 +24,29 @@ ReportOutcome reportProfileAtTime(const ReportContext& ctx, DiffusionParameters 
 
   // Step until the time level step * dt reaches t. The last step is not
   // committed, so next holds step * dt and prev the level before it.
+  const double expected = std::ceil(t / p.dt);
+  ReportRun run(ctx, n,
+                expected >= 1.0 && expected < 4e18 ? static_cast<std::uint64_t>(expected) : 1);
   std::int32_t step = 0;
   for (;;) {
     ++step;
     grid->advance(n, p.meshRatio);
     if (!(static_cast<double>(step) * p.dt < t)) break;
+    // A step that changed no bit has reached the fixed point of the scheme:
+    // every later level, the last two included, equals this one. Only the
+    // step at which the run would stop remains to be found.
+    if ((step & 63) == 0 && grid->atFixedPoint(n)) {
+      step = firstStepReaching(t, p.dt, step + 1);
+      break;
+    }
     grid->commit(n, 1);
+    if (!run.proceed(static_cast<std::uint64_t>(step), 0)) {
+      const ReportOutcome outcome = run.abandon(file, FILE_NAME);
+      console.print(CLOSING_DASHES);
+      return outcome;
+    }
   }
+  run.finish();
 
   MirroredWriter out(console, file);
   out.line("T = " + fixed(p.temperature) + "(K) \n");
@@ -39,7 +55,7 @@ ReportOutcome reportProfileAtTime(const ReportContext& ctx, DiffusionParameters 
   const double nowTime = static_cast<double>(step) * p.dt;
   const double prevTime = static_cast<double>(step - 1) * p.dt;
   const bool usePrev = std::fabs(prevTime - t) < std::fabs(nowTime - t);
-  const auto& chosen = usePrev ? grid->prev : grid->next;
+  const double* chosen = usePrev ? grid->prev() : grid->next();
 
   out.line("at t = " + fixed(usePrev ? prevTime : nowTime) + "(s)\n\n");
   out.line("\ncnt \tdistance(m) \tC(B) \t\n");
@@ -55,7 +71,7 @@ ReportOutcome reportProfileAtTime(const ReportContext& ctx, DiffusionParameters 
     out.line(line);
   }
 
-  const bool written = closeResultFile(ctx, file, FILE_NAME);
+  const bool written = commitResultFile(ctx, file, FILE_NAME);
   console.print(CLOSING_DASHES);
   return written ? ReportOutcome::Completed : ReportOutcome::FileFailed;
 }

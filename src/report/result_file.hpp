@@ -1,8 +1,11 @@
-// A result file: created or truncated at the start of a report, written in
-// binary with every "\n" stored as "\r\n" whatever the platform, and closed
-// with its success known. Write errors are remembered, never ignored.
+// A result file, replaced atomically: a report writes into a temporary file
+// beside the target and renames it over the target only once every byte has
+// been written, flushed and synced. A report that fails or is cancelled
+// leaves the previous file exactly as it was. Text is written in binary with
+// every "\n" stored as "\r\n", whatever the platform.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -16,31 +19,41 @@ class ResultFile {
   ResultFile() = default;
   ResultFile(const ResultFile&) = delete;
   ResultFile& operator=(const ResultFile&) = delete;
-  ~ResultFile();
+  ~ResultFile() { discard(); }
 
-  // Creates or truncates `path`. On failure returns false and error() names why.
-  bool open(const std::filesystem::path& path);
+  // Prepares to replace `target`. Fails, with error() saying why, when the
+  // target could not be written (a directory in the way, no permission) or
+  // the temporary file cannot be created. A target that is a device or a
+  // pipe rather than a regular file is written directly.
+  bool open(const std::filesystem::path& target);
 
   // Appends text, turning each "\n" into "\r\n".
   void write(std::string_view text);
 
-  // Appends text whose line ends are already "\r\n".
+  // Appends bytes whose line ends are already "\r\n".
   void writeRaw(std::string_view bytes);
 
-  // Flushes and closes. False if any write, the flush or the close failed.
-  bool close();
+  // Flushes, syncs, closes and renames the file into place. False, with the
+  // temporary file removed and the target untouched, if anything failed.
+  bool commit();
 
-  bool isOpen() const { return file_ != nullptr; }
+  // Closes and removes the temporary file; the target keeps its contents.
+  void discard();
+
   bool failed() const { return !error_.empty(); }
   const std::string& error() const { return error_; }
+  std::uint64_t bytesWritten() const { return bytes_; }
 
  private:
-  void fail(int err);
+  void fail(int err, const char* fallback);
 
   std::FILE* file_ = nullptr;
   std::unique_ptr<char[]> buffer_;
+  std::filesystem::path target_;
+  std::filesystem::path temporary_;  // empty when writing the target directly
   std::string error_;
   std::string translated_;
+  std::uint64_t bytes_ = 0;
 };
 
 }  // namespace diffusim

@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
+#include <memory>
 #include <sstream>
 
 #include "format/number_format.hpp"
+#include "support/reference_grid.hpp"
 #include "support/session_runner.hpp"
 
 namespace diffusim::testing {
@@ -117,12 +121,173 @@ TEST(ResultFiles, AFullDiskIsReportedInsteadOfSuccess) {
   std::filesystem::create_symlink("/dev/full", dir.path() / "Result_dt.txt");
   const SessionResult r = runSessionIn(dir.path(), "4\n3\n3\n3600\n0\n");
   EXPECT_NE(r.console.find("Error writing result file \"Result.txt\": No space left on device; "
-                           "the file is incomplete.\n"),
+                           "the previous file was left as it was.\n"),
             std::string::npos)
       << r.console;
   EXPECT_EQ(r.console.find("\n정상적으로"), std::string::npos);
   EXPECT_NE(r.console.find("Error writing result file \"Result_dt.txt\""), std::string::npos);
 }
+
+namespace shortcut {
+
+using diffusim::testing::ReferenceGrid;
+
+// A six-point grid (5 sections) reaches the bitwise fixed point of the step
+// within a few thousand steps, so every report below runs far past it and
+// must still give exactly what stepping all the way gives.
+const std::string SIX_POINTS = "1\n0\n0\n5\n0\n0\n0\n0\n";
+
+DiffusionParameters sixPoints() {
+  DiffusionParameters p;
+  p.gridPoints = 6;
+  recomputeDerived(p);
+  return p;
+}
+
+// The step at which the reference first leaves every value unchanged.
+int referenceFixedPointStep(const DiffusionParameters& p) {
+  auto g = std::make_unique<ReferenceGrid>();
+  g->reset(p.gridPoints, p.initialComposition, p.injectionComposition);
+  for (int step = 1; step < 10'000'000; ++step) {
+    g->advance(p.gridPoints, p.meshRatio);
+    if (std::equal(g->next.begin(), g->next.begin() + p.gridPoints, g->prev.begin())) return step;
+    g->commit(p.gridPoints, 1);
+  }
+  return -1;
+}
+
+TEST(FixedPointShortcut, ProfileAtTimeEqualsSteppingAllTheWay) {
+  const double t = 1e9;
+  DiffusionParameters p = sixPoints();
+  redefineForTime(p, t);
+  const int fixedStep = referenceFixedPointStep(p);
+  ASSERT_GT(fixedStep, 64);
+  auto g = std::make_unique<ReferenceGrid>();
+  g->reset(p.gridPoints, p.initialComposition, p.injectionComposition);
+  int step = 0;
+  for (;;) {
+    ++step;
+    g->advance(p.gridPoints, p.meshRatio);
+    if (!(static_cast<double>(step) * p.dt < t)) break;
+    g->commit(p.gridPoints, 1);
+  }
+  ASSERT_GT(step, 10 * fixedStep) << "the run must go far past the fixed point";
+  const double now = static_cast<double>(step) * p.dt;
+  const double before = static_cast<double>(step - 1) * p.dt;
+  const bool usePrev = std::fabs(before - t) < std::fabs(now - t);
+  std::string expected =
+      "at t = " + fixed(usePrev ? before : now) + "(s)\r\n\r\n\r\ncnt \tdistance(m) \tC(B) \t\r\n";
+  for (int i = 0; i < p.gridPoints; ++i)
+    expected += integer(i, 3) + " \t" + fixed(i * p.dx) + " \t" +
+                fixed(usePrev ? g->prev[i] : g->next[i]) + " \t\r\n";
+
+  const SessionResult r = runSession(SIX_POINTS + "3\n1e9\n0\n");
+  const std::string& file = r.files.at("Result_dt.txt");
+  EXPECT_EQ(file.substr(file.find("at t = ")), expected);
+}
+
+TEST(FixedPointShortcut, HistoryAndAllProfilesEqualSteppingAllTheWay) {
+  // Choice 2 redefines the grid (0.00025 / 0.0001 leaves a remainder), and
+  // choice 4 then runs on the redefined grid.
+  const double x = 0.00025;
+  DiffusionParameters p = sixPoints();
+  redefineForDistance(p, x);
+  ASSERT_EQ(p.gridPoints, 11);
+  int reported = 1;
+  while (!(reported * p.dx >= x)) ++reported;
+  const int fixedStep = referenceFixedPointStep(p);
+  const int steps = 3 * fixedStep + 77;
+  auto g = std::make_unique<ReferenceGrid>();
+  g->reset(p.gridPoints, p.initialComposition, p.injectionComposition);
+  std::string history, blocks;
+  for (int step = 1; step <= steps; ++step) {
+    blocks += "\r\n-----------------------------time = " + fixed(step * p.dt) +
+              "(s)-----------------------------\r\n\r\ncnt\tdistance(m)\tC(B)\t\r\n";
+    g->advance(p.gridPoints, p.meshRatio);
+    history += integer(step, 3) + " \t" + fixed(step * p.dt) + " \t" + fixed(g->next[reported]) +
+               " \t\r\n";
+    g->commit(p.gridPoints, 0);
+    for (int i = 0; i < p.gridPoints; ++i)
+      blocks += integer(i, 3) + "\t" + fixed(i * p.dx) + "\t" + fixed(g->prev[i]) + "\t\r\n";
+  }
+  const SessionResult r = runSession(SIX_POINTS + "2\n0.00025\n" + std::to_string(steps) + "\n4\n" +
+                                     std::to_string(steps) + "\n0\n");
+  const std::string& dx = r.files.at("Result_dx.txt");
+  const std::string& all = r.files.at("Result.txt");
+  // Compared as booleans: a failure here would otherwise print megabytes.
+  EXPECT_TRUE(dx.substr(dx.find("001 \t")) == history);
+  EXPECT_TRUE(all.substr(all.find("\r\n---")) == blocks);
+}
+
+}  // namespace shortcut
+
+namespace replacement {
+
+TEST(AtomicResultFiles, EndOfInputAtAReportPromptKeepsThePreviousFile) {
+  ScratchDir dir;
+  const SessionResult first = runSessionIn(dir.path(), "2\n0.00001\n2\n4\n1\n0\n");
+  ASSERT_EQ(first.files.size(), 2u);
+  for (const char* input : {"2\n0.00001\n", "4\n"}) {
+    const SessionResult r = runSessionIn(dir.path(), input);
+    EXPECT_EQ(r.files, first.files) << input;
+    EXPECT_TRUE(strayFiles(dir.path()).empty());
+  }
+}
+
+TEST(AtomicResultFiles, AReportStoppedByItsBudgetLeavesThePreviousFile) {
+  ScratchDir dir;
+  const SessionResult first = runSessionIn(dir.path(), "2\n0.00001\n2\n3\n3600\n4\n1\n0\n");
+  ASSERT_EQ(first.files.size(), 3u);
+  SessionOptions options;
+  options.budget.pointUpdates = 50'000;  // a few hundred steps of 101 points
+  const SessionResult r =
+      runSessionWith(dir.path(), "2\n0.00001\n100000\n3\n1e6\n4\n100000\n4\n1\n0\n", options);
+  EXPECT_EQ(r.files.at("Result_dx.txt"), first.files.at("Result_dx.txt"));
+  EXPECT_EQ(r.files.at("Result_dt.txt"), first.files.at("Result_dt.txt"));
+  EXPECT_TRUE(strayFiles(dir.path()).empty());
+  for (const char* name : {"Result_dx.txt", "Result_dt.txt", "Result.txt"}) {
+    EXPECT_NE(r.console.find(std::string("Report stopped at its work limit; \"") + name +
+                             "\" was left as it was.\n"),
+              std::string::npos)
+        << name << "\n"
+        << r.console.substr(r.console.size() - 600);
+  }
+  // Within the budget the last report completes and replaces the file.
+  EXPECT_EQ(countOf(r.console, "\n정상적으로 출력되었습니다.\n"), 1u);
+  EXPECT_NE(r.files.at("Result.txt"), "");
+
+  // A file-size cap stops a report the same way.
+  SessionOptions small;
+  small.budget.fileBytes = 10'000;
+  const SessionResult capped = runSessionWith(dir.path(), "4\n1000\n0\n", small);
+  EXPECT_NE(capped.console.find("Report stopped at its work limit; \"Result.txt\""),
+            std::string::npos);
+  EXPECT_EQ(capped.files.at("Result.txt"), r.files.at("Result.txt"));
+}
+
+TEST(AtomicResultFiles, ReplacedFileKeepsItsPermissions) {
+  ScratchDir dir;
+  const auto path = dir.path() / "Result.txt";
+  writeFile(path, "old\r\n");
+  std::filesystem::permissions(path, std::filesystem::perms::owner_read |
+                                         std::filesystem::perms::owner_write |
+                                         std::filesystem::perms::group_read);
+  runSessionIn(dir.path(), "4\n1\n0\n");
+  EXPECT_NE(readFile(path), "old\r\n");
+  EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                std::filesystem::perms::group_read);
+}
+
+TEST(ProgressLine, DescribesStepsPercentAndTimes) {
+  EXPECT_EQ(ProgressLine::describe(1200, 9000, 2.0),
+            "step 1200 of 9000 (13%), 0:02 elapsed, 0:13 left");
+  EXPECT_EQ(ProgressLine::describe(9000, 9000, 61.0), "step 9000 of 9000 (100%), 1:01 elapsed");
+  EXPECT_EQ(ProgressLine::describe(1, 1000, 3599.6),
+            "step 1 of 1000 (0%), 1:00:00 elapsed, 998:53:20 left");
+}
+
+}  // namespace replacement
 
 }  // namespace
 }  // namespace diffusim::testing

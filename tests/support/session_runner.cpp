@@ -6,8 +6,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "console/menu.hpp"
-
 namespace diffusim::testing {
 
 namespace {
@@ -43,13 +41,11 @@ void writeFile(const std::filesystem::path& path, const std::string& bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-SessionResult runSessionIn(const std::filesystem::path& dir, const std::string& input,
-                           KoreanEncoding encoding) {
+SessionResult runSessionWith(const std::filesystem::path& dir, const std::string& input,
+                             SessionOptions options) {
   std::istringstream in(input);
   std::ostringstream out;
-  SessionOptions options;
   options.outputDir = dir;
-  options.encoding = encoding;
   runMenu(in, out, options);
   SessionResult result;
   result.console = out.str();
@@ -57,6 +53,23 @@ SessionResult runSessionIn(const std::filesystem::path& dir, const std::string& 
     if (auto bytes = readFile(dir / name)) result.files[name] = *bytes;
   }
   return result;
+}
+
+SessionResult runSessionIn(const std::filesystem::path& dir, const std::string& input,
+                           KoreanEncoding encoding) {
+  SessionOptions options;
+  options.encoding = encoding;
+  return runSessionWith(dir, input, options);
+}
+
+std::vector<std::string> strayFiles(const std::filesystem::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (name != "Result_dx.txt" && name != "Result_dt.txt" && name != "Result.txt")
+      names.push_back(name);
+  }
+  return names;
 }
 
 SessionResult runSession(const std::string& input, KoreanEncoding encoding) {

@@ -6,7 +6,9 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "console/menu.hpp"
 #include "report/mirror.hpp"
 
 namespace diffusim::testing {
@@ -37,6 +39,15 @@ void writeFile(const std::filesystem::path& path, const std::string& bytes);
 // collects the console text and the three result files that exist afterwards.
 SessionResult runSessionIn(const std::filesystem::path& dir, const std::string& input,
                            KoreanEncoding encoding = KoreanEncoding::Utf8);
+
+// The same with every session option under the test's control (the output
+// directory is set to `dir`).
+SessionResult runSessionWith(const std::filesystem::path& dir, const std::string& input,
+                             SessionOptions options);
+
+// Names in `dir` that are not one of the three result files: temporaries a
+// report failed to clean up, for instance.
+std::vector<std::string> strayFiles(const std::filesystem::path& dir);
 
 // The same in a fresh scratch directory.
 SessionResult runSession(const std::string& input, KoreanEncoding encoding = KoreanEncoding::Utf8);

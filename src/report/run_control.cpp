@@ -1,0 +1,101 @@
+#include "report/run_control.hpp"
+
+#include <csignal>
+
+#include "format/number_format.hpp"
+
+namespace diffusim {
+
+namespace {
+
+std::atomic<bool> interruptRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
+
+extern "C" void onInterrupt(int) {
+  interruptRequested.store(true, std::memory_order_relaxed);
+}
+
+std::string clockText(double seconds) {
+  const auto total = static_cast<std::int64_t>(seconds < 0 ? 0 : seconds + 0.5);
+  std::string s;
+  if (total >= 3600) {
+    appendInt(s, total / 3600);
+    s += ':';
+    appendInt(s, total / 60 % 60, 2);
+  } else {
+    appendInt(s, total / 60);
+  }
+  s += ':';
+  appendInt(s, total % 60, 2);
+  return s;
+}
+
+}  // namespace
+
+std::atomic<bool>& interruptFlag() {
+  return interruptRequested;
+}
+
+InterruptScope::InterruptScope(bool enabled) : enabled_(enabled) {
+  if (!enabled_) return;
+  interruptRequested.store(false);
+  struct sigaction action {};
+  action.sa_handler = onInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+}
+
+InterruptScope::~InterruptScope() {
+  if (!enabled_) return;
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  interruptRequested.store(false);
+}
+
+void ProgressLine::start(std::uint64_t totalSteps) {
+  total_ = totalSteps;
+  startTime_ = Clock::now();
+  lastDraw_ = startTime_;
+  shown_ = false;
+  running_ = out_ != nullptr;
+}
+
+void ProgressLine::update(std::uint64_t stepsDone) {
+  if (!running_) return;
+  const Clock::time_point now = Clock::now();
+  const double elapsed = std::chrono::duration<double>(now - startTime_).count();
+  if (elapsed < 1.0 || now - lastDraw_ < std::chrono::milliseconds(200)) return;
+  if (!shown_) {
+    // Not worth a line when the run is about to end anyway.
+    const double left =
+        stepsDone == 0 ? 1.0
+                       : elapsed * double(total_ - std::min(stepsDone, total_)) / double(stepsDone);
+    if (left < 0.5) return;
+  }
+  lastDraw_ = now;
+  shown_ = true;
+  *out_ << '\r' << describe(stepsDone, total_, elapsed) << "\x1b[K" << std::flush;
+}
+
+void ProgressLine::finish() {
+  if (running_ && shown_) *out_ << "\r\x1b[K" << std::flush;
+  running_ = false;
+  shown_ = false;
+}
+
+std::string ProgressLine::describe(std::uint64_t done, std::uint64_t total, double elapsed) {
+  std::string s = "step ";
+  appendInt(s, static_cast<std::int64_t>(done));
+  s += " of ";
+  appendInt(s, static_cast<std::int64_t>(total));
+  const double fraction = total == 0 ? 1.0 : double(std::min(done, total)) / double(total);
+  s += " (";
+  appendInt(s, static_cast<std::int64_t>(fraction * 100.0));
+  s += "%), " + clockText(elapsed) + " elapsed";
+  if (done > 0 && done < total) s += ", " + clockText(elapsed / fraction - elapsed) + " left";
+  return s;
+}
+
+}  // namespace diffusim
