@@ -18,8 +18,9 @@ bool isSpace(int c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// Tokens longer than this are still consumed whole but only this much is kept:
-// no number the program can use is that long, and memory stays bounded.
+// Tokens longer than this are still consumed whole but only this much is
+// kept, and such a token is unreadable: no number the program can use is that
+// long, and memory stays bounded.
 constexpr std::size_t MAX_KEPT_TOKEN = 1u << 20;
 
 }  // namespace
@@ -118,6 +119,7 @@ std::string displayToken(std::string_view token) {
 
 bool Console::nextToken(std::string& token) {
   token.clear();
+  tokenCut_ = false;
   std::streambuf* buf = in_.rdbuf();
   if (buf == nullptr || !in_.good()) return false;
   using Traits = std::char_traits<char>;
@@ -125,7 +127,11 @@ bool Console::nextToken(std::string& token) {
   while (c != Traits::eof() && isSpace(c)) c = buf->snextc();
   bool consumedAny = false;
   while (c != Traits::eof() && !isSpace(c)) {
-    if (token.size() < MAX_KEPT_TOKEN) token += Traits::to_char_type(c);
+    if (token.size() < MAX_KEPT_TOKEN) {
+      token += Traits::to_char_type(c);
+    } else {
+      tokenCut_ = true;
+    }
     consumedAny = true;
     c = buf->snextc();
   }
@@ -140,7 +146,7 @@ bool Console::promptInt(std::string_view prompt, std::int32_t& value) {
     // A console that can no longer be written to ends the session like the
     // end of input: nobody could see the next question.
     if (failed() || !nextToken(token_)) return false;
-    if (parseInt32(token_, value)) return true;
+    if (!tokenCut_ && parseInt32(token_, value)) return true;
     print("Unreadable input \"" + displayToken(token_) +
           "\": expected a whole number from -2147483648 to 2147483647.\n");
   }
@@ -153,7 +159,7 @@ bool Console::promptReal(std::string_view prompt, double& value) {
     // A console that can no longer be written to ends the session like the
     // end of input: nobody could see the next question.
     if (failed() || !nextToken(token_)) return false;
-    if (parseReal(token_, value)) return true;
+    if (!tokenCut_ && parseReal(token_, value)) return true;
     print("Unreadable input \"" + displayToken(token_) +
           "\": expected a finite decimal number such as 1173, 0.000013 or 5e-7.\n");
   }

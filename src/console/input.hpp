@@ -55,6 +55,7 @@ class Console {
   std::ostream& out_;
   bool lineFlush_;
   std::string token_;
+  bool tokenCut_ = false;  // the last token was longer than what is kept
 };
 
 }  // namespace diffusim
