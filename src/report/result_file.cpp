@@ -93,7 +93,8 @@ bool ResultFile::open(const std::filesystem::path& target) {
     discard();
     return false;
   }
-  buffer_ = std::make_unique<char[]>(BUFFER_BYTES);
+  // Not zero-filled: stdio only reads back what it wrote.
+  buffer_ = std::make_unique_for_overwrite<char[]>(BUFFER_BYTES);
   std::setvbuf(file_, buffer_.get(), _IOFBF, BUFFER_BYTES);
   return true;
 }

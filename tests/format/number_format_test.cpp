@@ -622,5 +622,36 @@ TEST(SweepTest, FullRangeAndPrecisionsMatchExactReference) {
   }
 }
 
+
+// The writers' hot path must give exactly the exact reference's bytes, and
+// must cover every value whose six-decimal integer fits 64 bits.
+TEST(SweepTest, WriteFixed6MatchesExactReference) {
+  std::mt19937_64 rng(6);
+  int failures = 0;
+  char buffer[FIXED6_MAX_BYTES + 8];
+  for (int i = 0; i < 200000 && failures < 20; ++i) {
+    const double v = i % 7 == 6 ? std::bit_cast<double>(rng()) : sweepValue(rng, i % 6);
+    char* end = writeFixed6(buffer, v);
+    // Covered: everything whose six-decimal integer fits 64 bits.
+    const bool covered = std::isfinite(v) && std::fabs(v) < 1.8e13;
+    if (end == nullptr) {
+      EXPECT_FALSE(covered) << hexOf(v);
+      continue;
+    }
+    EXPECT_TRUE(std::fabs(v) < 0x1p64 / 1e6) << hexOf(v);
+    ASSERT_LE(static_cast<std::size_t>(end - buffer), FIXED6_MAX_BYTES);
+    const std::string got(buffer, end);
+    const std::string want = referenceFixed(expand(v), 6);
+    EXPECT_EQ(got, want) << hexOf(v);
+    failures += got != want;
+  }
+  for (const double v : {0.0, -0.0, 0.0078125, -0.0078125, 5e-324, 1.8e13, 0.0000005,
+                         1172.5, 0x1.fffffffffffffp-1}) {
+    char* end = writeFixed6(buffer, v);
+    ASSERT_NE(end, nullptr) << hexOf(v);
+    EXPECT_EQ(std::string(buffer, end), referenceFixed(expand(v), 6)) << hexOf(v);
+  }
+}
+
 }  // namespace
 }  // namespace diffusim
