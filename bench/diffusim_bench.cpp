@@ -1,0 +1,594 @@
+// diffusim-bench: the step, the all-profiles row writer and whole choice-3
+// sessions, each measured against the plain way of doing the same work, with
+// the ratios printed at the end of the run.
+//
+//   diffusim-bench                               everything (about two minutes)
+//   diffusim-bench --quick                       without the long 1000-section session
+//   diffusim-bench --benchmark_filter=-sections1000   the same through the standard filter
+//   diffusim-bench --benchmark_out=run.json      also every run as JSON
+//
+// Each micro-benchmark runs three times unless --benchmark_repetitions says
+// otherwise; the table uses the median.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "console/menu.hpp"
+#include "format/number_format.hpp"
+#include "model/grid.hpp"
+#include "model/parameters.hpp"
+#include "ratio_report.hpp"
+#include "report/profile_rows.hpp"
+#include "report/result_file.hpp"
+#include "support/reference_grid.hpp"
+
+namespace diffusim::bench {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReferenceGrid;
+
+constexpr std::int32_t kStepSizes[] = {101, 1000, 10000};
+constexpr std::int32_t kRowSizes[] = {101, 10000};
+
+// A file benchmark starts its file afresh (outside the timing) once it has
+// grown this large, so a long run does not fill the disk.
+constexpr std::uint64_t kFileRestartBytes = std::uint64_t{64} << 20;
+constexpr std::size_t kStdioBufferBytes = std::size_t{1} << 20;  // as ResultFile
+
+DiffusionParameters defaultParameters() {
+  DiffusionParameters p;
+  recomputeDerived(p);
+  return p;
+}
+
+std::string nameWithSize(std::string_view base, std::int32_t n) {
+  return std::string(base) + "/" + std::to_string(n);
+}
+
+// ---------------------------------------------------------------------------
+// The step. A step writes points 1..N-1, so it counts as N-1 point updates.
+
+void setStepCounters(benchmark::State& state, std::int32_t n) {
+  state.SetItemsProcessed(state.iterations() * (n - 1));
+}
+
+void stepFast(benchmark::State& state, std::int32_t n) {
+  const DiffusionParameters p = defaultParameters();
+  auto grid = std::make_unique<ConcentrationGrid>();
+  grid->resetGrid(n, p.initialComposition, p.injectionComposition);
+  for (auto _ : state) {
+    grid->advance(n, p.meshRatio);
+    grid->commit(n, 1);
+    benchmark::ClobberMemory();
+  }
+  benchmark::DoNotOptimize(grid->prev()[n - 1]);
+  setStepCounters(state, n);
+}
+
+void stepReference(benchmark::State& state, std::int32_t n) {
+  const DiffusionParameters p = defaultParameters();
+  auto grid = std::make_unique<ReferenceGrid>();
+  grid->reset(n, p.initialComposition, p.injectionComposition);
+  for (auto _ : state) {
+    grid->advance(n, p.meshRatio);
+    grid->commit(n, 1);
+    benchmark::ClobberMemory();
+  }
+  benchmark::DoNotOptimize(grid->prev[static_cast<std::size_t>(n - 1)]);
+  setStepCounters(state, n);
+}
+
+// One kernel called directly: what advance does without the dispatch, with
+// the same 64-byte alignment as the grid's buffers.
+struct alignas(64) KernelLevels {
+  double a[MAX_GRID_POINTS];
+  double b[MAX_GRID_POINTS];
+};
+
+void stepKernel(benchmark::State& state, StepKernel kernel, std::int32_t n) {
+  const DiffusionParameters p = defaultParameters();
+  auto levels = std::make_unique<KernelLevels>();
+  double* prev = levels->a;
+  double* next = levels->b;
+  std::fill(prev, prev + n, p.initialComposition);
+  std::fill(next, next + n, p.initialComposition);
+  prev[0] = next[0] = p.injectionComposition;
+  for (auto _ : state) {
+    kernel(prev, next, n, p.meshRatio);
+    next[n - 1] = next[n - 2];
+    std::swap(prev, next);
+    benchmark::ClobberMemory();
+  }
+  benchmark::DoNotOptimize(prev[n - 1]);
+  setStepCounters(state, n);
+}
+
+// ---------------------------------------------------------------------------
+// The all-profiles rows.
+
+// The default grid after 400 steps, values between C0 = 0.01 and Cs = 0.05;
+// other sizes take the same curve sampled at their own points.
+std::vector<double> sampleProfile(std::int32_t n) {
+  const DiffusionParameters p = defaultParameters();
+  const std::int32_t m = p.gridPoints;
+  auto grid = std::make_unique<ConcentrationGrid>();
+  grid->resetGrid(m, p.initialComposition, p.injectionComposition);
+  for (int step = 0; step < 400; ++step) {
+    grid->advance(m, p.meshRatio);
+    grid->commit(m, 1);
+  }
+  const double* level = grid->prev();
+  std::vector<double> profile(static_cast<std::size_t>(n));
+  for (std::int32_t i = 0; i < n; ++i) {
+    const double x = n == 1 ? 0.0 : static_cast<double>(i) * (m - 1) / (n - 1);
+    const std::int32_t j = std::min(static_cast<std::int32_t>(x), m - 2);
+    const double f = x - j;
+    profile[static_cast<std::size_t>(i)] = level[j] + (level[j + 1] - level[j]) * f;
+  }
+  return profile;
+}
+
+double spacingFor(std::int32_t n) {
+  return defaultParameters().specimenLength / (n - 1);
+}
+
+// The same rows through the C library.
+void appendRowsPrintf(std::string& out, std::int32_t n, double dx, const double* level) {
+  char row[128];
+  for (std::int32_t i = 0; i < n; ++i) {
+    const int length = std::snprintf(row, sizeof row, "%.3d\t%f\t%f\t\r\n", i,
+                                     static_cast<double>(i) * dx, level[i]);
+    out.append(row, static_cast<std::size_t>(length));
+  }
+}
+
+void setRowCounters(benchmark::State& state, std::int32_t n, std::size_t bytesPerIteration) {
+  state.SetItemsProcessed(state.iterations() * n);
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytesPerIteration));
+}
+
+void rowsMemoryFast(benchmark::State& state, std::int32_t n) {
+  const std::vector<double> level = sampleProfile(n);
+  const ProfileRowWriter writer(n, spacingFor(n));
+  std::string rows;
+  writer.appendRows(rows, level.data());
+  rows.reserve(rows.size() * 2);
+  for (auto _ : state) {
+    rows.clear();
+    writer.appendRows(rows, level.data());
+    benchmark::DoNotOptimize(rows.data());
+    benchmark::ClobberMemory();
+  }
+  setRowCounters(state, n, rows.size());
+}
+
+void rowsMemoryPrintf(benchmark::State& state, std::int32_t n) {
+  const std::vector<double> level = sampleProfile(n);
+  const double dx = spacingFor(n);
+  std::string rows;
+  appendRowsPrintf(rows, n, dx, level.data());
+  rows.reserve(rows.size() * 2);
+  for (auto _ : state) {
+    rows.clear();
+    appendRowsPrintf(rows, n, dx, level.data());
+    benchmark::DoNotOptimize(rows.data());
+    benchmark::ClobberMemory();
+  }
+  setRowCounters(state, n, rows.size());
+}
+
+// As the all-profiles report does it: one block of rows formatted into a
+// string, then handed to the result file with its 1 MiB buffer.
+void rowsFileFast(benchmark::State& state, std::int32_t n, fs::path dir) {
+  const std::vector<double> level = sampleProfile(n);
+  const ProfileRowWriter writer(n, spacingFor(n));
+  const fs::path target = dir / ("rows_fast_" + std::to_string(n) + ".txt");
+  std::string rows;
+  writer.appendRows(rows, level.data());
+  const std::size_t blockBytes = rows.size();
+  ResultFile file;
+  if (!file.open(target)) {
+    state.SkipWithError(("cannot create a file in " + dir.string() + ": " + file.error()).c_str());
+    return;
+  }
+  for (auto _ : state) {
+    rows.clear();
+    writer.appendRows(rows, level.data());
+    file.writeRaw(rows);
+    if (file.bytesWritten() >= kFileRestartBytes) {
+      state.PauseTiming();
+      file.discard();
+      file.open(target);
+      state.ResumeTiming();
+    }
+  }
+  const bool failed = file.failed();
+  const std::string error = file.error();
+  file.discard();
+  if (failed) {
+    state.SkipWithError(("writing " + target.string() + " failed: " + error).c_str());
+    return;
+  }
+  setRowCounters(state, n, blockBytes);
+}
+
+// A writer built on the C library: snprintf per row, fwrite into a FILE*
+// with a 1 MiB buffer.
+void rowsFilePrintf(benchmark::State& state, std::int32_t n, fs::path dir) {
+  const std::vector<double> level = sampleProfile(n);
+  const double dx = spacingFor(n);
+  const fs::path target = dir / ("rows_printf_" + std::to_string(n) + ".txt");
+  std::string block;
+  appendRowsPrintf(block, n, dx, level.data());
+  auto buffer = std::make_unique<char[]>(kStdioBufferBytes);
+  const auto openTarget = [&]() {
+    std::FILE* f = std::fopen(target.c_str(), "wb");
+    if (f != nullptr) std::setvbuf(f, buffer.get(), _IOFBF, kStdioBufferBytes);
+    return f;
+  };
+  std::FILE* file = openTarget();
+  if (file == nullptr) {
+    state.SkipWithError(("cannot create " + target.string()).c_str());
+    return;
+  }
+  std::uint64_t written = 0;
+  bool failed = false;
+  char row[128];
+  for (auto _ : state) {
+    for (std::int32_t i = 0; i < n; ++i) {
+      const int length = std::snprintf(row, sizeof row, "%.3d\t%f\t%f\t\r\n", i,
+                                       static_cast<double>(i) * dx, level[i]);
+      const auto size = static_cast<std::size_t>(length);
+      failed |= std::fwrite(row, 1, size, file) != size;
+      written += size;
+    }
+    if (written >= kFileRestartBytes) {
+      state.PauseTiming();
+      std::fclose(file);
+      std::remove(target.c_str());
+      file = openTarget();
+      written = 0;
+      state.ResumeTiming();
+      if (file == nullptr) {
+        state.SkipWithError(("cannot create " + target.string()).c_str());
+        return;
+      }
+    }
+  }
+  failed |= std::fclose(file) != 0;
+  std::remove(target.c_str());
+  if (failed) {
+    state.SkipWithError(("writing " + target.string() + " failed").c_str());
+    return;
+  }
+  setRowCounters(state, n, block.size());
+}
+
+// ---------------------------------------------------------------------------
+// Whole choice-3 sessions.
+
+struct TimeSession {
+  std::string name;       // benchmark name stem
+  std::string input;      // the scripted console input
+  std::int32_t sections;  // 0: the defaults
+  double t;
+};
+
+const TimeSession kFixedPointSession{"BM_choice3_fixed_point", "3\n1e9\n0\n", 0, 1e9};
+const TimeSession kSections1000Session{"BM_choice3_sections1000",
+                                       "1\n0\n0\n1000\n0\n0\n0\n0\n3\n1e7\n0\n", 1000, 1e7};
+
+// The record choice 3 runs on, as the session derives it.
+DiffusionParameters sessionRecord(const TimeSession& session) {
+  DiffusionParameters p;
+  if (session.sections != 0) p.gridPoints = session.sections + 1;
+  recomputeDerived(p);
+  redefineForTime(p, session.t);
+  return p;
+}
+
+fs::path sessionDir(const fs::path& scratch, const TimeSession& session) {
+  return scratch / session.name;
+}
+
+void setSessionCounters(benchmark::State& state, const DiffusionParameters& p, std::int32_t steps) {
+  // One item is one time level reached.
+  state.SetItemsProcessed(state.iterations() * steps);
+  state.counters["N"] = p.gridPoints;
+  state.counters["steps"] = steps;
+}
+
+void sessionFast(benchmark::State& state, const TimeSession& session, fs::path scratch) {
+  const DiffusionParameters p = sessionRecord(session);
+  if (!checkTimeRequest(p, session.t)) {
+    state.SkipWithError("the session's time request is refused");
+    return;
+  }
+  SessionOptions options;
+  options.outputDir = sessionDir(scratch, session);
+  std::error_code ec;
+  fs::create_directories(options.outputDir, ec);
+  std::string console;
+  int status = 0;
+  for (auto _ : state) {
+    std::istringstream in(session.input);
+    std::ostringstream out;
+    status = runMenu(in, out, options);
+    console = std::move(out).str();
+  }
+  // The session must have run the record computed here.
+  const std::string redefined =
+      "redefined dx = " + fixed(p.dx) + " \tredefined dt = " + fixed(p.dt);
+  if (status != 0 || console.find(redefined) == std::string::npos) {
+    state.SkipWithError("the session did not run the expected record");
+    return;
+  }
+  setSessionCounters(state, p, firstStepReaching(session.t, p.dt, 1));
+}
+
+// The rows Result_dt.txt holds for a level.
+std::string resultRows(const DiffusionParameters& p, const double* level) {
+  std::string rows;
+  for (std::int32_t i = 0; i < p.gridPoints; ++i) {
+    appendInt(rows, i, 3);
+    rows += " \t";
+    appendFixed(rows, static_cast<double>(i) * p.dx, 6);
+    rows += " \t";
+    appendFixed(rows, level[i], 6);
+    rows += " \t\r\n";
+  }
+  return rows;
+}
+
+// The same computation, plainly: every step up to the one at which
+// step * dt reaches t, no fixed-point shortcut, no dispatch, copy commits.
+void sessionReference(benchmark::State& state, const TimeSession& session, fs::path scratch) {
+  const DiffusionParameters p = sessionRecord(session);
+  const std::int32_t n = p.gridPoints;
+  auto grid = std::make_unique<ReferenceGrid>();
+  std::int32_t step = 0;
+  for (auto _ : state) {
+    grid->reset(n, p.initialComposition, p.injectionComposition);
+    step = 0;
+    for (;;) {
+      ++step;
+      grid->advance(n, p.meshRatio);
+      if (!(static_cast<double>(step) * p.dt < session.t)) break;
+      grid->commit(n, 1);
+    }
+    benchmark::DoNotOptimize(grid->next.data());
+    benchmark::ClobberMemory();
+  }
+  // The nearer of the last two levels, as the report picks it.
+  const double nowTime = static_cast<double>(step) * p.dt;
+  const double prevTime = static_cast<double>(step - 1) * p.dt;
+  const bool usePrev = std::fabs(prevTime - session.t) < std::fabs(nowTime - session.t);
+  const std::string rows = resultRows(p, usePrev ? grid->prev.data() : grid->next.data());
+
+  // When the session ran first, its result file must hold exactly these rows.
+  std::ifstream written(sessionDir(scratch, session) / "Result_dt.txt", std::ios::binary);
+  if (written) {
+    const std::string text{std::istreambuf_iterator<char>(written),
+                           std::istreambuf_iterator<char>()};
+    if (text.find(rows) == std::string::npos) {
+      state.SkipWithError("the session's Result_dt.txt differs from the reference profile");
+      return;
+    }
+    state.SetLabel("same profile as the session");
+  }
+  setSessionCounters(state, p, step);
+}
+
+// ---------------------------------------------------------------------------
+
+void registerAll(const fs::path& scratch, std::vector<Comparison>& comparisons) {
+  std::size_t kernelCount = 0;
+  const StepKernelInfo* kernels = stepKernels(kernelCount);
+
+  for (const std::int32_t n : kStepSizes) {
+    const std::string fast = nameWithSize("BM_step_fast", n);
+    const std::string reference = nameWithSize("BM_step_reference", n);
+    benchmark::RegisterBenchmark(fast.c_str(), stepFast, n);
+    benchmark::RegisterBenchmark(reference.c_str(), stepReference, n);
+    comparisons.push_back({fast, reference, n <= 101 ? 4.0 : 7.0});
+    const std::string baselineKernel = nameWithSize("BM_step_kernel_baseline", n);
+    for (std::size_t k = 0; k < kernelCount; ++k) {
+      if (!kernels[k].supported) continue;
+      const std::string name = nameWithSize(std::string("BM_step_kernel_") + kernels[k].name, n);
+      benchmark::RegisterBenchmark(name.c_str(), stepKernel, kernels[k].kernel, n);
+      comparisons.push_back({name, reference, 0.0});
+      if (name != baselineKernel) comparisons.push_back({name, baselineKernel, 0.0});
+    }
+    // Near 1 when choosing the kernel at run time costs nothing.
+    comparisons.push_back(
+        {fast, nameWithSize(std::string("BM_step_kernel_") + activeStepKernel(), n), 0.0});
+  }
+
+  for (const std::int32_t n : kRowSizes) {
+    const std::string memoryFast = nameWithSize("BM_rows_memory_fast", n);
+    const std::string memoryPrintf = nameWithSize("BM_rows_memory_snprintf", n);
+    const std::string fileFast = nameWithSize("BM_rows_file_fast", n);
+    const std::string filePrintf = nameWithSize("BM_rows_file_snprintf", n);
+    benchmark::RegisterBenchmark(memoryFast.c_str(), rowsMemoryFast, n);
+    benchmark::RegisterBenchmark(memoryPrintf.c_str(), rowsMemoryPrintf, n);
+    benchmark::RegisterBenchmark(fileFast.c_str(), rowsFileFast, n, scratch)->UseRealTime();
+    benchmark::RegisterBenchmark(filePrintf.c_str(), rowsFilePrintf, n, scratch)->UseRealTime();
+    comparisons.push_back({memoryFast, memoryPrintf, 20.0});
+    comparisons.push_back({fileFast, filePrintf, 8.0});
+  }
+
+  // A fixed-point session takes milliseconds and is timed as usual; the
+  // others take seconds and run once.
+  const std::string fixedFast = kFixedPointSession.name;
+  const std::string fixedReference = kFixedPointSession.name + std::string("_reference");
+  benchmark::RegisterBenchmark(fixedFast.c_str(), sessionFast, kFixedPointSession, scratch)
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark(fixedReference.c_str(), sessionReference, kFixedPointSession,
+                               scratch)
+      ->UseRealTime()
+      ->Iterations(1)
+      ->Repetitions(1)
+      ->Unit(benchmark::kMillisecond);
+  comparisons.push_back({fixedFast, fixedReference, 20.0});
+
+  const std::string longFast = kSections1000Session.name;
+  const std::string longReference = kSections1000Session.name + std::string("_reference");
+  benchmark::RegisterBenchmark(longFast.c_str(), sessionFast, kSections1000Session, scratch)
+      ->UseRealTime()
+      ->Iterations(1)
+      ->Repetitions(1)
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark(longReference.c_str(), sessionReference, kSections1000Session,
+                               scratch)
+      ->UseRealTime()
+      ->Iterations(1)
+      ->Repetitions(1)
+      ->Unit(benchmark::kMillisecond);
+  comparisons.push_back({longFast, longReference, 6.0});
+}
+
+// Whether the two row writers agree byte for byte on the benchmark profiles.
+std::string rowWriterCheck() {
+  std::string note;
+  for (const std::int32_t n : kRowSizes) {
+    const std::vector<double> level = sampleProfile(n);
+    std::string fast;
+    std::string plain;
+    ProfileRowWriter(n, spacingFor(n)).appendRows(fast, level.data());
+    appendRowsPrintf(plain, n, spacingFor(n), level.data());
+    note += note.empty() ? "" : ", ";
+    note += "N=" + std::to_string(n) + (fast == plain ? " identical" : " DIFFERENT") + " (" +
+            std::to_string(fast.size()) + " bytes)";
+  }
+  return note;
+}
+
+// The library reads the cache sizes from /sys, which some virtual machines
+// lack; the C library asks the processor instead.
+std::string cacheSizes() {
+  std::string sizes;
+#if defined(_SC_LEVEL1_DCACHE_SIZE) && defined(_SC_LEVEL2_CACHE_SIZE) && \
+    defined(_SC_LEVEL3_CACHE_SIZE)
+  const std::pair<const char*, int> levels[] = {{"L1d", _SC_LEVEL1_DCACHE_SIZE},
+                                                {"L2", _SC_LEVEL2_CACHE_SIZE},
+                                                {"L3", _SC_LEVEL3_CACHE_SIZE}};
+  for (const auto& [name, query] : levels) {
+    const long bytes = ::sysconf(query);
+    if (bytes <= 0) continue;
+    sizes += sizes.empty() ? "" : ", ";
+    sizes += std::string(name) + " " + std::to_string(bytes / 1024) + " KiB";
+  }
+#endif
+  return sizes.empty() ? "unknown" : sizes;
+}
+
+std::string contextNote() {
+  std::size_t count = 0;
+  const StepKernelInfo* kernels = stepKernels(count);
+  std::string supported;
+  for (std::size_t k = 0; k < count; ++k) {
+    if (!kernels[k].supported) continue;
+    supported += supported.empty() ? "" : " ";
+    supported += kernels[k].name;
+  }
+  return "diffusim: caches (per the C library): " + cacheSizes() + "\n" +
+         "diffusim: step kernel in use: " + std::string(activeStepKernel()) +
+         " (this processor runs: " + supported + ")\n" +
+         "diffusim: all-profiles rows, fast writer vs snprintf: " + rowWriterCheck() + "\n";
+}
+
+// A private directory under the system's temporary directory, removed with
+// everything in it at the end.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string pattern = (fs::temp_directory_path() / "diffusim-bench-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    if (!path_.empty()) fs::remove_all(path_, ec);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+void printHelp() {
+  benchmark::PrintDefaultHelp();
+  std::fprintf(stdout,
+               "diffusim-bench:\n"
+               "  --quick  skip the long 1000-section session (the same as\n"
+               "           --benchmark_filter=-sections1000)\n"
+               "  Micro-benchmarks repeat 3 times by default; the ratio table\n"
+               "  uses the median of the repetitions.\n");
+}
+
+}  // namespace
+}  // namespace diffusim::bench
+
+int main(int argc, char** argv) {
+  using namespace diffusim::bench;
+
+  // Defaults first, so that the same flags given on the command line win.
+  static char repetitions[] = "--benchmark_repetitions=3";
+  static char aggregatesOnly[] = "--benchmark_display_aggregates_only=true";
+  std::vector<char*> args{argv[0], repetitions, aggregatesOnly};
+  bool quick = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]) == "--quick") {
+      quick = true;
+    } else {
+      args.push_back(argv[i]);
+    }
+  }
+  int count = static_cast<int>(args.size());
+  args.push_back(nullptr);
+  benchmark::Initialize(&count, args.data(), printHelp);
+  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+  if (quick) {
+    const std::string filter = benchmark::GetBenchmarkFilter();
+    if (filter.empty() || filter == "." || filter == "all") {
+      benchmark::SetBenchmarkFilter("-sections1000");
+    } else {
+      std::cerr << "diffusim-bench: --quick ignored, --benchmark_filter given\n";
+    }
+  }
+
+  const ScratchDir scratch;
+  if (scratch.path().empty()) {
+    std::cerr << "diffusim-bench: cannot create a scratch directory in "
+              << std::filesystem::temp_directory_path() << '\n';
+    return 1;
+  }
+  std::vector<Comparison> comparisons;
+  registerAll(scratch.path(), comparisons);
+
+  RateRecorder recorder(benchmark::CreateDefaultDisplayReporter(), contextNote());
+  benchmark::RunSpecifiedBenchmarks(&recorder);
+  if (recorder.measured()) printRatioTable(recorder.tableStream(), recorder, comparisons);
+  benchmark::Shutdown();
+  return 0;
+}
