@@ -1,0 +1,374 @@
+#!/usr/bin/python3
+"""Tests of tools/diffusim-plot on files written by a real diffusim run.
+
+    /usr/bin/python3 tests/plot/test_diffusim_plot.py --diffusim build/release/diffusim
+
+DIFFUSIM in the environment names the executable too; without either the
+release build in the source tree is used.
+"""
+
+import io
+import math
+import os
+import subprocess
+import sys
+import tempfile
+import time
+import types
+import unittest
+from contextlib import redirect_stderr
+import xml.etree.ElementTree as ET
+
+import matplotlib
+
+matplotlib.use("Agg")
+import matplotlib.image  # noqa: E402
+import numpy as np  # noqa: E402
+from matplotlib.figure import Figure  # noqa: E402
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+TOOL = os.path.join(ROOT, "tools", "diffusim-plot")
+DIFFUSIM = None     # set by main()
+
+
+def load_tool():
+    """The tool as a module (it has no .py name to import it by)."""
+    module = types.ModuleType("diffusim_plot")
+    module.__file__ = TOOL
+    with open(TOOL, encoding="utf-8") as f:
+        exec(compile(f.read(), TOOL, "exec"), module.__dict__)
+    return module
+
+
+dp = load_tool()
+
+# diffusim's defaults, and the grid it derives from them, in its own order of
+# operations (Python floats are the same IEEE doubles).
+A, B, R, T = 4.529e-07, -147723.0, 8.3144, 1173.0
+C0, CS = 0.01, 0.05
+D = math.exp((B / R) / T) * A
+DX0 = 0.0005 / 100
+DT0 = ((0.25 * DX0) * DX0) / D
+
+
+def remainder_rule(target, current):
+    if target > current:
+        multiple = int(target / current) * current
+        return target - multiple if multiple != target else current
+    return target
+
+
+def reported_point(x):
+    """The grid point a history at x reports: the first i dx >= x."""
+    dx = remainder_rule(x, DX0)
+    return next(i * dx for i in range(1, 100000) if i * dx >= x)
+
+
+class Runs:
+    """Result files from one diffusim session each, made once for all tests."""
+
+    sessions = {
+        "profile": ("3\n3600\n0\n", "Result_dt.txt"),
+        "profiles": ("4\n50\n0\n", "Result.txt"),
+        "single": ("4\n1\n0\n", "Result.txt"),
+        "history": ("2\n0.00002\n300\n0\n", "Result_dx.txt"),
+        "offgrid": ("2\n0.0000125\n120\n0\n", "Result_dx.txt"),
+        "first": ("2\n0.000005\n40\n0\n", "Result_dx.txt"),
+        "beyond": ("2\n0.01\n3\n0\n", "Result_dx.txt"),
+        "large": ("4\n10000\n0\n", "Result.txt"),
+    }
+
+    def __init__(self, base):
+        self.base = base
+        self.paths = {}
+        for key, (answers, name) in self.sessions.items():
+            work = os.path.join(base, key)
+            os.mkdir(work)
+            subprocess.run([DIFFUSIM], input=answers.encode(), cwd=work, check=True,
+                           stdout=subprocess.DEVNULL, timeout=60)
+            self.paths[key] = os.path.join(work, name)
+
+
+RUNS = None
+TMP = None
+
+
+def setUpModule():
+    global RUNS, TMP
+    TMP = tempfile.TemporaryDirectory(prefix="diffusim-plot-test-")
+    RUNS = Runs(TMP.name)
+
+
+def tearDownModule():
+    TMP.cleanup()
+
+
+def run_tool(*args, env_drop=()):
+    env = dict(os.environ)
+    env["MPLCONFIGDIR"] = os.path.join(TMP.name, "mplconfig")
+    for key in env_drop:
+        env.pop(key, None)
+    return subprocess.run([TOOL, *args], capture_output=True, text=True, env=env, timeout=60)
+
+
+class ParsingTests(unittest.TestCase):
+    def test_profile_file(self):
+        p = dp.load(RUNS.paths["profile"])
+        dx = math.sqrt((4.0 * D) * remainder_rule(3600.0, DT0))
+        self.assertEqual(p.kind, dp.PROFILE)
+        self.assertEqual(len(p.comp), int(0.0005 / dx) + 1)     # 105 rows
+        self.assertEqual((p.temperature, p.time), (1173.0, 3610.961123))
+        self.assertEqual((p.comp[0], p.comp[-1]), (CS, C0))
+        self.assertAlmostEqual(dx, 4.768292e-06, delta=5e-13)
+        # Six decimals of a metre leave dx about 1e-5 uncertain over 105
+        # rows; the fit gets within that where a single row (the last one:
+        # 2e-4 off, the first: 5 % off) does not.
+        self.assertLess(abs(p.dx - dx) / dx, 3e-5)
+        self.assertTrue(np.allclose(np.diff(p.depth), p.dx, rtol=1e-12, atol=0))
+
+    def test_profiles_file_and_thinning(self):
+        every = dp.load(RUNS.paths["profiles"], max_curves=100)
+        self.assertEqual(every.kind, dp.PROFILES)
+        self.assertEqual((every.block_count, every.comps.shape), (50, (50, 101)))
+        self.assertLess(abs(every.dx - DX0) / DX0, 1e-9)
+        self.assertTrue(np.allclose(every.times, np.arange(1, 51) * DT0, rtol=0, atol=6e-7))
+        self.assertTrue(np.array_equal(every.first_block, every.comps[0]))
+        self.assertEqual((every.comps[:, 0] == CS).all(), True)
+
+        for k in (2, 5, 12):
+            thin = dp.load(RUNS.paths["profiles"], max_curves=k)
+            self.assertEqual(len(thin.times), k)
+            self.assertEqual((thin.times[0], thin.times[-1]), (every.times[0], every.times[-1]))
+            picked = [int(np.flatnonzero(every.times == t)[0]) for t in thin.times]
+            self.assertTrue(np.array_equal(thin.comps, every.comps[picked]))
+
+        for n, k in ((50, 12), (10000, 12), (13, 12), (7, 12), (1, 12), (100, 2)):
+            idx = dp.thin_indices(n, k)
+            self.assertEqual(len(idx), min(n, k), (n, k))
+            self.assertEqual((idx[0], idx[-1]), (0, n - 1))
+            self.assertEqual(idx, sorted(set(idx)))
+            if n > k:     # evenly spread: no gap much wider than the mean
+                self.assertLessEqual(max(np.diff(idx)), math.ceil((n - 1) / (k - 1)) + 1)
+
+    def test_history_files(self):
+        h = dp.load(RUNS.paths["history"])
+        self.assertEqual(h.kind, dp.HISTORY)
+        self.assertEqual((len(h.comp), h.distance, h.temperature), (300, 0.00002, 1173.0))
+        self.assertLess(abs(h.dt - DT0) / DT0, 1e-9)
+        self.assertEqual((h.comp[0], h.times[0]), (C0, 52.242461))
+        self.assertTrue(np.all(np.diff(h.comp) >= 0))
+
+        off = dp.load(RUNS.paths["offgrid"])
+        self.assertEqual((len(off.comp), off.distance), (120, 0.000013))   # printed rounded
+
+    def test_kind_from_content_with_either_line_end(self):
+        d = os.path.join(TMP.name, "renamed")
+        os.makedirs(d, exist_ok=True)
+        for key in ("profile", "profiles", "history"):
+            with open(RUNS.paths[key], "rb") as f:
+                data = f.read()
+            self.assertIn(b"\r\n", data)
+            path = os.path.join(d, key + ".dat")
+            with open(path, "wb") as f:
+                f.write(data.replace(b"\r\n", b"\n"))
+            crlf, lf = dp.load(RUNS.paths[key]), dp.load(path)
+            self.assertEqual((lf.kind, lf.temperature), (crlf.kind, crlf.temperature))
+            self.assertTrue(np.array_equal(lf.times if key != "profile" else lf.comp,
+                                           crlf.times if key != "profile" else crlf.comp))
+
+    def test_files_cut_short(self):
+        # A full disk ends a run early: the last row or block is partial.
+        d = os.path.join(TMP.name, "cut")
+        os.makedirs(d, exist_ok=True)
+        for key, keep, count in (("history", -9, 299), ("profiles", -200, 49)):
+            with open(RUNS.paths[key], "rb") as f:
+                data = f.read()
+            path = os.path.join(d, os.path.basename(RUNS.paths[key]))
+            with open(path, "wb") as f:
+                f.write(data[:keep])
+            with redirect_stderr(io.StringIO()) as err:
+                r = dp.load(path, max_curves=100)
+            self.assertIn("incomplete", err.getvalue())
+            self.assertEqual(len(r.times), count, key)
+
+    def test_large_file_is_read_quickly(self):
+        start = time.perf_counter()
+        big = dp.load(RUNS.paths["large"])
+        elapsed = time.perf_counter() - start
+        self.assertEqual((big.block_count, big.comps.shape), (10000, (12, 101)))
+        self.assertAlmostEqual(big.times[-1], 10000 * DT0, delta=1e-5)
+        self.assertLess(elapsed, 3.0, "10,000 steps x 101 rows should take well under a second")
+
+
+class OverlayTests(unittest.TestCase):
+    def test_erfc_follows_the_simulation(self):
+        self.assertEqual(dp.diffusivity(A, B, T), D)
+        p = dp.load(RUNS.paths["profile"])
+        model = dp.erfc_solution(p.depth, p.time, D, C0, CS)
+        self.assertLess(np.max(np.abs(model - p.comp)), 3e-4)
+        wrong = dp.erfc_solution(p.depth, p.time, 1.1 * D, C0, CS)
+        self.assertGreater(np.max(np.abs(wrong - p.comp)), 6e-4)
+        self.assertEqual(dp.erfc_solution(0.0, 0.0, D, C0, CS), CS)
+        self.assertEqual(dp.erfc_solution(1e-6, 0.0, D, C0, CS), C0)
+
+    def test_far_face_share(self):
+        self.assertLess(dp.far_face_share(0.0005, 3600.0, D), 0.01)
+        self.assertGreater(dp.far_face_share(0.0005, 3600.0, 1e-10), 0.01)
+
+    def test_history_depth_is_the_reported_grid_point(self):
+        # The first interior point moves in step 1 already, so its C0 is
+        # worked back from that step.
+        for key, asked in (("history", 0.00002), ("offgrid", 0.0000125), ("first", 0.000005)):
+            h = dp.load(RUNS.paths[key])
+            x, c0 = dp.history_grid_point(h, D, None, CS)
+            self.assertAlmostEqual(x, reported_point(asked), delta=1e-12, msg=key)
+            self.assertAlmostEqual(c0, C0, delta=1e-12)
+        self.assertAlmostEqual(reported_point(0.0000125), 15e-6, delta=1e-12)
+
+
+class DrawingTests(unittest.TestCase):
+    def draw(self, key, overlay=None, **kw):
+        fig = Figure()
+        ax = dp.draw(dp.load(RUNS.paths[key], kw.pop("max_curves", 12)), fig, overlay, **kw)
+        return fig, ax
+
+    def dashed(self, ax):
+        return [ln for ln in ax.get_lines() if ln.get_linestyle() == "--"]
+
+    def test_profile(self):
+        p = dp.load(RUNS.paths["profile"])
+        fig, ax = self.draw("profile", dp.Overlay(D, None, None))
+        self.assertIn("T = 1173 K", ax.get_title())
+        self.assertIn("t = 3610.96 s", ax.get_title())
+        self.assertEqual(ax.get_xlabel(), "depth x (µm)")
+        data = ax.get_lines()[0]
+        self.assertTrue(np.allclose(data.get_xdata(), np.arange(105) * p.dx * 1e6, atol=1e-9))
+        self.assertEqual(len(self.dashed(ax)), 1)
+        left, right = ax.get_xlim()
+        self.assertTrue(0 == left and 80 < right < 200, "the flat part is cut off")
+        _, ax = self.draw("profile", full_depth=True, title="Mine")
+        self.assertAlmostEqual(ax.get_xlim()[1], 104 * p.dx * 1e6, places=6)
+        self.assertEqual((ax.get_title(), len(self.dashed(ax))), ("Mine", 0))
+
+    def test_profiles(self):
+        fig, ax = self.draw("profiles", dp.Overlay(D, None, None), max_curves=5)
+        self.assertEqual(len(ax.get_lines()), 10)
+        self.assertEqual(len(self.dashed(ax)), 5)
+        self.assertEqual(fig.axes[1].get_ylabel(), "time (s)")
+        self.assertIn("5 of 50 steps", ax.get_title())
+        fig, ax = self.draw("single")
+        self.assertEqual((len(ax.get_lines()), len(fig.axes)), (1, 1))   # no colour bar
+        self.assertIn("(1 step)", ax.get_title())
+
+    def test_history_in_hours(self):
+        h = dp.load(RUNS.paths["history"])
+        _, ax = self.draw("history", dp.Overlay(D, None, CS))
+        self.assertEqual(ax.get_xlabel(), "time (h)")     # 15,673 s
+        self.assertAlmostEqual(ax.get_lines()[0].get_xdata()[-1], h.times[-1] / 3600)
+        self.assertIn("x = 20 µm", ax.get_title())
+        self.assertEqual(len(self.dashed(ax)), 1)
+        _, ax = self.draw("offgrid", dp.Overlay(D, None, CS))
+        self.assertEqual(ax.get_xlabel(), "time (s)")
+        self.assertIn("grid point x = 15 µm", ax.get_legend().get_texts()[1].get_text())
+
+
+class CommandLineTests(unittest.TestCase):
+    def assert_one_line_error(self, proc, status, *words):
+        self.assertEqual(proc.returncode, status, proc.stderr)
+        self.assertEqual(len(proc.stderr.strip().splitlines()), 1, proc.stderr)
+        self.assertNotIn("Traceback", proc.stderr)
+        for w in words:
+            self.assertIn(w, proc.stderr)
+
+    def assert_image(self, path, fmt):
+        with open(path, "rb") as f:
+            head = f.read(8)
+        if fmt == "png":
+            self.assertEqual(head, b"\x89PNG\r\n\x1a\n")
+            self.assertGreater(os.path.getsize(path), 10000)
+            pixels = matplotlib.image.imread(path)[..., :3]
+            self.assertGreater(np.mean(pixels.min(axis=2) < 0.9), 0.01, "almost blank")
+            self.assertGreater(len(np.unique(pixels.reshape(-1, 3), axis=0)), 50)
+        else:
+            root = ET.parse(path).getroot()
+            self.assertEqual(root.tag, "{http://www.w3.org/2000/svg}svg")
+            self.assertGreater(sum(1 for e in root.iter() if e.tag.endswith("path")), 20)
+
+    def test_every_kind_renders(self):
+        overlay = ["--A", "4.529e-07", "--B", "-147723"]
+        for key in ("profile", "profiles", "history"):
+            for fmt, extra in (("png", []), ("svg", overlay + ["--Cs", "0.05"])):
+                out = os.path.join(TMP.name, f"{key}-{len(extra)}.{fmt}")
+                proc = run_tool(RUNS.paths[key], "-o", out, *extra)
+                self.assertEqual((proc.returncode, proc.stderr), (0, ""), (key, fmt, extra))
+                self.assert_image(out, fmt)
+        # Result_dx.txt has no Cs of its own: said once, then drawn anyway.
+        out = os.path.join(TMP.name, "history-cs.png")
+        proc = run_tool(RUNS.paths["history"], "-o", out, *overlay)
+        self.assertEqual(proc.returncode, 0)
+        self.assertIn("Cs = 0.05", proc.stderr)
+        # A profile that reaches the far face: the overlay is marked approximate.
+        proc = run_tool(RUNS.paths["profile"], "-o", out, "--D", "1e-10")
+        self.assertEqual(proc.returncode, 0)
+        self.assertIn("only approximate", proc.stderr)
+
+    def test_bad_input_files(self):
+        d = os.path.join(TMP.name, "bad")
+        os.makedirs(d, exist_ok=True)
+        files = {
+            "empty.txt": b"",
+            "text.txt": b"hello world\nthis is not a result file\n",
+            "binary.bin": bytes(range(256)) * 8,
+            "header-only.txt": b"T = 1173.000000(K) \r\nat t = 1.0(s)\r\n",
+            "bad-row.txt": b"T = 1173.000000(K) \r\nat t = 1.0(s)\r\n\r\n\r\n"
+                           b"cnt \tdistance(m) \tC(B) \t\r\n000 \t0.0 \tx \t\r\n001 \t1 \t2 \t\r\n",
+            "skipped-row.txt": b"T = 1173.000000(K) \r\nat t = 1.0(s)\r\n\r\n\r\n"
+                               b"cnt \tdistance(m) \tC(B) \t\r\n000 \t0.0 \t0.05 \t\r\n"
+                               b"002 \t0.00001 \t0.01 \t\r\n",
+            "short-row.txt": b"T = 1173.000000(K) \r\nat x = 0.000020(m)\r\n\r\n\r\n"
+                             b"cnt \ttime(s) \tC(B) \t\r\n001 \t52.242461 \t\r\n",
+        }
+        for name, content in files.items():
+            path = os.path.join(d, name)
+            with open(path, "wb") as f:
+                f.write(content)
+            self.assert_one_line_error(run_tool(path, "-o", os.path.join(d, "x.png")), 1, name)
+        for path in (d, os.path.join(d, "missing.txt"), RUNS.paths["beyond"]):
+            self.assert_one_line_error(run_tool(path, "-o", os.path.join(d, "x.png")), 1, path)
+        self.assertFalse(os.path.exists(os.path.join(d, "x.png")))
+
+    def test_command_line_errors(self):
+        src = RUNS.paths["profile"]
+        out = os.path.join(TMP.name, "out")
+        self.assert_one_line_error(run_tool(src, "-o", out + ".pdf"), 2, ".png or .svg")
+        self.assert_one_line_error(run_tool(src, "-o", out + ".png", "--A", "1e-7"), 2, "--B")
+        self.assert_one_line_error(run_tool(src, "-o", out + ".png", "--max-curves", "1"), 2)
+        self.assert_one_line_error(run_tool(src, "--bogus"), 2)
+        self.assert_one_line_error(run_tool(src, env_drop=("DISPLAY", "WAYLAND_DISPLAY")),
+                                   2, "display")
+        proc = run_tool(src, "-o", os.path.join(TMP.name, "no", "such", "dir.png"))
+        self.assert_one_line_error(proc, 1, "dir.png")
+        proc = run_tool("--help")
+        self.assertEqual(proc.returncode, 0)
+        for word in ("Result_dx.txt", "Result_dt.txt", "--max-curves", "erfc", "hours", "-o"):
+            self.assertIn(word, proc.stdout)
+
+
+def main():
+    global DIFFUSIM
+    argv = sys.argv[:]
+    if "--diffusim" in argv:
+        i = argv.index("--diffusim")
+        DIFFUSIM = argv[i + 1]
+        del argv[i:i + 2]
+    else:
+        DIFFUSIM = os.environ.get("DIFFUSIM") or os.path.join(ROOT, "build", "release", "diffusim")
+    DIFFUSIM = os.path.abspath(DIFFUSIM)
+    if not os.access(DIFFUSIM, os.X_OK):
+        sys.exit(f"diffusim executable not found at {DIFFUSIM}: pass --diffusim PATH "
+                 "or set DIFFUSIM")
+    unittest.main(argv=argv)
+
+
+if __name__ == "__main__":
+    main()
