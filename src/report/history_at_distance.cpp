@@ -42,7 +42,8 @@ ReportOutcome reportHistoryAtDistance(const ReportContext& ctx, DiffusionParamet
     }
   }
 
-  ReportRun run(ctx, n, stepCount < 1 ? 1 : static_cast<std::uint64_t>(stepCount));
+  // Every step prints its line: the run is not silent and needs no progress line.
+  ReportRun run(ctx, n, stepCount < 1 ? 1 : static_cast<std::uint64_t>(stepCount), false);
   std::string line;
   bool steady = false;  // a step changed nothing: every later level is the same
   std::int32_t step = 0;

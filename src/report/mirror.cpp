@@ -18,10 +18,11 @@ bool commitResultFile(const ReportContext& ctx, ResultFile& file, std::string_vi
   return false;
 }
 
-ReportRun::ReportRun(const ReportContext& ctx, std::int32_t points, std::uint64_t expectedSteps)
+ReportRun::ReportRun(const ReportContext& ctx, std::int32_t points, std::uint64_t expectedSteps,
+                     bool silent)
     : console_(ctx.console),
       interrupts_(ctx.catchInterrupts),
-      progress_(ctx.progressOutput),
+      progress_(silent ? ctx.progressOutput : nullptr),
       fileBudget_(ctx.budget.fileBytes) {
   if (ctx.budget.pointUpdates != 0) {
     const std::uint64_t perStep = points > 0 ? static_cast<std::uint64_t>(points) : 1;

@@ -65,7 +65,10 @@ bool commitResultFile(const ReportContext& ctx, ResultFile& file, std::string_vi
 // work budget, notices a failed console and draws the progress line.
 class ReportRun {
  public:
-  ReportRun(const ReportContext& ctx, std::int32_t points, std::uint64_t expectedSteps);
+  // A report whose lines appear on the console as it runs passes
+  // `silent` = false: it needs no progress line.
+  ReportRun(const ReportContext& ctx, std::int32_t points, std::uint64_t expectedSteps,
+            bool silent = true);
 
   // Called after each step; false when the report must stop now.
   bool proceed(std::uint64_t stepsDone, std::uint64_t fileBytes) {
