@@ -25,13 +25,10 @@ ReportOutcome reportAllProfiles(const ReportContext& ctx, DiffusionParameters p)
   static constexpr std::string_view FILE_NAME = "Result.txt";
   Console& console = ctx.console;
   ResultFile file;
-  if (!openResultFile(ctx, file, FILE_NAME)) return ReportOutcome::FileFailed;
-
   std::int32_t stepCount = 0;
-  if (!console.promptInt("Input Number of Data to output : ", stepCount)) {
-    file.discard();
-    return ReportOutcome::EndOfInput;
-  }
+  if (const ReportOutcome opened = openAndAskStepCount(ctx, file, FILE_NAME, stepCount);
+      opened != ReportOutcome::Completed)
+    return opened;
 
   file.write("T = " + fixed(p.temperature) + "(K)\n\n");
 

@@ -12,13 +12,10 @@ ReportOutcome reportHistoryAtDistance(const ReportContext& ctx, DiffusionParamet
   static constexpr std::string_view FILE_NAME = "Result_dx.txt";
   Console& console = ctx.console;
   ResultFile file;
-  if (!openResultFile(ctx, file, FILE_NAME)) return ReportOutcome::FileFailed;
-
   std::int32_t stepCount = 0;
-  if (!console.promptInt("Input Number of Data to output : ", stepCount)) {
-    file.discard();
-    return ReportOutcome::EndOfInput;
-  }
+  if (const ReportOutcome opened = openAndAskStepCount(ctx, file, FILE_NAME, stepCount);
+      opened != ReportOutcome::Completed)
+    return opened;
 
   console.print(OPENING_DASHES);
   console.print("\nredefined dx = " + fixed(p.dx) + " \tredefined dt = " + fixed(p.dt) + " \t\n");

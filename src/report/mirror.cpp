@@ -11,6 +11,16 @@ bool openResultFile(const ReportContext& ctx, ResultFile& file, std::string_view
   return false;
 }
 
+ReportOutcome openAndAskStepCount(const ReportContext& ctx, ResultFile& file, std::string_view name,
+                                  std::int32_t& stepCount) {
+  if (!openResultFile(ctx, file, name)) return ReportOutcome::FileFailed;
+  if (!ctx.console.promptInt("Input Number of Data to output : ", stepCount)) {
+    file.discard();
+    return ReportOutcome::EndOfInput;
+  }
+  return ReportOutcome::Completed;
+}
+
 bool commitResultFile(const ReportContext& ctx, ResultFile& file, std::string_view name) {
   if (file.commit()) return true;
   ctx.console.print("Error writing result file \"" + std::string(name) + "\": " + file.error() +

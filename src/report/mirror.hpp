@@ -57,6 +57,12 @@ class MirroredWriter {
 // failure prints one line naming the file and the reason and returns false.
 bool openResultFile(const ReportContext& ctx, ResultFile& file, std::string_view name);
 
+// The opening of the reports that ask for a number of steps: creates the
+// file, then asks. Completed when both worked; otherwise the outcome to
+// return (the file is discarded if input ended at the question).
+ReportOutcome openAndAskStepCount(const ReportContext& ctx, ResultFile& file, std::string_view name,
+                                  std::int32_t& stepCount);
+
 // Puts the finished file in place; on failure prints one line naming it and
 // the reason and returns false.
 bool commitResultFile(const ReportContext& ctx, ResultFile& file, std::string_view name);

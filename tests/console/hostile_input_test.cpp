@@ -24,14 +24,6 @@ std::string realRefusal(const std::string& shown) {
          "\": expected a finite decimal number such as 1173, 0.000013 or 5e-7.\n";
 }
 
-std::size_t countOf(const std::string& haystack, const std::string& needle) {
-  std::size_t n = 0;
-  for (auto pos = haystack.find(needle); pos != std::string::npos;
-       pos = haystack.find(needle, pos + 1))
-    ++n;
-  return n;
-}
-
 // Every prompt of the program, each answer marked by whether an integer is asked.
 const std::vector<std::pair<std::string, bool>> EVERY_PROMPT = {
     {"1", true},     {"1273", false},    {"0.001", false}, {"50", true},

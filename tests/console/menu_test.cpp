@@ -47,14 +47,6 @@ std::string join(const std::vector<std::string>& parts, std::size_t count) {
   return s;
 }
 
-std::size_t countOf(const std::string& haystack, const std::string& needle) {
-  std::size_t n = 0;
-  for (auto pos = haystack.find(needle); pos != std::string::npos;
-       pos = haystack.find(needle, pos + 1))
-    ++n;
-  return n;
-}
-
 // Scripts that between them reach every prompt of the program.
 const std::string EVERY_PROMPT =
     "1\n1273\n0.001\n50\n5e-7\n-150000\n0.02\n0.1\n2\n0.00004\n3\n"

@@ -17,14 +17,6 @@
 namespace diffusim::testing {
 namespace {
 
-std::size_t countOf(const std::string& haystack, const std::string& needle) {
-  std::size_t n = 0;
-  for (auto pos = haystack.find(needle); pos != std::string::npos;
-       pos = haystack.find(needle, pos + 1))
-    ++n;
-  return n;
-}
-
 DiffusionParameters defaults() {
   DiffusionParameters p;
   recomputeDerived(p);

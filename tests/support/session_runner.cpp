@@ -26,6 +26,14 @@ ScratchDir::~ScratchDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
+std::size_t countOf(const std::string& haystack, const std::string& needle) {
+  std::size_t n = 0;
+  for (auto pos = haystack.find(needle); pos != std::string::npos;
+       pos = haystack.find(needle, pos + 1))
+    ++n;
+  return n;
+}
+
 std::optional<std::string> readFile(const std::filesystem::path& path) {
   // Only regular files: a device such as /dev/full would read forever.
   if (!std::filesystem::is_regular_file(path)) return std::nullopt;

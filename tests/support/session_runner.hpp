@@ -31,6 +31,9 @@ struct SessionResult {
   std::map<std::string, std::string> files;  // result file name -> bytes
 };
 
+// How often `needle` occurs in `haystack`, overlaps included.
+std::size_t countOf(const std::string& haystack, const std::string& needle);
+
 // The bytes of a file, or nothing if it does not exist.
 std::optional<std::string> readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
