@@ -139,30 +139,27 @@ bool Console::nextToken(std::string& token) {
   return consumedAny;
 }
 
-bool Console::promptInt(std::string_view prompt, std::int32_t& value) {
+template <typename T, typename Parse>
+bool Console::prompt(std::string_view prompt, T& value, Parse parse, std::string_view expected) {
   for (;;) {
     print(prompt);
     flush();
     // A console that can no longer be written to ends the session like the
     // end of input: nobody could see the next question.
     if (failed() || !nextToken(token_)) return false;
-    if (!tokenCut_ && parseInt32(token_, value)) return true;
-    print("Unreadable input \"" + displayToken(token_) +
-          "\": expected a whole number from -2147483648 to 2147483647.\n");
+    if (!tokenCut_ && parse(token_, value)) return true;
+    print("Unreadable input \"" + displayToken(token_) + "\": expected " + std::string(expected) +
+          ".\n");
   }
 }
 
+bool Console::promptInt(std::string_view prompt, std::int32_t& value) {
+  return this->prompt(prompt, value, parseInt32, "a whole number from -2147483648 to 2147483647");
+}
+
 bool Console::promptReal(std::string_view prompt, double& value) {
-  for (;;) {
-    print(prompt);
-    flush();
-    // A console that can no longer be written to ends the session like the
-    // end of input: nobody could see the next question.
-    if (failed() || !nextToken(token_)) return false;
-    if (!tokenCut_ && parseReal(token_, value)) return true;
-    print("Unreadable input \"" + displayToken(token_) +
-          "\": expected a finite decimal number such as 1173, 0.000013 or 5e-7.\n");
-  }
+  return this->prompt(prompt, value, parseReal,
+                      "a finite decimal number such as 1173, 0.000013 or 5e-7");
 }
 
 }  // namespace diffusim

@@ -48,6 +48,11 @@ class Console {
   bool promptReal(std::string_view prompt, double& value);
 
  private:
+  // The loop both prompts share: ask, read, and on an unreadable token say
+  // what was `expected` and ask again.
+  template <typename T, typename Parse>
+  bool prompt(std::string_view prompt, T& value, Parse parse, std::string_view expected);
+
   // The next token, or false when input has ended (or failed) first.
   bool nextToken(std::string& token);
 
