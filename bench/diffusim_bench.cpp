@@ -30,12 +30,13 @@
 #include <vector>
 
 #include "console/menu.hpp"
+#include "engine/engine.hpp"
 #include "format/number_format.hpp"
 #include "model/grid.hpp"
 #include "model/parameters.hpp"
+#include "output/profile_rows.hpp"
+#include "output/result_file.hpp"
 #include "ratio_report.hpp"
-#include "report/profile_rows.hpp"
-#include "report/result_file.hpp"
 #include "support/reference_grid.hpp"
 
 namespace diffusim::bench {
@@ -71,11 +72,11 @@ void setStepCounters(benchmark::State& state, std::int32_t n) {
 
 void stepFast(benchmark::State& state, std::int32_t n) {
   const DiffusionParameters p = defaultParameters();
-  auto grid = std::make_unique<ConcentrationGrid>();
-  grid->resetGrid(n, p.initialComposition, p.injectionComposition);
+  auto grid = std::make_unique<ConcentrationGrid>(n);
+  grid->resetGrid(p.inputs.initialComposition, p.inputs.injectionComposition);
   for (auto _ : state) {
-    grid->advance(n, p.meshRatio);
-    grid->commit(n, 1);
+    grid->advance(p.grid.meshRatio);
+    grid->commit();
     benchmark::ClobberMemory();
   }
   benchmark::DoNotOptimize(grid->prev()[n - 1]);
@@ -85,9 +86,9 @@ void stepFast(benchmark::State& state, std::int32_t n) {
 void stepReference(benchmark::State& state, std::int32_t n) {
   const DiffusionParameters p = defaultParameters();
   auto grid = std::make_unique<ReferenceGrid>();
-  grid->reset(n, p.initialComposition, p.injectionComposition);
+  grid->reset(n, p.inputs.initialComposition, p.inputs.injectionComposition);
   for (auto _ : state) {
-    grid->advance(n, p.meshRatio);
+    grid->advance(n, p.grid.meshRatio);
     grid->commit(n, 1);
     benchmark::ClobberMemory();
   }
@@ -107,11 +108,11 @@ void stepKernel(benchmark::State& state, StepKernel kernel, std::int32_t n) {
   auto levels = std::make_unique<KernelLevels>();
   double* prev = levels->a;
   double* next = levels->b;
-  std::fill(prev, prev + n, p.initialComposition);
-  std::fill(next, next + n, p.initialComposition);
-  prev[0] = next[0] = p.injectionComposition;
+  std::fill(prev, prev + n, p.inputs.initialComposition);
+  std::fill(next, next + n, p.inputs.initialComposition);
+  prev[0] = next[0] = p.inputs.injectionComposition;
   for (auto _ : state) {
-    kernel(prev, next, n, p.meshRatio);
+    kernel(prev, next, n, p.grid.meshRatio);
     next[n - 1] = next[n - 2];
     std::swap(prev, next);
     benchmark::ClobberMemory();
@@ -127,12 +128,12 @@ void stepKernel(benchmark::State& state, StepKernel kernel, std::int32_t n) {
 // other sizes take the same curve sampled at their own points.
 std::vector<double> sampleProfile(std::int32_t n) {
   const DiffusionParameters p = defaultParameters();
-  const std::int32_t m = p.gridPoints;
-  auto grid = std::make_unique<ConcentrationGrid>();
-  grid->resetGrid(m, p.initialComposition, p.injectionComposition);
+  const std::int32_t m = p.grid.gridPoints;
+  auto grid = std::make_unique<ConcentrationGrid>(m);
+  grid->resetGrid(p.inputs.initialComposition, p.inputs.injectionComposition);
   for (int step = 0; step < 400; ++step) {
-    grid->advance(m, p.meshRatio);
-    grid->commit(m, 1);
+    grid->advance(p.grid.meshRatio);
+    grid->commit();
   }
   const double* level = grid->prev();
   std::vector<double> profile(static_cast<std::size_t>(n));
@@ -298,7 +299,7 @@ const TimeSession kSections1000Session{"BM_choice3_sections1000",
 // The record choice 3 runs on, as the session derives it.
 DiffusionParameters sessionRecord(const TimeSession& session) {
   DiffusionParameters p;
-  if (session.sections != 0) p.gridPoints = session.sections + 1;
+  if (session.sections != 0) p.grid.gridPoints = session.sections + 1;
   recomputeDerived(p);
   redefineForTime(p, session.t);
   return p;
@@ -311,7 +312,7 @@ fs::path sessionDir(const fs::path& scratch, const TimeSession& session) {
 void setSessionCounters(benchmark::State& state, const DiffusionParameters& p, std::int32_t steps) {
   // One item is one time level reached.
   state.SetItemsProcessed(state.iterations() * steps);
-  state.counters["N"] = p.gridPoints;
+  state.counters["N"] = p.grid.gridPoints;
   state.counters["steps"] = steps;
 }
 
@@ -335,21 +336,21 @@ void sessionFast(benchmark::State& state, const TimeSession& session, fs::path s
   }
   // The session must have run the record computed here.
   const std::string redefined =
-      "redefined dx = " + fixed(p.dx) + " \tredefined dt = " + fixed(p.dt);
+      "redefined dx = " + fixed(p.grid.dx) + " \tredefined dt = " + fixed(p.grid.dt);
   if (status != 0 || console.find(redefined) == std::string::npos) {
     state.SkipWithError("the session did not run the expected record");
     return;
   }
-  setSessionCounters(state, p, firstStepReaching(session.t, p.dt, 1));
+  setSessionCounters(state, p, firstStepReaching(session.t, p.grid.dt, 1));
 }
 
 // The rows Result_dt.txt holds for a level.
 std::string resultRows(const DiffusionParameters& p, const double* level) {
   std::string rows;
-  for (std::int32_t i = 0; i < p.gridPoints; ++i) {
+  for (std::int32_t i = 0; i < p.grid.gridPoints; ++i) {
     appendInt(rows, i, 3);
     rows += " \t";
-    appendFixed(rows, static_cast<double>(i) * p.dx, 6);
+    appendFixed(rows, static_cast<double>(i) * p.grid.dx, 6);
     rows += " \t";
     appendFixed(rows, level[i], 6);
     rows += " \t\r\n";
@@ -361,25 +362,23 @@ std::string resultRows(const DiffusionParameters& p, const double* level) {
 // step * dt reaches t, no fixed-point shortcut, no dispatch, copy commits.
 void sessionReference(benchmark::State& state, const TimeSession& session, fs::path scratch) {
   const DiffusionParameters p = sessionRecord(session);
-  const std::int32_t n = p.gridPoints;
+  const std::int32_t n = p.grid.gridPoints;
   auto grid = std::make_unique<ReferenceGrid>();
   std::int32_t step = 0;
   for (auto _ : state) {
-    grid->reset(n, p.initialComposition, p.injectionComposition);
+    grid->reset(n, p.inputs.initialComposition, p.inputs.injectionComposition);
     step = 0;
     for (;;) {
       ++step;
-      grid->advance(n, p.meshRatio);
-      if (!(static_cast<double>(step) * p.dt < session.t)) break;
+      grid->advance(n, p.grid.meshRatio);
+      if (!(static_cast<double>(step) * p.grid.dt < session.t)) break;
       grid->commit(n, 1);
     }
     benchmark::DoNotOptimize(grid->next.data());
     benchmark::ClobberMemory();
   }
   // The nearer of the last two levels, as the report picks it.
-  const double nowTime = static_cast<double>(step) * p.dt;
-  const double prevTime = static_cast<double>(step - 1) * p.dt;
-  const bool usePrev = std::fabs(prevTime - session.t) < std::fabs(nowTime - session.t);
+  const bool usePrev = nearerLevel(session.t, step, p.grid.dt).previous;
   const std::string rows = resultRows(p, usePrev ? grid->prev.data() : grid->next.data());
 
   // When the session ran first, its result file must hold exactly these rows.

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "output/console_output.hpp"
+
 namespace diffusim {
 
 // An optional sign and decimal digits, within the 32-bit signed range.
@@ -26,19 +28,10 @@ std::string displayToken(std::string_view token);
 // to `out`, which is flushed before every read so a prompt is seen in time.
 // On a terminal (`lineFlush`) every completed line is flushed as well, so a
 // long report shows its lines as they come.
-class Console {
+class Console : public ConsoleOutput {
  public:
   Console(std::istream& in, std::ostream& out, bool lineFlush = false)
-      : in_(in), out_(out), lineFlush_(lineFlush) {}
-
-  void print(std::string_view text) {
-    out_.write(text.data(), static_cast<std::streamsize>(text.size()));
-    if (lineFlush_ && !text.empty() && text.back() == '\n') out_.flush();
-  }
-  void flush() { out_.flush(); }
-
-  // True once writing to the console has failed (a closed or broken output).
-  bool failed() const { return out_.fail(); }
+      : ConsoleOutput(out, lineFlush), in_(in) {}
 
   // Prints `prompt` and reads an integer (a real). An unreadable token is
   // consumed, one line names what was typed, and the prompt is printed again.
@@ -57,8 +50,6 @@ class Console {
   bool nextToken(std::string& token);
 
   std::istream& in_;
-  std::ostream& out_;
-  bool lineFlush_;
   std::string token_;
   bool tokenCut_ = false;  // the last token was longer than what is kept
 };

@@ -27,6 +27,8 @@ constexpr std::string_view MENU =
     "@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@\n"
     "Select (Press 0 to Exit Program) : ";
 
+constexpr std::string_view STEP_COUNT_PROMPT = "Input Number of Data to output : ";
+
 // Counts are shown whole while they fit a double exactly, in %g beyond.
 std::string countText(double count) {
   return (count > -1e15 && count < 1e15) ? fixed(count, 0) : general(count);
@@ -64,11 +66,11 @@ std::string faultReason(const GridCheck& c, std::string_view what) {
 }
 
 void printDistanceChoice(Console& console, const DiffusionParameters& p) {
-  console.print("\ncurrent dx = " + fixed(p.dx) + "(m)\n");
+  console.print("\ncurrent dx = " + fixed(p.grid.dx) + "(m)\n");
 }
 
 void printTimeChoice(Console& console, const DiffusionParameters& p) {
-  console.print("\ncurrent dt = " + fixed(p.dt) + "(s)\n");
+  console.print("\ncurrent dt = " + fixed(p.grid.dt) + "(s)\n");
   console.print("If time is too small, it'll take long time to calculate result. \n");
   console.print("If Specific time is greater than current dt, new dt is redefined by the rule \n");
   console.print("[dt = new dt % current dt] (rest of division). So.. \n");
@@ -85,13 +87,14 @@ void printBanner(Console& console) {
 }
 
 void printSummary(Console& console, const DiffusionParameters& p) {
-  console.print("Temperature = " + fixed(p.temperature, 0) + "(K) \tSpecimen Length = " +
-                fixed(p.specimenLength) + "(m) \tD = " + general(p.preFactorA) + "*exp(" +
-                general(p.exponentB) + "/RT) \t\n");
-  console.print("No. of Section(Grid-1) = " + integer(p.gridPoints - 1) + " \tdx = " + fixed(p.dx) +
-                "(m) \tdt = " + fixed(p.dt) + "(s) \t\n");
-  console.print("Initial Composition of B = " + fixed(p.initialComposition) +
-                " \tInjection Composition of B = " + fixed(p.injectionComposition) + " \t\n");
+  console.print("Temperature = " + fixed(p.inputs.temperature, 0) + "(K) \tSpecimen Length = " +
+                fixed(p.inputs.specimenLength) + "(m) \tD = " + general(p.inputs.preFactorA) +
+                "*exp(" + general(p.inputs.exponentB) + "/RT) \t\n");
+  console.print("No. of Section(Grid-1) = " + integer(p.grid.gridPoints - 1) +
+                " \tdx = " + fixed(p.grid.dx) + "(m) \tdt = " + fixed(p.grid.dt) + "(s) \t\n");
+  console.print("Initial Composition of B = " + fixed(p.inputs.initialComposition) +
+                " \tInjection Composition of B = " + fixed(p.inputs.injectionComposition) +
+                " \t\n");
   console.print("Safety Factor is fixed by 0.25\n\n");
 }
 
@@ -135,7 +138,14 @@ int runMenu(std::istream& in, std::ostream& out, const SessionOptions& options) 
           break;
         }
         redefineForDistance(params, x);
-        running = reportHistoryAtDistance(ctx, params, x) != ReportOutcome::EndOfInput;
+        ResultFile file;
+        std::int32_t steps = 0;
+        if (!openResultFile(ctx, file, HISTORY_FILE)) break;
+        if (!console.promptInt(STEP_COUNT_PROMPT, steps)) {
+          running = false;  // the file is discarded unwritten
+          break;
+        }
+        reportHistoryAtDistance(ctx, params, x, steps, file);
         break;
       }
       case 3: {
@@ -150,16 +160,24 @@ int runMenu(std::istream& in, std::ostream& out, const SessionOptions& options) 
           break;
         }
         redefineForTime(params, t);
-        running = reportProfileAtTime(ctx, params, t) != ReportOutcome::EndOfInput;
+        reportProfileAtTime(ctx, params, t);
         break;
       }
-      case 4:
+      case 4: {
         if (const GridCheck check = checkGrid(params); !check) {
           console.print(refusalMessage(check, "grid"));
           break;
         }
-        running = reportAllProfiles(ctx, params) != ReportOutcome::EndOfInput;
+        ResultFile file;
+        std::int32_t steps = 0;
+        if (!openResultFile(ctx, file, ALL_PROFILES_FILE)) break;
+        if (!console.promptInt(STEP_COUNT_PROMPT, steps)) {
+          running = false;
+          break;
+        }
+        reportAllProfiles(ctx, params, steps, file);
         break;
+      }
       default:
         break;  // not a choice: the menu is shown again
     }

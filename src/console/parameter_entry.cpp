@@ -33,14 +33,15 @@ bool enterSections(Console& console, std::int32_t& gridPoints) {
 bool enterParameters(Console& console, DiffusionParameters& p) {
   console.print(OPENING_DASHES);
   console.print("Input 0 not to change default parameter\n\n");
-  if (!enterReal(console, "Input Temperature(K) : ", p.temperature)) return false;
-  if (!enterReal(console, "Input Specimen Length(m) : ", p.specimenLength)) return false;
-  if (!enterSections(console, p.gridPoints)) return false;
+  if (!enterReal(console, "Input Temperature(K) : ", p.inputs.temperature)) return false;
+  if (!enterReal(console, "Input Specimen Length(m) : ", p.inputs.specimenLength)) return false;
+  if (!enterSections(console, p.grid.gridPoints)) return false;
   console.print("Parameter A, B are defined as D = A*exp(B/RT) (Diffusion Coefficient) \n");
-  if (!enterReal(console, "Input A : ", p.preFactorA)) return false;
-  if (!enterReal(console, "Input B : ", p.exponentB)) return false;
-  if (!enterReal(console, "Input Initial Composition of B : ", p.initialComposition)) return false;
-  if (!enterReal(console, "Input Injection Composition of B : ", p.injectionComposition))
+  if (!enterReal(console, "Input A : ", p.inputs.preFactorA)) return false;
+  if (!enterReal(console, "Input B : ", p.inputs.exponentB)) return false;
+  if (!enterReal(console, "Input Initial Composition of B : ", p.inputs.initialComposition))
+    return false;
+  if (!enterReal(console, "Input Injection Composition of B : ", p.inputs.injectionComposition))
     return false;
   console.print(CLOSING_DASHES);
   return true;

@@ -81,10 +81,11 @@ const KernelTable& kernelTable() {
 
 }  // namespace
 
-void ConcentrationGrid::resetGrid(std::int32_t n, double initialComposition,
-                                  double injectionComposition) {
-  n = boundedPoints(n);
-  for (std::int32_t i = 1; i < n; ++i) {
+ConcentrationGrid::ConcentrationGrid(std::int32_t points, FarFace farFace)
+    : n_(boundedPoints(points)), farFace_(farFace) {}
+
+void ConcentrationGrid::resetGrid(double initialComposition, double injectionComposition) {
+  for (std::int32_t i = 1; i < n_; ++i) {
     prev_[i] = initialComposition;
     next_[i] = initialComposition;
   }
@@ -92,22 +93,23 @@ void ConcentrationGrid::resetGrid(std::int32_t n, double initialComposition,
   next_[0] = injectionComposition;
 }
 
-void ConcentrationGrid::advance(std::int32_t n, double r) {
-  n = boundedPoints(n);
+void ConcentrationGrid::advance(double r) {
   static const StepKernel step = kernelTable().best;
+  const std::int32_t n = n_;
   step(prev_, next_, n, r);
-  next_[n - 1] = next_[n - 2];
+  if (farFace_ == FarFace::CopyNeighbour) {
+    next_[n - 1] = next_[n - 2];
+  } else {
+    next_[n - 1] = ((prev_[n - 2] - 2.0 * prev_[n - 1]) + prev_[n - 2]) * r + prev_[n - 1];
+  }
 }
 
-void ConcentrationGrid::commit(std::int32_t n, std::int32_t first) {
-  (void)boundedPoints(n);
-  (void)first;
+void ConcentrationGrid::commit() {
   std::swap(next_, prev_);
 }
 
-bool ConcentrationGrid::atFixedPoint(std::int32_t n) const {
-  n = boundedPoints(n);
-  return std::memcmp(next_, prev_, static_cast<std::size_t>(n) * sizeof(double)) == 0;
+bool ConcentrationGrid::atFixedPoint() const {
+  return std::memcmp(next_, prev_, static_cast<std::size_t>(n_) * sizeof(double)) == 0;
 }
 
 const StepKernelInfo* stepKernels(std::size_t& count) {

@@ -10,32 +10,42 @@
 
 namespace diffusim {
 
-// Two time levels of MAX_GRID_POINTS compositions (fractions of B): `next`,
-// the level just computed, and `prev`, the one before it. Committing a step
-// swaps the roles of the two buffers instead of copying one into the other.
+// The far face x = L carries no flux. The menu's rule copies the neighbour
+// (C[N-1] = C[N-2] after the step), which puts the wall half a spacing short
+// of L; the mirror rule treats C[N] as C[N-2], the wall at L itself:
+//   next[N-1] = ((prev[N-2] - 2 prev[N-1]) + prev[N-2]) r + prev[N-1],
+// the interior update with the mirrored neighbour, second order in dx.
+enum class FarFace { CopyNeighbour, Mirror };
+
+// Two time levels of N <= MAX_GRID_POINTS compositions (fractions of B):
+// `next`, the level just computed, and `prev`, the one before it. Committing
+// a step swaps the roles of the two buffers instead of copying one into the
+// other.
 class ConcentrationGrid {
  public:
-  ConcentrationGrid() = default;
+  // N is clamped into 2..MAX_GRID_POINTS; callers pass a checked count.
+  explicit ConcentrationGrid(std::int32_t points, FarFace farFace = FarFace::CopyNeighbour);
   ConcentrationGrid(const ConcentrationGrid&) = delete;
   ConcentrationGrid& operator=(const ConcentrationGrid&) = delete;
 
   // Time 0: C0 everywhere but the injection face, which holds Cs.
-  void resetGrid(std::int32_t n, double initialComposition, double injectionComposition);
+  void resetGrid(double initialComposition, double injectionComposition);
 
   // One step from prev into next:
   //   next[i] = ((prev[i+1] - 2 prev[i]) + prev[i-1]) r + prev[i],  i = 1..N-2,
-  // then next[N-1] = next[N-2] (zero flux). next[0] keeps Cs.
-  void advance(std::int32_t n, double r);
+  // then the far face by its rule. next[0] keeps Cs.
+  void advance(double r);
 
-  // The level in next becomes prev. Points first..N-1 are taken over; point 0
-  // holds Cs in both levels, so the state is the same whatever `first` is.
-  // After a commit, next is undefined until the following advance.
-  void commit(std::int32_t n, std::int32_t first);
+  // The level in next becomes prev; the level that was prev stays readable
+  // through next() until the following advance overwrites it.
+  void commit();
 
   // True when the last advance left every point bitwise unchanged: the state
   // is then a fixed point of the step, and every later level equals it.
-  bool atFixedPoint(std::int32_t n) const;
+  bool atFixedPoint() const;
 
+  std::int32_t points() const { return n_; }
+  FarFace farFace() const { return farFace_; }
   const double* next() const { return next_; }
   const double* prev() const { return prev_; }
 
@@ -44,6 +54,8 @@ class ConcentrationGrid {
   alignas(64) double levelB_[MAX_GRID_POINTS] = {};
   double* next_ = levelA_;
   double* prev_ = levelB_;
+  std::int32_t n_;
+  FarFace farFace_;
 };
 
 // The interior update in each instruction set this build carries, for tests

@@ -25,7 +25,7 @@ bool finitePositive(double v) {
 
 // r = ((D dt) / dx) / dx, from the stored values; differs from 0.25 only by rounding.
 double meshRatioOf(const DiffusionParameters& p) {
-  return ((p.diffusivity * p.dt) / p.dx) / p.dx;
+  return ((p.grid.diffusivity * p.grid.dt) / p.grid.dx) / p.grid.dx;
 }
 
 std::int32_t pointsForSpacing(double length, double spacing) {
@@ -37,22 +37,27 @@ std::int32_t pointsForSpacing(double length, double spacing) {
 // The checks a redefined record must pass, with the grid size judged from the
 // quotient L / dx itself so that a saturated N never hides the real request.
 GridCheck checkRedefined(const DiffusionParameters& p) {
-  if (!finitePositive(p.diffusivity)) return {GridFault::DiffusivityInvalid, p.diffusivity};
-  if (!finitePositive(p.dx)) return {GridFault::SpacingInvalid, p.dx};
-  if (!finitePositive(p.dt)) return {GridFault::TimeStepInvalid, p.dt};
+  if (!finitePositive(p.grid.diffusivity))
+    return {GridFault::DiffusivityInvalid, p.grid.diffusivity};
+  if (!finitePositive(p.grid.dx)) return {GridFault::SpacingInvalid, p.grid.dx};
+  if (!finitePositive(p.grid.dt)) return {GridFault::TimeStepInvalid, p.grid.dt};
   std::int32_t points = 0;
-  if (GridCheck c = gridPointsFor(p.specimenLength, p.dx, points); !c) return c;
-  if (!finitePositive(p.meshRatio)) return {GridFault::MeshRatioInvalid, p.meshRatio};
+  if (GridCheck c = gridPointsFor(p.inputs.specimenLength, p.grid.dx, points); !c) return c;
+  if (!finitePositive(p.grid.meshRatio)) return {GridFault::MeshRatioInvalid, p.grid.meshRatio};
   return {};
 }
 
 }  // namespace
 
+double diffusivityOf(const SimulationInputs& in) {
+  return std::exp((in.exponentB / GAS_CONSTANT) / in.temperature) * in.preFactorA;
+}
+
 void recomputeDerived(DiffusionParameters& p) {
-  p.diffusivity = std::exp((p.exponentB / GAS_CONSTANT) / p.temperature) * p.preFactorA;
-  p.dx = p.specimenLength / static_cast<double>(p.gridPoints - 1);
-  p.dt = ((SAFETY_FACTOR * p.dx) * p.dx) / p.diffusivity;
-  p.meshRatio = meshRatioOf(p);
+  p.grid.diffusivity = diffusivityOf(p.inputs);
+  p.grid.dx = p.inputs.specimenLength / static_cast<double>(p.grid.gridPoints - 1);
+  p.grid.dt = ((SAFETY_FACTOR * p.grid.dx) * p.grid.dx) / p.grid.diffusivity;
+  p.grid.meshRatio = meshRatioOf(p);
 }
 
 double remainderRule(double target, double current) {
@@ -66,17 +71,17 @@ double remainderRule(double target, double current) {
 }
 
 void redefineForDistance(DiffusionParameters& p, double x) {
-  p.dx = remainderRule(x, p.dx);
-  p.dt = ((SAFETY_FACTOR * p.dx) * p.dx) / p.diffusivity;
-  p.gridPoints = pointsForSpacing(p.specimenLength, p.dx);
-  p.meshRatio = meshRatioOf(p);
+  p.grid.dx = remainderRule(x, p.grid.dx);
+  p.grid.dt = ((SAFETY_FACTOR * p.grid.dx) * p.grid.dx) / p.grid.diffusivity;
+  p.grid.gridPoints = pointsForSpacing(p.inputs.specimenLength, p.grid.dx);
+  p.grid.meshRatio = meshRatioOf(p);
 }
 
 void redefineForTime(DiffusionParameters& p, double t) {
-  p.dt = remainderRule(t, p.dt);
-  p.dx = std::sqrt((4.0 * p.diffusivity) * p.dt);
-  p.gridPoints = pointsForSpacing(p.specimenLength, p.dx);
-  p.meshRatio = meshRatioOf(p);
+  p.grid.dt = remainderRule(t, p.grid.dt);
+  p.grid.dx = std::sqrt((4.0 * p.grid.diffusivity) * p.grid.dt);
+  p.grid.gridPoints = pointsForSpacing(p.inputs.specimenLength, p.grid.dx);
+  p.grid.meshRatio = meshRatioOf(p);
 }
 
 std::int32_t firstStepReaching(double t, double dt, std::int32_t from) {
@@ -100,20 +105,25 @@ GridCheck gridPointsFor(double specimenLength, double spacing, std::int32_t& poi
 }
 
 GridCheck checkGrid(const DiffusionParameters& p) {
-  if (!finitePositive(p.diffusivity)) return {GridFault::DiffusivityInvalid, p.diffusivity};
-  if (!finitePositive(p.dx)) return {GridFault::SpacingInvalid, p.dx};
-  if (!finitePositive(p.dt)) return {GridFault::TimeStepInvalid, p.dt};
-  if (p.gridPoints < MIN_GRID_POINTS) return {GridFault::TooFewPoints, double(p.gridPoints)};
-  if (p.gridPoints > MAX_GRID_POINTS) return {GridFault::TooManyPoints, double(p.gridPoints)};
-  if (!finitePositive(p.meshRatio)) return {GridFault::MeshRatioInvalid, p.meshRatio};
+  if (!finitePositive(p.grid.diffusivity))
+    return {GridFault::DiffusivityInvalid, p.grid.diffusivity};
+  if (!finitePositive(p.grid.dx)) return {GridFault::SpacingInvalid, p.grid.dx};
+  if (!finitePositive(p.grid.dt)) return {GridFault::TimeStepInvalid, p.grid.dt};
+  if (p.grid.gridPoints < MIN_GRID_POINTS)
+    return {GridFault::TooFewPoints, double(p.grid.gridPoints)};
+  if (p.grid.gridPoints > MAX_GRID_POINTS)
+    return {GridFault::TooManyPoints, double(p.grid.gridPoints)};
+  if (!finitePositive(p.grid.meshRatio)) return {GridFault::MeshRatioInvalid, p.grid.meshRatio};
   return {};
 }
 
 GridCheck checkDistanceRequest(const DiffusionParameters& p, double x) {
   if (!(x > 0.0)) return {GridFault::TargetNotPositive, x};
-  if (!finitePositive(p.diffusivity)) return {GridFault::DiffusivityInvalid, p.diffusivity};
-  if (!finitePositive(p.dx)) return {GridFault::SpacingInvalid, p.dx};
-  if (x > p.dx && !(x / p.dx < TWO_POW_31)) return {GridFault::QuotientTooLarge, x / p.dx};
+  if (!finitePositive(p.grid.diffusivity))
+    return {GridFault::DiffusivityInvalid, p.grid.diffusivity};
+  if (!finitePositive(p.grid.dx)) return {GridFault::SpacingInvalid, p.grid.dx};
+  if (x > p.grid.dx && !(x / p.grid.dx < TWO_POW_31))
+    return {GridFault::QuotientTooLarge, x / p.grid.dx};
   DiffusionParameters q = p;
   redefineForDistance(q, x);
   return checkRedefined(q);
@@ -121,15 +131,17 @@ GridCheck checkDistanceRequest(const DiffusionParameters& p, double x) {
 
 GridCheck checkTimeRequest(const DiffusionParameters& p, double t) {
   if (!(t > 0.0)) return {GridFault::TargetNotPositive, t};
-  if (!finitePositive(p.diffusivity)) return {GridFault::DiffusivityInvalid, p.diffusivity};
-  if (!finitePositive(p.dt)) return {GridFault::TimeStepInvalid, p.dt};
-  if (t > p.dt && !(t / p.dt < TWO_POW_31)) return {GridFault::QuotientTooLarge, t / p.dt};
+  if (!finitePositive(p.grid.diffusivity))
+    return {GridFault::DiffusivityInvalid, p.grid.diffusivity};
+  if (!finitePositive(p.grid.dt)) return {GridFault::TimeStepInvalid, p.grid.dt};
+  if (t > p.grid.dt && !(t / p.grid.dt < TWO_POW_31))
+    return {GridFault::QuotientTooLarge, t / p.grid.dt};
   DiffusionParameters q = p;
   redefineForTime(q, t);
   if (GridCheck c = checkRedefined(q); !c) return c;
   // The report stops at the first step k with k dt >= t, about t / dt; the
   // margin keeps k and k + 1 inside the 32-bit step counter.
-  const double steps = t / q.dt;
+  const double steps = t / q.grid.dt;
   if (!(steps < TWO_POW_31 - 4.0)) return {GridFault::TooManySteps, std::ceil(steps)};
   return {};
 }

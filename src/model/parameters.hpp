@@ -12,19 +12,36 @@ inline constexpr double SAFETY_FACTOR = 0.25;   // D dt / dx^2, fixed below the 
 inline constexpr std::int32_t MAX_GRID_POINTS = 10000;
 inline constexpr std::int32_t MIN_GRID_POINTS = 2;
 
-struct DiffusionParameters {
+// What the user states: the material, the specimen and the compositions.
+// Both front ends fill this record; nothing in it is derived.
+struct SimulationInputs {
   double temperature = 1173.0;         // T, K
   double specimenLength = 0.0005;      // L, m
-  std::int32_t gridPoints = 101;       // N, sections + 1
   double preFactorA = 4.529e-07;       // A in D = A exp(B/RT)
   double exponentB = -147723.0;        // B in D = A exp(B/RT)
-  double diffusivity = 0.0;            // D, derived
-  double dx = 0.0;                     // grid spacing, m, derived
-  double dt = 0.0;                     // time step, s, derived
-  double meshRatio = 0.0;              // r = D dt / dx^2, derived
   double initialComposition = 0.01;    // C0, fraction of B at t = 0
   double injectionComposition = 0.05;  // Cs, fraction of B held at x = 0
 };
+
+// The grid a run steps on, derived from the inputs (or re-derived by the
+// menu's remainder rule): N points at x = i dx, steps of dt, r = D dt / dx^2.
+struct GridSpec {
+  std::int32_t gridPoints = 101;  // N, sections + 1
+  double diffusivity = 0.0;       // D, m^2/s
+  double dx = 0.0;                // grid spacing, m
+  double dt = 0.0;                // time step, s
+  double meshRatio = 0.0;         // r = D dt / dx^2
+};
+
+// The menu's session record: the inputs and the grid as it now stands. The
+// section count lives in the grid, since a redefinition changes it.
+struct DiffusionParameters {
+  SimulationInputs inputs;
+  GridSpec grid;
+};
+
+// D = exp((B / R) / T) * A, one IEEE rounding per operation.
+double diffusivityOf(const SimulationInputs& in);
 
 // D = exp((B / R) / T) * A; dx = L / (N - 1); dt = ((0.25 dx) dx) / D;
 // r = ((D dt) / dx) / dx. Each operation is one IEEE double rounding.

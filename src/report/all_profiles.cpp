@@ -1,10 +1,5 @@
 // Choice 4: every profile of a run of steps, written to the result file only.
-#include <memory>
-#include <string>
-
-#include "format/number_format.hpp"
-#include "model/grid.hpp"
-#include "report/profile_rows.hpp"
+#include "output/legacy_text.hpp"
 #include "report/reports.hpp"
 
 namespace diffusim {
@@ -21,51 +16,28 @@ constexpr std::string_view SUCCESS_EUC_KR =
 
 }  // namespace
 
-ReportOutcome reportAllProfiles(const ReportContext& ctx, DiffusionParameters p) {
-  static constexpr std::string_view FILE_NAME = "Result.txt";
-  Console& console = ctx.console;
-  ResultFile file;
-  std::int32_t stepCount = 0;
-  if (const ReportOutcome opened = openAndAskStepCount(ctx, file, FILE_NAME, stepCount);
-      opened != ReportOutcome::Completed)
-    return opened;
+ReportOutcome reportAllProfiles(const ReportContext& ctx, const DiffusionParameters& p,
+                                std::int32_t stepCount, ResultFile& file) {
+  ConsoleOutput& console = ctx.console;
+  LegacyAllProfilesText text(file, p.inputs.temperature, p.grid.gridPoints, p.grid.dx);
 
-  file.write("T = " + fixed(p.temperature) + "(K)\n\n");
-
-  const std::int32_t n = p.gridPoints;
-  auto grid = std::make_unique<ConcentrationGrid>();
-  grid->resetGrid(n, p.initialComposition, p.injectionComposition);
-  const ProfileRowWriter rowWriter(n, p.dx);
-
-  ReportRun run(ctx, n, stepCount < 1 ? 1 : static_cast<std::uint64_t>(stepCount));
-  std::string banner;
-  std::string rows;
-  bool steady = false;  // a step changed nothing: every later block has the same rows
-  std::int32_t step = 0;
-  do {
-    ++step;
-    // The banner shows the time of the step computed just below it.
-    banner.assign("\r\n-----------------------------time = ");
-    appendFixed(banner, static_cast<double>(step) * p.dt, 6);
-    banner += "(s)-----------------------------\r\n\r\ncnt\tdistance(m)\tC(B)\t\r\n";
-    if (!steady) {
-      grid->advance(n, p.meshRatio);
-      steady = (step & 63) == 0 && grid->atFixedPoint(n);
-      grid->commit(n, 0);
-      rows.clear();
-      rowWriter.appendRows(rows, grid->prev());
-    }
-    file.writeRaw(banner);
-    file.writeRaw(rows);
-    if (!run.proceed(static_cast<std::uint64_t>(step), file.bytesWritten())) {
-      const ReportOutcome outcome = run.abandon(file, FILE_NAME);
-      console.print(CLOSING_DASHES);
-      return outcome;
-    }
-  } while (step < stepCount && !file.failed());  // a full disk ends the run early
+  const std::int32_t steps = stepCount < 1 ? 1 : stepCount;
+  Engine engine(p.grid.gridPoints, FarFace::CopyNeighbour);
+  engine.start(p.inputs.initialComposition, p.inputs.injectionComposition);
+  ReportRun run(ctx, p.grid.gridPoints, static_cast<std::uint64_t>(steps));
+  GuardedObserver observer(run, file, [&](const Level& level) {
+    text.block(level.time, level.values, level.repeated);
+    return !file.failed();  // a full disk ends the run early
+  });
+  const Segment plan[] = {{steps, p.grid.dt, p.grid.meshRatio, 1}};
+  if (engine.run(plan, observer) == RunEnd::Stopped && !file.failed()) {
+    const ReportOutcome outcome = run.abandon(file, ALL_PROFILES_FILE);
+    console.print(CLOSING_DASHES);
+    return outcome;
+  }
   run.finish();
 
-  const bool written = commitResultFile(ctx, file, FILE_NAME);
+  const bool written = commitResultFile(ctx, file, ALL_PROFILES_FILE);
   if (written) console.print(ctx.encoding == KoreanEncoding::EucKr ? SUCCESS_EUC_KR : SUCCESS_UTF8);
   console.print(CLOSING_DASHES);
   return written ? ReportOutcome::Completed : ReportOutcome::FileFailed;

@@ -11,14 +11,12 @@ bool openResultFile(const ReportContext& ctx, ResultFile& file, std::string_view
   return false;
 }
 
-ReportOutcome openAndAskStepCount(const ReportContext& ctx, ResultFile& file, std::string_view name,
-                                  std::int32_t& stepCount) {
-  if (!openResultFile(ctx, file, name)) return ReportOutcome::FileFailed;
-  if (!ctx.console.promptInt("Input Number of Data to output : ", stepCount)) {
-    file.discard();
-    return ReportOutcome::EndOfInput;
-  }
-  return ReportOutcome::Completed;
+void MirrorSink::write(std::string_view bytes) {
+  file_.write(bytes);
+  text_.clear();
+  for (char c : bytes)
+    if (c != '\r') text_ += c;
+  console_.print(text_);
 }
 
 bool commitResultFile(const ReportContext& ctx, ResultFile& file, std::string_view name) {

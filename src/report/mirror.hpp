@@ -1,15 +1,17 @@
-// What the three reports share: where they write, what may stop them, the
-// line that mirrors text to the console and the result file, and the frames
-// around a report.
+// What the three menu reports share: where they write, what may stop them,
+// the sink that mirrors a result file to the console, and the frames around
+// a report.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <ostream>
+#include <string>
 #include <string_view>
 
-#include "console/input.hpp"
-#include "report/result_file.hpp"
+#include "engine/engine.hpp"
+#include "output/console_output.hpp"
+#include "output/result_file.hpp"
 #include "report/run_control.hpp"
 
 namespace diffusim {
@@ -18,7 +20,7 @@ namespace diffusim {
 enum class KoreanEncoding { Utf8, EucKr };
 
 struct ReportContext {
-  Console& console;
+  ConsoleOutput& console;
   std::filesystem::path outputDir;  // where the result files are created
   KoreanEncoding encoding = KoreanEncoding::Utf8;
   WorkBudget budget{};                     // caps for fuzzing; none by default
@@ -31,7 +33,6 @@ enum class ReportOutcome {
   Completed,   // the file was written in full and put in place
   FileFailed,  // the file could not be created or written; the console says why
   Stopped,     // cancelled or over budget; the previous file is untouched
-  EndOfInput,  // input ended at the report's own prompt: the session is over
 };
 
 inline constexpr std::string_view OPENING_DASHES =
@@ -39,36 +40,30 @@ inline constexpr std::string_view OPENING_DASHES =
 inline constexpr std::string_view CLOSING_DASHES =
     "\n-------------------------------------------------------------------\n\n";
 
-// A line written first to the console, then with identical text to the file.
-class MirroredWriter {
+// The bytes of a result file, mirrored to the console with "\n" line ends.
+class MirrorSink final : public ByteSink {
  public:
-  MirroredWriter(Console& console, ResultFile& file) : console_(console), file_(file) {}
-  void line(std::string_view text) {
-    console_.print(text);
-    file_.write(text);
-  }
+  MirrorSink(ConsoleOutput& console, ResultFile& file) : console_(console), file_(file) {}
+  void write(std::string_view bytes) override;
+  bool failed() const override { return file_.failed(); }
+  std::uint64_t bytesWritten() const override { return file_.bytesWritten(); }
 
  private:
-  Console& console_;
+  ConsoleOutput& console_;
   ResultFile& file_;
+  std::string text_;
 };
 
 // Creates the named result file's temporary in the context's directory; on
 // failure prints one line naming the file and the reason and returns false.
 bool openResultFile(const ReportContext& ctx, ResultFile& file, std::string_view name);
 
-// The opening of the reports that ask for a number of steps: creates the
-// file, then asks. Completed when both worked; otherwise the outcome to
-// return (the file is discarded if input ended at the question).
-ReportOutcome openAndAskStepCount(const ReportContext& ctx, ResultFile& file, std::string_view name,
-                                  std::int32_t& stepCount);
-
 // Puts the finished file in place; on failure prints one line naming it and
 // the reason and returns false.
 bool commitResultFile(const ReportContext& ctx, ResultFile& file, std::string_view name);
 
-// The step loop's companion: catches Ctrl-C for its lifetime, enforces the
-// work budget, notices a failed console and draws the progress line.
+// The run's guard: catches Ctrl-C for its lifetime, enforces the work
+// budget, notices a failed console and draws the progress line.
 class ReportRun {
  public:
   // A report whose lines appear on the console as it runs passes
@@ -76,7 +71,7 @@ class ReportRun {
   ReportRun(const ReportContext& ctx, std::int32_t points, std::uint64_t expectedSteps,
             bool silent = true);
 
-  // Called after each step; false when the report must stop now.
+  // Called between steps; false when the report must stop now.
   bool proceed(std::uint64_t stepsDone, std::uint64_t fileBytes) {
     if (interruptFlag().load(std::memory_order_relaxed)) return stop(StopReason::Interrupted);
     if (pointBudgetSteps_ != 0 && stepsDone >= pointBudgetSteps_)
@@ -102,12 +97,30 @@ class ReportRun {
     return false;
   }
 
-  Console& console_;
+  ConsoleOutput& console_;
   InterruptScope interrupts_;
   ProgressLine progress_;
   std::uint64_t pointBudgetSteps_ = 0;
   std::uint64_t fileBudget_ = 0;
   StopReason reason_ = StopReason::None;
+};
+
+// A report's observer: hands each level to `handle`, which returns false to
+// end the run, and between steps asks the guard whether to go on.
+template <typename Handle>
+class GuardedObserver final : public RunObserver {
+ public:
+  GuardedObserver(ReportRun& run, const ByteSink& sink, Handle handle)
+      : run_(run), sink_(sink), handle_(handle) {}
+  bool onLevel(const Level& level) override { return handle_(level); }
+  bool proceed(std::uint64_t stepsDone) override {
+    return run_.proceed(stepsDone, sink_.bytesWritten());
+  }
+
+ private:
+  ReportRun& run_;
+  const ByteSink& sink_;
+  Handle handle_;
 };
 
 }  // namespace diffusim

@@ -1,22 +1,37 @@
 // The three reports behind menu choices 2, 3 and 4. Each takes a copy of the
-// record (already checked to describe a runnable grid), owns its grid and its
-// result file for the duration of the call, and starts again from time 0.
+// record (already checked to describe a runnable grid), runs the engine from
+// time 0 and writes its result file. None of them asks anything: the menu
+// opens the file and asks for the number of steps first.
 #pragma once
+
+#include <cstdint>
+#include <string_view>
 
 #include "model/parameters.hpp"
 #include "report/mirror.hpp"
 
 namespace diffusim {
 
-// Choice 2: composition over time at the first interior point at or beyond x,
-// on the console and in "Result_dx.txt".
-ReportOutcome reportHistoryAtDistance(const ReportContext& ctx, DiffusionParameters p, double x);
+inline constexpr std::string_view HISTORY_FILE = "Result_dx.txt";
+inline constexpr std::string_view PROFILE_FILE = "Result_dt.txt";
+inline constexpr std::string_view ALL_PROFILES_FILE = "Result.txt";
+
+// Choice 2: composition over `stepCount` steps at the first interior point
+// at or beyond x, on the console and in `file` (opened as HISTORY_FILE).
+ReportOutcome reportHistoryAtDistance(const ReportContext& ctx, const DiffusionParameters& p,
+                                      double x, std::int32_t stepCount, ResultFile& file);
 
 // Choice 3: the profile at whichever of the two last time levels lies nearer
-// to t, on the console and in "Result_dt.txt".
-ReportOutcome reportProfileAtTime(const ReportContext& ctx, DiffusionParameters p, double t);
+// to t, on the console and in PROFILE_FILE.
+ReportOutcome reportProfileAtTime(const ReportContext& ctx, const DiffusionParameters& p, double t);
 
-// Choice 4: every profile of a run of steps, to "Result.txt" only.
-ReportOutcome reportAllProfiles(const ReportContext& ctx, DiffusionParameters p);
+// Choice 4: every profile of `stepCount` steps, to `file` (opened as
+// ALL_PROFILES_FILE) only.
+ReportOutcome reportAllProfiles(const ReportContext& ctx, const DiffusionParameters& p,
+                                std::int32_t stepCount, ResultFile& file);
+
+// The first interior point at or beyond x, or 0 when there is none; the
+// faces are never reported.
+std::int32_t firstInteriorPointAtOrBeyond(double x, std::int32_t points, double dx);
 
 }  // namespace diffusim

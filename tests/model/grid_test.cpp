@@ -19,19 +19,19 @@ namespace {
 constexpr double C0 = 0.01, CS = 0.05;
 
 TEST(ConcentrationGrid, TwoPointsTakeTheInjectionCompositionAtOnce) {
-  auto g = std::make_unique<ConcentrationGrid>();
-  g->resetGrid(2, C0, CS);
-  g->advance(2, 0.25);
+  auto g = std::make_unique<ConcentrationGrid>(2);
+  g->resetGrid(C0, CS);
+  g->advance(0.25);
   EXPECT_EQ(g->next()[1], CS);  // no interior: the far face copies point 0
   EXPECT_EQ(g->prev()[1], C0);  // prev only changes on commit
-  g->commit(2, 1);
+  g->commit();
   EXPECT_EQ(g->prev()[1], CS);
 }
 
 TEST(ConcentrationGrid, ThreePointsOneStep) {
-  auto g = std::make_unique<ConcentrationGrid>();
-  g->resetGrid(3, C0, CS);
-  g->advance(3, 0.25);
+  auto g = std::make_unique<ConcentrationGrid>(3);
+  g->resetGrid(C0, CS);
+  g->advance(0.25);
   EXPECT_EQ(g->next()[1], ((C0 - 2.0 * C0) + CS) * 0.25 + C0);
   EXPECT_EQ(fixed(g->next()[1]), "0.020000");
   EXPECT_EQ(g->next()[2], g->next()[1]);
@@ -40,20 +40,20 @@ TEST(ConcentrationGrid, ThreePointsOneStep) {
 TEST(ConcentrationGrid, DefaultsFirstStepMovesOnlyPointOne) {
   DiffusionParameters p;
   recomputeDerived(p);
-  auto g = std::make_unique<ConcentrationGrid>();
-  g->resetGrid(p.gridPoints, p.initialComposition, p.injectionComposition);
-  g->advance(p.gridPoints, p.meshRatio);
+  auto g = std::make_unique<ConcentrationGrid>(p.grid.gridPoints);
+  g->resetGrid(p.inputs.initialComposition, p.inputs.injectionComposition);
+  g->advance(p.grid.meshRatio);
   EXPECT_EQ(fixed(g->next()[1]), "0.020000");
-  for (int i = 2; i < p.gridPoints; ++i) ASSERT_EQ(g->next()[i], C0) << i;
+  for (int i = 2; i < p.grid.gridPoints; ++i) ASSERT_EQ(g->next()[i], C0) << i;
 }
 
 TEST(ConcentrationGrid, InjectionFaceHoldsAndValuesStayBounded) {
-  auto g = std::make_unique<ConcentrationGrid>();
   const int n = 50;
-  g->resetGrid(n, C0, CS);
+  auto g = std::make_unique<ConcentrationGrid>(n);
+  g->resetGrid(C0, CS);
   for (int step = 0; step < 5000; ++step) {
-    g->advance(n, 0.25);
-    g->commit(n, step % 2);
+    g->advance(0.25);
+    g->commit();
   }
   EXPECT_EQ(g->next()[0], CS);
   EXPECT_EQ(g->prev()[0], CS);
@@ -67,10 +67,10 @@ TEST(ConcentrationGrid, InjectionFaceHoldsAndValuesStayBounded) {
 }
 
 TEST(ConcentrationGrid, LargestGridStaysInBounds) {
-  auto g = std::make_unique<ConcentrationGrid>();
-  g->resetGrid(MAX_GRID_POINTS, C0, CS);
-  g->advance(MAX_GRID_POINTS, 0.25);
-  g->commit(MAX_GRID_POINTS, 0);
+  auto g = std::make_unique<ConcentrationGrid>(MAX_GRID_POINTS);
+  g->resetGrid(C0, CS);
+  g->advance(0.25);
+  g->commit();
   EXPECT_EQ(g->prev()[MAX_GRID_POINTS - 1], C0);
   EXPECT_EQ(fixed(g->prev()[1]), "0.020000");
 }
@@ -88,17 +88,17 @@ bool sameBits(const double* a, const double* b, int n) {
 // the reports do. Returns the first step at which they differ, or 0.
 int firstDivergence(int n, double r, double c0, double cs, int steps) {
   auto ref = std::make_unique<ReferenceGrid>();
-  auto fast = std::make_unique<ConcentrationGrid>();
+  auto fast = std::make_unique<ConcentrationGrid>(n);
   ref->reset(n, c0, cs);
-  fast->resetGrid(n, c0, cs);
+  fast->resetGrid(c0, cs);
   for (int step = 1; step <= steps; ++step) {
     ref->advance(n, r);
-    fast->advance(n, r);
+    fast->advance(r);
     if (!sameBits(ref->next.data(), fast->next(), n) ||
         !sameBits(ref->prev.data(), fast->prev(), n))
       return step;
     ref->commit(n, step & 1);
-    fast->commit(n, step & 1);
+    fast->commit();
     if (!sameBits(ref->prev.data(), fast->prev(), n)) return step;
   }
   return 0;
@@ -117,7 +117,7 @@ TEST(FastGrid, LargeSizesAndOtherCoefficientsMatchBitForBit) {
     int n;
     double r, c0, cs;
     int steps;
-  } cases[] = {{101, p.meshRatio, C0, CS, 5000},
+  } cases[] = {{101, p.grid.meshRatio, C0, CS, 5000},
                {127, 0.25, C0, CS, 4000},
                {128, 0.2499999999999999, 0.3, -0.7, 4000},
                {129, 0.1, 1e-300, 1.0, 2000},
@@ -161,27 +161,27 @@ TEST(FastGrid, EverySupportedKernelGivesTheScalarBits) {
 
 TEST(FastGrid, FixedPointIsReachedAndHolds) {
   // Six points relax to a state no step can change.
-  auto g = std::make_unique<ConcentrationGrid>();
-  g->resetGrid(6, C0, CS);
+  auto g = std::make_unique<ConcentrationGrid>(6);
+  g->resetGrid(C0, CS);
   int step = 0;
   while (step < 1'000'000) {
     ++step;
-    g->advance(6, 0.25);
-    if (g->atFixedPoint(6)) break;
-    g->commit(6, 1);
+    g->advance(0.25);
+    if (g->atFixedPoint()) break;
+    g->commit();
   }
   ASSERT_LT(step, 1'000'000);
   std::array<double, 6> fixedState{};
   std::copy(g->next(), g->next() + 6, fixedState.begin());
   for (int k = 0; k < 100; ++k) {
-    g->commit(6, 1);
-    g->advance(6, 0.25);
+    g->commit();
+    g->advance(0.25);
     ASSERT_TRUE(std::equal(fixedState.begin(), fixedState.end(), g->next()));
   }
   // Early on a step changes something.
-  g->resetGrid(6, C0, CS);
-  g->advance(6, 0.25);
-  EXPECT_FALSE(g->atFixedPoint(6));
+  g->resetGrid(C0, CS);
+  g->advance(0.25);
+  EXPECT_FALSE(g->atFixedPoint());
 }
 
 }  // namespace fast

@@ -20,12 +20,12 @@ DiffusionParameters defaults() {
 TEST(RecomputeDerived, DefaultsGiveTheAdvertisedGrid) {
   const DiffusionParameters p = defaults();
   // Two divisions, B / R and then / T, not one division by R T.
-  EXPECT_EQ(p.diffusivity, std::exp((-147723.0 / 8.3144) / 1173.0) * 4.529e-07);
-  EXPECT_EQ(fixed(p.dx), "0.000005");
-  EXPECT_EQ(p.dx, 0.0005 / 100.0);
-  EXPECT_EQ(fixed(p.dt), "52.242461");
-  EXPECT_NEAR(p.meshRatio, 0.25, 1e-15);
-  EXPECT_EQ(general(p.diffusivity), "1.19634e-013");
+  EXPECT_EQ(p.grid.diffusivity, std::exp((-147723.0 / 8.3144) / 1173.0) * 4.529e-07);
+  EXPECT_EQ(fixed(p.grid.dx), "0.000005");
+  EXPECT_EQ(p.grid.dx, 0.0005 / 100.0);
+  EXPECT_EQ(fixed(p.grid.dt), "52.242461");
+  EXPECT_NEAR(p.grid.meshRatio, 0.25, 1e-15);
+  EXPECT_EQ(general(p.grid.diffusivity), "1.19634e-013");
 }
 
 TEST(RemainderRule, ExactMultipleRemainderAndSmallTargets) {
@@ -42,52 +42,52 @@ TEST(RemainderRule, ExactMultipleRemainderAndSmallTargets) {
 TEST(RedefineForDistance, WorkedExamples) {
   DiffusionParameters p = defaults();
   redefineForDistance(p, 0.000013);  // k = 2
-  EXPECT_EQ(p.dx, 0.000013 - 2.0 * 0.000005);
-  EXPECT_EQ(fixed(p.dx), "0.000003");
-  EXPECT_EQ(fixed(p.dt), "18.807286");
-  EXPECT_EQ(p.gridPoints, 167);
-  EXPECT_NEAR(p.meshRatio, 0.25, 1e-15);
+  EXPECT_EQ(p.grid.dx, 0.000013 - 2.0 * 0.000005);
+  EXPECT_EQ(fixed(p.grid.dx), "0.000003");
+  EXPECT_EQ(fixed(p.grid.dt), "18.807286");
+  EXPECT_EQ(p.grid.gridPoints, 167);
+  EXPECT_NEAR(p.grid.meshRatio, 0.25, 1e-15);
 
   // 0.0001 / 0.000005 is exactly 20 in double and 20 * 0.000005 == 0.0001:
   // the grid stays. A wider significand would give k = 19.
   DiffusionParameters q = defaults();
   const DiffusionParameters before = q;
   redefineForDistance(q, 0.0001);
-  EXPECT_EQ(q.dx, before.dx);
-  EXPECT_EQ(q.dt, before.dt);
-  EXPECT_EQ(q.gridPoints, 101);
+  EXPECT_EQ(q.grid.dx, before.grid.dx);
+  EXPECT_EQ(q.grid.dt, before.grid.dt);
+  EXPECT_EQ(q.grid.gridPoints, 101);
 
   // A target at or below dx becomes dx itself.
   DiffusionParameters s = defaults();
   redefineForDistance(s, 0.000003);
-  EXPECT_EQ(s.dx, 0.000003);
-  EXPECT_EQ(s.gridPoints, 167);
+  EXPECT_EQ(s.grid.dx, 0.000003);
+  EXPECT_EQ(s.grid.gridPoints, 167);
 }
 
 TEST(RedefineForDistance, SecondRedefinitionDividesByTheRedefinedSpacing) {
   DiffusionParameters p = defaults();
   redefineForDistance(p, 0.000013);
-  const double dx1 = p.dx;  // about 3e-6
+  const double dx1 = p.grid.dx;  // about 3e-6
   redefineForDistance(p, 0.00001);
-  EXPECT_EQ(p.dx, 0.00001 - 3.0 * dx1);
-  EXPECT_EQ(p.gridPoints, static_cast<int>(0.0005 / p.dx) + 1);
+  EXPECT_EQ(p.grid.dx, 0.00001 - 3.0 * dx1);
+  EXPECT_EQ(p.grid.gridPoints, static_cast<int>(0.0005 / p.grid.dx) + 1);
 }
 
 TEST(RedefineForTime, WorkedExamples) {
   DiffusionParameters p = defaults();
-  const double dt0 = p.dt;
+  const double dt0 = p.grid.dt;
   redefineForTime(p, 3600.0);  // k = 68
-  EXPECT_EQ(p.dt, 3600.0 - 68.0 * dt0);
-  EXPECT_EQ(fixed(p.dt), "47.512646");
-  EXPECT_EQ(p.dx, std::sqrt((4.0 * p.diffusivity) * p.dt));
-  EXPECT_EQ(general(p.dx), "4.76829e-006");
-  EXPECT_EQ(p.gridPoints, 105);
-  EXPECT_NEAR(p.meshRatio, 0.25, 1e-15);
+  EXPECT_EQ(p.grid.dt, 3600.0 - 68.0 * dt0);
+  EXPECT_EQ(fixed(p.grid.dt), "47.512646");
+  EXPECT_EQ(p.grid.dx, std::sqrt((4.0 * p.grid.diffusivity) * p.grid.dt));
+  EXPECT_EQ(general(p.grid.dx), "4.76829e-006");
+  EXPECT_EQ(p.grid.gridPoints, 105);
+  EXPECT_NEAR(p.grid.meshRatio, 0.25, 1e-15);
 
   DiffusionParameters q = defaults();
   redefineForTime(q, 1.0);  // below dt: dt becomes t
-  EXPECT_EQ(q.dt, 1.0);
-  EXPECT_EQ(q.gridPoints, 723);
+  EXPECT_EQ(q.grid.dt, 1.0);
+  EXPECT_EQ(q.grid.gridPoints, 723);
 }
 
 TEST(GridChecks, RefusedRequestsNameTheLimit) {
@@ -107,7 +107,7 @@ TEST(GridChecks, RefusedRequestsNameTheLimit) {
 
   // 2e9 steps of dt plus 0.01 s: dt becomes about 0.01 s (N = 7230, fine),
   // but reaching t would then take about 1e13 steps.
-  const double t = 2e9 * p.dt + 0.01;
+  const double t = 2e9 * p.grid.dt + 0.01;
   const GridCheck steps = checkTimeRequest(p, t);
   EXPECT_EQ(steps.fault, GridFault::TooManySteps);
   EXPECT_GT(steps.value, 1e12);
@@ -122,23 +122,23 @@ TEST(GridChecks, RecordsThatCannotRun) {
   EXPECT_TRUE(checkGrid(defaults()));
 
   DiffusionParameters negativeLength;
-  negativeLength.specimenLength = -0.0005;
+  negativeLength.inputs.specimenLength = -0.0005;
   recomputeDerived(negativeLength);
   EXPECT_EQ(checkGrid(negativeLength).fault, GridFault::SpacingInvalid);
   EXPECT_EQ(checkTimeRequest(negativeLength, 3600.0).fault, GridFault::TooFewPoints);
 
   DiffusionParameters frozen;  // exp(-huge) underflows: D = 0, dt infinite
-  frozen.temperature = 1e-3;
+  frozen.inputs.temperature = 1e-3;
   recomputeDerived(frozen);
-  EXPECT_EQ(frozen.diffusivity, 0.0);
+  EXPECT_EQ(frozen.grid.diffusivity, 0.0);
   EXPECT_EQ(checkGrid(frozen).fault, GridFault::DiffusivityInvalid);
   EXPECT_EQ(checkDistanceRequest(frozen, 1e-6).fault, GridFault::DiffusivityInvalid);
 
   DiffusionParameters hot;  // a negative temperature is stored as typed
-  hot.temperature = -300.0;
+  hot.inputs.temperature = -300.0;
   recomputeDerived(hot);
   EXPECT_TRUE(checkGrid(hot));
-  EXPECT_GT(hot.diffusivity, 1e10);
+  EXPECT_GT(hot.grid.diffusivity, 1e10);
 }
 
 }  // namespace

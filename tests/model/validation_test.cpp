@@ -92,24 +92,24 @@ double slabUptake(double t, double d, double l, double c0, double cs) {
 // zero-flux wall of a cell-centred grid, half a spacing beyond point N-2. The
 // grid is a slab of this thickness, thinner than L by delta in [dx/2, 3dx/2).
 double gridThickness(const DiffusionParameters& p) {
-  return (p.gridPoints - 1.5) * p.dx;
+  return (p.grid.gridPoints - 1.5) * p.grid.dx;
 }
 
 DiffusionParameters record(double temperature, std::int32_t points) {
   DiffusionParameters p;
-  p.temperature = temperature;
-  p.gridPoints = points;
+  p.inputs.temperature = temperature;
+  p.grid.gridPoints = points;
   recomputeDerived(p);
   return p;
 }
 
 // A grid stepped on a record as the reports step it; prev() holds the level.
 std::unique_ptr<ConcentrationGrid> steppedGrid(const DiffusionParameters& p, long steps) {
-  auto g = std::make_unique<ConcentrationGrid>();
-  g->resetGrid(p.gridPoints, p.initialComposition, p.injectionComposition);
+  auto g = std::make_unique<ConcentrationGrid>(p.grid.gridPoints);
+  g->resetGrid(p.inputs.initialComposition, p.inputs.injectionComposition);
   for (long k = 0; k < steps; ++k) {
-    g->advance(p.gridPoints, p.meshRatio);
-    g->commit(p.gridPoints, 1);
+    g->advance(p.grid.meshRatio);
+    g->commit();
   }
   return g;
 }
@@ -122,9 +122,9 @@ struct ErrorRange {
 template <typename Exact>
 ErrorRange errorRange(const double* c, const DiffusionParameters& p, Exact exact) {
   ErrorRange e;
-  for (std::int32_t i = 0; i < p.gridPoints; ++i) {
-    e.above = std::max(e.above, c[i] - exact(i * p.dx));
-    e.below = std::max(e.below, exact(i * p.dx) - c[i]);
+  for (std::int32_t i = 0; i < p.grid.gridPoints; ++i) {
+    e.above = std::max(e.above, c[i] - exact(i * p.grid.dx));
+    e.below = std::max(e.below, exact(i * p.grid.dx) - c[i]);
   }
   return e;
 }
@@ -151,11 +151,11 @@ void runProfileAtTime(int kelvin, int seconds, ReportedProfile& out) {
   out.p = record(kelvin, 101);
   redefineForTime(out.p, t);
   long k = 1;
-  while (static_cast<double>(k) * out.p.dt < t) ++k;
-  const double later = static_cast<double>(k) * out.p.dt;
-  const double earlier = static_cast<double>(k - 1) * out.p.dt;
+  while (static_cast<double>(k) * out.p.grid.dt < t) ++k;
+  const double later = static_cast<double>(k) * out.p.grid.dt;
+  const double earlier = static_cast<double>(k - 1) * out.p.grid.dt;
   out.steps = std::fabs(earlier - t) < std::fabs(later - t) ? k - 1 : k;
-  out.time = static_cast<double>(out.steps) * out.p.dt;
+  out.time = static_cast<double>(out.steps) * out.p.grid.dt;
 
   // %f rounds to 6 decimals; reading the decimal back adds at most an ulp of t.
   const std::size_t at = file.find("at t = ");
@@ -170,10 +170,10 @@ void runProfileAtTime(int kelvin, int seconds, ReportedProfile& out) {
     if (std::sscanf(file.substr(pos, end - pos).c_str(), "%d \t%lf \t%lf", &i, &x, &c) != 3)
       continue;
     ASSERT_EQ(i, static_cast<int>(out.c.size()));
-    EXPECT_NEAR(x, i * out.p.dx, 0.5e-6 + 1e-15);
+    EXPECT_NEAR(x, i * out.p.grid.dx, 0.5e-6 + 1e-15);
     out.c.push_back(c);
   }
-  ASSERT_EQ(out.c.size(), static_cast<std::size_t>(out.p.gridPoints));
+  ASSERT_EQ(out.c.size(), static_cast<std::size_t>(out.p.grid.gridPoints));
 }
 
 struct Case {
@@ -192,10 +192,11 @@ TEST(ValidationProfileAtTime, EarlyProfilesMatchTheSemiInfiniteSolution) {
     ReportedProfile r;
     ASSERT_NO_FATAL_FAILURE(runProfileAtTime(k.kelvin, k.seconds, r));
     const DiffusionParameters& p = r.p;
-    const double d = p.diffusivity, c0 = p.initialComposition, cs = p.injectionComposition;
+    const double d = p.grid.diffusivity, c0 = p.inputs.initialComposition,
+                 cs = p.inputs.injectionComposition;
     const double perStep = (cs - c0) / static_cast<double>(r.steps);
     const double image =
-        (cs - c0) * std::erfc((p.gridPoints - 2) * p.dx / (2.0 * std::sqrt(d * r.time)));
+        (cs - c0) * std::erfc((p.grid.gridPoints - 2) * p.grid.dx / (2.0 * std::sqrt(d * r.time)));
     const double above = MARGIN * JUMP_ERROR * perStep + image + PRINT_ROUNDING + SERIES_SLACK;
     const double below = MARGIN * JUMP_UNDERSHOOT * perStep + PRINT_ROUNDING + SERIES_SLACK;
     const ErrorRange err =
@@ -203,7 +204,7 @@ TEST(ValidationProfileAtTime, EarlyProfilesMatchTheSemiInfiniteSolution) {
     std::printf(
         "  %d K, t = %.4f s, N = %d, n = %ld: C - erfc in [%.3e, %.3e], bounds [%.3e, "
         "%.3e]\n",
-        k.kelvin, r.time, p.gridPoints, r.steps, -err.below, err.above, -below, above);
+        k.kelvin, r.time, p.grid.gridPoints, r.steps, -err.below, err.above, -below, above);
     EXPECT_LT(image, 0.01 * JUMP_ERROR * perStep);  // the far face has not been reached
     EXPECT_LE(err.above, above);
     EXPECT_LE(err.below, below);
@@ -222,11 +223,12 @@ TEST(ValidationProfileAtTime, LaterProfilesMatchTheFiniteSlab) {
     ReportedProfile r;
     ASSERT_NO_FATAL_FAILURE(runProfileAtTime(k.kelvin, k.seconds, r));
     const DiffusionParameters& p = r.p;
-    const double d = p.diffusivity, c0 = p.initialComposition, cs = p.injectionComposition;
-    const double l = p.specimenLength, lGrid = gridThickness(p), t = r.time;
+    const double d = p.grid.diffusivity, c0 = p.inputs.initialComposition,
+                 cs = p.inputs.injectionComposition;
+    const double l = p.inputs.specimenLength, lGrid = gridThickness(p), t = r.time;
     double errGrid = 0.0, errL = 0.0, errErfc = 0.0, slope = 0.0;
-    for (std::int32_t i = 0; i < p.gridPoints; ++i) {
-      const double x = i * p.dx;
+    for (std::int32_t i = 0; i < p.grid.gridPoints; ++i) {
+      const double x = i * p.grid.dx;
       errGrid = std::max(errGrid, std::fabs(r.c[i] - slab(x, t, d, lGrid, c0, cs)));
       errL = std::max(errL, std::fabs(r.c[i] - slab(x, t, d, l, c0, cs)));
       errErfc = std::max(errErfc, std::fabs(r.c[i] - semiInfinite(x, t, d, c0, cs)));
@@ -238,7 +240,7 @@ TEST(ValidationProfileAtTime, LaterProfilesMatchTheFiniteSlab) {
     std::printf(
         "  %d K, t = %.4f s, D t/L^2 = %.3f, N = %d, n = %ld: |C - slab(L)| <= %.3e "
         "(bound %.3e), |C - slab(L_grid)| <= %.3e (bound %.3e)\n",
-        k.kelvin, t, d * t / (l * l), p.gridPoints, r.steps, errL, boundL, errGrid, boundGrid);
+        k.kelvin, t, d * t / (l * l), p.grid.gridPoints, r.steps, errL, boundL, errGrid, boundGrid);
     EXPECT_GT(errErfc, 2.0 * boundL);  // the semi-infinite solution no longer holds
     EXPECT_LE(errGrid, boundGrid);
     EXPECT_LE(errL, boundL);
@@ -285,9 +287,10 @@ TEST(ValidationAnalytic, SlabSeriesReducesToErfcBeforeTheFarFace) {
 // (uptake as in ValidationMassBalance).
 TEST(ValidationScheme, ErrorConstants) {
   const DiffusionParameters wide = record(1273.0, 301), p = record(1273.0, 21);
-  const double d = p.diffusivity, c0 = p.initialComposition, cs = p.injectionComposition;
+  const double d = p.grid.diffusivity, c0 = p.inputs.initialComposition,
+               cs = p.inputs.injectionComposition;
   for (const long n : {10L, 100L, 1000L}) {
-    const double t = static_cast<double>(n) * wide.dt, scale = n / (cs - c0);
+    const double t = static_cast<double>(n) * wide.grid.dt, scale = n / (cs - c0);
     const ErrorRange e = errorRange(steppedGrid(wide, n)->prev(), wide,
                                     [&](double x) { return semiInfinite(x, t, d, c0, cs); });
     std::printf("  n = %ld: n (C - erfc) / dC in [%.5f, %.5f]\n", n, -scale * e.below,
@@ -299,17 +302,18 @@ TEST(ValidationScheme, ErrorConstants) {
   const double lGrid = gridThickness(p);
   auto g = steppedGrid(p, 0);
   double worst = 0.0, worstUptake = 0.0;
-  for (long n = 1; d * n * p.dt < 3.0 * lGrid * lGrid; ++n) {
-    g->advance(p.gridPoints, p.meshRatio);
-    g->commit(p.gridPoints, 1);
-    const double t = n * p.dt;
+  for (long n = 1; d * n * p.grid.dt < 3.0 * lGrid * lGrid; ++n) {
+    g->advance(p.grid.meshRatio);
+    g->commit();
+    const double t = n * p.grid.dt;
     const ErrorRange e =
         errorRange(g->prev(), p, [&](double x) { return slab(x, t, d, lGrid, c0, cs); });
     worst = std::max(worst, n / (cs - c0) * e.max());
     double cells = 0.5 * (cs - c0);  // the surface half cell, then cells 1..N-2
-    for (std::int32_t i = 1; i <= p.gridPoints - 2; ++i) cells += g->prev()[i] - c0;
-    const double uptakeError = std::fabs(p.dx * cells - slabUptake(t, d, lGrid, c0, cs));
-    worstUptake = std::max(worstUptake, std::sqrt(double(n)) * uptakeError / ((cs - c0) * p.dx));
+    for (std::int32_t i = 1; i <= p.grid.gridPoints - 2; ++i) cells += g->prev()[i] - c0;
+    const double uptakeError = std::fabs(p.grid.dx * cells - slabUptake(t, d, lGrid, c0, cs));
+    worstUptake =
+        std::max(worstUptake, std::sqrt(double(n)) * uptakeError / ((cs - c0) * p.grid.dx));
   }
   std::printf(
       "  slab of the grid's thickness: sup n |C - exact| / dC = %.4f, sup sqrt(n) "
@@ -331,13 +335,15 @@ TEST(ValidationConvergence, HalvingDxCutsTheErrorByTheExpectedOrder) {
     double previousL = 0.0, previousGrid = 0.0;
     for (const long sections : {100L, 200L, 400L}) {
       const DiffusionParameters p = record(1273.0, static_cast<std::int32_t>(sections + 1));
-      const double d = p.diffusivity, c0 = p.initialComposition, cs = p.injectionComposition;
+      const double d = p.grid.diffusivity, c0 = p.inputs.initialComposition,
+                   cs = p.inputs.injectionComposition;
       const long n = coarseSteps * (sections / 100) * (sections / 100);
-      const double t = static_cast<double>(n) * p.dt;
+      const double t = static_cast<double>(n) * p.grid.dt;
       auto g = steppedGrid(p, n);
       const double errL = errorRange(g->prev(), p, [&](double x) {
-                            return coarseSteps < 1000 ? semiInfinite(x, t, d, c0, cs)
-                                                      : slab(x, t, d, p.specimenLength, c0, cs);
+                            return coarseSteps < 1000
+                                       ? semiInfinite(x, t, d, c0, cs)
+                                       : slab(x, t, d, p.inputs.specimenLength, c0, cs);
                           }).max();
       const double errGrid = errorRange(g->prev(), p, [&](double x) {
                                return slab(x, t, d, gridThickness(p), c0, cs);
@@ -362,15 +368,16 @@ TEST(ValidationConvergence, HalvingDxCutsTheErrorByTheExpectedOrder) {
 // Cs - C[N-1] <= sum_{i=1..N-1} 2 ulp (N - 1 - i) = (N - 1)(N - 2) ulp.
 TEST(ValidationInvariants, BoundedAndMonotoneUntilTheLevelStopsChanging) {
   const DiffusionParameters p = record(1173.0, 101);
-  const std::int32_t n = p.gridPoints;
-  const double c0 = p.initialComposition, cs = p.injectionComposition, lGrid = gridThickness(p);
+  const std::int32_t n = p.grid.gridPoints;
+  const double c0 = p.inputs.initialComposition, cs = p.inputs.injectionComposition,
+               lGrid = gridThickness(p);
   auto g = steppedGrid(p, 0);
   // dC (4 / pi) exp(-pi^2 D t / (4 L^2)) is below 1e-17 by D t / L^2 = 16.
-  const long budget = static_cast<long>(16.0 * lGrid * lGrid / (p.diffusivity * p.dt));
+  const long budget = static_cast<long>(16.0 * lGrid * lGrid / (p.grid.diffusivity * p.grid.dt));
   long faults = 0, steps = 0;
   bool still = false;
   while (!still && faults == 0 && steps < budget) {
-    g->advance(n, p.meshRatio);
+    g->advance(p.grid.meshRatio);
     ++steps;
     const double* now = g->next();
     const double* before = g->prev();
@@ -380,7 +387,7 @@ TEST(ValidationInvariants, BoundedAndMonotoneUntilTheLevelStopsChanging) {
           !(now[i] >= c0 && now[i] <= cs) + (i > 0 && now[i] > now[i - 1]) + (now[i] < before[i]);
       still = still && now[i] == before[i];
     }
-    if (!still) g->commit(n, 1);
+    if (!still) g->commit();
   }
   EXPECT_EQ(faults, 0) << "at step " << steps;
   ASSERT_TRUE(still) << steps << " steps";
@@ -413,27 +420,27 @@ std::vector<Balance> balances(const DiffusionParameters& p, const std::vector<lo
       s = t;
     }
   } influx;
-  const std::int32_t n = p.gridPoints;
+  const std::int32_t n = p.grid.gridPoints;
   auto g = steppedGrid(p, 0);
   std::vector<Balance> out;
   for (long k = 1; k <= at.back(); ++k) {
-    influx.add(p.meshRatio * (g->prev()[0] - g->prev()[1]));
-    g->advance(n, p.meshRatio);
-    g->commit(n, 1);
+    influx.add(p.grid.meshRatio * (g->prev()[0] - g->prev()[1]));
+    g->advance(p.grid.meshRatio);
+    g->commit();
     if (std::find(at.begin(), at.end(), k) == at.end()) continue;
     Sum cells;
-    for (std::int32_t i = 1; i <= n - 2; ++i) cells.add(g->prev()[i] - p.initialComposition);
-    out.push_back(
-        {k, influx.s + influx.c, cells.s + cells.c, g->prev()[n - 1] - p.initialComposition});
+    for (std::int32_t i = 1; i <= n - 2; ++i) cells.add(g->prev()[i] - p.inputs.initialComposition);
+    out.push_back({k, influx.s + influx.c, cells.s + cells.c,
+                   g->prev()[n - 1] - p.inputs.initialComposition});
   }
   return out;
 }
 
 TEST(ValidationMassBalance, CellContentGrowsByExactlyTheDiscreteInflux) {
   const DiffusionParameters p = record(1173.0, 101);
-  const double cs = p.injectionComposition;
+  const double cs = p.inputs.injectionComposition;
   for (const Balance& b : balances(p, {1, 10, 100, 1000, 10000, 60000})) {
-    const double bound = 2.0 * EPS * cs * p.gridPoints * b.steps;
+    const double bound = 2.0 * EPS * cs * p.grid.gridPoints * b.steps;
     EXPECT_NEAR(b.cells, b.influx, bound) << b.steps;
     // The trapezoid over all N points also gains half of point N-1, which the
     // copy fills without flux: once the profile is there, far above round-off.
@@ -453,14 +460,16 @@ TEST(ValidationMassBalance, CellContentGrowsByExactlyTheDiscreteInflux) {
 // more, by between 0 and dC (L - L_grid).
 TEST(ValidationMassBalance, UptakeMatchesTheIntegratedSurfaceFlux) {
   const DiffusionParameters p = record(1173.0, 101);
-  const double d = p.diffusivity, c0 = p.initialComposition, cs = p.injectionComposition;
-  const double dc = cs - c0, l = p.specimenLength, lGrid = gridThickness(p);
+  const double d = p.grid.diffusivity, c0 = p.inputs.initialComposition,
+               cs = p.inputs.injectionComposition;
+  const double dc = cs - c0, l = p.inputs.specimenLength, lGrid = gridThickness(p);
   for (const Balance& b : balances(p, {1, 10, 100, 1000, 5000, 20000, 60000})) {
-    const double t = static_cast<double>(b.steps) * p.dt, uptake = p.dx * (0.5 * dc + b.cells);
+    const double t = static_cast<double>(b.steps) * p.grid.dt,
+                 uptake = p.grid.dx * (0.5 * dc + b.cells);
     const double exactGrid = slabUptake(t, d, lGrid, c0, cs), exactL = slabUptake(t, d, l, c0, cs);
     // The series' 1 - sum loses ~100 eps of dC L to cancellation at early times.
     const double bound =
-        MARGIN * UPTAKE_ERROR * dc * p.dx / std::sqrt(static_cast<double>(b.steps)) +
+        MARGIN * UPTAKE_ERROR * dc * p.grid.dx / std::sqrt(static_cast<double>(b.steps)) +
         1e-12 * dc * l;
     EXPECT_NEAR(uptake, exactGrid, bound) << b.steps;
     EXPECT_GE(exactL - exactGrid, -1e-12 * dc * l) << b.steps;

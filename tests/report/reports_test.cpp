@@ -34,8 +34,8 @@ TEST(ProfileAtTime, TimeBelowTheStepIsOneExactStep) {
 
 TEST(ProfileAtTime, ATieChoosesTheLaterLevel) {
   DiffusionParameters p = defaults();
-  p.dt = 2.0;  // levels at 2 and 4 s lie equally far from 3 s
-  p.meshRatio = 0.25;
+  p.grid.dt = 2.0;  // levels at 2 and 4 s lie equally far from 3 s
+  p.grid.meshRatio = 0.25;
   std::istringstream in;
   std::ostringstream out;
   Console console(in, out);
@@ -131,7 +131,7 @@ const std::string SIX_POINTS = "1\n0\n0\n5\n0\n0\n0\n0\n";
 
 DiffusionParameters sixPoints() {
   DiffusionParameters p;
-  p.gridPoints = 6;
+  p.grid.gridPoints = 6;
   recomputeDerived(p);
   return p;
 }
@@ -139,11 +139,12 @@ DiffusionParameters sixPoints() {
 // The step at which the reference first leaves every value unchanged.
 int referenceFixedPointStep(const DiffusionParameters& p) {
   auto g = std::make_unique<ReferenceGrid>();
-  g->reset(p.gridPoints, p.initialComposition, p.injectionComposition);
+  g->reset(p.grid.gridPoints, p.inputs.initialComposition, p.inputs.injectionComposition);
   for (int step = 1; step < 10'000'000; ++step) {
-    g->advance(p.gridPoints, p.meshRatio);
-    if (std::equal(g->next.begin(), g->next.begin() + p.gridPoints, g->prev.begin())) return step;
-    g->commit(p.gridPoints, 1);
+    g->advance(p.grid.gridPoints, p.grid.meshRatio);
+    if (std::equal(g->next.begin(), g->next.begin() + p.grid.gridPoints, g->prev.begin()))
+      return step;
+    g->commit(p.grid.gridPoints, 1);
   }
   return -1;
 }
@@ -155,22 +156,22 @@ TEST(FixedPointShortcut, ProfileAtTimeEqualsSteppingAllTheWay) {
   const int fixedStep = referenceFixedPointStep(p);
   ASSERT_GT(fixedStep, 64);
   auto g = std::make_unique<ReferenceGrid>();
-  g->reset(p.gridPoints, p.initialComposition, p.injectionComposition);
+  g->reset(p.grid.gridPoints, p.inputs.initialComposition, p.inputs.injectionComposition);
   int step = 0;
   for (;;) {
     ++step;
-    g->advance(p.gridPoints, p.meshRatio);
-    if (!(static_cast<double>(step) * p.dt < t)) break;
-    g->commit(p.gridPoints, 1);
+    g->advance(p.grid.gridPoints, p.grid.meshRatio);
+    if (!(static_cast<double>(step) * p.grid.dt < t)) break;
+    g->commit(p.grid.gridPoints, 1);
   }
   ASSERT_GT(step, 10 * fixedStep) << "the run must go far past the fixed point";
-  const double now = static_cast<double>(step) * p.dt;
-  const double before = static_cast<double>(step - 1) * p.dt;
+  const double now = static_cast<double>(step) * p.grid.dt;
+  const double before = static_cast<double>(step - 1) * p.grid.dt;
   const bool usePrev = std::fabs(before - t) < std::fabs(now - t);
   std::string expected =
       "at t = " + fixed(usePrev ? before : now) + "(s)\r\n\r\n\r\ncnt \tdistance(m) \tC(B) \t\r\n";
-  for (int i = 0; i < p.gridPoints; ++i)
-    expected += integer(i, 3) + " \t" + fixed(i * p.dx) + " \t" +
+  for (int i = 0; i < p.grid.gridPoints; ++i)
+    expected += integer(i, 3) + " \t" + fixed(i * p.grid.dx) + " \t" +
                 fixed(usePrev ? g->prev[i] : g->next[i]) + " \t\r\n";
 
   const SessionResult r = runSession(SIX_POINTS + "3\n1e9\n0\n");
@@ -184,23 +185,23 @@ TEST(FixedPointShortcut, HistoryAndAllProfilesEqualSteppingAllTheWay) {
   const double x = 0.00025;
   DiffusionParameters p = sixPoints();
   redefineForDistance(p, x);
-  ASSERT_EQ(p.gridPoints, 11);
+  ASSERT_EQ(p.grid.gridPoints, 11);
   int reported = 1;
-  while (!(reported * p.dx >= x)) ++reported;
+  while (!(reported * p.grid.dx >= x)) ++reported;
   const int fixedStep = referenceFixedPointStep(p);
   const int steps = 3 * fixedStep + 77;
   auto g = std::make_unique<ReferenceGrid>();
-  g->reset(p.gridPoints, p.initialComposition, p.injectionComposition);
+  g->reset(p.grid.gridPoints, p.inputs.initialComposition, p.inputs.injectionComposition);
   std::string history, blocks;
   for (int step = 1; step <= steps; ++step) {
-    blocks += "\r\n-----------------------------time = " + fixed(step * p.dt) +
+    blocks += "\r\n-----------------------------time = " + fixed(step * p.grid.dt) +
               "(s)-----------------------------\r\n\r\ncnt\tdistance(m)\tC(B)\t\r\n";
-    g->advance(p.gridPoints, p.meshRatio);
-    history += integer(step, 3) + " \t" + fixed(step * p.dt) + " \t" + fixed(g->next[reported]) +
-               " \t\r\n";
-    g->commit(p.gridPoints, 0);
-    for (int i = 0; i < p.gridPoints; ++i)
-      blocks += integer(i, 3) + "\t" + fixed(i * p.dx) + "\t" + fixed(g->prev[i]) + "\t\r\n";
+    g->advance(p.grid.gridPoints, p.grid.meshRatio);
+    history += integer(step, 3) + " \t" + fixed(step * p.grid.dt) + " \t" +
+               fixed(g->next[reported]) + " \t\r\n";
+    g->commit(p.grid.gridPoints, 0);
+    for (int i = 0; i < p.grid.gridPoints; ++i)
+      blocks += integer(i, 3) + "\t" + fixed(i * p.grid.dx) + "\t" + fixed(g->prev[i]) + "\t\r\n";
   }
   const SessionResult r = runSession(SIX_POINTS + "2\n0.00025\n" + std::to_string(steps) + "\n4\n" +
                                      std::to_string(steps) + "\n0\n");

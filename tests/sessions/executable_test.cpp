@@ -115,10 +115,10 @@ TEST(Executable, CtrlCCancelsTheReportNotTheProgram) {
   // the grid: 4 million steps of 10000 points, seconds of work, and no fixed
   // point to shorten it. The shortest round-trip text reads back exactly.
   DiffusionParameters p;
-  p.gridPoints = 10000;
+  p.grid.gridPoints = 10000;
   recomputeDerived(p);
   char t[64];
-  const auto end = std::to_chars(t, t + sizeof t, 4194304.0 * p.dt).ptr;
+  const auto end = std::to_chars(t, t + sizeof t, 4194304.0 * p.grid.dt).ptr;
   program.send("1\n0\n0\n9999\n0\n0\n0\n0\n3\n" + std::string(t, end) + "\n");
   // Wait until the report is computing, then interrupt it.
   for (int i = 0; i < 500; ++i) {

@@ -1,4 +1,4 @@
-#include "report/result_file.hpp"
+#include "output/result_file.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -99,7 +99,7 @@ bool ResultFile::open(const std::filesystem::path& target) {
   return true;
 }
 
-void ResultFile::writeRaw(std::string_view bytes) {
+void ResultFile::write(std::string_view bytes) {
   if (file_ == nullptr || failed() || bytes.empty()) return;
   errno = 0;
   if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
@@ -109,7 +109,7 @@ void ResultFile::writeRaw(std::string_view bytes) {
   bytes_ += bytes.size();
 }
 
-void ResultFile::write(std::string_view text) {
+void ResultFile::writeText(std::string_view text) {
   translated_.clear();
   std::size_t start = 0;
   for (std::size_t nl = text.find('\n'); nl != std::string_view::npos;
@@ -119,7 +119,7 @@ void ResultFile::write(std::string_view text) {
     start = nl + 1;
   }
   translated_.append(text.substr(start));
-  writeRaw(translated_);
+  write(translated_);
 }
 
 bool ResultFile::commit() {

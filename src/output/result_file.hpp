@@ -1,8 +1,8 @@
 // A result file, replaced atomically: a report writes into a temporary file
 // beside the target and renames it over the target only once every byte has
 // been written, flushed and synced. A report that fails or is cancelled
-// leaves the previous file exactly as it was. Text is written in binary with
-// every "\n" stored as "\r\n", whatever the platform.
+// leaves the previous file exactly as it was. Bytes are written as given;
+// writeText stores every "\n" as "\r\n", whatever the platform.
 #pragma once
 
 #include <cstdint>
@@ -12,9 +12,11 @@
 #include <string>
 #include <string_view>
 
+#include "output/sink.hpp"
+
 namespace diffusim {
 
-class ResultFile {
+class ResultFile final : public ByteSink {
  public:
   ResultFile() = default;
   ResultFile(const ResultFile&) = delete;
@@ -28,10 +30,10 @@ class ResultFile {
   bool open(const std::filesystem::path& target);
 
   // Appends text, turning each "\n" into "\r\n".
-  void write(std::string_view text);
+  void writeText(std::string_view text);
 
-  // Appends bytes whose line ends are already "\r\n".
-  void writeRaw(std::string_view bytes);
+  // Appends bytes as they are.
+  void write(std::string_view bytes) override;
 
   // Flushes, syncs, closes and renames the file into place. False, with the
   // temporary file removed and the target untouched, if anything failed.
@@ -40,9 +42,9 @@ class ResultFile {
   // Closes and removes the temporary file; the target keeps its contents.
   void discard();
 
-  bool failed() const { return !error_.empty(); }
+  bool failed() const override { return !error_.empty(); }
   const std::string& error() const { return error_; }
-  std::uint64_t bytesWritten() const { return bytes_; }
+  std::uint64_t bytesWritten() const override { return bytes_; }
 
  private:
   void fail(int err, const char* fallback);

@@ -1,4 +1,4 @@
-#include "report/profile_rows.hpp"
+#include "output/profile_rows.hpp"
 
 #include <cstring>
 

@@ -1,0 +1,87 @@
+// The simulation engine: the one loop that steps a grid. It knows nothing of
+// consoles, files or formats; it hands the levels a plan asks for to an
+// observer, which writes them somewhere, watches the clock or the keyboard,
+// and may stop the run.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "model/grid.hpp"
+
+namespace diffusim {
+
+// One time level as the engine hands it on.
+struct Level {
+  std::int64_t step = 0;           // steps taken since t = 0
+  double time = 0.0;               // s
+  const double* values = nullptr;  // the N compositions; valid during the call only
+  bool repeated = false;           // bit for bit the level handed on just before it
+};
+
+class RunObserver {
+ public:
+  virtual ~RunObserver() = default;
+  // A level the plan asked for. False stops the run.
+  virtual bool onLevel(const Level& level) = 0;
+  // Called between steps with the steps taken so far. False stops the run
+  // (Ctrl-C, a work budget, an output that can no longer be written).
+  virtual bool proceed(std::uint64_t stepsDone) {
+    (void)stepsDone;
+    return true;
+  }
+};
+
+// A stretch of equal steps: `steps` steps of `dt` at mesh ratio r = D dt / dx^2.
+// The level after every `every`-th step of the stretch is handed on, and the
+// last one always; every = 0 hands on the last level only. A level's time is
+// the stretch's start time + s dt after its s-th step, so on a run that
+// starts at t = 0 it is exactly s dt.
+struct Segment {
+  std::int64_t steps = 0;
+  double dt = 0.0;
+  double meshRatio = 0.0;
+  std::int64_t every = 0;
+};
+
+enum class RunEnd { Completed, Stopped };
+
+class Engine {
+ public:
+  // N is a checked point count (2..MAX_GRID_POINTS).
+  Engine(std::int32_t points, FarFace farFace);
+
+  // Level 0 at t = 0: `initial` everywhere but the injection face.
+  void start(double initial, double surface);
+
+  // Steps through the plan's segments in order. A step that changes no bit
+  // has reached the fixed point of the scheme: every later level of that
+  // segment equals it, so the engine stops computing, hands on the remaining
+  // levels asked for as they are, and jumps to the segment's end when none is.
+  RunEnd run(std::span<const Segment> plan, RunObserver& observer);
+
+  // The newest level, and the one a step before it (after at least one step
+  // of the last segment run).
+  const double* current() const { return grid_->prev(); }
+  const double* previous() const { return grid_->next(); }
+  std::int64_t step() const { return step_; }
+  double time() const { return time_; }
+  std::int32_t points() const { return grid_->points(); }
+
+ private:
+  std::unique_ptr<ConcentrationGrid> grid_;
+  std::int64_t step_ = 0;
+  double time_ = 0.0;
+};
+
+// The menu's choice between the last two levels of a run toward t: the
+// levels step - 1 and step, at (step - 1) dt and step dt, and the one
+// nearer to t; a tie goes to the later one.
+struct NearerLevel {
+  bool previous = false;
+  double time = 0.0;
+};
+NearerLevel nearerLevel(double t, std::int64_t step, double dt);
+
+}  // namespace diffusim
