@@ -1,0 +1,110 @@
+#include "engine/plan.hpp"
+
+#include <cmath>
+
+#include "format/number_format.hpp"
+
+namespace diffusim {
+
+namespace {
+
+constexpr double MAX_STEPS = 2147483648.0;  // 2^31, the first count refused
+
+bool finitePositive(double v) {
+  return std::isfinite(v) && v > 0.0;
+}
+
+double meshRatio(const ExactGrid& g, double dt) {
+  return ((g.diffusivity * dt) / g.dx) / g.dx;
+}
+
+// The number of steps a stretch of `span` takes, before the 0.25 check.
+double stepsFor(const ExactGrid& g, double span) {
+  return std::ceil(span / g.dtMax);
+}
+
+}  // namespace
+
+PlanCheck exactGridFor(const SimulationInputs& in, std::int32_t sections, ExactGrid& grid) {
+  if (sections < MIN_GRID_POINTS - 1 || sections > MAX_GRID_POINTS - 1)
+    return {"the number of sections must be from 1 to 9999 (got " + integer(sections) + ")"};
+  if (!finitePositive(in.temperature)) return {"the temperature must be a finite number above 0 K"};
+  if (!finitePositive(in.specimenLength)) return {"the length must be a finite number above 0 m"};
+  grid.points = sections + 1;
+  grid.diffusivity = diffusivityOf(in);
+  if (!finitePositive(grid.diffusivity))
+    return {"the diffusion coefficient D = A exp(B/RT) = " + general(grid.diffusivity) +
+            " is not a finite positive number"};
+  grid.dx = in.specimenLength / static_cast<double>(sections);
+  grid.dtMax = ((SAFETY_FACTOR * grid.dx) * grid.dx) / grid.diffusivity;
+  if (!finitePositive(grid.dtMax))
+    return {"the time step 0.25 dx^2 / D = " + general(grid.dtMax) +
+            " s is not a finite positive number"};
+  return {};
+}
+
+Segment stretchOver(const ExactGrid& grid, double span, std::int64_t stepsPerOutput) {
+  auto k = static_cast<std::int64_t>(stepsFor(grid, span));
+  if (k < 1) k = 1;
+  double dt = span / static_cast<double>(k);
+  while (meshRatio(grid, dt) > SAFETY_FACTOR) {
+    ++k;
+    dt = span / static_cast<double>(k);
+  }
+  return {k, dt, meshRatio(grid, dt), stepsPerOutput < 0 ? 1 : stepsPerOutput};
+}
+
+PlanCheck planToTime(const ExactGrid& grid, double until, double every,
+                     std::vector<Segment>& plan) {
+  plan.clear();
+  const auto tooMany = [](double steps) {
+    return PlanCheck{"the run would take " + fixed(steps, 0) +
+                     " time steps; the maximum is 2147483647"};
+  };
+  if (every <= 0.0) {
+    const double k = stepsFor(grid, until);
+    if (!(k < MAX_STEPS - 1.0)) return tooMany(k);
+    plan.push_back(stretchOver(grid, until, every < 0.0 ? 1 : 0));
+  } else {
+    // Whole intervals of `every`, then what is left of `until`, if anything
+    // beyond rounding.
+    const double quotient = until / every;
+    double whole = std::floor(quotient);
+    if (quotient - whole > 1.0 - 1e-9) whole += 1.0;
+    const double perInterval = stepsFor(grid, every);
+    const double left = until - whole * every;
+    const bool tail = left > 1e-9 * until;
+    const double total = whole * perInterval + (tail ? stepsFor(grid, left) : 0.0);
+    if (!(total < MAX_STEPS - 2.0)) return tooMany(total);
+    if (whole >= 1.0) {
+      Segment s = stretchOver(grid, every, 0);
+      s.every = s.steps;
+      s.steps *= static_cast<std::int64_t>(whole);
+      plan.push_back(s);
+    }
+    if (tail || plan.empty()) {
+      const double start = plan.empty() ? 0.0 : static_cast<double>(plan[0].steps) * plan[0].dt;
+      plan.push_back(stretchOver(grid, until - start, 0));
+    }
+  }
+  if (!(static_cast<double>(stepsOf(plan)) < MAX_STEPS))
+    return tooMany(static_cast<double>(stepsOf(plan)));
+  return {};
+}
+
+std::int64_t stepsOf(const std::vector<Segment>& plan) {
+  std::int64_t n = 0;
+  for (const Segment& s : plan) n += s.steps;
+  return n;
+}
+
+double compositionAtDepth(const double* values, std::int32_t points, double dx, double x) {
+  const double q = std::floor(x / dx);
+  if (!(q < static_cast<double>(points - 1))) return values[points - 1];
+  const auto i = static_cast<std::int32_t>(q < 0.0 ? 0.0 : q);
+  const double w = (x - static_cast<double>(i) * dx) / dx;
+  if (w == 0.0) return values[i];
+  return (values[i + 1] - values[i]) * w + values[i];
+}
+
+}  // namespace diffusim
