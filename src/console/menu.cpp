@@ -5,6 +5,7 @@
 
 #include "console/parameter_entry.hpp"
 #include "format/number_format.hpp"
+#include "report/refusal.hpp"
 #include "report/reports.hpp"
 
 namespace diffusim {
@@ -29,42 +30,6 @@ constexpr std::string_view MENU =
 
 constexpr std::string_view STEP_COUNT_PROMPT = "Input Number of Data to output : ";
 
-// Counts are shown whole while they fit a double exactly, in %g beyond.
-std::string countText(double count) {
-  return (count > -1e15 && count < 1e15) ? fixed(count, 0) : general(count);
-}
-
-std::string faultReason(const GridCheck& c, std::string_view what) {
-  const std::string v = general(c.value);
-  switch (c.fault) {
-    case GridFault::None:
-      return {};
-    case GridFault::TargetNotPositive:
-      return "the " + std::string(what) + " must be greater than 0 (got " + v + ")";
-    case GridFault::DiffusivityInvalid:
-      return "the diffusion coefficient D = " + v +
-             " is not a finite positive number (check T, A and B)";
-    case GridFault::SpacingInvalid:
-      return "the grid spacing dx = " + v +
-             "(m) is not a finite positive number (check the specimen length)";
-    case GridFault::TimeStepInvalid:
-      return "the time step dt = " + v + "(s) is not a finite positive number";
-    case GridFault::MeshRatioInvalid:
-      return "the mesh ratio D*dt/dx^2 = " + v + " is not a finite positive number";
-    case GridFault::QuotientTooLarge:
-      return "the " + std::string(what) + " is " + v +
-             " times the current step; the remainder rule allows less than 2147483648";
-    case GridFault::TooFewPoints:
-      return "the grid would have " + countText(c.value) + " grid points; the minimum is 2";
-    case GridFault::TooManyPoints:
-      return "the grid would need " + countText(c.value) + " grid points; the maximum is 10000";
-    case GridFault::TooManySteps:
-      return "reaching this time would take " + countText(c.value) +
-             " steps; the maximum is 2147483644";
-  }
-  return {};
-}
-
 void printDistanceChoice(Console& console, const DiffusionParameters& p) {
   console.print("\ncurrent dx = " + fixed(p.grid.dx) + "(m)\n");
 }
@@ -79,7 +44,7 @@ void printTimeChoice(Console& console, const DiffusionParameters& p) {
 }  // namespace
 
 std::string refusalMessage(const GridCheck& check, std::string_view what) {
-  return "Refused: " + faultReason(check, what) + "; nothing was changed.\n";
+  return "Refused: " + gridFaultReason(check, what) + "; nothing was changed.\n";
 }
 
 void printBanner(Console& console) {

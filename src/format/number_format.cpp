@@ -2,6 +2,7 @@
 
 #include <array>
 #include <bit>
+#include <charconv>
 #include <cstdint>
 #include <string>
 
@@ -329,6 +330,21 @@ void appendInt(std::string& out, std::int64_t value, int minDigits) {
   if (negative) out += '-';
   if (minDigits > digitCount) out.append(static_cast<std::size_t>(minDigits - digitCount), '0');
   out.append(pos, end);
+}
+
+char* writeShortest(char* dst, double value) {
+  return std::to_chars(dst, dst + SHORTEST_MAX_BYTES, value).ptr;
+}
+
+void appendShortest(std::string& out, double value) {
+  char buffer[SHORTEST_MAX_BYTES];
+  out.append(buffer, writeShortest(buffer, value));
+}
+
+std::string shortest(double value) {
+  std::string s;
+  appendShortest(s, value);
+  return s;
 }
 
 std::string fixed(double value, int decimals) {

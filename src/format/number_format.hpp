@@ -33,10 +33,18 @@ void appendInt(std::string& out, std::int64_t value, int minDigits = 1);
 inline constexpr std::size_t FIXED6_MAX_BYTES = 28;
 inline char* writeFixed6(char* dst, double value);
 
+// The shortest decimal that reads back as the same double ("0.0005",
+// "5e-06", "1173", "1e+20"), in the C locale, as std::to_chars writes it.
+// writeShortest writes at most SHORTEST_MAX_BYTES at `dst` and returns the end.
+inline constexpr std::size_t SHORTEST_MAX_BYTES = 32;
+char* writeShortest(char* dst, double value);
+void appendShortest(std::string& out, double value);
+
 // Conveniences returning a fresh string.
 std::string fixed(double value, int decimals = 6);
 std::string general(double value);
 std::string integer(std::int64_t value, int minDigits = 1);
+std::string shortest(double value);
 
 namespace detail {
 

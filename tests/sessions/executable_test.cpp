@@ -193,7 +193,7 @@ TEST(Executable, CommandLineConventions) {
             2);
   EXPECT_EQ(readFile(dir.path() / "out.txt"), "");
   EXPECT_EQ(readFile(dir.path() / "err.txt"),
-            "diffusim: unknown argument '--bogus'\nusage: diffusim [--help | --version]\n");
+            "diffusim: unknown argument '--bogus'\nTry 'diffusim --help'.\n");
   EXPECT_EQ(strayFiles(dir.path()).size(), 4u);  // nothing but our own captures
 }
 

@@ -1,0 +1,96 @@
+#include "cli/quantity.hpp"
+
+#include <charconv>
+#include <cmath>
+
+#include "console/input.hpp"
+
+namespace diffusim {
+
+namespace {
+
+struct Unit {
+  std::string_view suffix;
+  double factor;  // multiply by factor > 1, divide by 1 / factor otherwise
+  bool divide;
+};
+
+constexpr Unit TIME_UNITS[] = {
+    {"", 1, false}, {"s", 1, false}, {"min", 60, false}, {"h", 3600, false}, {"d", 86400, false}};
+constexpr Unit LENGTH_UNITS[] = {{"", 1, false},        {"m", 1, false},
+                                 {"cm", 100, true},     {"mm", 1000, true},
+                                 {"um", 1000000, true}, {"\xC2\xB5m", 1000000, true}};
+constexpr Unit COMPOSITION_UNITS[] = {{"", 1, false}, {"%", 100, true}};
+constexpr Unit TEMPERATURE_UNITS[] = {{"", 1, false}, {"K", 1, false}};
+constexpr Unit PLAIN_UNITS[] = {{"", 1, false}};
+
+template <std::size_t N>
+bool applyUnit(const Unit (&units)[N], std::string_view suffix, double number, double& value) {
+  for (const Unit& u : units) {
+    if (u.suffix != suffix) continue;
+    // Dividing by an exact power of ten rounds once: 500um is exactly the
+    // double nearest 0.0005, as 0.0005 is.
+    value = u.divide ? number / u.factor : number * u.factor;
+    return std::isfinite(value);
+  }
+  return false;
+}
+
+bool isSuffixByte(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || c == '%' || u >= 0x80;
+}
+
+}  // namespace
+
+bool parseQuantity(std::string_view text, Quantity quantity, double& value) {
+  std::size_t split = text.size();
+  while (split > 0 && isSuffixByte(text[split - 1])) --split;
+  // An exponent belongs to the number: "5e-7" has no suffix, "5e" is not a number.
+  const std::string_view number = text.substr(0, split);
+  const std::string_view suffix = text.substr(split);
+  double parsed = 0.0;
+  if (number.empty() || !parseReal(number, parsed)) return false;
+  switch (quantity) {
+    case Quantity::Time:
+      return applyUnit(TIME_UNITS, suffix, parsed, value);
+    case Quantity::Length:
+      return applyUnit(LENGTH_UNITS, suffix, parsed, value);
+    case Quantity::Composition:
+      return applyUnit(COMPOSITION_UNITS, suffix, parsed, value);
+    case Quantity::Temperature:
+      return applyUnit(TEMPERATURE_UNITS, suffix, parsed, value);
+    case Quantity::Plain:
+      return applyUnit(PLAIN_UNITS, suffix, parsed, value);
+  }
+  return false;
+}
+
+std::string describeQuantity(Quantity quantity) {
+  switch (quantity) {
+    case Quantity::Time:
+      return "a time in seconds or with a unit, such as 3600, 90s, 30min, 4h or 2d";
+    case Quantity::Length:
+      return "a length in metres or with a unit, such as 0.0005, 1e-3m, 2cm, 0.5mm or 500um";
+    case Quantity::Composition:
+      return "a fraction such as 0.008, or a percentage such as 0.8%";
+    case Quantity::Temperature:
+      return "a temperature in kelvin, such as 1173 or 1173K";
+    case Quantity::Plain:
+      return "a finite number such as 4.529e-7";
+  }
+  return "a number";
+}
+
+bool parseCount(std::string_view text, std::int64_t low, std::int64_t high, std::int64_t& value) {
+  std::int64_t v = 0;
+  const char* first = text.data();
+  const char* last = first + text.size();
+  if (first != last && *first == '+') ++first;
+  const auto [end, ec] = std::from_chars(first, last, v);
+  if (ec != std::errc() || end != last || first == last || v < low || v > high) return false;
+  value = v;
+  return true;
+}
+
+}  // namespace diffusim

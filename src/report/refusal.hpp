@@ -1,0 +1,15 @@
+// Why a grid or a request cannot run, in words that name the limit.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "model/parameters.hpp"
+
+namespace diffusim {
+
+// "the grid would need 22856610 grid points; the maximum is 10000", with
+// `what` naming the request ("distance", "time", "grid").
+std::string gridFaultReason(const GridCheck& check, std::string_view what);
+
+}  // namespace diffusim
