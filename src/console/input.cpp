@@ -154,7 +154,11 @@ bool Console::prompt(std::string_view prompt, T& value, Parse parse, std::string
 }
 
 bool Console::promptInt(std::string_view prompt, std::int32_t& value) {
-  return this->prompt(prompt, value, parseInt32, "a whole number from -2147483648 to 2147483647");
+  return promptInt(prompt, value, "a whole number from -2147483648 to 2147483647");
+}
+
+bool Console::promptInt(std::string_view prompt, std::int32_t& value, std::string_view expected) {
+  return this->prompt(prompt, value, parseInt32, expected);
 }
 
 bool Console::promptReal(std::string_view prompt, double& value) {

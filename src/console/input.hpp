@@ -38,6 +38,8 @@ class Console : public ConsoleOutput {
   // False at the end of input or once the console has failed; `value` is
   // then left as it was.
   bool promptInt(std::string_view prompt, std::int32_t& value);
+  // The same, naming what the question expects ("a menu choice, 0 to 4").
+  bool promptInt(std::string_view prompt, std::int32_t& value, std::string_view expected);
   bool promptReal(std::string_view prompt, double& value);
 
  private:

@@ -77,7 +77,7 @@ int runMenu(std::istream& in, std::ostream& out, const SessionOptions& options) 
   bool running = true;
   while (running) {
     std::int32_t choice = 0;
-    if (!console.promptInt(MENU, choice)) break;
+    if (!console.promptInt(MENU, choice, "a menu choice, 0 to 4")) break;
     switch (choice) {
       case 0:
         running = false;

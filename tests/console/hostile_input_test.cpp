@@ -19,17 +19,21 @@ std::string intRefusal(const std::string& shown) {
          "\": expected a whole number from -2147483648 to 2147483647.\n";
 }
 
+std::string choiceRefusal(const std::string& shown) {
+  return "Unreadable input \"" + shown + "\": expected a menu choice, 0 to 4.\n";
+}
+
 std::string realRefusal(const std::string& shown) {
   return "Unreadable input \"" + shown +
          "\": expected a finite decimal number such as 1173, 0.000013 or 5e-7.\n";
 }
 
-// Every prompt of the program, each answer marked by whether an integer is asked.
-const std::vector<std::pair<std::string, bool>> EVERY_PROMPT = {
-    {"1", true},     {"1273", false},    {"0.001", false}, {"50", true},
-    {"5e-7", false}, {"-150000", false}, {"0.02", false},  {"0.1", false},
-    {"2", true},     {"0.00004", false}, {"10", true},     {"3", true},
-    {"5000", false}, {"4", true},        {"3", true},      {"0", true}};
+// Every prompt of the program, each answer marked by what is asked: a menu
+// choice ('c'), another integer ('i') or a real ('r').
+const std::vector<std::pair<std::string, char>> EVERY_PROMPT = {
+    {"1", 'c'},    {"1273", 'r'}, {"0.001", 'r'}, {"50", 'i'},      {"5e-7", 'r'}, {"-150000", 'r'},
+    {"0.02", 'r'}, {"0.1", 'r'},  {"2", 'c'},     {"0.00004", 'r'}, {"10", 'i'},   {"3", 'c'},
+    {"5000", 'r'}, {"4", 'c'},    {"3", 'i'},     {"0", 'c'}};
 
 std::string script(const std::string& separator) {
   std::string s;
@@ -50,7 +54,7 @@ TEST(HostileInput, MegabyteTokensAreReadWholeOrRefusedWhole) {
   const std::string huge = "1" + zeros;
   const std::string shown = "1" + std::string(39, '0') + "...";
   const SessionResult r = runSession(huge + "\n3\n" + huge + "\n3600\n0\n");
-  EXPECT_NE(r.console.find(MENU_PROMPT + intRefusal(shown)), std::string::npos);
+  EXPECT_NE(r.console.find(MENU_PROMPT + choiceRefusal(shown)), std::string::npos);
   EXPECT_NE(r.console.find("Input specific time(s) : " + realRefusal(shown) +
                            "Input specific time(s) : \n---"),
             std::string::npos);
@@ -64,7 +68,7 @@ TEST(HostileInput, MegabyteTokensAreReadWholeOrRefusedWhole) {
 TEST(HostileInput, TokensLongerThanWhatIsKeptAreNotReadAsTheirPrefix) {
   const std::string zeros(std::size_t{1} << 20, '0');
   const SessionResult choice = runSession(zeros + "4\n7\n0\n");
-  EXPECT_NE(choice.console.find(MENU_PROMPT + intRefusal(std::string(40, '0') + "...")),
+  EXPECT_NE(choice.console.find(MENU_PROMPT + choiceRefusal(std::string(40, '0') + "...")),
             std::string::npos);
   EXPECT_EQ(countOf(choice.console, MENU_PROMPT), 3u) << "the session ended at the long token";
 
@@ -94,7 +98,10 @@ TEST(HostileInput, BinaryAndNulTokensAreRefusedAtEveryPrompt) {
   for (std::size_t i = 0; i < EVERY_PROMPT.size(); ++i) {
     const auto& [token, shown] = garbage[i % garbage.size()];
     input += token + "\n" + EVERY_PROMPT[i].first + "\n";
-    expected.push_back(EVERY_PROMPT[i].second ? intRefusal(shown) : realRefusal(shown));
+    const char kind = EVERY_PROMPT[i].second;
+    expected.push_back(kind == 'c'   ? choiceRefusal(shown)
+                       : kind == 'i' ? intRefusal(shown)
+                                     : realRefusal(shown));
   }
   const SessionResult r = runSession(input);
   EXPECT_EQ(r.files, clean.files);
@@ -137,7 +144,7 @@ TEST(HostileInput, InputEndingInsideATokenEndsTheSessionAtThatPrompt) {
   const SessionResult partChoice = runSession("3\n3600\n-");
   const std::string empty = runSession("").console;
   const std::string menu = empty.substr(empty.find("@@@@"));
-  EXPECT_TRUE(partChoice.console.ends_with(MENU_PROMPT + intRefusal("-") + menu));
+  EXPECT_TRUE(partChoice.console.ends_with(MENU_PROMPT + choiceRefusal("-") + menu));
   EXPECT_EQ(partChoice.files.count("Result_dt.txt"), 1u);
 
   // A readable last token without a line end is a whole answer.
@@ -155,7 +162,8 @@ TEST(HostileInput, FloodsOfGarbageEndWithOutputLinearInTheirLength) {
   for (std::size_t i = 0; i < COUNT; ++i) flood += (i % 2 == 0 ? "x " : "1e999\n");
   const SessionResult atMenu = runSession(flood);
   // Each token costs exactly one refusal line and the menu again.
-  const std::size_t perPair = 2 * menu.size() + intRefusal("x").size() + intRefusal("1e999").size();
+  const std::size_t perPair =
+      2 * menu.size() + choiceRefusal("x").size() + choiceRefusal("1e999").size();
   EXPECT_EQ(atMenu.console.size(), empty.size() + COUNT / 2 * perPair);
   EXPECT_TRUE(atMenu.console.ends_with(MENU_PROMPT));
 

@@ -121,7 +121,7 @@ TEST(Menu, RedefinitionsCompound) {
 TEST(Menu, UnreadableChoiceShowsTheMenuAgain) {
   const SessionResult r = runSession("abc\n5\n-1\n\x01\x02\n0\n");
   const std::string message =
-      "Unreadable input \"abc\": expected a whole number from -2147483648 to 2147483647.\n";
+      "Unreadable input \"abc\": expected a menu choice, 0 to 4.\n";
   EXPECT_EQ(countOf(r.console, MENU), 5u);
   EXPECT_NE(r.console.find(MENU + message + MENU), std::string::npos);
   EXPECT_NE(r.console.find("Unreadable input \"\\x01\\x02\""), std::string::npos);
