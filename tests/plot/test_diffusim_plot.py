@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Tests of tools/diffusim-plot on files written by a real diffusim run.
+"""Tests of tools/diffusim-plot on files written by a real diffusim run, and
+on the CSV and JSON of diffusim's commands, written here as they are laid out.
 
     /usr/bin/python3 tests/plot/test_diffusim_plot.py --diffusim build/release/diffusim
 
@@ -8,6 +9,7 @@ release build in the source tree is used.
 """
 
 import io
+import json
 import math
 import os
 import subprocess
@@ -352,6 +354,149 @@ class CommandLineTests(unittest.TestCase):
         self.assertEqual(proc.returncode, 0)
         for word in ("Result_dx.txt", "Result_dt.txt", "--max-curves", "erfc", "hours", "-o"):
             self.assertIn(word, proc.stdout)
+
+
+# ---------------------------------------------------------------------------
+# The CSV and JSON written by diffusim's commands (profile, history, profiles)
+# ---------------------------------------------------------------------------
+
+RUN_INPUTS = {"temperature": T, "length": 0.0005, "sections": 100, "A": A, "B": B,
+              "c0": C0, "cs": CS}
+DX_CLI = 5e-06
+
+# Each command with its request and its columns, computed from the erfc
+# solution (a stand-in for the simulation: the reader only needs numbers).
+CLI_CASES = {
+    "profile": ({"time": 3600.0}, lambda c0, cs: {
+        "x_m": [i * DX_CLI for i in range(101)],
+        "c": [float(dp.erfc_solution(i * DX_CLI, 3600.0, D, c0, cs)) for i in range(101)]}),
+    "history": ({"depth": 2e-05, "until": 3600.0, "every": 300.0}, lambda c0, cs: {
+        "t_s": [300.0 * k for k in range(1, 13)],
+        "c": [float(dp.erfc_solution(2e-05, 300.0 * k, D, c0, cs)) for k in range(1, 13)]}),
+    "profiles": ({"until": 3600.0, "every": 120.0}, lambda c0, cs: {
+        "t_s": [120.0 * k for k in range(1, 31) for _ in range(101)],
+        "x_m": [i * DX_CLI for _ in range(1, 31) for i in range(101)],
+        "c": [float(dp.erfc_solution(i * DX_CLI, 120.0 * k, D, c0, cs))
+              for k in range(1, 31) for i in range(101)]}),
+}
+
+
+def shortest(v):
+    """A number as diffusim prints it: the shortest form that reads back."""
+    if isinstance(v, str):
+        return v
+    return str(int(v)) if float(v).is_integer() and abs(v) < 1e15 else repr(float(v))
+
+
+def command_output(command, fmt, c0=C0, cs=CS, columns=None, length=None):
+    """The text diffusim writes for a command, in csv or json."""
+    request, make = CLI_CASES[command]
+    columns = columns or make(c0, cs)
+    inputs = dict(RUN_INPUTS, c0=c0, cs=cs, **request)
+    if length is not None:
+        inputs["length"] = length
+    grid = {"points": 101, "D": D, "dx": DX_CLI, "dt": 52.17391304347826, "steps": 69,
+            "r": 0.2497, "far_face": "mirror"}
+    if fmt == "json":
+        return json.dumps({"program": "diffusim", "version": "1.0.0", "command": command,
+                           "inputs": inputs, "grid": grid, "columns": columns})
+    lines = ["# diffusim 1.0.0", f"# command = {command}"]
+    lines += [f"# {k} = {shortest(v)}" for k, v in {**inputs, **grid}.items()]
+    lines.append(",".join(columns))
+    lines += [",".join(shortest(v) for v in row) for row in zip(*columns.values())]
+    return "\n".join(lines) + "\n"
+
+
+def write_file(name, text):
+    d = os.path.join(TMP.name, "cli")
+    os.makedirs(d, exist_ok=True)
+    path = os.path.join(d, name)
+    with open(path, "w", encoding="utf-8", newline="") as f:
+        f.write(text)
+    return path
+
+
+class CommandOutputTests(unittest.TestCase):
+    def test_each_kind_is_read_and_drawn_as_written(self):
+        for command, (request, make) in CLI_CASES.items():
+            cols = make(C0, CS)
+            for fmt in ("csv", "json"):
+                path = write_file(f"{command}.{fmt}", command_output(command, fmt))
+                result = dp.load(path)
+                self.assertEqual((result.kind, result.temperature, result.c0, result.cs),
+                                 (command, T, C0, CS), path)
+                fig = Figure()
+                ax = dp.draw(result, fig)
+                lines = ax.get_lines()
+                if command == "profile":
+                    self.assertEqual(len(lines), 1)
+                    self.assertTrue(np.allclose(lines[0].get_xdata(),
+                                                np.array(cols["x_m"]) * 1e6, rtol=1e-12))
+                    self.assertEqual(list(lines[0].get_ydata()), cols["c"])
+                    self.assertIn("t = 3600 s, T = 1173 K", ax.get_title())
+                elif command == "history":
+                    self.assertEqual(list(lines[0].get_xdata()), cols["t_s"])
+                    self.assertEqual(list(lines[0].get_ydata()), cols["c"])
+                    self.assertEqual(ax.get_xlabel(), "time (s)")
+                    self.assertIn("x = 20 µm", ax.get_title())
+                else:
+                    # 30 profiles thinned to 12, the first and the last kept.
+                    c = np.array(cols["c"]).reshape(30, 101)
+                    picks = dp.thin_indices(30, 12)
+                    self.assertEqual((len(lines), picks[0], picks[-1]), (12, 0, 29))
+                    for line, k in zip(lines, picks):
+                        self.assertTrue(np.allclose(line.get_xdata(),
+                                                    np.array(cols["x_m"][:101]) * 1e6))
+                        self.assertEqual(list(line.get_ydata()), list(c[k]))
+                    self.assertIn("12 of 30 profiles shown", ax.get_title())
+                out = os.path.join(TMP.name, "cli", f"{command}-{fmt}.png")
+                proc = run_tool(path, "-o", out)
+                self.assertEqual((proc.returncode, proc.stderr), (0, ""), path)
+                CommandLineTests.assert_image(self, out, "png")
+
+    def test_overlay_takes_the_compositions_of_the_header(self):
+        # Compositions unlike the program's defaults, on a specimen short
+        # enough that its deepest row is no longer C0.
+        c0, cs = 0.02, 0.08
+        for command in ("profile", "history"):
+            path = write_file(f"own-{command}.csv",
+                              command_output(command, "csv", c0, cs, length=0.0001))
+            with redirect_stderr(io.StringIO()) as err:
+                ax = dp.draw(dp.load(path), Figure(), dp.Overlay(D, None, None), name=path)
+            self.assertNotIn("Cs = 0.05", err.getvalue())
+            (dashed,) = [ln for ln in ax.get_lines() if ln.get_linestyle() == "--"]
+            if command == "profile":
+                expected = dp.erfc_solution(dashed.get_xdata() * 1e-6, 3600.0, D, c0, cs)
+            else:
+                expected = dp.erfc_solution(2e-05, dashed.get_xdata(), D, c0, cs)
+            self.assertTrue(np.allclose(dashed.get_ydata(), expected, rtol=0, atol=1e-12),
+                            command)
+
+    def test_damaged_files(self):
+        good = command_output("profiles", "csv")
+        lines = good.splitlines(keepends=True)
+        cases = {
+            "bad-number.csv": command_output("profile", "csv").replace("\n5e-06,", "\n5e-06,x"),
+            "short-row.csv": command_output("history", "csv").replace(",0.0", ",\n0.0", 1),
+            "no-header.csv": "# diffusim 1.0.0\n# command = profile\n",
+            "odd-header.csv": "# diffusim 1.0.0\n# temperature = 1173\nx,c\n0,0.05\n",
+            "wrong-command.csv": good.replace("command = profiles", "command = history"),
+            "moved-depth.csv": good.replace("\n120,0.0005,", "\n120,0.00051,"),
+            "no-time.csv": command_output("profile", "csv").replace("# time = 3600\n", ""),
+            "broken.json": command_output("history", "json")[:-20],
+            "foreign.json": '{"program": "other", "command": "profile"}',
+            "text-values.json": command_output("profile", "json").replace("0.05,", '"a",'),
+        }
+        for name, text in cases.items():
+            self.assertNotEqual(text, good, name)
+            proc = run_tool(write_file(name, text), "-o", os.path.join(TMP.name, "x.png"))
+            CommandLineTests.assert_one_line_error(self, proc, 1, name)
+        # Cut short: the last profile, and the last row with no LF, are left out.
+        path = write_file("cut.csv", "".join(lines[:-40]) + lines[-40][:-4])
+        with redirect_stderr(io.StringIO()) as err:
+            cut = dp.load(path, max_curves=100)
+        self.assertIn("left out", err.getvalue())
+        self.assertEqual((cut.block_count, cut.times[-1]), (29, 29 * 120.0))
 
 
 def main():
