@@ -472,6 +472,24 @@ class CommandOutputTests(unittest.TestCase):
             self.assertTrue(np.allclose(dashed.get_ydata(), expected, rtol=0, atol=1e-12),
                             command)
 
+    def test_flat_curves_have_plain_tick_labels(self):
+        from matplotlib.backends.backend_agg import FigureCanvasAgg
+        for command, (_, make) in CLI_CASES.items():
+            cols = make(C0, CS)
+            cols["c"] = [0.0100001 + 2e-10 * k for k in range(len(cols["c"]))]
+            path = write_file(f"flat-{command}.csv",
+                              command_output(command, "csv", columns=cols))
+            fig = Figure()
+            FigureCanvasAgg(fig)
+            ax = dp.draw(dp.load(path), fig)
+            fig.canvas.draw()
+            self.assertEqual(ax.yaxis.get_offset_text().get_text(), "", command)
+            ticks = [(t.get_loc(), t.label1.get_text()) for t in ax.yaxis.get_major_ticks()
+                     if ax.get_ylim()[0] <= t.get_loc() <= ax.get_ylim()[1]]
+            self.assertGreater(len(ticks), 2)
+            for loc, label in ticks:     # each label is the whole value
+                self.assertAlmostEqual(float(label), loc, delta=1e-12, msg=(command, label))
+
     def test_damaged_files(self):
         good = command_output("profiles", "csv")
         lines = good.splitlines(keepends=True)
