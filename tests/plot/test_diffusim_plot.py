@@ -516,6 +516,14 @@ class CommandOutputTests(unittest.TestCase):
         self.assertIn("left out", err.getvalue())
         self.assertEqual((cut.block_count, cut.times[-1]), (29, 29 * 120.0))
 
+    def test_version_and_short_help(self):
+        proc = run_tool("--version")
+        self.assertEqual((proc.returncode, proc.stdout), (0, "diffusim-plot 1.0.0\n"))
+        proc = run_tool("-h")
+        self.assertEqual(proc.returncode, 0)
+        for word in ("--version", "x_m,c", "t_s,x_m,c", "JSON"):
+            self.assertIn(word, proc.stdout)
+
 
 def main():
     global DIFFUSIM
