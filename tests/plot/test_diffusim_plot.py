@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Tests of tools/diffusim-plot on files written by a real diffusim run.
+"""Tests of tools/diffusim-plot on files written by a real diffusim run, and
+on the CSV and JSON of diffusim's commands, written here as they are laid out.
 
     /usr/bin/python3 tests/plot/test_diffusim_plot.py --diffusim build/release/diffusim
 
@@ -8,6 +9,7 @@ release build in the source tree is used.
 """
 
 import io
+import json
 import math
 import os
 import subprocess
@@ -351,6 +353,156 @@ class CommandLineTests(unittest.TestCase):
         proc = run_tool("--help")
         self.assertEqual(proc.returncode, 0)
         for word in ("Result_dx.txt", "Result_dt.txt", "--max-curves", "erfc", "hours", "-o"):
+            self.assertIn(word, proc.stdout)
+
+
+# ---------------------------------------------------------------------------
+# The CSV and JSON written by diffusim's commands (profile, history, profiles)
+# ---------------------------------------------------------------------------
+
+REQUESTS = {"profile": {"time": 3600.0},
+            "history": {"depth": 2e-05, "until": 3600.0, "every": 300.0},
+            "profiles": {"until": 3600.0, "every": 120.0}}
+X_CLI = np.arange(101) * 5e-06
+T_HIST, T_PROFILES = 300.0 * np.arange(1, 13), 120.0 * np.arange(1, 31)
+
+
+def cli_columns(command, c0=C0, cs=CS):
+    """Columns from the erfc solution, standing in for the simulation."""
+    t, x = {"profile": (3600.0, X_CLI), "history": (T_HIST, 2e-05),
+            "profiles": (np.repeat(T_PROFILES, 101), np.tile(X_CLI, 30))}[command]
+    cols = {"t_s": t, "x_m": x} if command == "profiles" else (
+        {"x_m": x} if command == "profile" else {"t_s": t})
+    cols["c"] = dp.erfc_solution(x, t, D, c0, cs)
+    return {k: [float(v) for v in vs] for k, vs in cols.items()}
+
+
+def shortest(v):
+    """A number as diffusim prints it: the shortest form that reads back."""
+    if isinstance(v, str):
+        return v
+    return str(int(v)) if float(v).is_integer() and abs(v) < 1e15 else repr(float(v))
+
+
+def command_output(command, fmt, c0=C0, cs=CS, columns=None, length=0.0005):
+    """The text diffusim writes for a command, in csv or json."""
+    columns = columns or cli_columns(command, c0, cs)
+    inputs = {"temperature": T, "length": length, "sections": 100, "A": A, "B": B,
+              "c0": c0, "cs": cs, **REQUESTS[command]}
+    grid = {"points": 101, "D": D, "dx": 5e-06, "dt": 52.17391304347826, "steps": 69,
+            "r": 0.2497, "far_face": "mirror"}
+    if fmt == "json":
+        return json.dumps({"program": "diffusim", "version": "1.0.0", "command": command,
+                           "inputs": inputs, "grid": grid, "columns": columns})
+    lines = ["# diffusim 1.0.0", f"# command = {command}"]
+    lines += [f"# {k} = {shortest(v)}" for k, v in {**inputs, **grid}.items()]
+    lines.append(",".join(columns))
+    lines += [",".join(shortest(v) for v in row) for row in zip(*columns.values())]
+    return "\n".join(lines) + "\n"
+
+
+def write_file(name, text):
+    path = os.path.join(TMP.name, "cli", name)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w", encoding="utf-8", newline="") as f:
+        f.write(text)
+    return path
+
+
+class CommandOutputTests(unittest.TestCase):
+    def test_each_kind_is_read_and_drawn_as_written(self):
+        for command in REQUESTS:
+            cols = cli_columns(command)
+            for fmt in ("csv", "json"):
+                path = write_file(f"{command}.{fmt}", command_output(command, fmt))
+                result = dp.load(path)
+                self.assertEqual((result.kind, result.temperature, result.c0, result.cs),
+                                 (command, T, C0, CS), path)
+                ax = dp.draw(result, Figure())
+                lines = ax.get_lines()
+                if command == "history":
+                    self.assertEqual(list(lines[0].get_xdata()), cols["t_s"])
+                    self.assertIn("x = 20 µm", ax.get_title())
+                    expected = [cols["c"]]
+                else:   # the profiles are thinned from 30 to 12
+                    picks = [0] if command == "profile" else dp.thin_indices(30, 12)
+                    for line in lines:
+                        self.assertTrue(np.allclose(line.get_xdata(), X_CLI * 1e6, rtol=1e-12))
+                    expected = [cols["c"][101 * k:101 * (k + 1)] for k in picks]
+                self.assertEqual([list(line.get_ydata()) for line in lines], expected, path)
+                out = os.path.join(TMP.name, "cli", f"{command}-{fmt}.png")
+                proc = run_tool(path, "-o", out)
+                self.assertEqual((proc.returncode, proc.stderr), (0, ""), path)
+                CommandLineTests.assert_image(self, out, "png")
+        self.assertIn("12 of 30 profiles shown", ax.get_title())
+
+    def test_overlay_takes_the_compositions_of_the_header(self):
+        # Compositions unlike the program's defaults, on a specimen short
+        # enough that its deepest row is no longer C0.
+        c0, cs = 0.02, 0.08
+        for command in ("profile", "history"):
+            path = write_file(f"own-{command}.csv",
+                              command_output(command, "csv", c0, cs, length=0.0001))
+            with redirect_stderr(io.StringIO()) as err:
+                ax = dp.draw(dp.load(path), Figure(), dp.Overlay(D, None, None), name=path)
+            self.assertNotIn("Cs = 0.05", err.getvalue())
+            (dashed,) = [ln for ln in ax.get_lines() if ln.get_linestyle() == "--"]
+            if command == "profile":
+                expected = dp.erfc_solution(dashed.get_xdata() * 1e-6, 3600.0, D, c0, cs)
+            else:
+                expected = dp.erfc_solution(2e-05, dashed.get_xdata(), D, c0, cs)
+            self.assertTrue(np.allclose(dashed.get_ydata(), expected, rtol=0, atol=1e-12),
+                            command)
+
+    def test_flat_curves_have_plain_tick_labels(self):
+        from matplotlib.backends.backend_agg import FigureCanvasAgg
+        for command in REQUESTS:
+            cols = cli_columns(command)
+            cols["c"] = [0.0100001 + 2e-10 * k for k in range(len(cols["c"]))]
+            path = write_file(f"flat-{command}.csv",
+                              command_output(command, "csv", columns=cols))
+            fig = Figure()
+            FigureCanvasAgg(fig)
+            ax = dp.draw(dp.load(path), fig)
+            fig.canvas.draw()
+            self.assertEqual(ax.yaxis.get_offset_text().get_text(), "", command)
+            ticks = [(t.get_loc(), t.label1.get_text()) for t in ax.yaxis.get_major_ticks()
+                     if ax.get_ylim()[0] <= t.get_loc() <= ax.get_ylim()[1]]
+            self.assertGreater(len(ticks), 2)
+            for loc, label in ticks:     # each label is the whole value
+                self.assertAlmostEqual(float(label), loc, delta=1e-12, msg=(command, label))
+
+    def test_damaged_files(self):
+        good = command_output("profiles", "csv")
+        lines = good.splitlines(keepends=True)
+        cases = {
+            "bad-number.csv": command_output("profile", "csv").replace("\n5e-06,", "\n5e-06,x"),
+            "short-row.csv": command_output("history", "csv").replace(",0.0", ",\n0.0", 1),
+            "no-header.csv": "# diffusim 1.0.0\n# command = profile\n",
+            "odd-header.csv": "# diffusim 1.0.0\n# temperature = 1173\nx,c\n0,0.05\n",
+            "wrong-command.csv": good.replace("command = profiles", "command = history"),
+            "moved-depth.csv": good.replace("\n120,0.0005,", "\n120,0.00051,"),
+            "no-time.csv": command_output("profile", "csv").replace("# time = 3600\n", ""),
+            "broken.json": command_output("history", "json")[:-20],
+            "foreign.json": '{"program": "other", "command": "profile"}',
+            "text-values.json": command_output("profile", "json").replace("0.05,", '"a",'),
+        }
+        for name, text in cases.items():
+            proc = run_tool(write_file(name, text), "-o", os.path.join(TMP.name, "x.png"))
+            CommandLineTests.assert_one_line_error(self, proc, 1, name)
+        # Cut short: the last profile, and the last row with no LF, are left out.
+        path = write_file("cut.csv", "".join(lines[:-40]) + lines[-40][:-4])
+        with redirect_stderr(io.StringIO()) as err:
+            cut = dp.load(path, max_curves=100)
+        self.assertIn("left out", err.getvalue())
+        self.assertEqual((cut.block_count, cut.times[-1]), (29, 29 * 120.0))
+
+    def test_version_and_short_help(self):
+        proc = run_tool("--version")
+        self.assertEqual((proc.returncode, proc.stdout), (0, "diffusim-plot 1.0.0\n"))
+        proc = run_tool("-h")
+        self.assertEqual(proc.returncode, 0)
+        for word in ("--version", "x_m,c", "t_s,x_m,c", "JSON"):
             self.assertIn(word, proc.stdout)
 
 
