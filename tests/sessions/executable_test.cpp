@@ -23,9 +23,12 @@ std::string escapeQuotes(const std::string& s) {
   return out;
 }
 
-// Runs `command` through bash in `dir`; returns the exit status.
+// Runs `command` through bash in `dir`; returns the exit status. The caller's
+// locale is not passed on: the console text must not depend on where the
+// tests happen to run, and a test about the locale sets its own.
 int runIn(const std::filesystem::path& dir, const std::string& command) {
-  const std::string line = "cd '" + dir.string() + "' && bash -c '" + escapeQuotes(command) + "'";
+  const std::string line =
+      "cd '" + dir.string() + "' && LC_ALL=C.UTF-8 bash -c '" + escapeQuotes(command) + "'";
   const int status = std::system(line.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -85,6 +88,7 @@ struct RunningProgram {
       const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       ::dup2(o, STDOUT_FILENO);
       if (::chdir(dir.c_str()) != 0) ::_exit(127);
+      ::setenv("LC_ALL", "C.UTF-8", 1);
       ::execl(DIFFUSIM_EXECUTABLE, "diffusim", static_cast<char*>(nullptr));
       ::_exit(127);
     }
