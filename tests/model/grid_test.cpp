@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <random>
+#include <string>
 
 #include "format/number_format.hpp"
 #include "support/reference_grid.hpp"
@@ -141,6 +143,16 @@ TEST(FastGrid, EverySupportedKernelGivesTheScalarBits) {
   alignas(64) static double expected[MAX_GRID_POINTS + 8];
   alignas(64) static double actual[MAX_GRID_POINTS + 8];
   for (double& v : prev) v = value(rng) * std::pow(2.0, static_cast<int>(rng() % 40) - 20);
+  // Says which kernels this processor could check, so that a machine lacking
+  // one does not pass in silence.
+  std::string ran, skipped;
+  for (std::size_t k = 0; k < count; ++k)
+    (kernels[k].supported ? ran : skipped) += std::string(" ") + kernels[k].name;
+  std::printf("[ kernels  ] checked:%s; not supported here:%s\n", ran.c_str(),
+              skipped.empty() ? " none" : skipped.c_str());
+  RecordProperty("kernels_checked", ran);
+  RecordProperty("kernels_not_supported", skipped);
+  ASSERT_FALSE(ran.empty());
   for (std::size_t k = 0; k < count; ++k) {
     if (!kernels[k].supported) continue;
     for (int n : {2, 3, 4, 5, 8, 9, 16, 17, 33, 63, 64, 65, 1000, MAX_GRID_POINTS}) {

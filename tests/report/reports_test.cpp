@@ -106,6 +106,9 @@ TEST(ResultFiles, AFileThatCannotBeCreatedIsNamedAndNothingRuns) {
   EXPECT_EQ(r.console.substr(r.console.size() - 35), "Select (Press 0 to Exit Program) : ");
 }
 
+// A result file that is a device is written straight into, with no temporary
+// and no rename; Executable.AFileSizeLimitKeepsEveryPreviousFile covers the
+// replacement of regular files.
 TEST(ResultFiles, AFullDiskIsReportedInsteadOfSuccess) {
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
   ScratchDir dir;
@@ -118,6 +121,8 @@ TEST(ResultFiles, AFullDiskIsReportedInsteadOfSuccess) {
       << r.console;
   EXPECT_EQ(r.console.find("\n정상적으로"), std::string::npos);
   EXPECT_NE(r.console.find("Error writing result file \"Result_dt.txt\""), std::string::npos);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "Result.txt"));
+  EXPECT_TRUE(strayFiles(dir.path()).empty());
 }
 
 namespace shortcut {

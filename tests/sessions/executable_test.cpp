@@ -23,9 +23,12 @@ std::string escapeQuotes(const std::string& s) {
   return out;
 }
 
-// Runs `command` through bash in `dir`; returns the exit status.
+// Runs `command` through bash in `dir`; returns the exit status. The caller's
+// locale is not passed on: the console text must not depend on where the
+// tests happen to run, and a test about the locale sets its own.
 int runIn(const std::filesystem::path& dir, const std::string& command) {
-  const std::string line = "cd '" + dir.string() + "' && bash -c '" + escapeQuotes(command) + "'";
+  const std::string line =
+      "cd '" + dir.string() + "' && LC_ALL=C.UTF-8 bash -c '" + escapeQuotes(command) + "'";
   const int status = std::system(line.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -85,6 +88,7 @@ struct RunningProgram {
       const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       ::dup2(o, STDOUT_FILENO);
       if (::chdir(dir.c_str()) != 0) ::_exit(127);
+      ::setenv("LC_ALL", "C.UTF-8", 1);
       ::execl(DIFFUSIM_EXECUTABLE, "diffusim", static_cast<char*>(nullptr));
       ::_exit(127);
     }
@@ -155,18 +159,19 @@ TEST(Executable, ClosedOrBrokenOutputEndsTheProgram) {
 
 TEST(Executable, FullDiskKeepsThePreviousFile) {
   ScratchDir dir;
-  // A private mount namespace with a 256 KiB tmpfs; skipped where the
-  // sandbox does not allow one.
-  const std::string script =
-      "mkdir fs && unshare -rm sh -c 'mount -t tmpfs -o size=256k none fs && cd fs && "
-      "printf \"4\\n1\\n0\\n\" | " DIFFUSIM_EXECUTABLE
-      " > ../out1.txt && cp Result.txt ../before.txt && "
-      "printf \"4\\n3000\\n0\\n\" | " DIFFUSIM_EXECUTABLE
-      " > ../out2.txt; echo $? > ../status.txt; "
-      "cp Result.txt ../after.txt; ls -A > ../listing.txt'";
-  if (runIn(dir.path(), "bash -c \"$(cat <<'EOF'\n" + script + "\nEOF\n)\" 2>/dev/null") != 0 ||
-      !readFile(dir.path() / "after.txt"))
+  // A private mount namespace with a 256 KiB tmpfs, where the sandbox allows one.
+  if (runIn(dir.path(),
+            "mkdir probe && unshare -rm sh -c 'mount -t tmpfs -o size=256k none probe' "
+            "2>/dev/null") != 0)
     GTEST_SKIP() << "no private tmpfs here";
+  runIn(dir.path(),
+        "mkdir fs && unshare -rm sh -c 'mount -t tmpfs -o size=256k none fs && cd fs && "
+        "printf \"4\\n1\\n0\\n\" | " DIFFUSIM_EXECUTABLE
+        " > ../out1.txt && cp Result.txt ../before.txt && "
+        "printf \"4\\n3000\\n0\\n\" | " DIFFUSIM_EXECUTABLE
+        " > ../out2.txt; echo $? > ../status.txt; "
+        "cp Result.txt ../after.txt; ls -A > ../listing.txt'");
+  ASSERT_TRUE(readFile(dir.path() / "before.txt")) << "the first report wrote nothing";
   EXPECT_EQ(readFile(dir.path() / "status.txt"), "0\n");
   EXPECT_EQ(readFile(dir.path() / "after.txt"), readFile(dir.path() / "before.txt"));
   EXPECT_EQ(readFile(dir.path() / "listing.txt"), "Result.txt\n");
@@ -175,6 +180,31 @@ TEST(Executable, FullDiskKeepsThePreviousFile) {
                          "previous file was left as it was.\n"),
             std::string::npos);
   EXPECT_EQ(console.find("정상적으로"), std::string::npos);
+}
+
+TEST(Executable, AFileSizeLimitKeepsEveryPreviousFile) {
+  // Regular files may not grow past 1 KiB in the program's process, and with
+  // SIGXFSZ ignored a write beyond that fails with EFBIG part-way through each
+  // report. The console goes through a pipe, which the limit does not touch.
+  ScratchDir dir;
+  const std::vector<std::string> names{"Result_dx.txt", "Result_dt.txt", "Result.txt"};
+  for (const auto& name : names) writeFile(dir.path() / name, "previous " + name + "\r\n");
+  EXPECT_EQ(runIn(dir.path(),
+                  "printf '2\\n0.000013\\n3000\\n3\\n3600\\n4\\n3000\\n0\\n' | "
+                  "(trap '' XFSZ; ulimit -f 1; exec '" DIFFUSIM_EXECUTABLE
+                  "') | cat > out.txt; exit ${PIPESTATUS[1]}"),
+            0);
+  for (const auto& name : names)
+    EXPECT_EQ(readFile(dir.path() / name), "previous " + name + "\r\n") << name;
+  EXPECT_EQ(strayFiles(dir.path()), std::vector<std::string>{"out.txt"});
+  const std::string console = readFile(dir.path() / "out.txt").value_or("");
+  for (const auto& name : names)
+    EXPECT_NE(console.find("Error writing result file \"" + name +
+                           "\": File too large; the previous file was left as it was.\n"),
+              std::string::npos)
+        << name;
+  EXPECT_EQ(console.find("정상적으로"), std::string::npos);
+  EXPECT_EQ(console.substr(console.size() - 35), "Select (Press 0 to Exit Program) : ");
 }
 
 TEST(Executable, CommandLineConventions) {
