@@ -71,15 +71,15 @@ constexpr std::string_view CLOSING =
 // The real-valued fields of parameter entry, by prompt.
 struct Field {
   std::string_view prompt;
-  double diffusim::DiffusionParameters::*member;
+  double diffusim::SimulationInputs::*member;
 };
 constexpr Field FIELDS[] = {
-    {"Input Temperature(K) : ", &diffusim::DiffusionParameters::temperature},
-    {"Input Specimen Length(m) : ", &diffusim::DiffusionParameters::specimenLength},
-    {"Input A : ", &diffusim::DiffusionParameters::preFactorA},
-    {"Input B : ", &diffusim::DiffusionParameters::exponentB},
-    {"Input Initial Composition of B : ", &diffusim::DiffusionParameters::initialComposition},
-    {LAST_FIELD_PROMPT, &diffusim::DiffusionParameters::injectionComposition},
+    {"Input Temperature(K) : ", &diffusim::SimulationInputs::temperature},
+    {"Input Specimen Length(m) : ", &diffusim::SimulationInputs::specimenLength},
+    {"Input A : ", &diffusim::SimulationInputs::preFactorA},
+    {"Input B : ", &diffusim::SimulationInputs::exponentB},
+    {"Input Initial Composition of B : ", &diffusim::SimulationInputs::initialComposition},
+    {LAST_FIELD_PROMPT, &diffusim::SimulationInputs::injectionComposition},
 };
 
 struct Prompt {
@@ -210,10 +210,10 @@ std::map<std::string, Report> replay(std::string_view input, std::string_view co
       }
       start(distance ? 2 : 3, prompt.end);
     } else if (prompt.text == SECTIONS_PROMPT) {
-      if (readInt(token, n) && n >= 1 && n <= diffusim::MAX_GRID_POINTS - 1) p.gridPoints = n + 1;
+      if (readInt(token, n) && n >= 1 && n <= diffusim::MAX_GRID_POINTS - 1) p.grid.gridPoints = n + 1;
     } else {
       for (const Field& f : FIELDS)
-        if (prompt.text == f.prompt && readReal(token, v) && v != 0.0) p.*f.member = v;
+        if (prompt.text == f.prompt && readReal(token, v) && v != 0.0) p.inputs.*f.member = v;
       if (prompt.text == LAST_FIELD_PROMPT && readReal(token, v)) diffusim::recomputeDerived(p);
     }
   }
@@ -280,7 +280,7 @@ struct CompositionRange {
   double low = 0.0, high = 0.0;
 
   explicit CompositionRange(const diffusim::DiffusionParameters& p) {
-    const double c0 = p.initialComposition, cs = p.injectionComposition;
+    const double c0 = p.inputs.initialComposition, cs = p.inputs.injectionComposition;
     if (!(std::max(std::fabs(c0), std::fabs(cs)) <= std::numeric_limits<double>::max() / 4)) return;
     checked = true;
     constexpr double INF = std::numeric_limits<double>::infinity();
@@ -314,12 +314,12 @@ std::vector<std::string_view> fieldsOf(std::string_view line, std::string_view g
 // The N rows of one profile: index, distance i dx, composition.
 void checkProfileRows(Lines& file, const Report& r, std::string_view gap,
                       const CompositionRange& range) {
-  for (std::int32_t i = 0; i < r.p.gridPoints; ++i) {
+  for (std::int32_t i = 0; i < r.p.grid.gridPoints; ++i) {
     const std::string_view line = file.take("the grid's last row");
     const auto fields = fieldsOf(line, gap);
     if (fields.size() != 3) fail("a profile row without three columns:", line);
     if (fields[0] != indexText(i)) fail("a row out of order:", line);
-    if (fields[1] != printed("%.6f", static_cast<double>(i) * r.p.dx))
+    if (fields[1] != printed("%.6f", static_cast<double>(i) * r.p.grid.dx))
       fail("a row at the wrong distance:", line);
     range.check(fields[2]);
   }

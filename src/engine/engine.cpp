@@ -22,7 +22,6 @@ void Engine::start(double initial, double surface) {
 RunEnd Engine::run(std::span<const Segment> plan, RunObserver& observer) {
   for (std::size_t k = 0; k < plan.size(); ++k) {
     const Segment& seg = plan[k];
-    const bool lastSegment = k + 1 == plan.size();
     const double start = time_;
     bool steady = false;          // the last step changed nothing
     bool steadyAtReport = false;  // ... and had already when the last level was handed on
@@ -47,8 +46,7 @@ RunEnd Engine::run(std::span<const Segment> plan, RunObserver& observer) {
           return RunEnd::Stopped;
         steadyAtReport = steady;
       }
-      if (!(lastSegment && s == seg.steps) && !observer.proceed(static_cast<std::uint64_t>(step_)))
-        return RunEnd::Stopped;
+      if (!observer.proceed(static_cast<std::uint64_t>(step_))) return RunEnd::Stopped;
     }
   }
   return RunEnd::Completed;

@@ -25,7 +25,7 @@ class RunObserver {
   virtual ~RunObserver() = default;
   // A level the plan asked for. False stops the run.
   virtual bool onLevel(const Level& level) = 0;
-  // Called between steps with the steps taken so far. False stops the run
+  // Called after every step with the steps taken so far. False stops the run
   // (Ctrl-C, a work budget, an output that can no longer be written).
   virtual bool proceed(std::uint64_t stepsDone) {
     (void)stepsDone;
