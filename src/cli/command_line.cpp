@@ -202,7 +202,7 @@ Request buildRequest(const Parsed& parsed) {
 
   const auto time = [&](const char* flag, const std::string& text) {
     const double v = quantityFlag(flag, text, Quantity::Time);
-    requirePositive(flag, v, "time");
+    requirePositive(flag, v, std::string_view(flag) == "--every" ? "interval" : "time");
     return v;
   };
   if (r.command == "profile") {
@@ -703,7 +703,8 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     const std::vector<std::string> extras = chosen->remaining();
     if (!extras.empty()) {
       for (std::size_t i = 2; i < args.size(); ++i) {
-        if (args[i] == extras.front() && args[i - 2].rfind("--", 0) == 0 &&
+        if (args[i] == extras.front() && extras.front()[0] != '-' &&
+            args[i - 2].rfind("--", 0) == 0 &&
             chosen->get_option_no_throw(args[i - 2]) != nullptr)
           throw UsageError(args[i - 2] + ": '" + args[i - 1] + " " + args[i] +
                            "' is two words; write the unit without a space, as in 0.5mm");

@@ -1,0 +1,155 @@
+// The command line as a script runs it: golden cases kept as data (one folder
+// each under cli/golden), the table of usage errors, and what a failure
+// leaves behind.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/session_runner.hpp"
+
+namespace diffusim::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path CLI_GOLDEN = fs::path(DIFFUSIM_CLI_GOLDEN_DIR);
+
+struct ProgramRun {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs the program in `dir` with `args`, standard input closed, in the C.UTF-8 locale.
+ProgramRun runProgram(const fs::path& dir, const std::vector<std::string>& args) {
+  const fs::path outPath = dir / ".stdout", errPath = dir / ".stderr";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::chdir(dir.c_str()) != 0) ::_exit(127);
+    if (!std::freopen("/dev/null", "r", stdin) || !std::freopen(outPath.c_str(), "w", stdout) ||
+        !std::freopen(errPath.c_str(), "w", stderr))
+      ::_exit(127);
+    ::setenv("LC_ALL", "C.UTF-8", 1);
+    std::vector<char*> argv{const_cast<char*>(DIFFUSIM_EXECUTABLE)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(DIFFUSIM_EXECUTABLE, argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ProgramRun r;
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.out = readFile(outPath).value_or("");
+  r.err = readFile(errPath).value_or("");
+  fs::remove(outPath);
+  fs::remove(errPath);
+  return r;
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> caseNames() {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(CLI_GOLDEN))
+    if (entry.is_directory()) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A case folder: `args` (one argument per line), `status` (default 0),
+// `stdout` or `stdout_from` (a path, relative to the folder, of a file whose
+// bytes standard output must equal), `stderr` (default empty), `input/`
+// (files placed in the working directory first) and `files/` (files the
+// run must leave there, byte for byte).
+class CommandLineGolden : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(CommandLineGolden, OutputAndFilesMatchByteForByte) {
+  const fs::path dir = CLI_GOLDEN / GetParam();
+  ScratchDir scratch;
+  if (fs::is_directory(dir / "input"))
+    fs::copy(dir / "input", scratch.path(), fs::copy_options::recursive);
+  const ProgramRun r = runProgram(scratch.path(), linesOf(readFile(dir / "args").value_or("")));
+
+  const int status = std::stoi(readFile(dir / "status").value_or("0"));
+  EXPECT_EQ(r.status, status);
+  std::optional<std::string> expectedOut = readFile(dir / "stdout");
+  if (const auto from = readFile(dir / "stdout_from"))
+    expectedOut = readFile(dir / linesOf(*from).at(0));
+  ASSERT_TRUE(expectedOut) << "the case has no expected standard output";
+  EXPECT_TRUE(r.out == *expectedOut) << "standard output differs";
+  EXPECT_EQ(r.err, readFile(dir / "stderr").value_or(""));
+  if (fs::is_directory(dir / "files")) {
+    for (const auto& entry : fs::directory_iterator(dir / "files")) {
+      const std::string name = entry.path().filename().string();
+      EXPECT_TRUE(readFile(scratch.path() / name) == readFile(entry.path())) << name;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CommandLineGolden, ::testing::ValuesIn(caseNames()),
+                         [](const auto& info) { return info.param; });
+
+// cli/usage_errors.txt: a line per refused request, "ARGS<TAB>MESSAGE": exit
+// status 2, nothing on standard output, the message and the pointer to the
+// help on standard error.
+TEST(CommandLineUsage, RefusedRequestsNameTheFlagOrTheLimit) {
+  const std::string table = readFile(CLI_GOLDEN.parent_path() / "usage_errors.txt").value_or("");
+  ScratchDir scratch;
+  std::size_t cases = 0;
+  for (const std::string& line : linesOf(table)) {
+    if (line[0] == '#') continue;
+    const std::size_t tab = line.find('\t');
+    ASSERT_NE(tab, std::string::npos) << line;
+    std::vector<std::string> args;
+    std::istringstream words(line.substr(0, tab));
+    for (std::string w; words >> w;) args.push_back(w == "<space>" ? " " : w);
+    const ProgramRun r = runProgram(scratch.path(), args);
+    EXPECT_EQ(r.status, 2) << line;
+    EXPECT_EQ(r.out, "") << line;
+    EXPECT_EQ(r.err, line.substr(tab + 1) + "\nTry 'diffusim --help'.\n") << line;
+    ++cases;
+  }
+  EXPECT_GE(cases, 20u);
+  EXPECT_EQ(strayFiles(scratch.path()), std::vector<std::string>{});
+}
+
+// A result file that cannot be put in place, or a run that cannot write,
+// fails with status 1 and leaves the previous file as it was.
+TEST(CommandLineFailures, AFailedWriteKeepsThePreviousFile) {
+  ScratchDir scratch;
+  writeFile(scratch.path() / "out.csv", "previous\n");
+  fs::create_directory(scratch.path() / "dir.csv");
+  ProgramRun r = runProgram(scratch.path(), {"profile", "--time", "1h", "-o", "dir.csv"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "diffusim: cannot write 'dir.csv': Is a directory\n");
+
+  // A file size limit makes the write fail part-way through a large result.
+  const std::string command = "cd '" + scratch.path().string() +
+                              "' && trap '' XFSZ && ulimit -f 8 && '" DIFFUSIM_EXECUTABLE
+                              "' profiles --until 1h --every 1min -o out.csv 2> err.txt";
+  const int status = std::system(command.c_str());
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
+  EXPECT_EQ(readFile(scratch.path() / "out.csv"), "previous\n");
+  EXPECT_EQ(readFile(scratch.path() / "err.txt").value_or("").rfind("diffusim: writing 'out.csv' failed: File too large", 0), 0u);
+  fs::remove(scratch.path() / "err.txt");
+  std::vector<std::string> left = strayFiles(scratch.path());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"dir.csv", "out.csv"}));
+}
+
+}  // namespace
+}  // namespace diffusim::testing
