@@ -24,6 +24,8 @@ int main(int argc, char** argv) {
       inputs.emplace_back(argv[i]);
     }
   }
+  // Absolute, since a target may change the working directory.
+  for (fs::path& p : inputs) p = fs::absolute(p);
   std::sort(inputs.begin(), inputs.end());
   if (inputs.empty()) {
     std::fprintf(stderr, "usage: diffusim-fuzz-replay FILE_OR_DIR...: no inputs found\n");
