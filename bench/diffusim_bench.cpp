@@ -29,6 +29,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/command_line.hpp"
 #include "console/menu.hpp"
 #include "engine/engine.hpp"
 #include "format/number_format.hpp"
@@ -36,6 +37,8 @@
 #include "model/parameters.hpp"
 #include "output/profile_rows.hpp"
 #include "output/result_file.hpp"
+#include "output/sink.hpp"
+#include "output/table_writer.hpp"
 #include "ratio_report.hpp"
 #include "support/reference_grid.hpp"
 
@@ -147,7 +150,7 @@ std::vector<double> sampleProfile(std::int32_t n) {
 }
 
 double spacingFor(std::int32_t n) {
-  return defaultParameters().specimenLength / (n - 1);
+  return defaultParameters().inputs.specimenLength / (n - 1);
 }
 
 // The same rows through the C library.
@@ -212,7 +215,7 @@ void rowsFileFast(benchmark::State& state, std::int32_t n, fs::path dir) {
   for (auto _ : state) {
     rows.clear();
     writer.appendRows(rows, level.data());
-    file.writeRaw(rows);
+    file.write(rows);
     if (file.bytesWritten() >= kFileRestartBytes) {
       state.PauseTiming();
       file.discard();
@@ -310,8 +313,9 @@ fs::path sessionDir(const fs::path& scratch, const TimeSession& session) {
 }
 
 void setSessionCounters(benchmark::State& state, const DiffusionParameters& p, std::int32_t steps) {
-  // One item is one time level reached.
-  state.SetItemsProcessed(state.iterations() * steps);
+  // One item is one point-update: a time level reached counts N.
+  state.SetItemsProcessed(state.iterations() * steps *
+                          static_cast<std::int64_t>(p.grid.gridPoints));
   state.counters["N"] = p.grid.gridPoints;
   state.counters["steps"] = steps;
 }
@@ -396,6 +400,78 @@ void sessionReference(benchmark::State& state, const TimeSession& session, fs::p
 }
 
 // ---------------------------------------------------------------------------
+// The command line: the same long run through `diffusim profile`, and its
+// CSV writer against one built on snprintf("%.17g").
+
+void cliProfileSections1000(benchmark::State& state) {
+  const std::vector<std::string> args = {"profile", "--time", "1e7", "--sections", "1000"};
+  CommandLineOptions options;
+  std::string result;
+  for (auto _ : state) {
+    std::ostringstream out, err;
+    if (runCommandLine(args, out, err, options) != 0) {
+      state.SkipWithError("the command failed");
+      return;
+    }
+    result = std::move(out).str();
+  }
+  const std::size_t at = result.find("# steps = ");
+  const long steps = at == std::string::npos ? 0 : std::atol(result.c_str() + at + 10);
+  state.SetItemsProcessed(state.iterations() * steps * 1001);
+  state.counters["N"] = 1001;
+  state.counters["steps"] = static_cast<double>(steps);
+}
+
+constexpr std::int32_t kCsvPoints = 1001;
+constexpr int kCsvLevels = 20;
+
+void csvRowsFast(benchmark::State& state) {
+  const std::vector<double> level = sampleProfile(kCsvPoints);
+  const double dx = 0.0005 / (kCsvPoints - 1);
+  RunRecord record{"diffusim bench", "profiles", {}, {}};
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    StringSink sink;
+    TableWriter table(sink, TableFormat::Csv, record, {"t_s", "x_m", "c"});
+    std::vector<std::string> xText;
+    for (std::int32_t i = 0; i < kCsvPoints; ++i) xText.push_back(shortest(i * dx));
+    for (int j = 1; j <= kCsvLevels; ++j) {
+      const std::string t = shortest(j * 52.17391304347826);
+      for (std::int32_t i = 0; i < kCsvPoints; ++i) {
+        table.cellText(t);
+        table.cellText(xText[static_cast<std::size_t>(i)]);
+        table.cell(level[static_cast<std::size_t>(i)] * (1.0 + j * 1e-9));
+      }
+    }
+    table.finish();
+    bytes = sink.text.size();
+    benchmark::DoNotOptimize(sink.text.data());
+  }
+  setRowCounters(state, kCsvPoints * kCsvLevels, bytes);
+}
+
+void csvRowsPrintf(benchmark::State& state) {
+  const std::vector<double> level = sampleProfile(kCsvPoints);
+  const double dx = 0.0005 / (kCsvPoints - 1);
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    std::string text;
+    char row[128];
+    for (int j = 1; j <= kCsvLevels; ++j) {
+      for (std::int32_t i = 0; i < kCsvPoints; ++i) {
+        const int length =
+            std::snprintf(row, sizeof row, "%.17g,%.17g,%.17g\n", j * 52.17391304347826, i * dx,
+                          level[static_cast<std::size_t>(i)] * (1.0 + j * 1e-9));
+        text.append(row, static_cast<std::size_t>(length));
+      }
+    }
+    bytes = text.size();
+    benchmark::DoNotOptimize(text.data());
+  }
+  setRowCounters(state, kCsvPoints * kCsvLevels, bytes);
+}
+
+// ---------------------------------------------------------------------------
 
 void registerAll(const fs::path& scratch, std::vector<Comparison>& comparisons) {
   std::size_t kernelCount = 0;
@@ -462,6 +538,18 @@ void registerAll(const fs::path& scratch, std::vector<Comparison>& comparisons) 
       ->Repetitions(1)
       ->Unit(benchmark::kMillisecond);
   comparisons.push_back({longFast, longReference, 6.0});
+
+  // Per point-update, the command line's exact-time run costs what the menu's does.
+  benchmark::RegisterBenchmark("BM_cli_profile_sections1000", cliProfileSections1000)
+      ->UseRealTime()
+      ->Iterations(1)
+      ->Repetitions(1)
+      ->Unit(benchmark::kMillisecond);
+  comparisons.push_back({"BM_cli_profile_sections1000", longFast, 0.95});
+
+  benchmark::RegisterBenchmark("BM_csv_rows_fast", csvRowsFast);
+  benchmark::RegisterBenchmark("BM_csv_rows_snprintf17g", csvRowsPrintf);
+  comparisons.push_back({"BM_csv_rows_fast", "BM_csv_rows_snprintf17g", 5.0});
 }
 
 // Whether the two row writers agree byte for byte on the benchmark profiles.

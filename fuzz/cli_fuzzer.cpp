@@ -95,7 +95,8 @@ void checkCsv(const std::string& text) {
   for (const std::string& line : lines(text)) {
     if (!inRows && line.rfind("# ", 0) == 0) {
       const std::size_t eq = line.find(" = ");
-      if (eq != std::string::npos) header[line.substr(2, eq - 2)] = std::atof(line.c_str() + eq + 3);
+      if (eq != std::string::npos)
+        header[line.substr(2, eq - 2)] = std::atof(line.c_str() + eq + 3);
       continue;
     }
     if (!inRows) {
@@ -137,9 +138,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   const std::size_t split = input.find("\n--\n");
-  const std::string_view file = split == std::string_view::npos ? std::string_view() : input.substr(0, split);
-  const std::string_view argText = split == std::string_view::npos ? input : input.substr(split + 4);
-  std::ofstream(dir / "p.toml", std::ios::binary).write(file.data(), static_cast<std::streamsize>(file.size()));
+  const std::string_view file =
+      split == std::string_view::npos ? std::string_view() : input.substr(0, split);
+  const std::string_view argText =
+      split == std::string_view::npos ? input : input.substr(split + 4);
+  std::ofstream(dir / "p.toml", std::ios::binary)
+      .write(file.data(), static_cast<std::streamsize>(file.size()));
   std::vector<std::string> args = lines(argText);
   if (args.size() > 64) args.resize(64);
   for (std::string& a : args) a = a.substr(0, a.find('\0'));  // as argv would hold it

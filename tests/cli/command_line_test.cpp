@@ -144,7 +144,10 @@ TEST(CommandLineFailures, AFailedWriteKeepsThePreviousFile) {
   const int status = std::system(command.c_str());
   EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
   EXPECT_EQ(readFile(scratch.path() / "out.csv"), "previous\n");
-  EXPECT_EQ(readFile(scratch.path() / "err.txt").value_or("").rfind("diffusim: writing 'out.csv' failed: File too large", 0), 0u);
+  EXPECT_EQ(readFile(scratch.path() / "err.txt")
+                .value_or("")
+                .rfind("diffusim: writing 'out.csv' failed: File too large", 0),
+            0u);
   fs::remove(scratch.path() / "err.txt");
   std::vector<std::string> left = strayFiles(scratch.path());
   std::sort(left.begin(), left.end());
