@@ -1,0 +1,136 @@
+#include "model/process.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "format/number_format.hpp"
+#include "model/parameters.hpp"
+
+namespace diffusim {
+
+namespace {
+
+bool finitePositive(double v) {
+  return std::isfinite(v) && v > 0.0;
+}
+
+}  // namespace
+
+CompositionRange compositionRange(const ProcessSchedule& schedule) {
+  CompositionRange r{schedule.initial, schedule.initial};
+  for (const Stage& s : schedule.stages) {
+    double v = schedule.initial;
+    if (s.surface.kind == SurfaceKind::Fixed) v = s.surface.composition;
+    if (s.surface.kind == SurfaceKind::Transfer) v = s.surface.potential;
+    r.low = std::min(r.low, v);
+    r.high = std::max(r.high, v);
+  }
+  return r;
+}
+
+double StageDiffusivity::at(double c) const {
+  return base * std::exp(k * c);
+}
+
+StageDiffusivity stageDiffusivity(const DiffusivityLaw& law, double temperature) {
+  StageDiffusivity d;
+  d.base = std::exp((law.B / GAS_CONSTANT) / temperature) * law.A;
+  d.k = law.a + (law.b / GAS_CONSTANT) / temperature;
+  return d;
+}
+
+ExpRule expRuleFor(const StageDiffusivity& d, CompositionRange range) {
+  ExpRule rule;
+  rule.k = d.k;
+  rule.mid = 0.5 * (range.low + range.high);
+  rule.factor = d.base * std::exp(d.k * rule.mid);
+  // |k (c - mid)| <= |k| (high - low) / 2 = reach; halve until reach 2^-s <= 1/32.
+  double reach = std::fabs(d.k) * 0.5 * (range.high - range.low);
+  while (reach > 1.0 / 32.0 && rule.squarings < 60) {
+    reach *= 0.5;
+    rule.scale *= 0.5;
+    ++rule.squarings;
+  }
+  return rule;
+}
+
+double evaluateDiffusivity(const ExpRule& rule, double c) {
+  const double u = (rule.k * (c - rule.mid)) * rule.scale;
+  double e = ((((((u * (1.0 / 5040.0) + 1.0 / 720.0) * u + 1.0 / 120.0) * u + 1.0 / 24.0) * u +
+                1.0 / 6.0) * u + 0.5) * u + 1.0) * u + 1.0;
+  for (std::int32_t s = 0; s < rule.squarings; ++s) e = e * e;
+  return rule.factor * e;
+}
+
+StagePlan planStage(const ProcessSchedule& schedule, const Stage& stage, double span,
+                    CompositionRange range) {
+  StagePlan plan;
+  const double dx = schedule.length / static_cast<double>(schedule.sections);
+  const StageDiffusivity d = stageDiffusivity(schedule.law, stage.temperature);
+  plan.dMax = schedule.law.constant() ? d.base : std::max(d.at(range.low), d.at(range.high));
+  const double beta = stage.surface.kind == SurfaceKind::Transfer ? stage.surface.beta : 0.0;
+  if (stage.surface.kind == SurfaceKind::Fixed) {
+    plan.dtMax = ((SAFETY_FACTOR * dx) * dx) / plan.dMax;
+  } else {
+    // Surface node: 1 - 2 Dmax dt / dx^2 - 2 beta dt / dx >= 0, halved.
+    plan.dtMax = 0.5 / ((2.0 * plan.dMax) / (dx * dx) + (2.0 * beta) / dx);
+  }
+  auto k = static_cast<std::int64_t>(std::max(1.0, std::ceil(span / plan.dtMax)));
+  plan.dt = span / static_cast<double>(k);
+  const auto ratio = [&](double dt) { return ((plan.dMax * dt) / dx) / dx; };
+  while (ratio(plan.dt) > SAFETY_FACTOR && stage.surface.kind == SurfaceKind::Fixed) {
+    ++k;
+    plan.dt = span / static_cast<double>(k);
+  }
+  plan.steps = k;
+
+  StepRule& rule = plan.rule;
+  rule.variable = !schedule.law.constant();
+  rule.surface = stage.surface.kind;
+  rule.surfaceValue = stage.surface.kind == SurfaceKind::Fixed ? stage.surface.composition
+                                                                 : stage.surface.potential;
+  rule.transfer = ((2.0 * beta) * plan.dt) / dx;
+  if (rule.variable) {
+    rule.exp = expRuleFor(d, range);
+    rule.halfRatio = (((rule.exp.factor * plan.dt) / dx) / dx) * 0.5;
+  } else {
+    rule.meshRatio = ((d.base * plan.dt) / dx) / dx;
+  }
+  return plan;
+}
+
+std::string checkSchedule(const ProcessSchedule& s) {
+  if (!finitePositive(s.length)) return "the specimen length must be a finite number above 0";
+  if (s.sections < 1 || s.sections > MAX_GRID_POINTS - 1)
+    return "the number of sections must be from 1 to 9999 (got " + integer(s.sections) + ")";
+  if (!std::isfinite(s.initial) || s.initial < 0.0 || s.initial > 1.0)
+    return "the initial composition must be a fraction from 0 to 1";
+  if (!finitePositive(s.law.A) || !std::isfinite(s.law.B) || !std::isfinite(s.law.a) ||
+      !std::isfinite(s.law.b))
+    return "the diffusivity needs A finite and above 0, and B, a, b finite";
+  if (s.stages.empty()) return "the schedule has no stage";
+  const CompositionRange range = compositionRange(s);
+  for (std::size_t i = 0; i < s.stages.size(); ++i) {
+    const Stage& st = s.stages[i];
+    const std::string which = "stage " + integer(static_cast<std::int64_t>(i + 1)) + ": ";
+    if (!finitePositive(st.duration)) return which + "the duration must be above 0";
+    if (!finitePositive(st.temperature)) return which + "the temperature must be above 0 K";
+    const SurfaceCondition& sc = st.surface;
+    if (sc.kind == SurfaceKind::Fixed && !(sc.composition >= 0.0 && sc.composition <= 1.0))
+      return which + "the surface composition must be a fraction from 0 to 1";
+    if (sc.kind == SurfaceKind::Transfer) {
+      if (!(sc.potential >= 0.0 && sc.potential <= 1.0))
+        return which + "the potential must be a fraction from 0 to 1";
+      if (!(std::isfinite(sc.beta) && sc.beta >= 0.0))
+        return which + "beta must be a finite number, 0 or above";
+    }
+    const StageDiffusivity d = stageDiffusivity(s.law, st.temperature);
+    const double dLow = d.at(range.low), dHigh = d.at(range.high);
+    if (!finitePositive(dLow) || !finitePositive(dHigh))
+      return which + "D(C) is not a finite positive number over the compositions (" +
+             general(dLow) + " to " + general(dHigh) + ")";
+  }
+  return {};
+}
+
+}  // namespace diffusim

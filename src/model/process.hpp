@@ -1,0 +1,117 @@
+// A process cycle: a specimen, a composition-dependent diffusivity and a
+// sequence of stages, each with its temperature and its surface condition,
+// and the rules that turn a stage into steps. Pure computation.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace diffusim {
+
+// What the atmosphere does at x = 0 during a stage.
+enum class SurfaceKind {
+  Fixed,     // C(0, t) held at `composition`
+  Transfer,  // flux into the specimen = beta (potential - C(0, t))
+  Sealed,    // no flux
+};
+
+struct SurfaceCondition {
+  SurfaceKind kind = SurfaceKind::Fixed;
+  double composition = 0.0;  // Fixed
+  double potential = 0.0;    // Transfer: the atmosphere's carbon potential
+  double beta = 0.0;         // Transfer: the mass-transfer coefficient, m/s
+};
+
+struct Stage {
+  double duration = 0.0;     // s
+  double temperature = 0.0;  // K
+  SurfaceCondition surface;
+};
+
+// D(C) = A exp(a C) exp((B + b C) / (R T)).
+struct DiffusivityLaw {
+  double A = 4.529e-07;
+  double B = -147723.0;
+  double a = 0.0;
+  double b = 0.0;
+  bool constant() const { return a == 0.0 && b == 0.0; }
+};
+
+struct ProcessSchedule {
+  double length = 0.0005;    // m
+  std::int32_t sections = 100;
+  double initial = 0.01;     // composition everywhere at t = 0
+  DiffusivityLaw law;
+  std::vector<Stage> stages;
+};
+
+// The range every composition stays in: spanned by the initial composition
+// and the stages' surface values (a held composition, a potential).
+struct CompositionRange {
+  double low = 0.0;
+  double high = 0.0;
+};
+CompositionRange compositionRange(const ProcessSchedule& schedule);
+
+// D(C) at one temperature as base exp(k C): base = exp((B / R) / T) A, the
+// program's constant-D expression, and k = a + (b / R) / T.
+struct StageDiffusivity {
+  double base = 0.0;
+  double k = 0.0;
+  double at(double c) const;  // base exp(k c), by std::exp
+};
+StageDiffusivity stageDiffusivity(const DiffusivityLaw& law, double temperature);
+
+// exp(k c) for c in a known range, computed the same way in every lane of
+// every kernel: exp(k c) = exp(k mid) exp(u)^(2^s) with u = (k (c - mid)) 2^-s
+// reduced to |u| <= 1/32 and exp(u) by its Taylor polynomial to u^7 (error
+// below 1e-17 relative before the squarings, which multiply it by 2^s).
+struct ExpRule {
+  double k = 0.0;
+  double mid = 0.0;        // the range's middle
+  double scale = 1.0;      // 2^-s
+  std::int32_t squarings = 0;
+  double factor = 1.0;     // base exp(k mid): D = factor exp(u)^(2^s)
+};
+ExpRule expRuleFor(const StageDiffusivity& d, CompositionRange range);
+double evaluateDiffusivity(const ExpRule& rule, double c);  // the kernels' D(c)
+
+// How one step of a stage updates the grid. For a constant D the interior is
+// the program's step with r = D dt / dx^2; otherwise the conservative form
+//   C_i' = (f_{i+1/2} - f_{i-1/2}) h + C_i,  f_{i+1/2} = (E_i + E_{i+1}) (C_{i+1} - C_i),
+// with D_i = factor E_i, E_i = exp(u_i)^(2^s), h = ((factor dt) / dx) / dx / 2, so
+// that the face diffusivity is the mean of its two nodes'. The far face is a
+// zero-flux wall at L (mirror node); the surface node, unless held, takes
+//   C_0' = ((C_1 - C_0) (2 r) + (P - C_0) g) + C_0   (constant D)
+//   C_0' = ((f_{1/2} (2 h)) + (P - C_0) g) + C_0     (variable D)
+// with g = ((2 beta) dt) / dx, P the potential (g = 0 when sealed).
+struct StepRule {
+  bool variable = false;   // D depends on C
+  double meshRatio = 0.0;  // constant D: r = D dt / dx^2
+  ExpRule exp;             // variable D
+  double halfRatio = 0.0;  // variable D: h
+  SurfaceKind surface = SurfaceKind::Fixed;
+  double surfaceValue = 0.0;  // Fixed: C_s; Transfer: P
+  double transfer = 0.0;      // g
+};
+
+// A stage as steps: k = ceil(duration / dtMax) steps of dt = duration / k,
+// dtMax half the longest step that keeps every weight of the update
+// non-negative at the largest D the range allows (and the surface's
+// transfer rate): for a held surface dtMax = ((0.25 dx) dx) / Dmax, as for
+// a constant D.
+struct StagePlan {
+  std::int64_t steps = 0;
+  double dt = 0.0;
+  double dtMax = 0.0;
+  double dMax = 0.0;
+  StepRule rule;
+};
+StagePlan planStage(const ProcessSchedule& schedule, const Stage& stage, double span,
+                    CompositionRange range);
+
+// Why a schedule cannot run; empty when it can.
+std::string checkSchedule(const ProcessSchedule& schedule);
+
+}  // namespace diffusim

@@ -1,0 +1,33 @@
+// One step of a process stage on raw levels: the surface node by the stage's
+// rule, the interior by the constant-D step or the conservative variable-D
+// update, and the far face as a zero-flux wall at L. The variable-D passes
+// are compiled for AVX-512, AVX2 and the baseline like the constant step; the
+// lanes perform the same IEEE operations in the same order as the scalar
+// loop, so every machine gives the same bits.
+#pragma once
+
+#include <cstdint>
+
+#include "model/process.hpp"
+
+namespace diffusim {
+
+// Scratch a variable-D step needs: 2 N doubles.
+inline constexpr std::int32_t PROCESS_STEP_SCRATCH = 2;
+
+// Computes next from prev (N >= 2 points) by `rule`. For a held surface,
+// next[0] is left as it is. `interior` is the constant-D kernel to use.
+using InteriorKernel = void (*)(const double* prev, double* next, std::int32_t n, double r);
+void processStep(const double* prev, double* next, std::int32_t n, const StepRule& rule,
+                 double* scratch, InteriorKernel interior);
+
+// The variable-D passes in each instruction set this build carries (for tests).
+struct VariableStepInfo {
+  const char* name;
+  void (*step)(const double* prev, double* next, std::int32_t n, const StepRule& rule,
+               double* scratch);
+  bool supported;
+};
+const VariableStepInfo* variableStepKernels(std::size_t& count);
+
+}  // namespace diffusim
