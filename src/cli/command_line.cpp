@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/command_support.hpp"
 #include "cli/parameter_file.hpp"
 #include "cli/quantity.hpp"
 #include "engine/engine.hpp"
@@ -77,11 +78,6 @@ const char* const PROGRAM_HELP =
     "  --version   show the version and exit\n";
 
 namespace {
-
-// A request the program refuses: exit status 2, the message on one line.
-struct UsageError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
 
 constexpr std::string_view TRY_HELP = "Try 'diffusim --help'.\n";
 
@@ -236,66 +232,6 @@ Request buildRequest(const Parsed& parsed) {
 // ---------------------------------------------------------------------------
 // Running it.
 
-// The run's guard between steps: Ctrl-C, the work budget, an output that
-// failed, and the progress line.
-class CommandRun final : public RunObserver {
- public:
-  template <typename Handle>
-  CommandRun(const CommandLineOptions& options, const ByteSink& sink, std::int32_t points,
-             std::uint64_t expectedSteps, Handle handle)
-      : sink_(sink),
-        interrupts_(options.catchInterrupts),
-        progress_(options.progressOutput),
-        handle_(std::move(handle)) {
-    if (options.budget.pointUpdates != 0)
-      budgetSteps_ = options.budget.pointUpdates / static_cast<std::uint64_t>(points) + 1;
-    fileBudget_ = options.budget.fileBytes;
-    progress_.start(expectedSteps);
-  }
-
-  bool onLevel(const Level& level) override {
-    handle_(level);
-    return !sink_.failed() && !overBudget();
-  }
-  bool proceed(std::uint64_t stepsDone) override {
-    if (interruptFlag().load(std::memory_order_relaxed)) return stop(StopReason::Interrupted);
-    if (budgetSteps_ != 0 && stepsDone >= budgetSteps_) return stop(StopReason::BudgetExhausted);
-    if ((stepsDone & 1023u) == 0) progress_.update(stepsDone);
-    return true;
-  }
-  void finish() { progress_.finish(); }
-  StopReason reason() const { return reason_; }
-
- private:
-  bool overBudget() {
-    if (fileBudget_ == 0 || sink_.bytesWritten() <= fileBudget_) return false;
-    reason_ = StopReason::BudgetExhausted;
-    return true;
-  }
-  bool stop(StopReason why) {
-    reason_ = why;
-    return false;
-  }
-
-  const ByteSink& sink_;
-  InterruptScope interrupts_;
-  ProgressLine progress_;
-  std::function<void(const Level&)> handle_;
-  std::uint64_t budgetSteps_ = 0;
-  std::uint64_t fileBudget_ = 0;
-  StopReason reason_ = StopReason::None;
-};
-
-Field number(std::string key, double v) {
-  return {std::move(key), shortest(v), true};
-}
-Field count(std::string key, std::int64_t v) {
-  return {std::move(key), integer(v), true};
-}
-Field word(std::string key, std::string v) {
-  return {std::move(key), std::move(v), false};
-}
-
 RunRecord recordOf(const Request& r, const CommandLineOptions& options) {
   RunRecord rec;
   rec.program = "diffusim " + options.version;
@@ -333,78 +269,20 @@ void addGrid(RunRecord& rec, std::int32_t points, double d, double dx,
   rec.grid.push_back(word("far_face", farFace == FarFace::Mirror ? "mirror" : "copy"));
 }
 
-// Where the result goes: standard output, or a file replaced atomically.
-class Output {
- public:
-  Output(const Request& r, std::ostream& out) : stream_(out) {
-    if (r.output.empty()) return;
-    path_ = r.output;
-    if (!file_.open(path_))
-      throw std::runtime_error("cannot write '" + r.output + "': " + file_.error());
-    toFile_ = true;
-  }
-  ByteSink& sink() { return toFile_ ? static_cast<ByteSink&>(file_) : stream_; }
-  // Puts the result in place; the reason when that failed.
-  std::optional<std::string> commit(std::ostream& out) {
-    if (toFile_) {
-      if (file_.commit()) return std::nullopt;
-      return "writing '" + path_.string() + "' failed: " + file_.error() +
-             "; the previous file was left as it was";
-    }
-    out.flush();
-    if (out.fail()) return std::string("writing standard output failed");
-    return std::nullopt;
-  }
-  // Drops an unfinished result; what the user should know about it.
-  std::string discard() {
-    if (!toFile_) return {};
-    file_.discard();
-    return "; '" + path_.string() + "' was left as it was";
-  }
-
- private:
-  StreamSink stream_;
-  ResultFile file_;
-  std::filesystem::path path_;
-  bool toFile_ = false;
-};
-
-int stopped(const CommandRun& run, Output& output, std::ostream& err) {
-  const std::string kept = output.discard();
-  switch (run.reason()) {
-    case StopReason::Interrupted:
-      err << "diffusim: interrupted" << kept << "\n";
-      break;
-    case StopReason::BudgetExhausted:
-      err << "diffusim: stopped at the work limit" << kept << "\n";
-      break;
-    case StopReason::ConsoleFailed:
-    case StopReason::None:
-      err << "diffusim: writing the result failed" << kept << "\n";
-      break;
-  }
-  return EXIT_FAILED;
-}
-
-int finishOutput(Output& output, std::ostream& out, std::ostream& err) {
-  if (const auto problem = output.commit(out)) {
-    err << "diffusim: " << *problem << "\n";
-    return EXIT_FAILED;
-  }
-  return EXIT_DONE;
-}
-
 // Runs the plan and writes the result; the front end's one path through
 // the engine for every command.
 template <typename Write, typename Finish>
 int execute(const Request& r, const CommandLineOptions& options, std::ostream& out,
             std::ostream& err, Engine& engine, const std::vector<Segment>& plan, Write write,
             Finish finishWriting) {
-  Output output(r, out);
+  Output output(r.output, out);
   ByteSink& sink = output.sink();
   auto writer = write(sink);
   CommandRun run(options, sink, engine.points(), static_cast<std::uint64_t>(stepsOf(plan)),
-                 [&](const Level& level) { writer->level(level); });
+                 [&](const Level& level) {
+                   writer->level(level);
+                   return true;
+                 });
   const RunEnd end = engine.run(plan, run);
   run.finish();
   if (end == RunEnd::Stopped && !sink.failed()) return stopped(run, output, err);
@@ -704,8 +582,7 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     if (!extras.empty()) {
       for (std::size_t i = 2; i < args.size(); ++i) {
         if (args[i] == extras.front() && extras.front()[0] != '-' &&
-            args[i - 2].rfind("--", 0) == 0 &&
-            chosen->get_option_no_throw(args[i - 2]) != nullptr)
+            args[i - 2].rfind("--", 0) == 0 && chosen->get_option_no_throw(args[i - 2]) != nullptr)
           throw UsageError(args[i - 2] + ": '" + args[i - 1] + " " + args[i] +
                            "' is two words; write the unit without a space, as in 0.5mm");
       }

@@ -1,12 +1,13 @@
 #include "cli/schedule_file.hpp"
 
+#include <toml++/toml.h>
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <initializer_list>
 #include <sstream>
 #include <string_view>
-#include <toml++/toml.h>
 
 #include "cli/quantity.hpp"
 #include "format/number_format.hpp"
@@ -24,7 +25,8 @@ class Reader {
  public:
   explicit Reader(std::string path) : path_(std::move(path)) {}
 
-  [[noreturn]] void fail(const toml::node& node, std::string_view key, std::string_view what) const {
+  [[noreturn]] void fail(const toml::node& node, std::string_view key,
+                         std::string_view what) const {
     throw ScheduleError{path_ + ":" + std::to_string(node.source().begin.line) + ": " +
                         std::string(key) + ": " + std::string(what)};
   }
@@ -41,7 +43,8 @@ class Reader {
       if (!ok) {
         std::string list;
         for (std::string_view k : known) list += (list.empty() ? "" : ", ") + std::string(k);
-        fail(node, std::string(where) + std::string(name.str()), "unknown key (known: " + list + ")");
+        fail(node, std::string(where) + std::string(name.str()),
+             "unknown key (known: " + list + ")");
       }
     }
   }
@@ -120,8 +123,7 @@ class Reader {
       onlyKeys(*st, name, {"duration", "temperature", "surface"});
       Stage stage;
       stage.duration = quantity(*st, "duration", name + "duration", Quantity::Time);
-      if (!(stage.duration > 0.0))
-        fail(*st->get("duration"), name + "duration", "must be above 0");
+      if (!(stage.duration > 0.0)) fail(*st->get("duration"), name + "duration", "must be above 0");
       stage.temperature = quantity(*st, "temperature", name + "temperature", Quantity::Temperature);
       if (!(stage.temperature > 0.0))
         fail(*st->get("temperature"), name + "temperature", "must be above 0 K");
@@ -138,8 +140,9 @@ class Reader {
     SurfaceCondition c;
     if (const auto* word = node->as_string()) {
       if (word->get() != "sealed")
-        fail(*node, key, "a word must be \"sealed\"; otherwise { composition = C } or "
-                         "{ potential = P, beta = B }");
+        fail(*node, key,
+             "a word must be \"sealed\"; otherwise { composition = C } or "
+             "{ potential = P, beta = B }");
       c.kind = SurfaceKind::Sealed;
       return c;
     }
@@ -182,7 +185,8 @@ bool readScheduleFile(const std::string& path, ProcessSchedule& schedule, std::s
     const toml::table root = toml::parse(text.str(), path);
     schedule = Reader(path).read(root);
   } catch (const toml::parse_error& e) {
-    problem = path + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
+    problem =
+        path + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
     return false;
   } catch (const ScheduleError& e) {
     problem = e.message;
@@ -214,7 +218,8 @@ std::string exampleScheduleFile() {
          "surface = { composition = 0.0115 }\n"
          "\n"
          "[[stage]]                              # diffuse: mass transfer from the atmosphere,\n"
-         "duration = \"2h\"                        # flux in = beta (potential - C(0, t)), beta in m/s\n"
+         "duration = \"2h\"                        # flux in = beta (potential - C(0, t)), beta in "
+         "m/s\n"
          "temperature = 1200\n"
          "surface = { potential = 0.008, beta = 1.5e-7 }\n"
          "\n"

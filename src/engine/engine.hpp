@@ -9,6 +9,7 @@
 #include <span>
 
 #include "model/grid.hpp"
+#include "model/process.hpp"
 
 namespace diffusim {
 
@@ -43,6 +44,11 @@ struct Segment {
   double dt = 0.0;
   double meshRatio = 0.0;
   std::int64_t every = 0;
+  bool reportLast = true;  // hand on the stretch's last level whatever `every` says
+  // A process stage's step (its surface condition, a D that depends on C);
+  // none: the constant-r step with the grid's far face. A held surface is set
+  // at the stretch's start.
+  const StepRule* rule = nullptr;
 };
 
 enum class RunEnd { Completed, Stopped };

@@ -57,7 +57,13 @@ ExpRule expRuleFor(const StageDiffusivity& d, CompositionRange range) {
 double evaluateDiffusivity(const ExpRule& rule, double c) {
   const double u = (rule.k * (c - rule.mid)) * rule.scale;
   double e = ((((((u * (1.0 / 5040.0) + 1.0 / 720.0) * u + 1.0 / 120.0) * u + 1.0 / 24.0) * u +
-                1.0 / 6.0) * u + 0.5) * u + 1.0) * u + 1.0;
+                1.0 / 6.0) *
+                   u +
+               0.5) *
+                  u +
+              1.0) *
+                 u +
+             1.0;
   for (std::int32_t s = 0; s < rule.squarings; ++s) e = e * e;
   return rule.factor * e;
 }
@@ -88,7 +94,7 @@ StagePlan planStage(const ProcessSchedule& schedule, const Stage& stage, double 
   rule.variable = !schedule.law.constant();
   rule.surface = stage.surface.kind;
   rule.surfaceValue = stage.surface.kind == SurfaceKind::Fixed ? stage.surface.composition
-                                                                 : stage.surface.potential;
+                                                               : stage.surface.potential;
   rule.transfer = ((2.0 * beta) * plan.dt) / dx;
   if (rule.variable) {
     rule.exp = expRuleFor(d, range);

@@ -39,9 +39,9 @@ struct DiffusivityLaw {
 };
 
 struct ProcessSchedule {
-  double length = 0.0005;    // m
+  double length = 0.0005;  // m
   std::int32_t sections = 100;
-  double initial = 0.01;     // composition everywhere at t = 0
+  double initial = 0.01;  // composition everywhere at t = 0
   DiffusivityLaw law;
   std::vector<Stage> stages;
 };
@@ -69,10 +69,10 @@ StageDiffusivity stageDiffusivity(const DiffusivityLaw& law, double temperature)
 // below 1e-17 relative before the squarings, which multiply it by 2^s).
 struct ExpRule {
   double k = 0.0;
-  double mid = 0.0;        // the range's middle
-  double scale = 1.0;      // 2^-s
+  double mid = 0.0;    // the range's middle
+  double scale = 1.0;  // 2^-s
   std::int32_t squarings = 0;
-  double factor = 1.0;     // base exp(k mid): D = factor exp(u)^(2^s)
+  double factor = 1.0;  // base exp(k mid): D = factor exp(u)^(2^s)
 };
 ExpRule expRuleFor(const StageDiffusivity& d, CompositionRange range);
 double evaluateDiffusivity(const ExpRule& rule, double c);  // the kernels' D(c)

@@ -24,7 +24,13 @@ DIFFUSIM_INLINE void variableInterior(const double* __restrict prev, double* __r
   for (std::int32_t i = 0; i < n; ++i) {
     const double u = (k * (prev[i] - mid)) * scale;
     e[i] = ((((((u * (1.0 / 5040.0) + 1.0 / 720.0) * u + 1.0 / 120.0) * u + 1.0 / 24.0) * u +
-              1.0 / 6.0) * u + 0.5) * u + 1.0) * u + 1.0;
+              1.0 / 6.0) *
+                 u +
+             0.5) *
+                u +
+            1.0) *
+               u +
+           1.0;
   }
   for (std::int32_t s = 0; s < rule.exp.squarings; ++s) {
     for (std::int32_t i = 0; i < n; ++i) e[i] = e[i] * e[i];
@@ -41,9 +47,8 @@ void variableBaseline(const double* prev, double* next, std::int32_t n, const St
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define DIFFUSIM_X86_KERNELS 1
-__attribute__((target("avx2"))) void variableAvx2(const double* prev, double* next,
-                                                  std::int32_t n, const StepRule& rule,
-                                                  double* scratch) {
+__attribute__((target("avx2"))) void variableAvx2(const double* prev, double* next, std::int32_t n,
+                                                  const StepRule& rule, double* scratch) {
   variableInterior(prev, next, n, rule, scratch);
 }
 

@@ -1,0 +1,42 @@
+#include "cli/command_support.hpp"
+
+#include "format/number_format.hpp"
+
+namespace diffusim {
+
+Field number(std::string key, double v) {
+  return {std::move(key), shortest(v), true};
+}
+Field count(std::string key, std::int64_t v) {
+  return {std::move(key), integer(v), true};
+}
+Field word(std::string key, std::string v) {
+  return {std::move(key), std::move(v), false};
+}
+
+int stopped(const CommandRun& run, Output& output, std::ostream& err) {
+  const std::string kept = output.discard();
+  switch (run.reason()) {
+    case StopReason::Interrupted:
+      err << "diffusim: interrupted" << kept << "\n";
+      break;
+    case StopReason::BudgetExhausted:
+      err << "diffusim: stopped at the work limit" << kept << "\n";
+      break;
+    case StopReason::ConsoleFailed:
+    case StopReason::None:
+      err << "diffusim: writing the result failed" << kept << "\n";
+      break;
+  }
+  return EXIT_FAILED;
+}
+
+int finishOutput(Output& output, std::ostream& out, std::ostream& err) {
+  if (const auto problem = output.commit(out)) {
+    err << "diffusim: " << *problem << "\n";
+    return EXIT_FAILED;
+  }
+  return EXIT_DONE;
+}
+
+}  // namespace diffusim
