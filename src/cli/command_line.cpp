@@ -451,13 +451,13 @@ int runLegacy(const Request& r, const CommandLineOptions& options, std::ostream&
         } else if (!r.legacyFormat) {
           if (r.command == "profile")
             w->table.emplace(sink, r.format, rec,
-                             std::initializer_list<std::string_view>{"x_m", "c"});
+                             std::vector<std::string_view>{"x_m", "c"});
           if (r.command == "history")
             w->table.emplace(sink, r.format, rec,
-                             std::initializer_list<std::string_view>{"t_s", "c"});
+                             std::vector<std::string_view>{"t_s", "c"});
           if (r.command == "profiles") {
             w->table.emplace(sink, r.format, rec,
-                             std::initializer_list<std::string_view>{"t_s", "x_m", "c"});
+                             std::vector<std::string_view>{"t_s", "x_m", "c"});
             for (std::int32_t i = 0; i < n; ++i)
               w->xText.push_back(shortest(static_cast<double>(i) * p.grid.dx));
           }

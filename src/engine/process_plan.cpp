@@ -17,16 +17,15 @@ double scheduleEnd(const ProcessSchedule& schedule) {
   return end;
 }
 
+namespace {
+
+std::string cut(const ProcessSchedule& schedule, double until, double every, ProcessPlan& plan);
+
+}  // namespace
+
 std::string planProcess(const ProcessSchedule& schedule, double until, double every,
                         ProcessPlan& plan) {
   plan = ProcessPlan{};
-  plan.range = compositionRange(schedule);
-  plan.dx = schedule.length / static_cast<double>(schedule.sections);
-  double stageStart = 0.0;
-  for (const Stage& s : schedule.stages) {
-    stageStart += s.duration;
-    plan.stageEnds.push_back(stageStart);
-  }
   // The times handed on: the multiples of `every` below `until`, then `until`.
   if (every > 0.0) {
     for (double j = 1.0;; j += 1.0) {
@@ -37,6 +36,26 @@ std::string planProcess(const ProcessSchedule& schedule, double until, double ev
     }
   }
   if (every >= 0.0) plan.outputs.push_back(until);
+  return cut(schedule, until, every, plan);
+}
+
+std::string planProcessAt(const ProcessSchedule& schedule, const std::vector<double>& outputs,
+                          ProcessPlan& plan) {
+  plan = ProcessPlan{};
+  plan.outputs = outputs;
+  return cut(schedule, outputs.empty() ? 0.0 : outputs.back(), 0.0, plan);
+}
+
+namespace {
+
+std::string cut(const ProcessSchedule& schedule, double until, double every, ProcessPlan& plan) {
+  plan.range = compositionRange(schedule);
+  plan.dx = schedule.length / static_cast<double>(schedule.sections);
+  double stageStart = 0.0;
+  for (const Stage& s : schedule.stages) {
+    stageStart += s.duration;
+    plan.stageEnds.push_back(stageStart);
+  }
 
   double steps = 0.0;
   double now = 0.0;
@@ -73,6 +92,8 @@ std::string planProcess(const ProcessSchedule& schedule, double until, double ev
   }
   return {};
 }
+
+}  // namespace
 
 double depthOf(const double* values, std::int32_t points, double dx, double composition) {
   for (std::int32_t i = 0; i + 1 < points; ++i) {

@@ -37,6 +37,10 @@ struct ProcessPlan {
 std::string planProcess(const ProcessSchedule& schedule, double until, double every,
                         ProcessPlan& plan);
 
+// The same with the times handed on listed (ascending, the last one the end).
+std::string planProcessAt(const ProcessSchedule& schedule, const std::vector<double>& outputs,
+                          ProcessPlan& plan);
+
 // The schedule's end, the sum of its durations.
 double scheduleEnd(const ProcessSchedule& schedule);
 

@@ -1,5 +1,7 @@
 #include "output/table_writer.hpp"
 
+#include <cmath>
+
 #include "format/number_format.hpp"
 
 namespace diffusim {
@@ -45,7 +47,7 @@ std::string csvComments(const RunRecord& record) {
 }
 
 TableWriter::TableWriter(ByteSink& sink, TableFormat format, const RunRecord& record,
-                         std::initializer_list<std::string_view> columns)
+                         const std::vector<std::string_view>& columns)
     : sink_(sink), format_(format) {
   for (std::string_view c : columns) names_.emplace_back(c);
   if (format_ == TableFormat::Csv) {
@@ -79,7 +81,11 @@ void TableWriter::cell(double value) {
   } else {
     std::string& col = columns_[column_];
     col += col.empty() ? '[' : ',';
-    appendShortest(col, value);
+    if (std::isnan(value)) {
+      col += "null";  // JSON has no NaN: a result that does not exist
+    } else {
+      appendShortest(col, value);
+    }
   }
   endCell();
 }

@@ -1,7 +1,8 @@
 // Results of the command line as tables: CSV (comment lines recording the
 // run, one header row, comma-separated rows, LF line ends) or one JSON
 // object (the run's record and each column as an array). Every number is the
-// shortest decimal that reads back as the same double.
+// shortest decimal that reads back as the same double; a result that does not
+// exist (NaN) is "nan" in CSV and null in JSON.
 #pragma once
 
 #include <cstdint>
@@ -34,7 +35,7 @@ enum class TableFormat { Csv, Json };
 class TableWriter {
  public:
   TableWriter(ByteSink& sink, TableFormat format, const RunRecord& record,
-              std::initializer_list<std::string_view> columns);
+              const std::vector<std::string_view>& columns);
   TableWriter(const TableWriter&) = delete;
   TableWriter& operator=(const TableWriter&) = delete;
 
