@@ -15,7 +15,9 @@
 
 #include "cli/command_support.hpp"
 #include "cli/parameter_file.hpp"
+#include "cli/process_commands.hpp"
 #include "cli/quantity.hpp"
+#include "cli/schedule_file.hpp"
 #include "engine/engine.hpp"
 #include "engine/plan.hpp"
 #include "format/number_format.hpp"
@@ -86,6 +88,8 @@ struct FlagTexts {
   std::string temperature, length, sections, a, b, c0, cs;
   std::string params, format = "csv", output;
   std::string time, depth, until, every, steps;
+  std::string schedule, composition, threads;
+  std::vector<std::string> stageDurations;
   bool legacy = false;
 };
 
@@ -134,14 +138,17 @@ bool given(const CLI::App* sub, const std::string& name) {
   return opt != nullptr && opt->count() > 0;
 }
 
-Request buildRequest(const Parsed& parsed) {
+// The material and specimen: the parameter file first, then the flags over
+// it. The temperature is left alone when `temperatureList` (a sweep reads it).
+void readInputs(const Parsed& parsed, bool temperatureList, SimulationInputs& inputs,
+                std::int64_t& sections) {
   const FlagTexts& t = parsed.texts;
   const CLI::App* sub = parsed.sub;
-  Request r;
-  r.command = parsed.command;
-  r.legacy = t.legacy;
+  struct {
+    SimulationInputs inputs;
+    std::int64_t sections = 100;
+  } r;
 
-  // The file first, then the flags over it.
   ParameterValues values;
   if (!t.params.empty()) {
     std::string problem;
@@ -155,7 +162,7 @@ Request buildRequest(const Parsed& parsed) {
     if (fromFile) return std::make_pair(fromFile->where, fromFile->text);
     return std::nullopt;
   };
-  if (auto v = pick("--temperature", t.temperature, values.temperature))
+  if (auto v = pick("--temperature", t.temperature, values.temperature); v && !temperatureList)
     r.inputs.temperature = quantityFlag(v->first, v->second, Quantity::Temperature);
   if (auto v = pick("--length", t.length, values.length))
     r.inputs.specimenLength = quantityFlag(v->first, v->second, Quantity::Length);
@@ -180,6 +187,25 @@ Request buildRequest(const Parsed& parsed) {
     throw UsageError("--A: the pre-factor must be a finite number above 0");
   requirePositive("--temperature", r.inputs.temperature, "temperature");
   requirePositive("--length", r.inputs.specimenLength, "length");
+  inputs = r.inputs;
+  sections = r.sections;
+}
+
+TableFormat formatOf(const FlagTexts& t) {
+  if (t.format == "csv") return TableFormat::Csv;
+  if (t.format == "json") return TableFormat::Json;
+  if (t.format == "legacy")
+    throw UsageError("--format legacy writes the menu's result files: it needs --legacy");
+  throw UsageError("--format: '" + t.format + "' is not csv, json or legacy");
+}
+
+Request buildRequest(const Parsed& parsed) {
+  const FlagTexts& t = parsed.texts;
+  const CLI::App* sub = parsed.sub;
+  Request r;
+  r.command = parsed.command;
+  r.legacy = t.legacy;
+  readInputs(parsed, false, r.inputs, r.sections);
 
   if (t.format == "csv") {
     r.format = TableFormat::Csv;
@@ -211,6 +237,10 @@ Request buildRequest(const Parsed& parsed) {
                          shortest(r.inputs.specimenLength) + "] m");
     }
     if (r.legacy) {
+      for (const char* flag : {"--until", "--every"})
+        if (given(sub, flag))
+          throw UsageError(std::string(flag) +
+                           " is for the exact-time rules; with --legacy the run is --steps long");
       if (!given(sub, "--steps"))
         throw UsageError("--steps is required with --legacy (the menu's number of steps)");
       if (!parseCount(t.steps, 1, 2147483647, r.steps))
@@ -226,6 +256,135 @@ Request buildRequest(const Parsed& parsed) {
       if (r.command == "profiles" && !r.everyGiven) throw UsageError("--every is required");
     }
   }
+  return r;
+}
+
+std::vector<std::string> splitList(const std::string& text) {
+  std::vector<std::string> items;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',', start);
+    items.push_back(text.substr(start, comma - start));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return items;
+}
+
+std::vector<double> quantityList(const std::string& flag, const std::string& text, Quantity q,
+                                 std::string_view what) {
+  std::vector<double> values;
+  for (const std::string& item : splitList(text)) {
+    const double v = quantityFlag(flag, item, q);
+    requirePositive(flag, v, what);
+    values.push_back(v);
+  }
+  if (values.size() > 10000) throw UsageError(flag + ": more than 10000 values");
+  return values;
+}
+
+// Schedules, case depths, times to a composition and their sweeps.
+ProcessRequest buildProcessRequest(const Parsed& parsed) {
+  const FlagTexts& t = parsed.texts;
+  const CLI::App* sub = parsed.sub;
+  ProcessRequest r;
+  r.command = parsed.command;
+  const bool query = r.command == "depth" || r.command == "time";
+  if (t.legacy) throw UsageError("--legacy follows the menu, which has no schedules or queries");
+  r.format = formatOf(t);
+  r.output = t.output;
+  if (given(sub, "--output") && r.output.empty())
+    throw UsageError("--output: the file name is empty");
+  if (!t.threads.empty()) {
+    std::int64_t n = 0;
+    if (!parseCount(t.threads, 1, 1024, n))
+      throw UsageError("--threads: '" + t.threads + "' is not a thread count from 1 to 1024");
+    r.threads = static_cast<unsigned>(n);
+  }
+  for (const char* flag : {"--temperature", "--time"}) {
+    const std::string& text = std::string_view(flag) == "--time" ? t.time : t.temperature;
+    if (!query && text.find(',') != std::string::npos)
+      throw UsageError(std::string(flag) + ": lists (sweeps) are for the depth and time commands");
+  }
+
+  if (!t.schedule.empty()) {
+    for (const char* flag :
+         {"--temperature", "--length", "--sections", "--A", "--B", "--c0", "--cs", "--params"})
+      if (given(sub, flag))
+        throw UsageError(std::string(flag) + ": the schedule sets this; change it in '" +
+                         t.schedule + "'");
+    std::string problem;
+    if (!readScheduleFile(t.schedule, r.schedule, problem)) throw UsageError(problem);
+    r.schedulePath = t.schedule;
+  } else {
+    // One stage from the flags: the temperature, a surface held at cs.
+    SimulationInputs in;
+    std::int64_t sections = 100;
+    const bool list = given(sub, "--temperature") && t.temperature.find(',') != std::string::npos;
+    readInputs(parsed, list, in, sections);
+    if (list)
+      r.temperatures =
+          quantityList("--temperature", t.temperature, Quantity::Temperature, "temperature");
+    r.schedule.length = in.specimenLength;
+    r.schedule.sections = static_cast<std::int32_t>(sections);
+    r.schedule.initial = in.initialComposition;
+    r.schedule.law = {in.preFactorA, in.exponentB, 0.0, 0.0};
+    Stage stage;
+    stage.temperature = in.temperature;
+    stage.surface.kind = SurfaceKind::Fixed;
+    stage.surface.composition = in.injectionComposition;
+    r.schedule.stages.push_back(stage);
+  }
+  for (const std::string& item : t.stageDurations) {
+    const std::size_t eq = item.find('=');
+    std::int64_t index = 0;
+    if (eq == std::string::npos || !parseCount(item.substr(0, eq), 1, 1000000, index))
+      throw UsageError("--stage-duration: '" + item + "' is not N=DURATION[,DURATION...]");
+    if (t.schedule.empty() || static_cast<std::size_t>(index) > r.schedule.stages.size())
+      throw UsageError("--stage-duration: the schedule has no stage " + integer(index));
+    r.stageDurations.emplace_back(
+        static_cast<std::size_t>(index - 1),
+        quantityList("--stage-duration", item.substr(eq + 1), Quantity::Time, "duration"));
+  }
+
+  const auto time = [&](const char* flag, const std::string& text) {
+    const double v = quantityFlag(flag, text, Quantity::Time);
+    requirePositive(flag, v, std::string_view(flag) == "--every" ? "interval" : "time");
+    return v;
+  };
+  const auto depth = [&]() {
+    const double x = quantityFlag("--depth", t.depth, Quantity::Length);
+    if (!(x >= 0.0 && x <= r.schedule.length))
+      throw UsageError("--depth: " + shortest(x) + " m lies outside the specimen [0, " +
+                       shortest(r.schedule.length) + "] m");
+    return x;
+  };
+  if (given(sub, "--time"))
+    r.times = query ? quantityList("--time", t.time, Quantity::Time, "time")
+                    : std::vector<double>{time("--time", t.time)};
+  if (given(sub, "--until")) r.until = time("--until", t.until);
+  r.everyGiven = given(sub, "--every");
+  if (r.everyGiven) r.every = time("--every", t.every);
+  if (query) {
+    if (!given(sub, "--composition")) throw UsageError("--composition is required");
+    r.composition = quantityFlag("--composition", t.composition, Quantity::Composition);
+    requireFraction("--composition", r.composition);
+  }
+  if (r.command == "history" || r.command == "time") r.depth = depth();
+  if (r.command == "profiles" && !r.everyGiven) throw UsageError("--every is required");
+  if (r.command == "depth" && r.everyGiven && r.times.size() > 1)
+    throw UsageError("--every: give one --time with it (the last time of the table)");
+  if (t.schedule.empty() && r.command != "time") {
+    // The single stage runs to the last time asked for.
+    double end = 0.0;
+    for (double v : r.times) end = std::max(end, v);
+    end = std::max(end, r.until);
+    if (!(end > 0.0))
+      throw UsageError(r.command == "depth" ? "--time is required without a schedule"
+                                            : "--until is required without a schedule");
+    r.schedule.stages[0].duration = end;
+  }
+  if (t.schedule.empty() && r.command == "time") r.schedule.stages[0].duration = 1.0;
   return r;
 }
 
@@ -450,14 +609,11 @@ int runLegacy(const Request& r, const CommandLineOptions& options, std::ostream&
           w->all.emplace(sink, r.inputs.temperature, n, p.grid.dx);
         } else if (!r.legacyFormat) {
           if (r.command == "profile")
-            w->table.emplace(sink, r.format, rec,
-                             std::vector<std::string_view>{"x_m", "c"});
+            w->table.emplace(sink, r.format, rec, std::vector<std::string_view>{"x_m", "c"});
           if (r.command == "history")
-            w->table.emplace(sink, r.format, rec,
-                             std::vector<std::string_view>{"t_s", "c"});
+            w->table.emplace(sink, r.format, rec, std::vector<std::string_view>{"t_s", "c"});
           if (r.command == "profiles") {
-            w->table.emplace(sink, r.format, rec,
-                             std::vector<std::string_view>{"t_s", "x_m", "c"});
+            w->table.emplace(sink, r.format, rec, std::vector<std::string_view>{"t_s", "x_m", "c"});
             for (std::int32_t i = 0; i < n; ++i)
               w->xText.push_back(shortest(static_cast<double>(i) * p.grid.dx));
           }
@@ -502,6 +658,15 @@ void addCommonFlags(CLI::App* sub, FlagTexts& t) {
                 "the menu's rules: remainder rule, nearer level, far face copying its neighbour");
 }
 
+void addScheduleFlags(CLI::App* sub, FlagTexts& t) {
+  sub->add_option("--schedule", t.schedule, "a process cycle in TOML (see 'diffusim schedule')");
+  sub->add_option("--stage-duration", t.stageDurations,
+                  "N=DURATION[,DURATION...]: stage N's duration (a list sweeps it)")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  sub->add_option("--threads", t.threads, "threads for a sweep (default: every hardware thread)");
+}
+
 constexpr const char* UNITS_FOOTER =
     "\nPlain numbers are SI (K, m, s, fraction). Times also take 90s, 30min, 4h, 2d;\n"
     "lengths 1e-3m, 2cm, 0.5mm, 500um; compositions 0.8% (= 0.008).\n"
@@ -526,7 +691,8 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   CLI::App* profile =
       app.add_subcommand("profile", "C(x) at exactly time T, one row per grid point");
   addCommonFlags(profile, t);
-  profile->add_option("--time", t.time, "the time T, in s or 90s, 30min, 4h, 2d")->required();
+  profile->add_option("--time", t.time,
+                      "the time T, in s or 90s, 30min, 4h, 2d (with a schedule: default its end)");
   profile->footer(std::string("\nExample: diffusim profile --time 1h --sections 200\n") +
                   UNITS_FOOTER);
 
@@ -551,21 +717,53 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   profiles->footer(std::string("\nExample: diffusim profiles --until 4h --every 1h -o p.csv\n") +
                    UNITS_FOOTER);
 
-  CLI::App* params = app.add_subcommand("params", "print the default parameters as a TOML file");
+  CLI::App* depth = app.add_subcommand(
+      "depth", "the case depth: where the profile falls to a composition, at a time or over time");
+  addCommonFlags(depth, t);
+  depth->add_option("--composition", t.composition, "the composition C, a fraction or 0.35%")
+      ->required();
+  depth->add_option("--time", t.time,
+                    "when: T, or a list T1,T2,... (with a schedule: default its end)");
+  depth->add_option("--every", t.every, "a table of depth against time at DT, 2 DT, ..., T");
+  depth->footer(
+      std::string(
+          "\nExamples: diffusim depth --composition 0.35% --time 4h\n"
+          "          diffusim depth --schedule cycle.toml --composition 0.0035 --every 30min\n"
+          "          diffusim depth --composition 0.0035 --time 2h,4h,8h --temperature "
+          "1173,1223,1273\n") +
+      UNITS_FOOTER);
 
-  for (CLI::App* sub : {profile, history, profiles, params}) {
+  CLI::App* timeCmd = app.add_subcommand(
+      "time", "the first time at which the composition at a depth reaches a value");
+  addCommonFlags(timeCmd, t);
+  timeCmd->add_option("--depth", t.depth, "the depth X in [0, L]")->required();
+  timeCmd->add_option("--composition", t.composition, "the composition C, a fraction or 0.35%")
+      ->required();
+  timeCmd->footer(std::string("\nExample: diffusim time --depth 0.5mm --composition 0.35% --length "
+                              "4mm --sections 400\n") +
+                  UNITS_FOOTER);
+
+  for (CLI::App* sub : {profile, history, profiles, depth, timeCmd}) addScheduleFlags(sub, t);
+
+  CLI::App* params = app.add_subcommand("params", "print the default parameters as a TOML file");
+  CLI::App* scheduleCmd =
+      app.add_subcommand("schedule", "print an example process schedule as a TOML file");
+
+  for (CLI::App* sub : {profile, history, profiles, depth, timeCmd, params, scheduleCmd}) {
     sub->set_help_flag("-h,--help", "show this help and exit");
     sub->allow_extras(true);
   }
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   std::string prefix = "diffusim";
-  for (CLI::App* sub : {profile, history, profiles, params})
+  const std::vector<CLI::App*> commands = {profile, history, profiles,   depth,
+                                           timeCmd, params,  scheduleCmd};
+  for (CLI::App* sub : commands)
     if (!args.empty() && args.front() == sub->get_name()) prefix += " " + args.front();
   try {
     app.parse(reversed);
     CLI::App* chosen = nullptr;
-    for (CLI::App* sub : {profile, history, profiles, params})
+    for (CLI::App* sub : commands)
       if (sub->parsed()) chosen = sub;
     if (help || (chosen == nullptr && !version)) {
       if (chosen == nullptr && !help) throw UsageError("no command given");
@@ -588,14 +786,25 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       }
       throw UsageError("unknown argument '" + extras.front() + "'");
     }
-    if (chosen == params) {
-      out << paramsFile(options);
+    if (chosen == params || chosen == scheduleCmd) {
+      out << (chosen == params ? paramsFile(options) : exampleScheduleFile());
       out.flush();
       return out.fail() ? EXIT_FAILED : EXIT_DONE;
     }
     Parsed parsed{chosen->get_name(), t, chosen};
-    const Request request = buildRequest(parsed);
+    const bool process = chosen == depth || chosen == timeCmd || !t.schedule.empty();
+    if (!process && chosen == profile && !given(profile, "--time"))
+      throw UsageError("--time is required");
+    for (const char* flag : {"--stage-duration", "--threads"})
+      if (!process && given(chosen, flag))
+        throw UsageError(std::string(flag) + " is for schedules and the depth and time commands");
     try {
+      if (process) {
+        ProcessRequest request = buildProcessRequest(parsed);
+        if (request.threads == 0) request.threads = options.threads;
+        return runProcessCommand(request, options, out, err);
+      }
+      const Request request = buildRequest(parsed);
       return request.legacy ? runLegacy(request, options, out, err)
                             : runExact(request, options, out, err);
     } catch (const UsageError&) {
@@ -606,7 +815,7 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     }
   } catch (const CLI::CallForHelp&) {
     const CLI::App* asked = nullptr;
-    for (CLI::App* sub : {profile, history, profiles, params})
+    for (CLI::App* sub : commands)
       if (sub->parsed()) asked = sub;
     if (asked != nullptr) {
       out << asked->help();

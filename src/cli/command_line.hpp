@@ -16,6 +16,7 @@ struct CommandLineOptions {
   std::ostream* progressOutput = nullptr;  // a terminal for the progress line
   bool catchInterrupts = false;            // Ctrl-C stops the run, exit status 1
   WorkBudget budget{};                     // caps for fuzzing; none by default
+  unsigned threads = 0;                    // 0: every hardware thread
 };
 
 // Exit statuses: 0 done; 1 a failure while running (the output cannot be

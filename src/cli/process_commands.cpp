@@ -78,7 +78,8 @@ std::vector<std::string> sweptColumns(const ProcessRequest& r) {
   std::vector<std::string> names;
   if (r.temperatures.size() > 1) names.push_back("temperature_K");
   for (const auto& [stage, values] : r.stageDurations)
-    if (values.size() > 1) names.push_back("stage" + integer(static_cast<std::int64_t>(stage + 1)) + "_duration_s");
+    if (values.size() > 1)
+      names.push_back("stage" + integer(static_cast<std::int64_t>(stage + 1)) + "_duration_s");
   return names;
 }
 
@@ -144,9 +145,13 @@ std::vector<double> sortedTimes(std::vector<double> t) {
 Outcome depthQuery(const ProcessRequest& r, const ProcessSchedule& s, const WorkBudget& budget) {
   Outcome o;
   ProcessPlan plan;
-  const double end = r.times.empty() ? scheduleEnd(s) : *std::max_element(r.times.begin(), r.times.end());
-  const std::string problem = r.everyGiven ? planProcess(s, end, r.every, plan)
-                                           : planProcessAt(s, r.times.empty() ? std::vector<double>{end} : sortedTimes(r.times), plan);
+  const double end =
+      r.times.empty() ? scheduleEnd(s) : *std::max_element(r.times.begin(), r.times.end());
+  const std::string problem =
+      r.everyGiven
+          ? planProcess(s, end, r.every, plan)
+          : planProcessAt(s, r.times.empty() ? std::vector<double>{end} : sortedTimes(r.times),
+                          plan);
   if (!problem.empty()) throw UsageError(problem);
   const std::int32_t n = s.sections + 1;
   std::vector<std::pair<double, double>> found;  // (the level's time, depth)
@@ -165,7 +170,8 @@ Outcome depthQuery(const ProcessRequest& r, const ProcessSchedule& s, const Work
     const std::vector<double> sorted = sortedTimes(r.times);
     for (double t : r.times) {
       const auto at = std::lower_bound(sorted.begin(), sorted.end(), t) - sorted.begin();
-      o.rows.push_back({found[static_cast<std::size_t>(at)].first, found[static_cast<std::size_t>(at)].second});
+      o.rows.push_back(
+          {found[static_cast<std::size_t>(at)].first, found[static_cast<std::size_t>(at)].second});
     }
   }
   return o;
@@ -201,7 +207,8 @@ Outcome timeQuery(const ProcessRequest& r, const ProcessSchedule& s, const WorkB
     lastC = c;
     lastT = level.time;
     if (reached(c)) {
-      when = c == prevC ? level.time : prevT + (target - prevC) / (c - prevC) * (level.time - prevT);
+      when =
+          c == prevC ? level.time : prevT + (target - prevC) / (c - prevC) * (level.time - prevT);
       return false;
     }
     if (level.repeated) {
@@ -220,11 +227,11 @@ Outcome timeQuery(const ProcessRequest& r, const ProcessSchedule& s, const WorkB
     o.rows.push_back({when});
     return o;
   }
-  const std::string at = "C(" + shortest(r.depth) + " m) = " + shortest(lastC) + " at t = " +
-                         shortest(lastT) + " s";
+  const std::string at =
+      "C(" + shortest(r.depth) + " m) = " + shortest(lastC) + " at t = " + shortest(lastT) + " s";
   if (still) {
-    o.failure = "the profile stopped changing with " + at + "; " + shortest(target) +
-                " is never reached";
+    o.failure =
+        "the profile stopped changing with " + at + "; " + shortest(target) + " is never reached";
   } else if (openEnded) {
     o.failure = at + ", after " + integer(OPEN_ENDED_STEPS) + " steps; " + shortest(target) +
                 " was not reached";
@@ -278,10 +285,13 @@ RunRecord recordOf(const ProcessRequest& r, const CommandLineOptions& options,
     }
     return text;
   };
-  if (r.temperatures.size() > 1) rec.inputs.push_back(word("sweep.temperature", list(r.temperatures)));
+  if (r.temperatures.size() > 1)
+    rec.inputs.push_back(word("sweep.temperature", list(r.temperatures)));
   for (const auto& [stage, values] : r.stageDurations)
-    if (values.size() > 1) rec.inputs.push_back(word("sweep." + stageKey(stage, "duration"), list(values)));
-  if (r.command == "depth" || r.command == "time") rec.inputs.push_back(number("composition", r.composition));
+    if (values.size() > 1)
+      rec.inputs.push_back(word("sweep." + stageKey(stage, "duration"), list(values)));
+  if (r.command == "depth" || r.command == "time")
+    rec.inputs.push_back(number("composition", r.composition));
   if (r.command == "history" || r.command == "time") rec.inputs.push_back(number("depth", r.depth));
   if (r.times.size() == 1) rec.inputs.push_back(number("time", r.times[0]));
   if (r.times.size() > 1) rec.inputs.push_back(word("time", list(r.times)));
@@ -317,9 +327,11 @@ int runQuery(const ProcessRequest& r, const CommandLineOptions& options, std::os
     if (const std::string problem = checkSchedule(schedules.back()); !problem.empty())
       throw UsageError(problem);
     if (r.command == "depth" && !r.times.empty() &&
-        *std::max_element(r.times.begin(), r.times.end()) > scheduleEnd(schedules.back()) * (1.0 + 1e-12))
+        *std::max_element(r.times.begin(), r.times.end()) >
+            scheduleEnd(schedules.back()) * (1.0 + 1e-12))
       throw UsageError("--time: " + shortest(*std::max_element(r.times.begin(), r.times.end())) +
-                       " s is after the end of the schedule, " + shortest(scheduleEnd(schedules.back())) + " s");
+                       " s is after the end of the schedule, " +
+                       shortest(scheduleEnd(schedules.back())) + " s");
   }
   std::vector<Outcome> outcomes(combos.size());
   std::atomic<std::size_t> nextCombo{0};
@@ -350,7 +362,8 @@ int runQuery(const ProcessRequest& r, const CommandLineOptions& options, std::os
   Output output(r.output, out);
   for (const Outcome& o : outcomes) {
     if (o.stopped != StopReason::None) {
-      err << "diffusim: " << (o.stopped == StopReason::Interrupted ? "interrupted" : "stopped at the work limit")
+      err << "diffusim: "
+          << (o.stopped == StopReason::Interrupted ? "interrupted" : "stopped at the work limit")
           << output.discard() << "\n";
       return EXIT_FAILED;
     }
@@ -363,10 +376,12 @@ int runQuery(const ProcessRequest& r, const CommandLineOptions& options, std::os
   ProcessPlan plan;
   const bool single = combos.size() == 1;
   if (single && r.command == "depth") {
-    const double end = r.times.empty() ? scheduleEnd(schedules[0]) : *std::max_element(r.times.begin(), r.times.end());
+    const double end = r.times.empty() ? scheduleEnd(schedules[0])
+                                       : *std::max_element(r.times.begin(), r.times.end());
     planProcess(schedules[0], end, r.everyGiven ? r.every : 0.0, plan);
   }
-  const RunRecord rec = recordOf(r, options, schedules[0], single && r.command == "depth" ? &plan : nullptr);
+  const RunRecord rec =
+      recordOf(r, options, schedules[0], single && r.command == "depth" ? &plan : nullptr);
   std::vector<std::string> names = sweptColumns(r);
   names.push_back("t_s");
   if (r.command == "depth") names.push_back("depth_m");
@@ -380,7 +395,8 @@ int runQuery(const ProcessRequest& r, const CommandLineOptions& options, std::os
   }
   table.finish();
   for (std::size_t i = 0; i < combos.size(); ++i)
-    if (!outcomes[i].failure.empty()) err << "diffusim time: row " << i + 1 << ": " << outcomes[i].failure << "\n";
+    if (!outcomes[i].failure.empty())
+      err << "diffusim time: row " << i + 1 << ": " << outcomes[i].failure << "\n";
   return finishOutput(output, out, err);
 }
 
@@ -390,10 +406,12 @@ int runLevels(const ProcessRequest& r, const CommandLineOptions& options, std::o
   const ProcessSchedule& s = r.schedule;
   if (const std::string problem = checkSchedule(s); !problem.empty()) throw UsageError(problem);
   const double end = scheduleEnd(s);
-  double until = r.command == "profile" ? (r.times.empty() ? end : r.times[0]) : (r.until > 0.0 ? r.until : end);
+  double until = r.command == "profile" ? (r.times.empty() ? end : r.times[0])
+                                        : (r.until > 0.0 ? r.until : end);
   if (until > end * (1.0 + 1e-12))
-    throw UsageError(std::string(r.command == "profile" ? "--time" : "--until") + ": " + shortest(until) +
-                     " s is after the end of the schedule, " + shortest(end) + " s");
+    throw UsageError(std::string(r.command == "profile" ? "--time" : "--until") + ": " +
+                     shortest(until) + " s is after the end of the schedule, " + shortest(end) +
+                     " s");
   until = std::min(until, end);
   const double every = r.command == "profile" ? 0.0 : (r.everyGiven ? r.every : -1.0);
   ProcessPlan plan;
@@ -407,9 +425,15 @@ int runLevels(const ProcessRequest& r, const CommandLineOptions& options, std::o
   std::unique_ptr<TableWriter> table;
   std::vector<std::string> xText;
   for (std::int32_t i = 0; i < n; ++i) xText.push_back(shortest(static_cast<double>(i) * plan.dx));
-  if (r.command == "profile") table = std::make_unique<TableWriter>(sink, r.format, rec, std::vector<std::string_view>{"x_m", "c"});
-  if (r.command == "history") table = std::make_unique<TableWriter>(sink, r.format, rec, std::vector<std::string_view>{"t_s", "c"});
-  if (r.command == "profiles") table = std::make_unique<TableWriter>(sink, r.format, rec, std::vector<std::string_view>{"t_s", "x_m", "c"});
+  if (r.command == "profile")
+    table = std::make_unique<TableWriter>(sink, r.format, rec,
+                                          std::vector<std::string_view>{"x_m", "c"});
+  if (r.command == "history")
+    table = std::make_unique<TableWriter>(sink, r.format, rec,
+                                          std::vector<std::string_view>{"t_s", "c"});
+  if (r.command == "profiles")
+    table = std::make_unique<TableWriter>(sink, r.format, rec,
+                                          std::vector<std::string_view>{"t_s", "x_m", "c"});
   std::int64_t steps = 0;
   for (const Segment& seg : plan.segments) steps += seg.steps;
   CommandRun run(options, sink, n, static_cast<std::uint64_t>(steps), [&](const Level& level) {

@@ -11,26 +11,35 @@ namespace {
 
 struct Unit {
   std::string_view suffix;
-  double factor;  // multiply by factor > 1, divide by 1 / factor otherwise
+  double factor;  // multiply by it, or (divide) divide by it: a power of ten
   bool divide;
+  int decimalShift = 0;  // divide: log10 of the factor
 };
 
 constexpr Unit TIME_UNITS[] = {
     {"", 1, false}, {"s", 1, false}, {"min", 60, false}, {"h", 3600, false}, {"d", 86400, false}};
-constexpr Unit LENGTH_UNITS[] = {{"", 1, false},        {"m", 1, false},
-                                 {"cm", 100, true},     {"mm", 1000, true},
-                                 {"um", 1000000, true}, {"\xC2\xB5m", 1000000, true}};
-constexpr Unit COMPOSITION_UNITS[] = {{"", 1, false}, {"%", 100, true}};
+constexpr Unit LENGTH_UNITS[] = {{"", 1, false},           {"m", 1, false},
+                                 {"cm", 100, true, 2},     {"mm", 1000, true, 3},
+                                 {"um", 1000000, true, 6}, {"\xC2\xB5m", 1000000, true, 6}};
+constexpr Unit COMPOSITION_UNITS[] = {{"", 1, false}, {"%", 100, true, 2}};
 constexpr Unit TEMPERATURE_UNITS[] = {{"", 1, false}, {"K", 1, false}};
 constexpr Unit PLAIN_UNITS[] = {{"", 1, false}};
 
 template <std::size_t N>
-bool applyUnit(const Unit (&units)[N], std::string_view suffix, double number, double& value) {
+bool applyUnit(const Unit (&units)[N], std::string_view suffix, std::string_view text,
+               double number, double& value) {
   for (const Unit& u : units) {
     if (u.suffix != suffix) continue;
-    // Dividing by an exact power of ten rounds once: 500um is exactly the
-    // double nearest 0.0005, as 0.0005 is.
     value = u.divide ? number / u.factor : number * u.factor;
+    // A sub-unit is a shift of the decimal point: "0.35%" reads as 0.35e-2,
+    // the double nearest 0.0035, as typing 0.0035 gives (dividing the double
+    // 0.35 by 100 would not).
+    if (u.divide && text.find_first_of("eE") == std::string_view::npos) {
+      std::string shifted(text);
+      shifted += "e-" + std::to_string(u.decimalShift);
+      double exact = 0.0;
+      if (parseReal(shifted, exact)) value = exact;
+    }
     return std::isfinite(value);
   }
   return false;
@@ -53,15 +62,15 @@ bool parseQuantity(std::string_view text, Quantity quantity, double& value) {
   if (number.empty() || !parseReal(number, parsed)) return false;
   switch (quantity) {
     case Quantity::Time:
-      return applyUnit(TIME_UNITS, suffix, parsed, value);
+      return applyUnit(TIME_UNITS, suffix, number, parsed, value);
     case Quantity::Length:
-      return applyUnit(LENGTH_UNITS, suffix, parsed, value);
+      return applyUnit(LENGTH_UNITS, suffix, number, parsed, value);
     case Quantity::Composition:
-      return applyUnit(COMPOSITION_UNITS, suffix, parsed, value);
+      return applyUnit(COMPOSITION_UNITS, suffix, number, parsed, value);
     case Quantity::Temperature:
-      return applyUnit(TEMPERATURE_UNITS, suffix, parsed, value);
+      return applyUnit(TEMPERATURE_UNITS, suffix, number, parsed, value);
     case Quantity::Plain:
-      return applyUnit(PLAIN_UNITS, suffix, parsed, value);
+      return applyUnit(PLAIN_UNITS, suffix, number, parsed, value);
   }
   return false;
 }

@@ -22,12 +22,22 @@ void Engine::start(double initial, double surface) {
 RunEnd Engine::run(std::span<const Segment> plan, RunObserver& observer) {
   for (std::size_t k = 0; k < plan.size(); ++k) {
     const Segment& seg = plan[k];
-    const double start = time_;
+    const double start = std::isnan(seg.start) ? time_ : seg.start;
+    // A stage whose surface is held sets it now; one with a constant D and a
+    // held surface is the plain constant-r step.
+    if (seg.rule != nullptr && seg.rule->surface == SurfaceKind::Fixed)
+      grid_->setSurface(seg.rule->surfaceValue);
+    const StepRule* rule = seg.rule;
+    if (rule != nullptr && rule->surface == SurfaceKind::Fixed && !rule->variable) rule = nullptr;
     bool steady = false;          // the last step changed nothing
     bool steadyAtReport = false;  // ... and had already when the last level was handed on
     for (std::int64_t s = 1; s <= seg.steps; ++s) {
       if (!steady) {
-        grid_->advance(seg.meshRatio);
+        if (rule == nullptr) {
+          grid_->advance(seg.meshRatio);
+        } else {
+          grid_->advance(*rule);
+        }
         grid_->commit();
         ++step_;
         steady = step_ % FIXED_POINT_CHECK == 0 && grid_->atFixedPoint();
@@ -39,8 +49,10 @@ RunEnd Engine::run(std::span<const Segment> plan, RunObserver& observer) {
       } else {
         ++step_;
       }
-      time_ = start + static_cast<double>(s) * seg.dt;
-      const bool wanted = s == seg.steps || (seg.every > 0 && s % seg.every == 0);
+      time_ = s == seg.steps && !std::isnan(seg.end) ? seg.end
+                                                     : start + static_cast<double>(s) * seg.dt;
+      const bool wanted =
+          (s == seg.steps && seg.reportLast) || (seg.every > 0 && s % seg.every == 0);
       if (wanted) {
         if (!observer.onLevel({step_, time_, grid_->prev(), steadyAtReport}))
           return RunEnd::Stopped;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <span>
 
@@ -45,6 +46,11 @@ struct Segment {
   double meshRatio = 0.0;
   std::int64_t every = 0;
   bool reportLast = true;  // hand on the stretch's last level whatever `every` says
+  // The stretch's nominal start and end (a plan cut at exact times): levels
+  // are timed from `start`, the last at `end` itself. NaN: from where the
+  // previous stretch ended.
+  double start = std::numeric_limits<double>::quiet_NaN();
+  double end = std::numeric_limits<double>::quiet_NaN();
   // A process stage's step (its surface condition, a D that depends on C);
   // none: the constant-r step with the grid's far face. A held surface is set
   // at the stretch's start.

@@ -84,6 +84,8 @@ std::string cut(const ProcessSchedule& schedule, double until, double every, Pro
       seg.every = every < 0.0 ? 1 : 0;
       seg.reportLast = every < 0.0 || handOn;
       seg.rule = &plan.rules.back();
+      seg.start = now;
+      seg.end = end;
       plan.segments.push_back(seg);
       plan.pieces.push_back(piece);
       now = end;

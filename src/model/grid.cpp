@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "model/process_step.hpp"
+
 namespace diffusim {
 
 namespace {
@@ -102,6 +104,18 @@ void ConcentrationGrid::advance(double r) {
   } else {
     next_[n - 1] = ((prev_[n - 2] - 2.0 * prev_[n - 1]) + prev_[n - 2]) * r + prev_[n - 1];
   }
+}
+
+void ConcentrationGrid::advance(const StepRule& rule) {
+  if (!scratch_)
+    scratch_ = std::make_unique<double[]>(static_cast<std::size_t>(PROCESS_STEP_SCRATCH * n_));
+  processStep(prev_, next_, n_, rule, scratch_.get(), kernelTable().best);
+  if (rule.surface == SurfaceKind::Fixed) next_[0] = prev_[0];
+}
+
+void ConcentrationGrid::setSurface(double composition) {
+  prev_[0] = composition;
+  next_[0] = composition;
 }
 
 void ConcentrationGrid::commit() {

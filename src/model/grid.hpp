@@ -5,8 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "model/parameters.hpp"
+#include "model/process.hpp"
 
 namespace diffusim {
 
@@ -36,6 +38,13 @@ class ConcentrationGrid {
   // then the far face by its rule. next[0] keeps Cs.
   void advance(double r);
 
+  // One step of a process stage (see processStep): its surface rule, and a
+  // D that may depend on C; the far face by the grid's rule must be Mirror.
+  void advance(const StepRule& rule);
+
+  // Holds the injection face at `composition` in both levels.
+  void setSurface(double composition);
+
   // The level in next becomes prev; the level that was prev stays readable
   // through next() until the following advance overwrites it.
   void commit();
@@ -56,6 +65,7 @@ class ConcentrationGrid {
   double* prev_ = levelB_;
   std::int32_t n_;
   FarFace farFace_;
+  std::unique_ptr<double[]> scratch_;  // a process step's work space
 };
 
 // The interior update in each instruction set this build carries, for tests
