@@ -404,7 +404,6 @@ RunRecord recordOf(const Request& r, const CommandLineOptions& options) {
                 number("cs", r.inputs.injectionComposition)};
   if (r.command == "profile") rec.inputs.push_back(number("time", r.time));
   if (r.command == "history") rec.inputs.push_back(number("depth", r.depth));
-  if (r.legacy && r.command != "profile") rec.inputs.push_back(count("steps", r.steps));
   if (!r.legacy && r.command != "profile") {
     rec.inputs.push_back(number("until", r.until));
     if (r.everyGiven) rec.inputs.push_back(number("every", r.every));
@@ -569,6 +568,13 @@ int runLegacy(const Request& r, const CommandLineOptions& options, std::ostream&
       {steps, p.grid.dt, p.grid.meshRatio, r.command == "profile" ? 0 : 1}};
   RunRecord rec = recordOf(r, options);
   addGrid(rec, n, p.grid.diffusivity, p.grid.dx, plan, FarFace::CopyNeighbour);
+  if (r.command == "profile") {
+    // The menu reports the nearer of the last two levels; which one depends
+    // on the times alone, so the record can say it before the run.
+    const NearerLevel chosen = nearerLevel(r.time, steps, p.grid.dt);
+    rec.grid.push_back(count("reported_step", chosen.previous ? steps - 1 : steps));
+    rec.grid.push_back(number("reported_time", chosen.time));
+  }
   Engine engine(n, FarFace::CopyNeighbour);
   engine.start(r.inputs.initialComposition, r.inputs.injectionComposition);
 
@@ -749,6 +755,31 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   CLI::App* scheduleCmd =
       app.add_subcommand("schedule", "print an example process schedule as a TOML file");
 
+  // What each flag takes, as its help shows it.
+  const std::vector<std::pair<std::string, std::string>> typeNames = {
+      {"--temperature", "K"},
+      {"--length", "LENGTH"},
+      {"--depth", "LENGTH"},
+      {"--time", "TIME"},
+      {"--until", "TIME"},
+      {"--every", "TIME"},
+      {"--sections", "N"},
+      {"--steps", "N"},
+      {"--threads", "N"},
+      {"--A", "NUMBER"},
+      {"--B", "NUMBER"},
+      {"--c0", "FRACTION"},
+      {"--cs", "FRACTION"},
+      {"--composition", "FRACTION"},
+      {"--params", "FILE"},
+      {"--schedule", "FILE"},
+      {"--output", "FILE"},
+      {"--format", "csv|json|legacy"},
+      {"--stage-duration", "N=TIME[,TIME...]"}};
+  for (CLI::App* sub : {profile, history, profiles, depth, timeCmd}) {
+    for (const auto& [flag, type] : typeNames)
+      if (CLI::Option* opt = sub->get_option_no_throw(flag)) opt->type_name(type);
+  }
   for (CLI::App* sub : {profile, history, profiles, depth, timeCmd, params, scheduleCmd}) {
     sub->set_help_flag("-h,--help", "show this help and exit");
     sub->allow_extras(true);
@@ -818,7 +849,13 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     for (CLI::App* sub : commands)
       if (sub->parsed()) asked = sub;
     if (asked != nullptr) {
-      out << asked->help();
+      std::string text = asked->help();
+      const std::string usage = "Usage: " + asked->get_name();
+      if (text.rfind(usage, 0) == 0 || text.find("\n" + usage) != std::string::npos) {
+        const std::size_t at = text.find(usage);
+        text.replace(at, usage.size(), "Usage: diffusim " + asked->get_name());
+      }
+      out << text;
     } else {
       out << PROGRAM_HELP;
     }
@@ -839,6 +876,11 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       }
     }
     err << "diffusim: unknown argument '" << unknown << "'\n" << TRY_HELP;
+    return EXIT_USAGE;
+  } catch (const CLI::ArgumentMismatch& e) {
+    // "--time: 1 required TEXT missing": name the flag and what it lacks.
+    const std::string what = e.what();
+    err << prefix << ": " << what.substr(0, what.find(':')) << " needs a value\n" << TRY_HELP;
     return EXIT_USAGE;
   } catch (const CLI::ParseError& e) {
     err << prefix << ": " << e.what() << "\n" << TRY_HELP;
