@@ -170,11 +170,10 @@ TEST(FixedPointShortcut, ProfileAtTimeEqualsSteppingAllTheWay) {
     g->commit(p.grid.gridPoints, 1);
   }
   ASSERT_GT(step, 10 * fixedStep) << "the run must go far past the fixed point";
-  const double now = static_cast<double>(step) * p.grid.dt;
-  const double before = static_cast<double>(step - 1) * p.grid.dt;
-  const bool usePrev = std::fabs(before - t) < std::fabs(now - t);
+  const NearerLevel chosen = nearerLevel(t, step, p.grid.dt);
+  const bool usePrev = chosen.previous;
   std::string expected =
-      "at t = " + fixed(usePrev ? before : now) + "(s)\r\n\r\n\r\ncnt \tdistance(m) \tC(B) \t\r\n";
+      "at t = " + fixed(chosen.time) + "(s)\r\n\r\n\r\ncnt \tdistance(m) \tC(B) \t\r\n";
   for (int i = 0; i < p.grid.gridPoints; ++i)
     expected += integer(i, 3) + " \t" + fixed(i * p.grid.dx) + " \t" +
                 fixed(usePrev ? g->prev[i] : g->next[i]) + " \t\r\n";
