@@ -506,6 +506,191 @@ class CommandOutputTests(unittest.TestCase):
             self.assertIn(word, proc.stdout)
 
 
+# ---------------------------------------------------------------------------
+# Process cycles: the schedule's stages, and the depth and time tables
+# ---------------------------------------------------------------------------
+
+# A cycle whose depth to C = 0.005 passes the far end of a 1 mm specimen
+# (the whole of it above 0.005) at 8.5 h: the later rows are nan.
+GAP_SCHEDULE = """\
+[specimen]
+length = "1mm"
+sections = 100
+initial = 0.002
+[diffusivity]
+A = 4.7e-5
+B = -154808
+[[stage]]
+duration = "8h"
+temperature = 1200
+surface = { composition = 0.0115 }
+[[stage]]
+duration = "4h"
+temperature = 1200
+surface = { potential = 0.0, beta = 1e-5 }
+"""
+FLAT = ["--length", "4mm", "--sections", "400", "--c0", "0.2%", "--cs", "1.15%"]
+
+
+class ProcessCycleTests(unittest.TestCase):
+    """Files of the example cycle: boost to 4 h, diffuse to 6 h, sealed to 6.5 h."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = os.path.join(TMP.name, "cycle")
+        os.makedirs(cls.dir)
+        cls.schedule = cls.make("schedule.toml", "schedule")
+        with open(os.path.join(cls.dir, "gap.toml"), "w") as f:
+            f.write(GAP_SCHEDULE)
+        cyc = ["--schedule", cls.schedule]
+        depth = cyc + ["--composition", "0.0035"]
+        cls.files = {
+            "depth": cls.make("depth.csv", "depth", *depth, "--every", "30min"),
+            "depth.json": cls.make("depth.json", "depth", *depth, "--every", "30min",
+                                  "--format", "json"),
+            "history": cls.make("history.csv", "history", *cyc, "--depth", "0.5mm",
+                               "--every", "30min"),
+            "history5h": cls.make("history5h.csv", "history", *cyc, "--depth", "0.5mm",
+                                 "--until", "5h", "--every", "30min"),
+            "profiles": cls.make("profiles.csv", "profiles", *cyc, "--every", "1h"),
+            "by_T": cls.make("by_T.csv", "depth", "--composition", "0.0035", "--time",
+                            "1h,2h,3h", "--temperature", "1173,1273", *FLAT),
+            "by_stage": cls.make("by_stage.csv", "depth", *depth, "--every", "1h",
+                                "--stage-duration", "1=2h,4h", "--stage-duration", "2=1h,2h"),
+            "gap": cls.make("gap.csv", "depth", "--schedule", os.path.join(cls.dir, "gap.toml"),
+                           "--composition", "0.005", "--every", "30min"),
+            "gap.json": cls.make("gap.json", "depth", "--schedule",
+                                os.path.join(cls.dir, "gap.toml"), "--composition", "0.005",
+                                "--every", "30min", "--format", "json"),
+            "time_T": cls.make("time_T.csv", "time", "--depth", "0.5mm", "--composition",
+                              "0.35%", "--temperature", "1173,1223,1273", *FLAT),
+            "time": cls.make("time.csv", "time", "--depth", "0.5mm", "--composition",
+                            "0.35%", *FLAT),
+            "time_2": cls.make("time_2.csv", "time", *cyc, "--depth", "0.5mm",
+                              "--composition", "0.35%", "--stage-duration", "1=1h,2h",
+                              "--stage-duration", "2=1h,2h"),
+        }
+
+    @classmethod
+    def make(cls, name, *args):
+        path = os.path.join(cls.dir, name)
+        with open(path, "w") as out:
+            subprocess.run([DIFFUSIM, *args], stdout=out, stderr=subprocess.DEVNULL,
+                           check=True, timeout=60)
+        return path
+
+    def table(self, key):
+        """The file's columns as diffusim wrote them, read here without the tool."""
+        with open(self.files[key]) as f:
+            lines = [ln for ln in f.read().splitlines() if not ln.startswith("#")]
+        header = lines[0].split(",")
+        rows = np.array([[float(v) for v in ln.split(",")] for ln in lines[1:]])
+        return {h: rows[:, k] for k, h in enumerate(header)}
+
+    def draw(self, key, **kw):
+        fig = Figure()
+        return fig, dp.draw(dp.load(self.files[key], **kw), fig)
+
+    def boundaries(self, ax):
+        return {ln.get_gid(): ln.get_xdata()[0] for ln in ax.get_lines()
+                if (ln.get_gid() or "").endswith(".end")}
+
+    def test_kinds_and_stages_from_the_header(self):
+        kinds = {"depth": dp.DEPTH, "depth.json": dp.DEPTH, "history": dp.HISTORY,
+                 "profiles": dp.PROFILES, "time_T": dp.TIME}
+        for key, kind in kinds.items():
+            result = dp.load(self.files[key])
+            self.assertEqual(result.kind, kind, key)
+            self.assertEqual([(s.end, s.surface) for s in result.stages],
+                             [(14400.0, "composition"), (21600.0, "transfer"),
+                              (23400.0, "sealed")] if key != "time_T" else
+                             [(1.0, "composition")], key)
+        history = dp.load(self.files["history"])
+        self.assertEqual((history.temperature, history.c0), (None, 0.002))   # 1200 K, 1123 K
+        # A time table with no swept value, or two, has nothing to plot.
+        for key in ("time", "time_2"):
+            proc = run_tool(self.files[key], "-o", os.path.join(self.dir, "x.png"))
+            CommandLineTests.assert_one_line_error(self, proc, 1, "nothing to plot")
+        # The erfc overlay has no meaning for a cycle of several stages.
+        proc = run_tool(self.files["history"], "-o", os.path.join(self.dir, "x.png"),
+                        "--D", "1e-11")
+        CommandLineTests.assert_one_line_error(self, proc, 2, "3 stages")
+
+    def test_stage_boundaries_at_the_stage_ends(self):
+        for key in ("history", "depth"):
+            _, ax = self.draw(key)
+            self.assertEqual(ax.get_xlabel(), "time (h)")
+            self.assertEqual(self.boundaries(ax), {"stage1.end": 4.0, "stage2.end": 6.0}, key)
+            labels = [t.get_text().strip() for t in ax.texts]
+            self.assertEqual(labels, ["stage 1: composition", "stage 2: transfer",
+                                      "stage 3: sealed"], key)
+        _, ax = self.draw("history5h")      # stops in stage 2: its end is not drawn
+        self.assertEqual(self.boundaries(ax), {"stage1.end": 4.0})
+        # Profiles: each curve in the line style of its stage.
+        fig, ax = self.draw("profiles", max_curves=100)
+        styles = [ln.get_linestyle() for ln in ax.get_lines()]
+        self.assertEqual(styles, ["-"] * 4 + ["--"] * 2 + ["-."], styles)   # 1 h .. 6 h, 6.5 h
+        self.assertEqual([t.get_text() for t in ax.get_legend().get_texts()],
+                         ["stage 1: composition", "stage 2: transfer", "stage 3: sealed"])
+        bar_marks = sorted({ln.get_ydata()[0] for ln in fig.axes[1].get_lines()})
+        self.assertEqual(bar_marks, [4.0, 6.0])
+
+    def test_depth_curves_are_the_files_data(self):
+        cols = self.table("depth")
+        for key in ("depth", "depth.json"):
+            _, ax = self.draw(key)
+            (line,) = [ln for ln in ax.get_lines() if ln.get_gid() is None]
+            self.assertEqual(list(line.get_xdata()), list(cols["t_s"] / 3600))
+            self.assertEqual(list(line.get_ydata()), list(cols["depth_m"] * 1e3))
+            self.assertEqual(ax.get_ylabel(), "case depth (mm)")
+            self.assertIsNone(ax.get_legend())
+        out = os.path.join(self.dir, "depth.png")
+        proc = run_tool(self.files["depth"], "-o", out)
+        self.assertEqual((proc.returncode, proc.stderr), (0, ""))
+        CommandLineTests.assert_image(self, out, "png")
+
+    def test_a_curve_per_combination_of_swept_values(self):
+        cols = self.table("by_T")
+        _, ax = self.draw("by_T")
+        self.assertEqual([t.get_text() for t in ax.get_legend().get_texts()],
+                         ["T = 1173 K", "T = 1273 K"])
+        self.assertEqual(ax.get_ylabel(), "case depth (µm)")
+        for line, temperature in zip(ax.get_lines(), (1173, 1273)):
+            rows = cols["temperature_K"] == temperature
+            self.assertEqual(list(line.get_xdata()), list(cols["t_s"][rows] / 3600))
+            self.assertEqual(list(line.get_ydata()), list(cols["depth_m"][rows] * 1e6))
+        # Swept stage durations move the stage ends: a diamond on each curve
+        # at its own ends that lie before its last time, no shared lines.
+        _, ax = self.draw("by_stage")
+        curves = [ln for ln in ax.get_lines() if ln.get_gid() is None]
+        marks = [ln for ln in ax.get_lines() if ln.get_gid() == "stage-ends"]
+        self.assertEqual(len(curves), 4)
+        self.assertEqual(self.boundaries(ax), {})
+        self.assertEqual([list(m.get_xdata()) for m in marks],
+                         [[2.0, 3.0], [2.0, 4.0], [4.0, 5.0], [4.0, 6.0]])
+        self.assertEqual(ax.get_legend().get_texts()[1].get_text(),
+                         "stage 1: 2 h, stage 2: 2 h")
+
+    def test_depths_that_do_not_exist_are_gaps(self):
+        cols = self.table("gap")
+        missing = np.isnan(cols["depth_m"])
+        self.assertTrue(missing.any() and not missing.all(), "the run no longer has a gap")
+        for key in ("gap", "gap.json"):
+            _, ax = self.draw(key)
+            y = ax.get_lines()[0].get_ydata()
+            self.assertEqual(list(np.isnan(y)), list(missing), key)
+            self.assertEqual(list(y[~missing]), list(cols["depth_m"][~missing] * 1e6), key)
+            self.assertEqual(ax.get_xlim()[1], 12.0)    # the axis runs on past the gap
+
+    def test_time_against_the_swept_value(self):
+        cols = self.table("time_T")
+        _, ax = self.draw("time_T")
+        (line,) = ax.get_lines()
+        self.assertEqual(list(line.get_xdata()), [1173.0, 1223.0, 1273.0])
+        self.assertEqual(list(line.get_ydata()), list(cols["t_s"] / 3600))
+        self.assertEqual((ax.get_xlabel(), ax.get_ylabel()), ("temperature T (K)", "time t (h)"))
+
+
 def main():
     global DIFFUSIM
     argv = sys.argv[:]
