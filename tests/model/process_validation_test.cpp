@@ -689,5 +689,75 @@ TEST(ProcessValidationInvariants, BoundedAndMassConservingAtEveryStep) {
       static_cast<long long>(steps), worst, allowed, entered, grown);
 }
 
+// Case depth and time to a composition, held surface, constant D: the depth
+// where C = c is x = 2 z sqrt(D t) and the time t = (x / 2z)^2 / D, with
+// erfc z = (c - C0) / (Cs - C0). depthOf interpolates the level linearly, so
+// it reads a curve within eps = (grid bound) + dx^2 / 8 max|C_xx| of the
+// exact one and its crossing lies within eps / min|C_x| of x (the minimum
+// taken within 2 dx). The time query interpolates C(x) linearly between steps
+// as well: eps_t = (grid bound) + dx^2 / 8 max|C_xx| + dt^2 / 8 max|C_tt|, and
+// the time lies within eps_t / min|C_t| (the extremes taken within 1 %).
+TEST(ProcessValidationQueries, CaseDepthAndTimeToACompositionMatchErfc) {
+  const double c = 0.005, t = 4 * HOUR, dx = L4 / 400, dc = CS - C0;
+  const auto inverse = [&](double v) {  // erfc z = v by bisection
+    double lo = 0.0, hi = 6.0;
+    for (int i = 0; i < 200; ++i) (std::erfc(0.5 * (lo + hi)) > v ? lo : hi) = 0.5 * (lo + hi);
+    return 0.5 * (lo + hi);
+  };
+  const double z = inverse((c - C0) / dc);
+  const auto cx = [&](double x, double tt) {  // |C_x|, |C_xx| of the erfc profile
+    const double s = std::sqrt(D * tt), zz = x / (2 * s);
+    return std::pair{dc / (std::sqrt(PI) * s) * std::exp(-zz * zz),
+                     dc * zz * std::exp(-zz * zz) / (std::sqrt(PI) * D * tt)};
+  };
+  const ProcessSchedule s = scheduleOf(L4, 400, {fixedStage(t, CS)});
+  ProcessPlan plan;
+  const std::vector<double> level = finalLevel(s, &plan);
+  const double depth = depthOf(level.data(), 401, dx, c), exactDepth = 2 * z * std::sqrt(D * t);
+  double slope = 1e300, curve = 0.0;
+  for (double x = exactDepth - 2 * dx; x <= exactDepth + 2 * dx; x += dx / 64) {
+    slope = std::min(slope, cx(x, t).first);
+    curve = std::max(curve, cx(x, t).second);
+  }
+  const double grid = dc * heldBound(piecesOf(plan, dx), 400) + jump(L4, t, CS) +
+                      roundOff(plan.pieces[0].plan.steps, CS);
+  const double depthBound = (grid + dx * dx / 8 * curve) / slope;
+  EXPECT_LE(std::fabs(depth - exactDepth), depthBound);
+  std::printf("depth of %.4g: %.9g m, exact %.9g m, error %.3g m, bound %.3g m\n", c, depth,
+              exactDepth, std::fabs(depth - exactDepth), depthBound);
+
+  // diffusim time at 0.5 mm, one held stage given by flags, as a user runs it.
+  const double x = 0.0005, exactTime = std::pow(x / (2 * z), 2) / D;
+  const std::string command = "'" DIFFUSIM_EXECUTABLE
+                              "' time --depth 0.5mm --composition 0.005 --temperature 1200 "
+                              "--length 4mm --sections 400 --A 4.7e-5 --B -154808 --c0 0.002 "
+                              "--cs 0.0115 --format csv";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string out;
+  char buf[4096];
+  while (std::fgets(buf, sizeof buf, pipe) != nullptr) out += buf;
+  ASSERT_EQ(pclose(pipe), 0) << out;
+  const std::size_t header = out.find("t_s\n");
+  ASSERT_NE(header, std::string::npos) << out;
+  const double answer = std::stod(out.substr(header + 4));
+  const double dt = 0.25 * dx * dx / D;  // the open-ended run's step, to rounding
+  double rate = 1e300, accel = 0.0, curveT = 0.0;
+  for (double tt = 0.99 * exactTime; tt <= 1.01 * exactTime; tt += exactTime / 2000) {
+    const double zz = x / (2 * std::sqrt(D * tt)), e = std::exp(-zz * zz);
+    rate = std::min(rate, dc / std::sqrt(PI) * e * zz / tt);
+    accel = std::max(accel, std::fabs(dc / std::sqrt(PI) * e * zz * (zz * zz - 1.5) / (tt * tt)));
+    curveT = std::max(curveT, cx(x, tt).second);
+  }
+  const auto steps = static_cast<std::int64_t>(0.99 * exactTime / dt);
+  const double gridT = dc * heldBound({{0.25, steps}}, 400) + jump(L4, 1.01 * exactTime, CS) +
+                       roundOff(steps * 102 / 100, CS);
+  const double timeBound = (gridT + dx * dx / 8 * curveT + dt * dt / 8 * accel) / rate;
+  EXPECT_LE(std::fabs(answer - exactTime), timeBound);
+  EXPECT_LT(timeBound / exactTime, 1e-3);
+  std::printf("time to %.4g at %.4g m: %.10g s, exact %.10g s, error %.3g s, bound %.3g s\n", c, x,
+              answer, exactTime, std::fabs(answer - exactTime), timeBound);
+}
+
 }  // namespace
 }  // namespace diffusim::testing
