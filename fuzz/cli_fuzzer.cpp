@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "cli/command_line.hpp"
+#include "scratch_dir.hpp"
 
 namespace {
 
@@ -50,14 +51,7 @@ constexpr diffusim::WorkBudget BUDGET{400'000, 512 * 1024};
 // A directory of this process, on a RAM disk when there is one, removed at exit.
 class Scratch {
  public:
-  Scratch() {
-    std::error_code ec;
-    fs::path base = "/dev/shm";
-    if (!fs::is_directory(base, ec) || ::access(base.c_str(), W_OK) != 0)
-      base = fs::temp_directory_path();
-    path_ = base / ("diffusim-cli-fuzz-" + std::to_string(::getpid()));
-    fs::create_directories(path_);
-  }
+  Scratch() : path_(diffusim::fuzzing::freshScratchDir("diffusim-cli-fuzz")) {}
   ~Scratch() {
     std::error_code ec;
     fs::remove_all(path_, ec);

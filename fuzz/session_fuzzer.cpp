@@ -30,6 +30,7 @@
 #include "console/input.hpp"
 #include "console/menu.hpp"
 #include "model/parameters.hpp"
+#include "scratch_dir.hpp"
 
 namespace {
 
@@ -210,7 +211,8 @@ std::map<std::string, Report> replay(std::string_view input, std::string_view co
       }
       start(distance ? 2 : 3, prompt.end);
     } else if (prompt.text == SECTIONS_PROMPT) {
-      if (readInt(token, n) && n >= 1 && n <= diffusim::MAX_GRID_POINTS - 1) p.grid.gridPoints = n + 1;
+      if (readInt(token, n) && n >= 1 && n <= diffusim::MAX_GRID_POINTS - 1)
+        p.grid.gridPoints = n + 1;
     } else {
       for (const Field& f : FIELDS)
         if (prompt.text == f.prompt && readReal(token, v) && v != 0.0) p.inputs.*f.member = v;
@@ -377,15 +379,7 @@ void checkResultFile(const std::string& name, const std::string& bytes, const Re
 // reports sync their files, which should not cost a disk flush per input.
 class Scratch {
  public:
-  Scratch() {
-    std::error_code ec;
-    fs::path base = "/dev/shm";
-    if (!fs::is_directory(base, ec) || ::access(base.c_str(), W_OK) != 0)
-      base = fs::temp_directory_path();
-    path_ = base / ("diffusim-fuzz-" + std::to_string(::getpid()));
-    fs::remove_all(path_, ec);
-    fs::create_directories(path_);
-  }
+  Scratch() : path_(diffusim::fuzzing::freshScratchDir("diffusim-fuzz")) {}
   ~Scratch() {
     std::error_code ec;
     fs::remove_all(path_, ec);

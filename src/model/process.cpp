@@ -56,14 +56,7 @@ ExpRule expRuleFor(const StageDiffusivity& d, CompositionRange range) {
 
 double evaluateDiffusivity(const ExpRule& rule, double c) {
   const double u = (rule.k * (c - rule.mid)) * rule.scale;
-  double e = ((((((u * (1.0 / 5040.0) + 1.0 / 720.0) * u + 1.0 / 120.0) * u + 1.0 / 24.0) * u +
-                1.0 / 6.0) *
-                   u +
-               0.5) *
-                  u +
-              1.0) *
-                 u +
-             1.0;
+  double e = expPolynomial(u);
   for (std::int32_t s = 0; s < rule.squarings; ++s) e = e * e;
   return rule.factor * e;
 }

@@ -77,6 +77,18 @@ struct ExpRule {
 ExpRule expRuleFor(const StageDiffusivity& d, CompositionRange range);
 double evaluateDiffusivity(const ExpRule& rule, double c);  // the kernels' D(c)
 
+// exp(u) for |u| <= 1/32 by its Taylor polynomial to u^7, in Horner's order.
+inline double expPolynomial(double u) {
+  return ((((((u * (1.0 / 5040.0) + 1.0 / 720.0) * u + 1.0 / 120.0) * u + 1.0 / 24.0) * u +
+            1.0 / 6.0) *
+               u +
+           0.5) *
+              u +
+          1.0) *
+             u +
+         1.0;
+}
+
 // How one step of a stage updates the grid. For a constant D the interior is
 // the program's step with r = D dt / dx^2; otherwise the conservative form
 //   C_i' = (f_{i+1/2} - f_{i-1/2}) h + C_i,  f_{i+1/2} = (E_i + E_{i+1}) (C_{i+1} - C_i),

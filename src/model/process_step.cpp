@@ -21,14 +21,7 @@ DIFFUSIM_INLINE void expPass(const double* __restrict prev, double* __restrict e
                              double k, double mid, double scale, std::int32_t squarings) {
   for (std::int32_t i = 0; i < n; ++i) {
     const double u = (k * (prev[i] - mid)) * scale;
-    double v = ((((((u * (1.0 / 5040.0) + 1.0 / 720.0) * u + 1.0 / 120.0) * u + 1.0 / 24.0) * u +
-                  1.0 / 6.0) *
-                     u +
-                 0.5) *
-                    u +
-                1.0) *
-                   u +
-               1.0;
+    double v = expPolynomial(u);
     if constexpr (Squarings >= 0) {
       for (int s = 0; s < Squarings; ++s) v = v * v;
     } else {

@@ -22,6 +22,7 @@
 #include "model/grid.hpp"
 #include "model/process.hpp"
 #include "model/process_step.hpp"
+#include "support/watch.hpp"
 
 namespace diffusim::testing {
 namespace {
@@ -65,16 +66,6 @@ ProcessSchedule scheduleOf(double length, std::int32_t sections, std::vector<Sta
   s.stages = std::move(stages);
   return s;
 }
-
-template <typename F>
-class Watch final : public RunObserver {
- public:
-  explicit Watch(F f) : f_(std::move(f)) {}
-  bool onLevel(const Level& level) override { return f_(level); }
-
- private:
-  F f_;
-};
 
 // Runs the schedule as the command line does, handing every level the plan
 // asks for to f.

@@ -21,6 +21,7 @@
 #include "engine/plan.hpp"
 #include "model/parameters.hpp"
 #include "support/session_runner.hpp"
+#include "support/watch.hpp"
 
 namespace diffusim::testing {
 namespace {
@@ -168,16 +169,6 @@ double slabUptake(double t, double d, double l) {
 
 // ---------------------------------------------------------------------------
 // Running the engine.
-
-template <typename F>
-class Watch final : public RunObserver {
- public:
-  explicit Watch(F f) : f_(std::move(f)) {}
-  bool onLevel(const Level& level) override { return f_(level); }
-
- private:
-  F f_;
-};
 
 // Runs `plan` from level 0 and hands every level it asks for to f, which
 // returns false to stop the run.
