@@ -147,7 +147,7 @@ std::vector<double> sampleProfile(std::int32_t n) {
 }
 
 double spacingFor(std::int32_t n) {
-  return defaultParameters().specimenLength / (n - 1);
+  return defaultParameters().inputs.specimenLength / (n - 1);
 }
 
 // The same rows through the C library.
@@ -212,7 +212,7 @@ void rowsFileFast(benchmark::State& state, std::int32_t n, fs::path dir) {
   for (auto _ : state) {
     rows.clear();
     writer.appendRows(rows, level.data());
-    file.writeRaw(rows);
+    file.write(rows);
     if (file.bytesWritten() >= kFileRestartBytes) {
       state.PauseTiming();
       file.discard();
