@@ -121,4 +121,8 @@ const char* activeStepKernel() {
   return kernelTable().bestName;
 }
 
+StepKernel activeStepKernelFunction() {
+  return kernelTable().best;
+}
+
 }  // namespace diffusim
