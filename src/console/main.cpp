@@ -7,9 +7,11 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <system_error>
 
 #include "console/menu.hpp"
+#include "engine/worker_pool.hpp"
 
 #ifndef DIFFUSIM_VERSION
 #define DIFFUSIM_VERSION "unknown"
@@ -40,7 +42,9 @@ constexpr const char* HELP =
     "\n"
     "Result files are plain text with CR LF line ends, written in the working\n"
     "directory and replaced only when a report completes. Ctrl-C during a report\n"
-    "cancels that report. Plot a result file with\n"
+    "cancels that report. Long runs use every hardware thread; DIFFUSIM_THREADS\n"
+    "in the environment caps the count (1 computes on one thread). Plot a result\n"
+    "file with\n"
     "\n"
     "    diffusim-plot Result_dt.txt -o profile.png\n"
     "\n"
@@ -78,5 +82,13 @@ int main(int argc, char** argv) {
   options.lineFlush = ::isatty(STDOUT_FILENO) == 1;
   options.catchInterrupts = true;
   if (::isatty(STDERR_FILENO) == 1) options.progressOutput = &std::cerr;
+  if (const char* threads = std::getenv("DIFFUSIM_THREADS"); threads != nullptr && *threads) {
+    if (const std::optional<unsigned> count = diffusim::parseThreadCount(threads)) {
+      options.threading.threads = *count;
+    } else {
+      std::cerr << "diffusim: DIFFUSIM_THREADS=" << threads << " is not a thread count 1.."
+                << diffusim::MAX_THREADS << "; using every hardware thread\n";
+    }
+  }
   return diffusim::runMenu(std::cin, std::cout, options);
 }
