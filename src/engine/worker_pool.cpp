@@ -37,7 +37,7 @@ bool spinUntil(Ready ready) {
 WorkerPool::WorkerPool(unsigned threads) {
   const unsigned count = threads < 1 ? 1 : (threads > MAX_THREADS ? MAX_THREADS : threads);
   workers_.reserve(count - 1);
-  for (unsigned k = 1; k < count; ++k) workers_.emplace_back([this, k] { workerLoop(k); });
+  for (unsigned k = 1; k < count; ++k) workers_.emplace_back([this] { workerLoop(); });
 }
 
 WorkerPool::~WorkerPool() {
@@ -52,42 +52,52 @@ WorkerPool::~WorkerPool() {
 
 void WorkerPool::run(unsigned parts, Task task, void* context) {
   if (parts <= 1 || workers_.empty()) {
-    if (parts >= 1) task(context, 0);
+    for (unsigned k = 0; k < parts; ++k) task(context, k);
     return;
   }
-  if (parts > size()) parts = size();
   std::lock_guard<std::mutex> runLock(runMutex_);
   task_ = task;
   context_ = context;
-  pending_.store(parts - 1, std::memory_order_relaxed);
+  finished_.store(0, std::memory_order_relaxed);
+  const std::uint64_t sequence = (job_.load(std::memory_order_relaxed) >> 32) + 1;
+  const std::uint64_t job = sequence << 32 | parts;
+  claim_.store(sequence << 32, std::memory_order_relaxed);
   // Sequentially consistent against the workers' sleepingWorkers_ increment:
   // either this thread sees a sleeper and wakes it, or the sleeper sees the
   // new job before it waits.
-  const std::uint64_t sequence = (job_.load(std::memory_order_relaxed) >> 32) + 1;
-  job_.store(sequence << 32 | parts);
+  job_.store(job);
   if (sleepingWorkers_.load() > 0) {
     { std::lock_guard<std::mutex> lock(wakeMutex_); }
     wake_.notify_all();
   }
 
-  task(context, 0);
+  work(job);
 
-  if (!spinUntil([this] { return pending_.load(std::memory_order_acquire) == 0; })) {
+  const auto allDone = [this, parts] { return finished_.load(std::memory_order_acquire) == parts; };
+  if (!spinUntil(allDone)) {
     std::unique_lock<std::mutex> lock(doneMutex_);
     callerSleeping_.store(true);
-    done_.wait(lock, [this] { return pending_.load() == 0; });
+    done_.wait(lock, allDone);
     callerSleeping_.store(false);
   }
 }
 
-void WorkerPool::finishPart() {
-  if (pending_.fetch_sub(1) == 1 && callerSleeping_.load()) {
-    { std::lock_guard<std::mutex> lock(doneMutex_); }
-    done_.notify_one();
+void WorkerPool::work(std::uint64_t job) {
+  const std::uint64_t sequence = job >> 32;
+  const auto parts = static_cast<unsigned>(job & 0xffffffffu);
+  std::uint64_t c = claim_.load(std::memory_order_acquire);
+  while (c >> 32 == sequence && static_cast<unsigned>(c & 0xffffffffu) < parts) {
+    if (!claim_.compare_exchange_weak(c, c + 1, std::memory_order_acq_rel)) continue;
+    task_(context_, static_cast<unsigned>(c & 0xffffffffu));
+    if (finished_.fetch_add(1) + 1 == parts && callerSleeping_.load()) {
+      { std::lock_guard<std::mutex> lock(doneMutex_); }
+      done_.notify_one();
+    }
+    c = claim_.load(std::memory_order_acquire);
   }
 }
 
-void WorkerPool::workerLoop(unsigned part) {
+void WorkerPool::workerLoop() {
   std::uint64_t seen = 0;
   for (;;) {
     const auto changed = [&] { return job_.load(std::memory_order_acquire) != seen; };
@@ -99,10 +109,7 @@ void WorkerPool::workerLoop(unsigned part) {
     }
     seen = job_.load(std::memory_order_acquire);
     if (stopping_.load()) return;
-    if (part < static_cast<unsigned>(seen & 0xffffffffu)) {
-      task_(context_, part);
-      finishPart();
-    }
+    work(seen);
   }
 }
 

@@ -1,6 +1,8 @@
 // Worker threads started once and kept for the life of the process, for
-// stepping one grid on several cores. A job runs one part per worker; the
-// caller's thread works on part 0 and returns when every part is done.
+// stepping one grid on several cores. A job has parts, which the caller's
+// thread and the workers claim one at a time; the caller returns when every
+// part is done. A worker that is slow to come (another process has its
+// core) leaves its part to the others instead of holding everyone up.
 // Waiting workers spin for a few tens of microseconds (a pass of the tiled
 // step takes about that long) and then sleep.
 #pragma once
@@ -32,31 +34,35 @@ class WorkerPool {
 
   unsigned size() const { return static_cast<unsigned>(workers_.size()) + 1; }
 
-  // task(context, k) for k = 0..parts-1, parts <= size(), part 0 on the
-  // calling thread. Everything the parts wrote is visible on return. Calls
-  // from different threads take turns.
+  // task(context, k) once for each k = 0..parts-1, on whichever thread
+  // claims it first, the calling one included. Everything the parts wrote
+  // is visible on return. Calls from different threads take turns.
   void run(unsigned parts, Task task, void* context);
 
  private:
-  void workerLoop(unsigned part);
-  void finishPart();
+  void workerLoop();
+  // Runs parts of the job `job` until none is left to claim.
+  void work(std::uint64_t job);
 
   std::vector<std::thread> workers_;
   std::mutex runMutex_;  // one job at a time
 
   // The job: task_ and context_, published by the store of job_, which
-  // holds a sequence number (high half) and the part count (low half), so
-  // that a worker outside a job never reads what the next job overwrites.
+  // holds a sequence number (high half) and the part count (low half).
+  // claim_ holds the same sequence number and the next part to claim, so
+  // that a worker late for one job never claims, nor reads the task of, the
+  // next.
   Task task_ = nullptr;
   void* context_ = nullptr;
   alignas(64) std::atomic<std::uint64_t> job_{0};
+  alignas(64) std::atomic<std::uint64_t> claim_{0};
   std::atomic<unsigned> sleepingWorkers_{0};
   std::atomic<bool> stopping_{false};
   std::mutex wakeMutex_;
   std::condition_variable wake_;
 
-  // Parts still running; the caller waits for 0.
-  alignas(64) std::atomic<unsigned> pending_{0};
+  // Parts finished; the caller waits for all of them.
+  alignas(64) std::atomic<unsigned> finished_{0};
   std::atomic<bool> callerSleeping_{false};
   std::mutex doneMutex_;
   std::condition_variable done_;
