@@ -31,6 +31,7 @@
 
 #include "console/menu.hpp"
 #include "engine/engine.hpp"
+#include "engine/worker_pool.hpp"
 #include "format/number_format.hpp"
 #include "model/grid.hpp"
 #include "model/parameters.hpp"
@@ -119,6 +120,47 @@ void stepKernel(benchmark::State& state, StepKernel kernel, std::int32_t n) {
   }
   benchmark::DoNotOptimize(prev[n - 1]);
   setStepCounters(state, n);
+}
+
+// ---------------------------------------------------------------------------
+// The threaded step: runs of kThreadedRun steps through the engine, as a
+// report makes them (no level handed on before the last), against the same
+// runs on one thread. Wall-clock time: the work is on several threads.
+
+constexpr std::int64_t kThreadedRun = 2048;
+constexpr std::int32_t kThreadSizes[] = {101, 300, 500, 700, 1000, 1102, 2000, 4000, 10000};
+constexpr std::int32_t kTileDepths[] = {64, 128, 256};
+
+class NoObserver final : public RunObserver {
+ public:
+  bool onLevel(const Level&) override { return true; }
+};
+
+void stepEngine(benchmark::State& state, std::int32_t n, Threading threading) {
+  const DiffusionParameters p = defaultParameters();
+  Engine engine(n, FarFace::CopyNeighbour, threading);
+  NoObserver observer;
+  const Segment plan[] = {{kThreadedRun, p.grid.dt, p.grid.meshRatio, 0}};
+  for (auto _ : state) {
+    engine.start(p.inputs.initialComposition, p.inputs.injectionComposition);
+    engine.run(plan, observer);
+    benchmark::DoNotOptimize(engine.current()[n - 1]);
+  }
+  if (engine.step() != kThreadedRun) {
+    state.SkipWithError("the run stopped early (fixed point?)");
+    return;
+  }
+  state.SetItemsProcessed(state.iterations() * kThreadedRun * (n - 1));
+  state.counters["threads"] = engine.threads();
+}
+
+// One meeting of two threads with nothing to do: what a pass costs beyond
+// its steps.
+void poolMeeting(benchmark::State& state) {
+  const std::shared_ptr<WorkerPool> pool = sharedWorkerPool(2);
+  const WorkerPool::Task nothing = [](void*, unsigned) {};
+  for (auto _ : state) pool->run(2, nothing, nullptr);
+  state.SetItemsProcessed(state.iterations());
 }
 
 // ---------------------------------------------------------------------------
@@ -316,7 +358,8 @@ void setSessionCounters(benchmark::State& state, const DiffusionParameters& p, s
   state.counters["steps"] = steps;
 }
 
-void sessionFast(benchmark::State& state, const TimeSession& session, fs::path scratch) {
+void sessionFast(benchmark::State& state, const TimeSession& session, fs::path scratch,
+                 Threading threading) {
   const DiffusionParameters p = sessionRecord(session);
   if (!checkTimeRequest(p, session.t)) {
     state.SkipWithError("the session's time request is refused");
@@ -324,6 +367,7 @@ void sessionFast(benchmark::State& state, const TimeSession& session, fs::path s
   }
   SessionOptions options;
   options.outputDir = sessionDir(scratch, session);
+  options.threading = threading;
   std::error_code ec;
   fs::create_directories(options.outputDir, ec);
   std::string console;
@@ -420,6 +464,24 @@ void registerAll(const fs::path& scratch, std::vector<Comparison>& comparisons) 
         {fast, nameWithSize(std::string("BM_step_kernel_") + activeStepKernel(), n), 0.0});
   }
 
+  // Two threads against one at every size: the shape chosen from N, and
+  // tiles of fixed depths forced on two threads whatever N.
+  benchmark::RegisterBenchmark("BM_pool_meeting", poolMeeting)->UseRealTime();
+  for (const std::int32_t n : kThreadSizes) {
+    const std::string one = nameWithSize("BM_threads_one", n);
+    const std::string two = nameWithSize("BM_threads_two", n);
+    benchmark::RegisterBenchmark(one.c_str(), stepEngine, n, Threading{1, 0})->UseRealTime();
+    benchmark::RegisterBenchmark(two.c_str(), stepEngine, n, Threading{2, 0})->UseRealTime();
+    comparisons.push_back({two, one, n == 1102 ? 1.5 : (n >= 4000 ? 1.7 : 0.97)});
+    for (const std::int32_t depth : kTileDepths) {
+      const std::string forced =
+          nameWithSize("BM_tiles_two", n) + "/depth" + std::to_string(depth);
+      benchmark::RegisterBenchmark(forced.c_str(), stepEngine, n, Threading{2, depth})
+          ->UseRealTime();
+      comparisons.push_back({forced, one, 0.0});
+    }
+  }
+
   for (const std::int32_t n : kRowSizes) {
     const std::string memoryFast = nameWithSize("BM_rows_memory_fast", n);
     const std::string memoryPrintf = nameWithSize("BM_rows_memory_snprintf", n);
@@ -437,7 +499,8 @@ void registerAll(const fs::path& scratch, std::vector<Comparison>& comparisons) 
   // others take seconds and run once.
   const std::string fixedFast = kFixedPointSession.name;
   const std::string fixedReference = kFixedPointSession.name + std::string("_reference");
-  benchmark::RegisterBenchmark(fixedFast.c_str(), sessionFast, kFixedPointSession, scratch)
+  benchmark::RegisterBenchmark(fixedFast.c_str(), sessionFast, kFixedPointSession, scratch,
+                               Threading{})
       ->UseRealTime()
       ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark(fixedReference.c_str(), sessionReference, kFixedPointSession,
@@ -450,11 +513,21 @@ void registerAll(const fs::path& scratch, std::vector<Comparison>& comparisons) 
 
   const std::string longFast = kSections1000Session.name;
   const std::string longReference = kSections1000Session.name + std::string("_reference");
-  benchmark::RegisterBenchmark(longFast.c_str(), sessionFast, kSections1000Session, scratch)
+  benchmark::RegisterBenchmark(longFast.c_str(), sessionFast, kSections1000Session, scratch,
+                               Threading{})
       ->UseRealTime()
       ->Iterations(1)
       ->Repetitions(1)
       ->Unit(benchmark::kMillisecond);
+  // The same session as it ran before the threaded step: one thread.
+  const std::string longOne = kSections1000Session.name + std::string("_one_thread");
+  benchmark::RegisterBenchmark(longOne.c_str(), sessionFast, kSections1000Session, scratch,
+                               Threading{1, 0})
+      ->UseRealTime()
+      ->Iterations(1)
+      ->Repetitions(1)
+      ->Unit(benchmark::kMillisecond);
+  comparisons.push_back({longFast, longOne, 1.5});
   benchmark::RegisterBenchmark(longReference.c_str(), sessionReference, kSections1000Session,
                                scratch)
       ->UseRealTime()
