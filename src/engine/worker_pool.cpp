@@ -34,10 +34,11 @@ bool spinUntil(Ready ready) {
 
 }  // namespace
 
-WorkerPool::WorkerPool(unsigned threads) {
+WorkerPool::WorkerPool(unsigned threads)
+    : claims_(std::make_unique<std::atomic<std::uint64_t>[]>(MAX_THREADS)) {
   const unsigned count = threads < 1 ? 1 : (threads > MAX_THREADS ? MAX_THREADS : threads);
   workers_.reserve(count - 1);
-  for (unsigned k = 1; k < count; ++k) workers_.emplace_back([this] { workerLoop(); });
+  for (unsigned k = 1; k < count; ++k) workers_.emplace_back([this, k] { workerLoop(k); });
 }
 
 WorkerPool::~WorkerPool() {
@@ -55,13 +56,13 @@ void WorkerPool::run(unsigned parts, Task task, void* context) {
     for (unsigned k = 0; k < parts; ++k) task(context, k);
     return;
   }
+  if (parts > MAX_THREADS) parts = MAX_THREADS;
   std::lock_guard<std::mutex> runLock(runMutex_);
   task_ = task;
   context_ = context;
   finished_.store(0, std::memory_order_relaxed);
   const std::uint64_t sequence = (job_.load(std::memory_order_relaxed) >> 32) + 1;
   const std::uint64_t job = sequence << 32 | parts;
-  claim_.store(sequence << 32, std::memory_order_relaxed);
   // Sequentially consistent against the workers' sleepingWorkers_ increment:
   // either this thread sees a sleeper and wakes it, or the sleeper sees the
   // new job before it waits.
@@ -71,7 +72,7 @@ void WorkerPool::run(unsigned parts, Task task, void* context) {
     wake_.notify_all();
   }
 
-  work(job);
+  work(job, 0);
 
   const auto allDone = [this, parts] { return finished_.load(std::memory_order_acquire) == parts; };
   if (!spinUntil(allDone)) {
@@ -82,22 +83,26 @@ void WorkerPool::run(unsigned parts, Task task, void* context) {
   }
 }
 
-void WorkerPool::work(std::uint64_t job) {
+void WorkerPool::work(std::uint64_t job, unsigned self) {
   const std::uint64_t sequence = job >> 32;
   const auto parts = static_cast<unsigned>(job & 0xffffffffu);
-  std::uint64_t c = claim_.load(std::memory_order_acquire);
-  while (c >> 32 == sequence && static_cast<unsigned>(c & 0xffffffffu) < parts) {
-    if (!claim_.compare_exchange_weak(c, c + 1, std::memory_order_acq_rel)) continue;
-    task_(context_, static_cast<unsigned>(c & 0xffffffffu));
+  if (self >= parts) return;
+  for (unsigned i = 0; i < parts; ++i) {
+    const unsigned k = (self + i) % parts;  // its own part first
+    std::uint64_t claimed = claims_[k].load(std::memory_order_acquire);
+    bool mine = false;
+    while (claimed < sequence && !mine)
+      mine = claims_[k].compare_exchange_weak(claimed, sequence, std::memory_order_acq_rel);
+    if (!mine) continue;
+    task_(context_, k);
     if (finished_.fetch_add(1) + 1 == parts && callerSleeping_.load()) {
       { std::lock_guard<std::mutex> lock(doneMutex_); }
       done_.notify_one();
     }
-    c = claim_.load(std::memory_order_acquire);
   }
 }
 
-void WorkerPool::workerLoop() {
+void WorkerPool::workerLoop(unsigned self) {
   std::uint64_t seen = 0;
   for (;;) {
     const auto changed = [&] { return job_.load(std::memory_order_acquire) != seen; };
@@ -109,7 +114,7 @@ void WorkerPool::workerLoop() {
     }
     seen = job_.load(std::memory_order_acquire);
     if (stopping_.load()) return;
-    work(seen);
+    work(seen, self);
   }
 }
 

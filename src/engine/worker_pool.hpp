@@ -1,8 +1,9 @@
 // Worker threads started once and kept for the life of the process, for
-// stepping one grid on several cores. A job has parts, which the caller's
-// thread and the workers claim one at a time; the caller returns when every
-// part is done. A worker that is slow to come (another process has its
-// core) leaves its part to the others instead of holding everyone up.
+// stepping one grid on several cores. A job has parts; part k is meant for
+// thread k (the caller's is 0), which keeps a part's data in one core's
+// cache from job to job. A thread done with its own part takes any part
+// whose thread has not started it yet: a worker slow to come (another
+// process has its core) then does not hold everyone up.
 // Waiting workers spin for a few tens of microseconds (a pass of the tiled
 // step takes about that long) and then sleep.
 #pragma once
@@ -34,28 +35,29 @@ class WorkerPool {
 
   unsigned size() const { return static_cast<unsigned>(workers_.size()) + 1; }
 
-  // task(context, k) once for each k = 0..parts-1, on whichever thread
-  // claims it first, the calling one included. Everything the parts wrote
-  // is visible on return. Calls from different threads take turns.
+  // task(context, k) once for each k = 0..parts-1, parts <= MAX_THREADS,
+  // on thread k or on one that claims it first, the calling one included.
+  // Everything the parts wrote is visible on return. Calls from different
+  // threads take turns.
   void run(unsigned parts, Task task, void* context);
 
  private:
-  void workerLoop();
-  // Runs parts of the job `job` until none is left to claim.
-  void work(std::uint64_t job);
+  void workerLoop(unsigned self);
+  // Runs part `self` of the job, then any other part nobody has claimed.
+  void work(std::uint64_t job, unsigned self);
 
   std::vector<std::thread> workers_;
   std::mutex runMutex_;  // one job at a time
 
   // The job: task_ and context_, published by the store of job_, which
   // holds a sequence number (high half) and the part count (low half).
-  // claim_ holds the same sequence number and the next part to claim, so
-  // that a worker late for one job never claims, nor reads the task of, the
-  // next.
+  // claims_[k] holds the sequence number of the last job whose part k was
+  // claimed, so that a worker late for one job never claims, nor reads the
+  // task of, the next.
   Task task_ = nullptr;
   void* context_ = nullptr;
   alignas(64) std::atomic<std::uint64_t> job_{0};
-  alignas(64) std::atomic<std::uint64_t> claim_{0};
+  std::unique_ptr<std::atomic<std::uint64_t>[]> claims_;
   std::atomic<unsigned> sleepingWorkers_{0};
   std::atomic<bool> stopping_{false};
   std::mutex wakeMutex_;
