@@ -22,6 +22,7 @@
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -31,6 +32,7 @@
 
 #include "console/menu.hpp"
 #include "engine/engine.hpp"
+#include "engine/tiled_stepper.hpp"
 #include "engine/worker_pool.hpp"
 #include "format/number_format.hpp"
 #include "model/grid.hpp"
@@ -474,8 +476,7 @@ void registerAll(const fs::path& scratch, std::vector<Comparison>& comparisons) 
     benchmark::RegisterBenchmark(two.c_str(), stepEngine, n, Threading{2, 0})->UseRealTime();
     comparisons.push_back({two, one, n == 1102 ? 1.5 : (n >= 4000 ? 1.7 : 0.97)});
     for (const std::int32_t depth : kTileDepths) {
-      const std::string forced =
-          nameWithSize("BM_tiles_two", n) + "/depth" + std::to_string(depth);
+      const std::string forced = nameWithSize("BM_tiles_two", n) + "/depth" + std::to_string(depth);
       benchmark::RegisterBenchmark(forced.c_str(), stepEngine, n, Threading{2, depth})
           ->UseRealTime();
       comparisons.push_back({forced, one, 0.0});
@@ -535,6 +536,41 @@ void registerAll(const fs::path& scratch, std::vector<Comparison>& comparisons) 
       ->Repetitions(1)
       ->Unit(benchmark::kMillisecond);
   comparisons.push_back({longFast, longReference, 6.0});
+}
+
+// How the two-thread ratio would go on more cores, from this run's one-thread
+// rate (c, seconds per point update) and the cost of one meeting (m): a pass
+// of T steps on p threads takes about T c (N / p + T) + m, the inner
+// threads stepping about T / 2 halo points on each side, against T c N on
+// one thread. Memory bandwidth is not in it: the levels stay in each core's
+// cache.
+void printScalingModel(std::ostream& out, const RateRecorder& rates) {
+  const std::optional<double> meetings = rates.rate("BM_pool_meeting");
+  if (!meetings || *meetings <= 0.0) return;
+  const double m = 1.0 / *meetings;
+  char line[200];
+  std::snprintf(line, sizeof line,
+                "\nMore cores, modelled (meeting %.0f ns per pass, halo T/2 per side):\n", m * 1e9);
+  out << line;
+  for (const std::int32_t n : {1102, 4000, 10000}) {
+    const std::optional<double> one = rates.rate(nameWithSize("BM_threads_one", n));
+    if (!one || *one <= 0.0) continue;
+    const double c = 1.0 / *one;
+    std::snprintf(line, sizeof line, "  N = %5d:", n);
+    out << line;
+    for (const int p : {2, 4, 8, 16}) {
+      const TileShape shape = tileShapeFor(n, {static_cast<unsigned>(p), 0});
+      const double threads = shape.threads;
+      const double t = shape.depth > 0 ? shape.depth : 1.0;
+      const double halo = threads > 1 ? t : 0.0;
+      const double ratio = t * c * n / (t * c * (n / threads + halo) + (threads > 1 ? m : 0.0));
+      std::snprintf(line, sizeof line, "  %2d cores %2.0f threads T=%3.0f %.2fx;", p, threads, t,
+                    ratio);
+      out << line;
+    }
+    out << '\n';
+  }
+  out << std::flush;
 }
 
 // Whether the two row writers agree byte for byte on the benchmark profiles.
@@ -660,7 +696,10 @@ int main(int argc, char** argv) {
 
   RateRecorder recorder(benchmark::CreateDefaultDisplayReporter(), contextNote());
   benchmark::RunSpecifiedBenchmarks(&recorder);
-  if (recorder.measured()) printRatioTable(recorder.tableStream(), recorder, comparisons);
+  if (recorder.measured()) {
+    printRatioTable(recorder.tableStream(), recorder, comparisons);
+    printScalingModel(recorder.tableStream(), recorder);
+  }
   benchmark::Shutdown();
   return 0;
 }

@@ -7,14 +7,18 @@ namespace diffusim {
 
 namespace {
 
-// Measured with diffusim-bench (BM_threads_*) on a 2-core machine: below
-// this many points per thread the halo and the meeting at the end of each
-// pass cost more than the second thread saves.
-constexpr std::int32_t MIN_POINTS_PER_THREAD = 400;
+// Measured with diffusim-bench (BM_tiles_two_*) on an idle 2-core machine:
+// two threads gave 1.1x at N = 101, 1.5x at 300 and 1.6x at 500. Below
+// this many points per thread the gain is small and a busy machine turns it
+// into a loss.
+constexpr std::int32_t MIN_POINTS_PER_THREAD = 250;
 // Deeper tiles meet less often but recompute a wider halo: about depth / 2
-// extra points per side and step against one meeting (about a microsecond)
-// per pass.
+// extra points per side and step against one meeting (a few hundred
+// nanoseconds) per pass. 64 was best up to a few hundred points per thread,
+// 64 and 128 alike above.
+constexpr std::int32_t SHALLOW_TILE_DEPTH = 64;
 constexpr std::int32_t TILE_DEPTH = 128;
+constexpr std::int32_t DEEP_TILES_FROM = 1000;  // points per thread
 // A pass shorter than this (a level wanted every few steps) goes the plain
 // way: the meeting would cost more than the steps.
 constexpr std::int32_t SHORTEST_PASS = 16;
@@ -28,7 +32,8 @@ TileShape tileShapeFor(std::int32_t points, const Threading& threading) {
   const auto byPoints = static_cast<unsigned>(std::max(points / MIN_POINTS_PER_THREAD, 1));
   const unsigned threads = std::min(allowed, byPoints);
   if (threads <= 1) return {1, 0, 0};
-  return {threads, TILE_DEPTH, SHORTEST_PASS};
+  const std::int32_t perThread = points / static_cast<std::int32_t>(threads);
+  return {threads, perThread < DEEP_TILES_FROM ? SHALLOW_TILE_DEPTH : TILE_DEPTH, SHORTEST_PASS};
 }
 
 // One thread's private levels, indexed like the grid's so that the vector
