@@ -461,6 +461,12 @@ void registerAll(const fs::path& scratch, std::vector<Comparison>& comparisons) 
       comparisons.push_back({name, reference, 0.0});
       if (name != baselineKernel) comparisons.push_back({name, baselineKernel, 0.0});
     }
+    // The hand-written AVX-512 kernel against the compiler's.
+    for (std::size_t k = 0; k < kernelCount; ++k) {
+      if (kernels[k].supported && std::string_view(kernels[k].name) == "avx512_shift")
+        comparisons.push_back({nameWithSize("BM_step_kernel_avx512_shift", n),
+                               nameWithSize("BM_step_kernel_avx512", n), 0.0});
+    }
     // Near 1 when choosing the kernel at run time costs nothing.
     comparisons.push_back(
         {fast, nameWithSize(std::string("BM_step_kernel_") + activeStepKernel(), n), 0.0});
