@@ -154,6 +154,10 @@ void stepEngine(benchmark::State& state, std::int32_t n, Threading threading) {
   }
   state.SetItemsProcessed(state.iterations() * kThreadedRun * (n - 1));
   state.counters["threads"] = engine.threads();
+  if (const TiledStepper* tiled = engine.tiledStepper()) {
+    const auto all = static_cast<double>(tiled->threadedPasses() + tiled->plainPasses());
+    if (all > 0) state.counters["threaded_passes"] = tiled->threadedPasses() / all;
+  }
 }
 
 // One meeting of two threads with nothing to do: what a pass costs beyond

@@ -67,6 +67,8 @@ class Engine {
 
   // Threads the steps run on.
   unsigned threads() const { return tiled_ ? tiled_->shape().threads : 1; }
+  // The threaded stepper, when there is one (for benchmarks).
+  const TiledStepper* tiledStepper() const { return tiled_.get(); }
 
   // The newest level, and the one a step before it (after at least one step
   // of the last segment run).

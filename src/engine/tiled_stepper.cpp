@@ -1,6 +1,7 @@
 #include "engine/tiled_stepper.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace diffusim {
@@ -22,6 +23,13 @@ constexpr std::int32_t DEEP_TILES_FROM = 1000;  // points per thread
 // A pass shorter than this (a level wanted every few steps) goes the plain
 // way: the meeting would cost more than the steps.
 constexpr std::int32_t SHORTEST_PASS = 16;
+// An adaptive stepper runs PROBE_PASSES passes in every PROBE_EVERY the
+// other way, to notice when the machine has become busy or idle again:
+// under 1% of the time. The first pass after a change of way is not timed:
+// sleeping workers wake and data moves between the cores' caches.
+constexpr std::int64_t PROBE_EVERY = 512;
+constexpr std::int64_t PROBE_START = 8;
+constexpr std::int64_t PROBE_PASSES = 4;
 
 }  // namespace
 
@@ -33,7 +41,8 @@ TileShape tileShapeFor(std::int32_t points, const Threading& threading) {
   const unsigned threads = std::min(allowed, byPoints);
   if (threads <= 1) return {1, 0, 0};
   const std::int32_t perThread = points / static_cast<std::int32_t>(threads);
-  return {threads, perThread < DEEP_TILES_FROM ? SHALLOW_TILE_DEPTH : TILE_DEPTH, SHORTEST_PASS};
+  return {threads, perThread < DEEP_TILES_FROM ? SHALLOW_TILE_DEPTH : TILE_DEPTH, SHORTEST_PASS,
+          true};
 }
 
 // One thread's private levels, indexed like the grid's so that the vector
@@ -124,6 +133,40 @@ void TiledStepper::publishPrevious(void* context, unsigned part) {
 
 bool TiledStepper::advance(ConcentrationGrid& grid, double r, std::int32_t steps,
                            bool keepPrevious) {
+  if (!shape_.adaptive) return advanceThreaded(grid, r, steps, keepPrevious);
+
+  // Both ways give the same bits; time tells which is faster now.
+  const std::int64_t phase = (plainPasses_ + threadedPasses_) % PROBE_EVERY;
+  const bool probe = phase >= PROBE_START && phase < PROBE_START + PROBE_PASSES;
+  const bool threaded = threadedNow_ != probe;
+  const bool timed = threaded == lastThreaded_;
+  lastThreaded_ = threaded;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point start = Clock::now();
+  bool unchanged = false;
+  if (threaded) {
+    unchanged = advanceThreaded(grid, r, steps, keepPrevious);
+    ++threadedPasses_;
+  } else {
+    for (std::int32_t s = 0; s < steps; ++s) {
+      grid.advance(r);
+      grid.commit();
+    }
+    unchanged = grid.atFixedPoint();
+    ++plainPasses_;
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  if (timed && seconds > 0.0) {
+    const double rate = static_cast<double>(steps) * (n_ - 1) / seconds;
+    double& recent = threaded ? threadedRate_ : plainRate_;
+    recent = recent == 0.0 ? rate : recent + (rate - recent) * (probe ? 0.5 : 0.125);
+  }
+  if (threadedRate_ > 0.0 && plainRate_ > 0.0) threadedNow_ = threadedRate_ > plainRate_;
+  return unchanged;
+}
+
+bool TiledStepper::advanceThreaded(ConcentrationGrid& grid, double r, std::int32_t steps,
+                                   bool keepPrevious) {
   Pass pass{this, grid.prevBuffer(), grid.nextBuffer(), r, steps};
   pool_->run(shape_.threads, runPass, &pass);
   bool unchanged = true;

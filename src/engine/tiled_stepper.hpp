@@ -36,6 +36,9 @@ struct TileShape {
   unsigned threads = 1;
   std::int32_t depth = 0;
   std::int32_t shortestPass = 1;  // fewer steps go the plain way
+  // Passes go on one thread while that has lately been the faster way (a
+  // busy machine); otherwise always on `threads` threads.
+  bool adaptive = false;
 };
 TileShape tileShapeFor(std::int32_t points, const Threading& threading);
 
@@ -61,6 +64,10 @@ class TiledStepper {
   // otherwise. Returns whether the last step changed no bit.
   bool advance(ConcentrationGrid& grid, double r, std::int32_t steps, bool keepPrevious);
 
+  // Passes an adaptive stepper has run on one thread and on several.
+  std::int64_t plainPasses() const { return plainPasses_; }
+  std::int64_t threadedPasses() const { return threadedPasses_; }
+
   // The range [begin, end) of points owned by thread k.
   std::int32_t begin(unsigned k) const { return bounds_[k]; }
   std::int32_t end(unsigned k) const { return bounds_[k + 1]; }
@@ -70,6 +77,7 @@ class TiledStepper {
   struct Pass;
   static void runPass(void* pass, unsigned part);
   static void publishPrevious(void* pass, unsigned part);
+  bool advanceThreaded(ConcentrationGrid& grid, double r, std::int32_t steps, bool keepPrevious);
 
   std::int32_t n_;
   FarFace farFace_;
@@ -77,6 +85,15 @@ class TiledStepper {
   std::shared_ptr<WorkerPool> pool_;
   std::vector<std::int32_t> bounds_;
   std::vector<std::unique_ptr<Worker>> workers_;
+
+  // The adaptive choice: recent point updates per second each way (0 until
+  // measured) and the way the next passes go.
+  double threadedRate_ = 0.0;
+  double plainRate_ = 0.0;
+  bool threadedNow_ = true;
+  bool lastThreaded_ = false;  // the way of the pass before
+  std::int64_t plainPasses_ = 0;
+  std::int64_t threadedPasses_ = 0;
 };
 
 }  // namespace diffusim
