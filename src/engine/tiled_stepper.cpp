@@ -23,13 +23,21 @@ constexpr std::int32_t DEEP_TILES_FROM = 1000;  // points per thread
 // A pass shorter than this (a level wanted every few steps) goes the plain
 // way: the meeting would cost more than the steps.
 constexpr std::int32_t SHORTEST_PASS = 16;
-// An adaptive stepper runs PROBE_PASSES passes in every PROBE_EVERY the
-// other way, to notice when the machine has become busy or idle again:
-// under 1% of the time. The first pass after a change of way is not timed:
-// sleeping workers wake and data moves between the cores' caches.
+// An adaptive stepper runs PROBE_PASSES passes the other way now and then,
+// to notice when the machine has become busy or idle again: on threads,
+// every PROBE_EVERY passes (under 1% of the time); fallen back to one
+// thread, after FIRST_RETRY passes and then twice as many each time the
+// threads lose again, up to PROBE_EVERY, so that a single slow pass (an
+// interrupt) costs little. The first pass after a change of way is not
+// timed: sleeping workers wake and data moves between the cores' caches.
 constexpr std::int64_t PROBE_EVERY = 512;
 constexpr std::int64_t PROBE_START = 8;
 constexpr std::int64_t PROBE_PASSES = 4;
+constexpr std::int64_t FIRST_RETRY = 16;
+// On a busy machine a threaded pass may wait a whole time slice for a
+// descheduled thread: threads are tried again only after this many times
+// as long as the last try took, which keeps the tries to a few percent.
+constexpr double RETRY_SPACING = 32.0;
 
 }  // namespace
 
@@ -136,13 +144,23 @@ bool TiledStepper::advance(ConcentrationGrid& grid, double r, std::int32_t steps
   if (!shape_.adaptive) return advanceThreaded(grid, r, steps, keepPrevious);
 
   // Both ways give the same bits; time tells which is faster now.
-  const std::int64_t phase = (plainPasses_ + threadedPasses_) % PROBE_EVERY;
-  const bool probe = phase >= PROBE_START && phase < PROBE_START + PROBE_PASSES;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point start = Clock::now();
+  bool probe = probeLeft_ > 0;
+  if (probe) {
+    --probeLeft_;
+  } else if (--untilProbe_ <= 0) {
+    if (threadedNow_ || start >= retryNotBefore_) {
+      probe = true;
+      probeLeft_ = PROBE_PASSES - 1;
+      untilProbe_ = threadedNow_ ? PROBE_EVERY : retryAfter_;
+    } else {
+      untilProbe_ = 1;
+    }
+  }
   const bool threaded = threadedNow_ != probe;
   const bool timed = threaded == lastThreaded_;
   lastThreaded_ = threaded;
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point start = Clock::now();
   bool unchanged = false;
   if (threaded) {
     unchanged = advanceThreaded(grid, r, steps, keepPrevious);
@@ -155,13 +173,33 @@ bool TiledStepper::advance(ConcentrationGrid& grid, double r, std::int32_t steps
     unchanged = grid.atFixedPoint();
     ++plainPasses_;
   }
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  const Clock::time_point end = Clock::now();
+  const double seconds = std::chrono::duration<double>(end - start).count();
+  if (probe && threaded) triedSeconds_ += seconds;
+  // Averages of time per point update, not of rates: a pass that waited a
+  // whole time slice for a descheduled thread must weigh in full.
   if (timed && seconds > 0.0) {
-    const double rate = static_cast<double>(steps) * (n_ - 1) / seconds;
-    double& recent = threaded ? threadedRate_ : plainRate_;
-    recent = recent == 0.0 ? rate : recent + (rate - recent) * (probe ? 0.5 : 0.125);
+    const double cost = seconds / (static_cast<double>(steps) * (n_ - 1));
+    double& recent = threaded ? threadedCost_ : plainCost_;
+    recent = recent == 0.0 ? cost : recent + (cost - recent) * (probe ? 0.5 : 0.125);
   }
-  if (threadedRate_ > 0.0 && plainRate_ > 0.0) threadedNow_ = threadedRate_ > plainRate_;
+  if (threadedCost_ > 0.0 && plainCost_ > 0.0) {
+    const bool wasThreaded = threadedNow_;
+    threadedNow_ = threadedCost_ < plainCost_;
+    if (wasThreaded != threadedNow_) {
+      probeLeft_ = 0;
+      untilProbe_ = threadedNow_ ? PROBE_EVERY : FIRST_RETRY;
+      retryAfter_ = FIRST_RETRY;
+    } else if (!threadedNow_ && probe && probeLeft_ == 0) {
+      retryAfter_ = std::min(retryAfter_ * 2, PROBE_EVERY);
+      untilProbe_ = retryAfter_;
+    }
+  }
+  if (probeLeft_ == 0 && triedSeconds_ > 0.0) {
+    retryNotBefore_ = end + std::chrono::duration_cast<Clock::duration>(
+                                std::chrono::duration<double>(triedSeconds_ * RETRY_SPACING));
+    triedSeconds_ = 0.0;
+  }
   return unchanged;
 }
 

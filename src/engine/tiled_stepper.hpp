@@ -11,6 +11,7 @@
 // The threads meet once per pass.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -86,12 +87,17 @@ class TiledStepper {
   std::vector<std::int32_t> bounds_;
   std::vector<std::unique_ptr<Worker>> workers_;
 
-  // The adaptive choice: recent point updates per second each way (0 until
+  // The adaptive choice: recent seconds per point update each way (0 until
   // measured) and the way the next passes go.
-  double threadedRate_ = 0.0;
-  double plainRate_ = 0.0;
+  double threadedCost_ = 0.0;
+  double plainCost_ = 0.0;
   bool threadedNow_ = true;
-  bool lastThreaded_ = false;  // the way of the pass before
+  bool lastThreaded_ = false;     // the way of the pass before
+  std::int64_t untilProbe_ = 8;   // passes before the next probe
+  std::int64_t probeLeft_ = 0;    // passes left in the probe under way
+  std::int64_t retryAfter_ = 16;  // passes on one thread before trying threads again
+  double triedSeconds_ = 0.0;     // the threaded passes of the try under way
+  std::chrono::steady_clock::time_point retryNotBefore_{};
   std::int64_t plainPasses_ = 0;
   std::int64_t threadedPasses_ = 0;
 };
