@@ -88,6 +88,8 @@ TiledStepper::TiledStepper(std::int32_t points, FarFace farFace, const TileShape
     a = std::clamp(a, bounds_[static_cast<std::size_t>(k) - 1], std::max(n_ - 2, 0));
   }
   for (std::int32_t k = 0; k < p; ++k) workers_.push_back(std::make_unique<Worker>());
+  untilProbe_ = PROBE_START;
+  retryAfter_ = FIRST_RETRY;
 }
 
 TiledStepper::~TiledStepper() = default;

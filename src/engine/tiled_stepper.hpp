@@ -92,11 +92,11 @@ class TiledStepper {
   double threadedCost_ = 0.0;
   double plainCost_ = 0.0;
   bool threadedNow_ = true;
-  bool lastThreaded_ = false;     // the way of the pass before
-  std::int64_t untilProbe_ = 8;   // passes before the next probe
-  std::int64_t probeLeft_ = 0;    // passes left in the probe under way
-  std::int64_t retryAfter_ = 16;  // passes on one thread before trying threads again
-  double triedSeconds_ = 0.0;     // the threaded passes of the try under way
+  bool lastThreaded_ = false;    // the way of the pass before
+  std::int64_t untilProbe_ = 0;  // passes before the next probe
+  std::int64_t probeLeft_ = 0;   // passes left in the probe under way
+  std::int64_t retryAfter_ = 0;  // passes on one thread before trying threads again
+  double triedSeconds_ = 0.0;    // the threaded passes of the try under way
   std::chrono::steady_clock::time_point retryNotBefore_{};
   std::int64_t plainPasses_ = 0;
   std::int64_t threadedPasses_ = 0;
