@@ -2,10 +2,13 @@
 // sessions, each measured against the plain way of doing the same work, with
 // the ratios printed at the end of the run.
 //
-//   diffusim-bench                               everything (about two minutes)
+//   diffusim-bench                               everything (about four minutes)
 //   diffusim-bench --quick                       without the long 1000-section session
 //   diffusim-bench --benchmark_filter=-sections1000   the same through the standard filter
 //   diffusim-bench --benchmark_out=run.json      also every run as JSON
+//   diffusim-bench --benchmark_filter='BM_pool|BM_threads|BM_tiles'
+//                                                two threads against one, and the model
+//                                                of more cores
 //
 // Each micro-benchmark runs three times unless --benchmark_repetitions says
 // otherwise; the table uses the median.
@@ -22,6 +25,7 @@
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -32,6 +36,8 @@
 #include "cli/command_line.hpp"
 #include "console/menu.hpp"
 #include "engine/engine.hpp"
+#include "engine/tiled_stepper.hpp"
+#include "engine/worker_pool.hpp"
 #include "format/number_format.hpp"
 #include "model/grid.hpp"
 #include "model/parameters.hpp"
@@ -123,6 +129,52 @@ void stepKernel(benchmark::State& state, StepKernel kernel, std::int32_t n) {
   }
   benchmark::DoNotOptimize(prev[n - 1]);
   setStepCounters(state, n);
+}
+
+// ---------------------------------------------------------------------------
+// The threaded step: runs of kThreadedRun steps through the engine, as a
+// report makes them (no level handed on before the last), against the same
+// runs on one thread. Wall-clock time: the work is on several threads.
+
+constexpr std::int64_t kThreadedRun = 2048;
+constexpr std::int32_t kThreadSizes[] = {101, 300, 500, 700, 1000, 1102, 2000, 4000, 10000};
+constexpr std::int32_t kTileDepths[] = {64, 128, 256};
+constexpr std::int32_t kTileDepthSizes[] = {300, 1102, 4000, 10000};
+
+class NoObserver final : public RunObserver {
+ public:
+  bool onLevel(const Level&) override { return true; }
+};
+
+void stepEngine(benchmark::State& state, std::int32_t n, Threading threading) {
+  const DiffusionParameters p = defaultParameters();
+  Engine engine(n, FarFace::CopyNeighbour, threading);
+  NoObserver observer;
+  const Segment plan[] = {{kThreadedRun, p.grid.dt, p.grid.meshRatio, 0}};
+  for (auto _ : state) {
+    engine.start(p.inputs.initialComposition, p.inputs.injectionComposition);
+    engine.run(plan, observer);
+    benchmark::DoNotOptimize(engine.current()[n - 1]);
+  }
+  if (engine.step() != kThreadedRun) {
+    state.SkipWithError("the run stopped early (fixed point?)");
+    return;
+  }
+  state.SetItemsProcessed(state.iterations() * kThreadedRun * (n - 1));
+  state.counters["threads"] = engine.threads();
+  if (const TiledStepper* tiled = engine.tiledStepper()) {
+    const auto all = static_cast<double>(tiled->threadedPasses() + tiled->plainPasses());
+    if (all > 0) state.counters["threaded_passes"] = tiled->threadedPasses() / all;
+  }
+}
+
+// One meeting of two threads with nothing to do: what a pass costs beyond
+// its steps.
+void poolMeeting(benchmark::State& state) {
+  const std::shared_ptr<WorkerPool> pool = sharedWorkerPool(2);
+  const WorkerPool::Task nothing = [](void*, unsigned) {};
+  for (auto _ : state) pool->run(2, nothing, nullptr);
+  state.SetItemsProcessed(state.iterations());
 }
 
 // ---------------------------------------------------------------------------
@@ -321,7 +373,8 @@ void setSessionCounters(benchmark::State& state, const DiffusionParameters& p, s
   state.counters["steps"] = steps;
 }
 
-void sessionFast(benchmark::State& state, const TimeSession& session, fs::path scratch) {
+void sessionFast(benchmark::State& state, const TimeSession& session, fs::path scratch,
+                 Threading threading) {
   const DiffusionParameters p = sessionRecord(session);
   if (!checkTimeRequest(p, session.t)) {
     state.SkipWithError("the session's time request is refused");
@@ -329,6 +382,7 @@ void sessionFast(benchmark::State& state, const TimeSession& session, fs::path s
   }
   SessionOptions options;
   options.outputDir = sessionDir(scratch, session);
+  options.threading = threading;
   std::error_code ec;
   fs::create_directories(options.outputDir, ec);
   std::string console;
@@ -583,9 +637,35 @@ void registerAll(const fs::path& scratch, std::vector<Comparison>& comparisons) 
       comparisons.push_back({name, reference, 0.0});
       if (name != baselineKernel) comparisons.push_back({name, baselineKernel, 0.0});
     }
+    // The hand-written AVX-512 kernel against the compiler's.
+    for (std::size_t k = 0; k < kernelCount; ++k) {
+      if (kernels[k].supported && std::string_view(kernels[k].name) == "avx512_shift")
+        comparisons.push_back({nameWithSize("BM_step_kernel_avx512_shift", n),
+                               nameWithSize("BM_step_kernel_avx512", n), 0.0});
+    }
     // Near 1 when choosing the kernel at run time costs nothing.
     comparisons.push_back(
         {fast, nameWithSize(std::string("BM_step_kernel_") + activeStepKernel(), n), 0.0});
+  }
+
+  // Two threads against one at every size: the shape chosen from N, and
+  // tiles of fixed depths forced on two threads whatever N.
+  benchmark::RegisterBenchmark("BM_pool_meeting", poolMeeting)->UseRealTime();
+  for (const std::int32_t n : kThreadSizes) {
+    const std::string one = nameWithSize("BM_threads_one", n);
+    const std::string two = nameWithSize("BM_threads_two", n);
+    benchmark::RegisterBenchmark(one.c_str(), stepEngine, n, Threading{1, 0})->UseRealTime();
+    benchmark::RegisterBenchmark(two.c_str(), stepEngine, n, Threading{2, 0})->UseRealTime();
+    comparisons.push_back({two, one, n == 1102 ? 1.5 : (n >= 4000 ? 1.7 : 0.97)});
+    if (std::find(std::begin(kTileDepthSizes), std::end(kTileDepthSizes), n) ==
+        std::end(kTileDepthSizes))
+      continue;
+    for (const std::int32_t depth : kTileDepths) {
+      const std::string forced = nameWithSize("BM_tiles_two", n) + "/depth" + std::to_string(depth);
+      benchmark::RegisterBenchmark(forced.c_str(), stepEngine, n, Threading{2, depth})
+          ->UseRealTime();
+      comparisons.push_back({forced, one, 0.0});
+    }
   }
 
   for (const std::int32_t n : kRowSizes) {
@@ -605,7 +685,8 @@ void registerAll(const fs::path& scratch, std::vector<Comparison>& comparisons) 
   // others take seconds and run once.
   const std::string fixedFast = kFixedPointSession.name;
   const std::string fixedReference = kFixedPointSession.name + std::string("_reference");
-  benchmark::RegisterBenchmark(fixedFast.c_str(), sessionFast, kFixedPointSession, scratch)
+  benchmark::RegisterBenchmark(fixedFast.c_str(), sessionFast, kFixedPointSession, scratch,
+                               Threading{})
       ->UseRealTime()
       ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark(fixedReference.c_str(), sessionReference, kFixedPointSession,
@@ -618,11 +699,21 @@ void registerAll(const fs::path& scratch, std::vector<Comparison>& comparisons) 
 
   const std::string longFast = kSections1000Session.name;
   const std::string longReference = kSections1000Session.name + std::string("_reference");
-  benchmark::RegisterBenchmark(longFast.c_str(), sessionFast, kSections1000Session, scratch)
+  benchmark::RegisterBenchmark(longFast.c_str(), sessionFast, kSections1000Session, scratch,
+                               Threading{})
       ->UseRealTime()
       ->Iterations(1)
       ->Repetitions(1)
       ->Unit(benchmark::kMillisecond);
+  // The same session as it ran before the threaded step: one thread.
+  const std::string longOne = kSections1000Session.name + std::string("_one_thread");
+  benchmark::RegisterBenchmark(longOne.c_str(), sessionFast, kSections1000Session, scratch,
+                               Threading{1, 0})
+      ->UseRealTime()
+      ->Iterations(1)
+      ->Repetitions(1)
+      ->Unit(benchmark::kMillisecond);
+  comparisons.push_back({longFast, longOne, 1.5});
   benchmark::RegisterBenchmark(longReference.c_str(), sessionReference, kSections1000Session,
                                scratch)
       ->UseRealTime()
@@ -660,6 +751,41 @@ void registerAll(const fs::path& scratch, std::vector<Comparison>& comparisons) 
   benchmark::RegisterBenchmark("BM_csv_rows_fast", csvRowsFast);
   benchmark::RegisterBenchmark("BM_csv_rows_snprintf17g", csvRowsPrintf);
   comparisons.push_back({"BM_csv_rows_fast", "BM_csv_rows_snprintf17g", 5.0});
+}
+
+// How the two-thread ratio would go on more cores, from this run's one-thread
+// rate (c, seconds per point update) and the cost of one meeting (m): a pass
+// of T steps on p threads takes about T c (N / p + T) + m, the inner
+// threads stepping about T / 2 halo points on each side, against T c N on
+// one thread. Memory bandwidth is not in it: the levels stay in each core's
+// cache.
+void printScalingModel(std::ostream& out, const RateRecorder& rates) {
+  const std::optional<double> meetings = rates.rate("BM_pool_meeting");
+  if (!meetings || *meetings <= 0.0) return;
+  const double m = 1.0 / *meetings;
+  char line[200];
+  std::snprintf(line, sizeof line,
+                "\nMore cores, modelled (meeting %.0f ns per pass, halo T/2 per side):\n", m * 1e9);
+  out << line;
+  for (const std::int32_t n : {1102, 4000, 10000}) {
+    const std::optional<double> one = rates.rate(nameWithSize("BM_threads_one", n));
+    if (!one || *one <= 0.0) continue;
+    const double c = 1.0 / *one;
+    std::snprintf(line, sizeof line, "  N = %5d:", n);
+    out << line;
+    for (const int p : {2, 4, 8, 16}) {
+      const TileShape shape = tileShapeFor(n, {static_cast<unsigned>(p), 0});
+      const double threads = shape.threads;
+      const double t = shape.depth > 0 ? shape.depth : 1.0;
+      const double halo = threads > 1 ? t : 0.0;
+      const double ratio = t * c * n / (t * c * (n / threads + halo) + (threads > 1 ? m : 0.0));
+      std::snprintf(line, sizeof line, "  %2d cores %2.0f threads T=%3.0f %.2fx;", p, threads, t,
+                    ratio);
+      out << line;
+    }
+    out << '\n';
+  }
+  out << std::flush;
 }
 
 // Whether the two row writers agree byte for byte on the benchmark profiles.
@@ -785,7 +911,10 @@ int main(int argc, char** argv) {
 
   RateRecorder recorder(benchmark::CreateDefaultDisplayReporter(), contextNote());
   benchmark::RunSpecifiedBenchmarks(&recorder);
-  if (recorder.measured()) printRatioTable(recorder.tableStream(), recorder, comparisons);
+  if (recorder.measured()) {
+    printRatioTable(recorder.tableStream(), recorder, comparisons);
+    printScalingModel(recorder.tableStream(), recorder);
+  }
   benchmark::Shutdown();
   return 0;
 }

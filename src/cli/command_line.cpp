@@ -20,6 +20,7 @@
 #include "cli/schedule_file.hpp"
 #include "engine/engine.hpp"
 #include "engine/plan.hpp"
+#include "engine/worker_pool.hpp"
 #include "format/number_format.hpp"
 #include "model/parameters.hpp"
 #include "output/legacy_text.hpp"
@@ -103,7 +104,8 @@ struct Request {
   bool legacy = false;
   bool legacyFormat = false;
   TableFormat format = TableFormat::Csv;
-  std::string output;  // empty: standard output
+  std::string output;    // empty: standard output
+  unsigned threads = 0;  // 0: every hardware thread
 };
 
 double quantityFlag(const std::string& flag, const std::string& text, Quantity q) {
@@ -191,6 +193,15 @@ void readInputs(const Parsed& parsed, bool temperatureList, SimulationInputs& in
   sections = r.sections;
 }
 
+unsigned threadsOf(const FlagTexts& t) {
+  if (t.threads.empty()) return 0;
+  const std::optional<unsigned> n = parseThreadCount(t.threads);
+  if (!n)
+    throw UsageError("--threads: '" + t.threads + "' is not a thread count from 1 to " +
+                     std::to_string(MAX_THREADS));
+  return *n;
+}
+
 TableFormat formatOf(const FlagTexts& t) {
   if (t.format == "csv") return TableFormat::Csv;
   if (t.format == "json") return TableFormat::Json;
@@ -206,6 +217,7 @@ Request buildRequest(const Parsed& parsed) {
   r.command = parsed.command;
   r.legacy = t.legacy;
   readInputs(parsed, false, r.inputs, r.sections);
+  r.threads = threadsOf(t);
 
   if (t.format == "csv") {
     r.format = TableFormat::Csv;
@@ -295,12 +307,7 @@ ProcessRequest buildProcessRequest(const Parsed& parsed) {
   r.output = t.output;
   if (given(sub, "--output") && r.output.empty())
     throw UsageError("--output: the file name is empty");
-  if (!t.threads.empty()) {
-    std::int64_t n = 0;
-    if (!parseCount(t.threads, 1, 1024, n))
-      throw UsageError("--threads: '" + t.threads + "' is not a thread count from 1 to 1024");
-    r.threads = static_cast<unsigned>(n);
-  }
+  r.threads = threadsOf(t);
   for (const char* flag : {"--temperature", "--time"}) {
     const std::string& text = std::string_view(flag) == "--time" ? t.time : t.temperature;
     if (!query && text.find(',') != std::string::npos)
@@ -510,7 +517,7 @@ int runExact(const Request& r, const CommandLineOptions& options, std::ostream& 
 
   RunRecord rec = recordOf(r, options);
   addGrid(rec, grid.points, grid.diffusivity, grid.dx, plan, FarFace::Mirror);
-  Engine engine(grid.points, FarFace::Mirror);
+  Engine engine(grid.points, FarFace::Mirror, Threading{r.threads});
   engine.start(r.inputs.initialComposition, r.inputs.injectionComposition);
 
   if (r.command == "profile") {
@@ -575,7 +582,7 @@ int runLegacy(const Request& r, const CommandLineOptions& options, std::ostream&
     rec.grid.push_back(count("reported_step", chosen.previous ? steps - 1 : steps));
     rec.grid.push_back(number("reported_time", chosen.time));
   }
-  Engine engine(n, FarFace::CopyNeighbour);
+  Engine engine(n, FarFace::CopyNeighbour, Threading{r.threads});
   engine.start(r.inputs.initialComposition, r.inputs.injectionComposition);
 
   struct Legacy {
@@ -670,7 +677,9 @@ void addScheduleFlags(CLI::App* sub, FlagTexts& t) {
                   "N=DURATION[,DURATION...]: stage N's duration (a list sweeps it)")
       ->expected(1)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  sub->add_option("--threads", t.threads, "threads for a sweep (default: every hardware thread)");
+  sub->add_option("--threads", t.threads,
+                  "threads to compute on, 1 to 256 (default: every hardware thread, or "
+                  "DIFFUSIM_THREADS); a sweep runs its cases on them");
 }
 
 constexpr const char* UNITS_FOOTER =
@@ -826,16 +835,16 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     const bool process = chosen == depth || chosen == timeCmd || !t.schedule.empty();
     if (!process && chosen == profile && !given(profile, "--time"))
       throw UsageError("--time is required");
-    for (const char* flag : {"--stage-duration", "--threads"})
-      if (!process && given(chosen, flag))
-        throw UsageError(std::string(flag) + " is for schedules and the depth and time commands");
+    if (!process && given(chosen, "--stage-duration"))
+      throw UsageError("--stage-duration is for schedules");
     try {
       if (process) {
         ProcessRequest request = buildProcessRequest(parsed);
         if (request.threads == 0) request.threads = options.threads;
         return runProcessCommand(request, options, out, err);
       }
-      const Request request = buildRequest(parsed);
+      Request request = buildRequest(parsed);
+      if (request.threads == 0) request.threads = options.threads;
       return request.legacy ? runLegacy(request, options, out, err)
                             : runExact(request, options, out, err);
     } catch (const UsageError&) {

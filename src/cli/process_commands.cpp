@@ -13,6 +13,7 @@
 #include "engine/engine.hpp"
 #include "engine/plan.hpp"
 #include "engine/process_plan.hpp"
+#include "engine/worker_pool.hpp"
 #include "format/number_format.hpp"
 
 namespace diffusim {
@@ -122,8 +123,10 @@ class QuietRun final : public RunObserver {
   StopReason reason_ = StopReason::None;
 };
 
-RunEnd runPlan(const ProcessSchedule& s, const ProcessPlan& plan, RunObserver& observer) {
-  Engine engine(s.sections + 1, FarFace::Mirror);
+// One run; a sweep's runs each compute on one thread, the sweep on many.
+RunEnd runPlan(const ProcessSchedule& s, const ProcessPlan& plan, RunObserver& observer,
+               unsigned threads = 1) {
+  Engine engine(s.sections + 1, FarFace::Mirror, Threading{threads});
   engine.start(s.initial, s.initial);
   return engine.run(plan.segments, observer);
 }
@@ -348,7 +351,7 @@ int runQuery(const ProcessRequest& r, const CommandLineOptions& options, std::os
       }
     }
   };
-  unsigned threads = r.threads != 0 ? r.threads : std::max(1u, std::thread::hardware_concurrency());
+  unsigned threads = r.threads != 0 ? r.threads : hardwareThreads();
   threads = static_cast<unsigned>(std::min<std::size_t>(threads, combos.size()));
   {
     InterruptScope interrupts(options.catchInterrupts);
@@ -455,7 +458,7 @@ int runLevels(const ProcessRequest& r, const CommandLineOptions& options, std::o
     }
     return true;
   });
-  const RunEnd ended = runPlan(s, plan, run);
+  const RunEnd ended = runPlan(s, plan, run, r.threads);
   run.finish();
   if (ended == RunEnd::Stopped && !sink.failed()) return stopped(run, output, err);
   table->finish();

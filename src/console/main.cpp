@@ -7,12 +7,14 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "cli/command_line.hpp"
 #include "console/menu.hpp"
+#include "engine/worker_pool.hpp"
 
 #ifndef DIFFUSIM_VERSION
 #define DIFFUSIM_VERSION "unknown"
@@ -25,10 +27,22 @@ int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   const bool stderrIsTerminal = ::isatty(STDERR_FILENO) == 1;
 
+  // DIFFUSIM_THREADS caps the threads a long run uses (0: every hardware thread).
+  unsigned threads = 0;
+  if (const char* text = std::getenv("DIFFUSIM_THREADS"); text != nullptr && *text) {
+    if (const std::optional<unsigned> count = diffusim::parseThreadCount(text)) {
+      threads = *count;
+    } else {
+      std::cerr << "diffusim: DIFFUSIM_THREADS=" << text << " is not a thread count 1.."
+                << diffusim::MAX_THREADS << "; using every hardware thread\n";
+    }
+  }
+
   if (argc > 1) {
     diffusim::CommandLineOptions options;
     options.version = DIFFUSIM_VERSION;
     options.catchInterrupts = true;
+    options.threads = threads;
     if (stderrIsTerminal) options.progressOutput = &std::cerr;
     const std::vector<std::string> args(argv + 1, argv + argc);
     return diffusim::runCommandLine(args, std::cout, std::cerr, options);
@@ -43,5 +57,6 @@ int main(int argc, char** argv) {
   options.lineFlush = ::isatty(STDOUT_FILENO) == 1;
   options.catchInterrupts = true;
   if (stderrIsTerminal) options.progressOutput = &std::cerr;
+  options.threading.threads = threads;
   return diffusim::runMenu(std::cin, std::cout, options);
 }

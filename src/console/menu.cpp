@@ -72,8 +72,9 @@ int runMenu(std::istream& in, std::ostream& out, const SessionOptions& options) 
   console.print("Initial value of parameter!!! \n");
   printSummary(console, params);
 
-  const ReportContext ctx{console,        options.outputDir,       options.encoding,
-                          options.budget, options.catchInterrupts, options.progressOutput};
+  const ReportContext ctx{console,          options.outputDir,       options.encoding,
+                          options.budget,   options.catchInterrupts, options.progressOutput,
+                          options.threading};
   bool running = true;
   while (running) {
     std::int32_t choice = 0;

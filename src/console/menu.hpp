@@ -18,6 +18,7 @@ struct SessionOptions {
   bool catchInterrupts = false;            // Ctrl-C cancels a running report
   std::ostream* progressOutput = nullptr;  // a terminal for progress lines
   WorkBudget budget{};                     // per-report caps, for fuzzing
+  Threading threading{};                   // threads for the steps; all by default
 };
 
 // The five banner lines, each 86 columns.

@@ -9,6 +9,7 @@
 #include <memory>
 #include <span>
 
+#include "engine/tiled_stepper.hpp"
 #include "model/grid.hpp"
 #include "model/process.hpp"
 
@@ -61,8 +62,11 @@ enum class RunEnd { Completed, Stopped };
 
 class Engine {
  public:
-  // N is a checked point count (2..MAX_GRID_POINTS).
-  Engine(std::int32_t points, FarFace farFace);
+  // N is a checked point count (2..MAX_GRID_POINTS). Where the threading
+  // allows and N makes it pay, runs of steps between the levels handed on go
+  // to several threads in tiles; the levels are the same bits either way.
+  Engine(std::int32_t points, FarFace farFace, const Threading& threading = {});
+  ~Engine();
 
   // Level 0 at t = 0: `initial` everywhere but the injection face.
   void start(double initial, double surface);
@@ -72,6 +76,11 @@ class Engine {
   // segment equals it, so the engine stops computing, hands on the remaining
   // levels asked for as they are, and jumps to the segment's end when none is.
   RunEnd run(std::span<const Segment> plan, RunObserver& observer);
+
+  // Threads the steps run on.
+  unsigned threads() const { return tiled_ ? tiled_->shape().threads : 1; }
+  // The threaded stepper, when there is one (for benchmarks).
+  const TiledStepper* tiledStepper() const { return tiled_.get(); }
 
   // The newest level, and the one a step before it (after at least one step
   // of the last segment run).
@@ -83,6 +92,7 @@ class Engine {
 
  private:
   std::unique_ptr<ConcentrationGrid> grid_;
+  std::unique_ptr<TiledStepper> tiled_;  // none: every step the plain way
   std::int64_t step_ = 0;
   double time_ = 0.0;
 };

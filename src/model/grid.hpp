@@ -58,6 +58,11 @@ class ConcentrationGrid {
   const double* next() const { return next_; }
   const double* prev() const { return prev_; }
 
+  // The two levels for a stepper that computes elsewhere: it writes the new
+  // level into nextBuffer() (point 0 stays as it is) and then commits.
+  double* prevBuffer() { return prev_; }
+  double* nextBuffer() { return next_; }
+
  private:
   alignas(64) double levelA_[MAX_GRID_POINTS] = {};
   alignas(64) double levelB_[MAX_GRID_POINTS] = {};
@@ -78,5 +83,6 @@ struct StepKernelInfo {
 };
 const StepKernelInfo* stepKernels(std::size_t& count);
 const char* activeStepKernel();
+StepKernel activeStepKernelFunction();
 
 }  // namespace diffusim

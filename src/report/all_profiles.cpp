@@ -22,7 +22,7 @@ ReportOutcome reportAllProfiles(const ReportContext& ctx, const DiffusionParamet
   LegacyAllProfilesText text(file, p.inputs.temperature, p.grid.gridPoints, p.grid.dx);
 
   const std::int32_t steps = stepCount < 1 ? 1 : stepCount;
-  Engine engine(p.grid.gridPoints, FarFace::CopyNeighbour);
+  Engine engine(p.grid.gridPoints, FarFace::CopyNeighbour, ctx.threading);
   engine.start(p.inputs.initialComposition, p.inputs.injectionComposition);
   ReportRun run(ctx, p.grid.gridPoints, static_cast<std::uint64_t>(steps));
   GuardedObserver observer(run, file, [&](const Level& level) {

@@ -27,7 +27,7 @@ ReportOutcome reportHistoryAtDistance(const ReportContext& ctx, const DiffusionP
   // At least one step, as many as asked. Every step prints its line: the run
   // is not silent and needs no progress line.
   const std::int32_t steps = stepCount < 1 ? 1 : stepCount;
-  Engine engine(p.grid.gridPoints, FarFace::CopyNeighbour);
+  Engine engine(p.grid.gridPoints, FarFace::CopyNeighbour, ctx.threading);
   engine.start(p.inputs.initialComposition, p.inputs.injectionComposition);
   ReportRun run(ctx, p.grid.gridPoints, static_cast<std::uint64_t>(steps), false);
   GuardedObserver observer(run, file, [&](const Level& level) {

@@ -26,6 +26,7 @@ struct ReportContext {
   WorkBudget budget{};                     // caps for fuzzing; none by default
   bool catchInterrupts = false;            // Ctrl-C cancels a running report
   std::ostream* progressOutput = nullptr;  // a terminal for the progress line
+  Threading threading{};                   // threads for the steps; all by default
 };
 
 // How a report ended, so the menu knows whether to go on.
@@ -77,7 +78,9 @@ class ReportRun {
     if (pointBudgetSteps_ != 0 && stepsDone >= pointBudgetSteps_)
       return stop(StopReason::BudgetExhausted);
     if (fileBudget_ != 0 && fileBytes > fileBudget_) return stop(StopReason::BudgetExhausted);
-    if ((stepsDone & 1023u) == 0) {
+    // Every 1024 steps; threaded runs ask once per pass of many steps.
+    if ((stepsDone >> 10) != lastPoll_) {
+      lastPoll_ = stepsDone >> 10;
       if (console_.failed()) return stop(StopReason::ConsoleFailed);
       progress_.update(stepsDone);
     }
@@ -102,6 +105,7 @@ class ReportRun {
   ProgressLine progress_;
   std::uint64_t pointBudgetSteps_ = 0;
   std::uint64_t fileBudget_ = 0;
+  std::uint64_t lastPoll_ = 0;
   StopReason reason_ = StopReason::None;
 };
 

@@ -19,7 +19,7 @@ ReportOutcome reportProfileAtTime(const ReportContext& ctx, const DiffusionParam
   // Step until the time level step * dt reaches t; the report shows the
   // nearer of the last two levels.
   const std::int32_t steps = firstStepReaching(t, p.grid.dt, 1);
-  Engine engine(p.grid.gridPoints, FarFace::CopyNeighbour);
+  Engine engine(p.grid.gridPoints, FarFace::CopyNeighbour, ctx.threading);
   engine.start(p.inputs.initialComposition, p.inputs.injectionComposition);
   ReportRun run(ctx, p.grid.gridPoints, static_cast<std::uint64_t>(steps));
   GuardedObserver observer(run, file, [](const Level&) { return true; });
