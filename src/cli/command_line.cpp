@@ -1,6 +1,7 @@
 #include "cli/command_line.hpp"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -89,8 +90,10 @@ struct FlagTexts {
   std::string params, format = "csv", output;
   std::string time, depth, until, every, steps;
   std::string schedule, composition, threads;
+  std::string scheme = "auto", tolerance;
   std::vector<std::string> stageDurations;
   bool legacy = false;
+  bool estimateError = false;
 };
 
 struct Request {
@@ -283,6 +286,29 @@ std::vector<double> quantityList(const std::string& flag, const std::string& tex
   return values;
 }
 
+// --scheme, --tolerance and --estimate-error.
+void readSchemeFlags(const Parsed& parsed, ProcessRequest& r) {
+  const FlagTexts& t = parsed.texts;
+  if (t.scheme == "auto") {
+    r.scheme = SchemeChoice::Auto;
+  } else if (t.scheme == "explicit") {
+    r.scheme = SchemeChoice::Explicit;
+  } else if (t.scheme == "implicit") {
+    r.scheme = SchemeChoice::Implicit;
+  } else {
+    throw UsageError("--scheme: '" + t.scheme + "' is not explicit, implicit or auto");
+  }
+  if (given(parsed.sub, "--tolerance")) {
+    const double v = quantityFlag("--tolerance", t.tolerance, Quantity::Composition);
+    // Below 1e-12 the error estimate meets the rounding of the solves.
+    if (!(v >= 1e-12 && v <= 0.01))
+      throw UsageError("--tolerance: the composition error must be from 1e-12 to 0.01 (got " +
+                       shortest(v) + ")");
+    r.tolerance = v;
+  }
+  r.estimateError = t.estimateError;
+}
+
 // Schedules, case depths, times to a composition and their sweeps.
 ProcessRequest buildProcessRequest(const Parsed& parsed) {
   const FlagTexts& t = parsed.texts;
@@ -301,6 +327,7 @@ ProcessRequest buildProcessRequest(const Parsed& parsed) {
       throw UsageError("--threads: '" + t.threads + "' is not a thread count from 1 to 1024");
     r.threads = static_cast<unsigned>(n);
   }
+  readSchemeFlags(parsed, r);
   for (const char* flag : {"--temperature", "--time"}) {
     const std::string& text = std::string_view(flag) == "--time" ? t.time : t.temperature;
     if (!query && text.find(',') != std::string::npos)
@@ -384,7 +411,15 @@ ProcessRequest buildProcessRequest(const Parsed& parsed) {
                                             : "--until is required without a schedule");
     r.schedule.stages[0].duration = end;
   }
-  if (t.schedule.empty() && r.command == "time") r.schedule.stages[0].duration = 1.0;
+  if (t.schedule.empty() && r.command == "time") {
+    r.schedule.stages[0].duration = 1.0;
+    r.openEnded = true;
+  }
+  if (r.estimateError && (r.command == "time" || r.temperatures.size() > 1 ||
+                          std::any_of(r.stageDurations.begin(), r.stageDurations.end(),
+                                      [](const auto& d) { return d.second.size() > 1; })))
+    throw UsageError(
+        "--estimate-error is for profile, history, profiles and depth, without a sweep");
   return r;
 }
 
@@ -671,6 +706,13 @@ void addScheduleFlags(CLI::App* sub, FlagTexts& t) {
       ->expected(1)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   sub->add_option("--threads", t.threads, "threads for a sweep (default: every hardware thread)");
+  sub->add_option("--scheme", t.scheme,
+                  "explicit, implicit (Crank-Nicolson, steps by error control) or auto, the "
+                  "cheaper one for the tolerance (default)");
+  sub->add_option("--tolerance", t.tolerance,
+                  "the implicit scheme's time-stepping error in the composition (default 1e-7)");
+  sub->add_flag("--estimate-error", t.estimateError,
+                "also run half the sections and record the grid's error estimate");
 }
 
 constexpr const char* UNITS_FOOTER =
@@ -766,6 +808,8 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       {"--sections", "N"},
       {"--steps", "N"},
       {"--threads", "N"},
+      {"--scheme", "explicit|implicit|auto"},
+      {"--tolerance", "FRACTION"},
       {"--A", "NUMBER"},
       {"--B", "NUMBER"},
       {"--c0", "FRACTION"},
@@ -829,6 +873,9 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     for (const char* flag : {"--stage-duration", "--threads"})
       if (!process && given(chosen, flag))
         throw UsageError(std::string(flag) + " is for schedules and the depth and time commands");
+    for (const char* flag : {"--scheme", "--tolerance", "--estimate-error"})
+      if (t.legacy && given(chosen, flag))
+        throw UsageError(std::string(flag) + ": --legacy runs the menu's explicit scheme");
     try {
       if (process) {
         ProcessRequest request = buildProcessRequest(parsed);
@@ -836,8 +883,17 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
         return runProcessCommand(request, options, out, err);
       }
       const Request request = buildRequest(parsed);
-      return request.legacy ? runLegacy(request, options, out, err)
-                            : runExact(request, options, out, err);
+      if (request.legacy) return runLegacy(request, options, out, err);
+      // One stage from the flags: the implicit scheme runs it as a schedule.
+      if (t.scheme != "explicit" || t.estimateError) {
+        ProcessRequest process = buildProcessRequest(parsed);
+        const bool implicit = implicitPreferred(process);
+        if (process.estimateError || implicit) {
+          process.scheme = implicit ? SchemeChoice::Implicit : SchemeChoice::Explicit;
+          return runProcessCommand(process, options, out, err);
+        }
+      }
+      return runExact(request, options, out, err);
     } catch (const UsageError&) {
       throw;
     } catch (const std::exception& e) {

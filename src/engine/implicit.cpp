@@ -376,3 +376,61 @@ RunEnd runImplicit(const ProcessSchedule& schedule, const ProcessPlan& plan,
 }
 
 }  // namespace diffusim
+
+namespace diffusim {
+
+namespace {
+
+// Nanoseconds per grid point, measured by diffusim-bench (BM_scheme_*):
+// an explicit step with a constant and a composition-dependent D, and an
+// implicit step (its four solves, or seven with the corrector).
+constexpr double EXPLICIT_CONSTANT_NS = 0.25;
+constexpr double EXPLICIT_VARIABLE_NS = 1.2;
+constexpr double IMPLICIT_CONSTANT_NS = 30.0;
+constexpr double IMPLICIT_VARIABLE_NS = 75.0;
+// The step-count model, fitted to runs of 10 to 1000 sections.
+constexpr double STEPS_PER_STAGE = 25.0;
+constexpr double STEPS_PER_LOG_TIME = 55.0;
+constexpr double STEPS_PER_OUTPUT = 2.0;
+constexpr double SLOW_MODE_DECAYS = 3.0;
+
+}  // namespace
+
+SchemeCosts estimateCosts(const ProcessSchedule& s, const ProcessPlan& plan, double tolerance) {
+  SchemeCosts costs;
+  const double points = static_cast<double>(s.sections) + 1.0;
+  const bool variable = !s.law.constant();
+  const double dx = plan.dx;
+  const double accuracy = std::pow(1e-7 / tolerance, 0.4);
+  std::size_t stage = std::numeric_limits<std::size_t>::max();
+  double steps = 0.0;
+  for (std::size_t k = 0; k < plan.pieces.size(); ++k) {
+    const ProcessPiece& p = plan.pieces[k];
+    costs.explicitNs += static_cast<double>(plan.segments[k].steps) * points *
+                        (variable ? EXPLICIT_VARIABLE_NS : EXPLICIT_CONSTANT_NS);
+    if (p.stage == stage) {
+      steps += STEPS_PER_OUTPUT;
+      continue;
+    }
+    stage = p.stage;
+    double span = 0.0;  // the stage's time within the run
+    for (std::size_t j = k; j < plan.pieces.size() && plan.pieces[j].stage == stage; ++j)
+      span = plan.pieces[j].end - p.start;
+    const Stage& st = s.stages[stage];
+    const double d = p.plan.dMax;
+    const double slowest = (4.0 * s.length * s.length) / (9.8696 * d) * SLOW_MODE_DECAYS;
+    const double gridTime = (dx * dx) / d;
+    double target = st.surface.kind == SurfaceKind::Fixed      ? st.surface.composition
+                    : st.surface.kind == SurfaceKind::Transfer ? st.surface.potential
+                                                               : s.initial;
+    const double change = std::max(std::fabs(target - s.initial), 1e-3);
+    steps += (STEPS_PER_STAGE +
+              STEPS_PER_LOG_TIME * std::log(1.0 + std::min(span, slowest) / gridTime)) *
+             accuracy * std::pow(change / 0.04, 0.4);
+  }
+  costs.implicitSteps = steps;
+  costs.implicitNs = steps * points * (variable ? IMPLICIT_VARIABLE_NS : IMPLICIT_CONSTANT_NS);
+  return costs;
+}
+
+}  // namespace diffusim
