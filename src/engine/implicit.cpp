@@ -384,10 +384,10 @@ namespace {
 // Nanoseconds per grid point, measured by diffusim-bench (BM_scheme_*):
 // an explicit step with a constant and a composition-dependent D, and an
 // implicit step (its four solves, or seven with the corrector).
-constexpr double EXPLICIT_CONSTANT_NS = 0.25;
-constexpr double EXPLICIT_VARIABLE_NS = 1.2;
-constexpr double IMPLICIT_CONSTANT_NS = 30.0;
-constexpr double IMPLICIT_VARIABLE_NS = 75.0;
+constexpr double EXPLICIT_CONSTANT_NS = 0.18;
+constexpr double EXPLICIT_VARIABLE_NS = 1.0;
+constexpr double IMPLICIT_CONSTANT_NS = 20.5;
+constexpr double IMPLICIT_VARIABLE_NS = 73.0;
 // The step-count model, fitted to runs of 10 to 1000 sections.
 constexpr double STEPS_PER_STAGE = 25.0;
 constexpr double STEPS_PER_LOG_TIME = 55.0;
