@@ -1,6 +1,7 @@
 #include "cli/command_line.hpp"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -90,8 +91,10 @@ struct FlagTexts {
   std::string params, format = "csv", output;
   std::string time, depth, until, every, steps;
   std::string schedule, composition, threads;
+  std::string scheme = "auto", tolerance;
   std::vector<std::string> stageDurations;
   bool legacy = false;
+  bool estimateError = false;
 };
 
 struct Request {
@@ -295,6 +298,29 @@ std::vector<double> quantityList(const std::string& flag, const std::string& tex
   return values;
 }
 
+// --scheme, --tolerance and --estimate-error.
+void readSchemeFlags(const Parsed& parsed, ProcessRequest& r) {
+  const FlagTexts& t = parsed.texts;
+  if (t.scheme == "auto") {
+    r.scheme = SchemeChoice::Auto;
+  } else if (t.scheme == "explicit") {
+    r.scheme = SchemeChoice::Explicit;
+  } else if (t.scheme == "implicit") {
+    r.scheme = SchemeChoice::Implicit;
+  } else {
+    throw UsageError("--scheme: '" + t.scheme + "' is not explicit, implicit or auto");
+  }
+  if (given(parsed.sub, "--tolerance")) {
+    const double v = quantityFlag("--tolerance", t.tolerance, Quantity::Composition);
+    // Below 1e-12 the error estimate meets the rounding of the solves.
+    if (!(v >= 1e-12 && v <= 0.01))
+      throw UsageError("--tolerance: the composition error must be from 1e-12 to 0.01 (got " +
+                       shortest(v) + ")");
+    r.tolerance = v;
+  }
+  r.estimateError = t.estimateError;
+}
+
 // Schedules, case depths, times to a composition and their sweeps.
 ProcessRequest buildProcessRequest(const Parsed& parsed) {
   const FlagTexts& t = parsed.texts;
@@ -308,6 +334,7 @@ ProcessRequest buildProcessRequest(const Parsed& parsed) {
   if (given(sub, "--output") && r.output.empty())
     throw UsageError("--output: the file name is empty");
   r.threads = threadsOf(t);
+  readSchemeFlags(parsed, r);
   for (const char* flag : {"--temperature", "--time"}) {
     const std::string& text = std::string_view(flag) == "--time" ? t.time : t.temperature;
     if (!query && text.find(',') != std::string::npos)
@@ -391,7 +418,15 @@ ProcessRequest buildProcessRequest(const Parsed& parsed) {
                                             : "--until is required without a schedule");
     r.schedule.stages[0].duration = end;
   }
-  if (t.schedule.empty() && r.command == "time") r.schedule.stages[0].duration = 1.0;
+  if (t.schedule.empty() && r.command == "time") {
+    r.schedule.stages[0].duration = 1.0;
+    r.openEnded = true;
+  }
+  if (r.estimateError && (r.command == "time" || r.temperatures.size() > 1 ||
+                          std::any_of(r.stageDurations.begin(), r.stageDurations.end(),
+                                      [](const auto& d) { return d.second.size() > 1; })))
+    throw UsageError(
+        "--estimate-error is for profile, history, profiles and depth, without a sweep");
   return r;
 }
 
@@ -680,6 +715,13 @@ void addScheduleFlags(CLI::App* sub, FlagTexts& t) {
   sub->add_option("--threads", t.threads,
                   "threads to compute on, 1 to 256 (default: every hardware thread, or "
                   "DIFFUSIM_THREADS); a sweep runs its cases on them");
+  sub->add_option("--scheme", t.scheme,
+                  "explicit, implicit (Crank-Nicolson, steps by error control) or auto, the "
+                  "cheaper one for the tolerance (default)");
+  sub->add_option("--tolerance", t.tolerance,
+                  "the implicit scheme's time-stepping error in the composition (default 1e-7)");
+  sub->add_flag("--estimate-error", t.estimateError,
+                "also run half the sections and record the grid's error estimate");
 }
 
 constexpr const char* UNITS_FOOTER =
@@ -775,6 +817,8 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       {"--sections", "N"},
       {"--steps", "N"},
       {"--threads", "N"},
+      {"--scheme", "explicit|implicit|auto"},
+      {"--tolerance", "FRACTION"},
       {"--A", "NUMBER"},
       {"--B", "NUMBER"},
       {"--c0", "FRACTION"},
@@ -837,6 +881,9 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       throw UsageError("--time is required");
     if (!process && given(chosen, "--stage-duration"))
       throw UsageError("--stage-duration is for schedules");
+    for (const char* flag : {"--scheme", "--tolerance", "--estimate-error"})
+      if (t.legacy && given(chosen, flag))
+        throw UsageError(std::string(flag) + ": --legacy runs the menu's explicit scheme");
     try {
       if (process) {
         ProcessRequest request = buildProcessRequest(parsed);
@@ -845,8 +892,18 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       }
       Request request = buildRequest(parsed);
       if (request.threads == 0) request.threads = options.threads;
-      return request.legacy ? runLegacy(request, options, out, err)
-                            : runExact(request, options, out, err);
+      if (request.legacy) return runLegacy(request, options, out, err);
+      // One stage from the flags: the implicit scheme runs it as a schedule.
+      if (t.scheme != "explicit" || t.estimateError) {
+        ProcessRequest process = buildProcessRequest(parsed);
+        if (process.threads == 0) process.threads = options.threads;
+        const bool implicit = implicitPreferred(process);
+        if (process.estimateError || implicit) {
+          process.scheme = implicit ? SchemeChoice::Implicit : SchemeChoice::Explicit;
+          return runProcessCommand(process, options, out, err);
+        }
+      }
+      return runExact(request, options, out, err);
     } catch (const UsageError&) {
       throw;
     } catch (const std::exception& e) {

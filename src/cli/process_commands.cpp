@@ -11,6 +11,7 @@
 
 #include "cli/command_support.hpp"
 #include "engine/engine.hpp"
+#include "engine/implicit.hpp"
 #include "engine/plan.hpp"
 #include "engine/process_plan.hpp"
 #include "engine/worker_pool.hpp"
@@ -131,11 +132,88 @@ RunEnd runPlan(const ProcessSchedule& s, const ProcessPlan& plan, RunObserver& o
   return engine.run(plan.segments, observer);
 }
 
+bool runsImplicit(const ProcessRequest& r, const ProcessSchedule& s, const ProcessPlan& plan) {
+  if (r.scheme != SchemeChoice::Auto) return r.scheme == SchemeChoice::Implicit;
+  // An open-ended search has no end to cost; the explicit run stops when
+  // the composition is reached.
+  if (r.openEnded) return false;
+  const SchemeCosts costs = estimateCosts(s, plan, r.tolerance);
+  return costs.implicitNs < costs.explicitNs;
+}
+
+// How a run went: which scheme, and the implicit one's account of itself.
+struct SchemeRun {
+  bool implicit = false;
+  ImplicitStats stats;
+};
+
+RunEnd runScheme(const ProcessRequest& r, const ProcessSchedule& s, const ProcessPlan& plan,
+                 bool implicit, RunObserver& observer, SchemeRun& run, unsigned threads = 1) {
+  run.implicit = implicit;
+  if (!implicit) return runPlan(s, plan, observer, threads);
+  ImplicitOptions options;
+  options.tolerance = r.tolerance;
+  return runImplicit(s, plan, options, observer, run.stats);
+}
+
+// The grid's error, estimated from the same run on half the sections (or,
+// for an odd count, twice as many) at the points both grids share and the
+// times the run hands on: for a second-order grid the run's error is the
+// difference / 3 (half) or 4 / 3 of it (twice).
+struct Reference {
+  std::int32_t sections = 0;
+  bool half = true;
+  std::vector<double> times;
+  std::vector<std::vector<double>> levels;  // at the shared points
+  std::size_t next = 0;
+  double estimate = 0.0;
+  bool compared = false;
+
+  void compare(const Level& level) {
+    if (next >= times.size() || level.time != times[next]) return;
+    const std::vector<double>& other = levels[next++];
+    double most = 0.0;
+    for (std::size_t j = 0; j < other.size(); ++j)
+      most = std::max(most, std::fabs(level.values[half ? 2 * j : j] - other[j]));
+    estimate = std::max(estimate, half ? most / 3.0 : most * (4.0 / 3.0));
+    compared = true;
+  }
+};
+
+StopReason runReference(const ProcessRequest& r, const ProcessSchedule& s,
+                        const std::vector<double>& times, bool implicit, const WorkBudget& budget,
+                        Reference& ref) {
+  ProcessSchedule other = s;
+  ref.half = s.sections % 2 == 0;
+  other.sections = ref.half ? s.sections / 2 : s.sections * 2;
+  if (other.sections > MAX_GRID_POINTS - 1)
+    throw UsageError(
+        "--estimate-error: an odd number of sections is compared with twice as many, " +
+        integer(other.sections) + ", above 9999; use an even number");
+  ref.sections = other.sections;
+  ref.times = times;
+  ProcessPlan plan;
+  if (const std::string problem = planProcessAt(other, times, plan); !problem.empty())
+    throw UsageError("--estimate-error: " + problem);
+  const std::int32_t n = other.sections + 1;
+  QuietRun guard(budget, n, [&](const Level& level) {
+    std::vector<double> shared;
+    for (std::int32_t i = 0; i < n; i += ref.half ? 1 : 2) shared.push_back(level.values[i]);
+    ref.levels.push_back(std::move(shared));
+    return true;
+  });
+  SchemeRun run;
+  if (runScheme(r, other, plan, implicit, guard, run) == RunEnd::Stopped) return guard.reason();
+  return StopReason::None;
+}
+
 // What one combination yields: rows of results, or why it has none.
 struct Outcome {
   std::vector<std::vector<double>> rows;
   std::string failure;  // the time query: the composition was not reached
   StopReason stopped = StopReason::None;
+  SchemeRun scheme;
+  Reference reference;
 };
 
 // The times a depth query reports, ascending and distinct.
@@ -157,12 +235,18 @@ Outcome depthQuery(const ProcessRequest& r, const ProcessSchedule& s, const Work
                           plan);
   if (!problem.empty()) throw UsageError(problem);
   const std::int32_t n = s.sections + 1;
+  const bool implicit = runsImplicit(r, s, plan);
+  if (r.estimateError) {
+    o.stopped = runReference(r, s, plan.outputs, implicit, budget, o.reference);
+    if (o.stopped != StopReason::None) return o;
+  }
   std::vector<std::pair<double, double>> found;  // (the level's time, depth)
   QuietRun run(budget, n, [&](const Level& level) {
     found.emplace_back(level.time, depthOf(level.values, n, plan.dx, r.composition));
+    if (r.estimateError) o.reference.compare(level);
     return true;
   });
-  if (runPlan(s, plan, run) == RunEnd::Stopped) {
+  if (runScheme(r, s, plan, implicit, run, o.scheme) == RunEnd::Stopped) {
     o.stopped = run.reason();
     return o;
   }
@@ -222,7 +306,8 @@ Outcome timeQuery(const ProcessRequest& r, const ProcessSchedule& s, const WorkB
     prevC = c;
     return true;
   });
-  if (runPlan(run, plan, guard) == RunEnd::Stopped && !guard.satisfied()) {
+  if (runScheme(r, run, plan, runsImplicit(r, run, plan), guard, o.scheme) == RunEnd::Stopped &&
+      !guard.satisfied()) {
     o.stopped = guard.reason();
     return o;
   }
@@ -235,6 +320,8 @@ Outcome timeQuery(const ProcessRequest& r, const ProcessSchedule& s, const WorkB
   if (still) {
     o.failure =
         "the profile stopped changing with " + at + "; " + shortest(target) + " is never reached";
+  } else if (openEnded && o.scheme.implicit) {
+    o.failure = at + ", where the search ends; " + shortest(target) + " was not reached";
   } else if (openEnded) {
     o.failure = at + ", after " + integer(OPEN_ENDED_STEPS) + " steps; " + shortest(target) +
                 " was not reached";
@@ -245,8 +332,30 @@ Outcome timeQuery(const ProcessRequest& r, const ProcessSchedule& s, const WorkB
   return o;
 }
 
+// Which scheme ran, over every run a result comes from.
+struct SchemeSummary {
+  std::string name = "explicit";  // explicit, implicit, or mixed (a sweep)
+  std::int64_t implicitSteps = 0;
+  double errorEstimate = 0.0;
+  bool implicit() const { return name != "explicit"; }
+};
+
+SchemeSummary summarize(const std::vector<const SchemeRun*>& runs) {
+  SchemeSummary sum;
+  std::size_t implicitRuns = 0;
+  for (const SchemeRun* run : runs) {
+    if (!run->implicit) continue;
+    ++implicitRuns;
+    sum.implicitSteps += run->stats.steps;
+    sum.errorEstimate = std::max(sum.errorEstimate, run->stats.errorEstimate);
+  }
+  if (implicitRuns > 0) sum.name = implicitRuns == runs.size() ? "implicit" : "mixed";
+  return sum;
+}
+
 RunRecord recordOf(const ProcessRequest& r, const CommandLineOptions& options,
-                   const ProcessSchedule& s, const ProcessPlan* plan) {
+                   const ProcessSchedule& s, const ProcessPlan* plan,
+                   const SchemeSummary& scheme = {}, const Reference* reference = nullptr) {
   RunRecord rec;
   rec.program = "diffusim " + options.version;
   rec.command = r.command;
@@ -303,7 +412,14 @@ RunRecord recordOf(const ProcessRequest& r, const CommandLineOptions& options,
 
   rec.grid.push_back(count("points", s.sections + 1));
   rec.grid.push_back(number("dx", s.length / static_cast<double>(s.sections)));
-  if (plan != nullptr) {
+  if (plan != nullptr && scheme.implicit()) {
+    std::size_t shown = s.stages.size();
+    for (const ProcessPiece& p : plan->pieces) {
+      if (p.stage == shown) continue;
+      shown = p.stage;
+      rec.grid.push_back(number(stageKey(p.stage, "D_max"), p.plan.dMax));
+    }
+  } else if (plan != nullptr) {
     std::int64_t steps = 0;
     std::size_t shown = s.stages.size();
     for (const ProcessPiece& p : plan->pieces) {
@@ -316,7 +432,16 @@ RunRecord recordOf(const ProcessRequest& r, const CommandLineOptions& options,
     rec.grid.push_back(count("steps", steps));
   }
   rec.grid.push_back(word("far_face", "mirror"));
-  rec.grid.push_back(word("scheme", "explicit"));
+  rec.grid.push_back(word("scheme", scheme.name));
+  if (scheme.implicit()) {
+    rec.grid.push_back(count("steps", scheme.implicitSteps));
+    rec.grid.push_back(number("tolerance", r.tolerance));
+    rec.grid.push_back(number("error_estimate", scheme.errorEstimate));
+  }
+  if (reference != nullptr && reference->compared) {
+    rec.grid.push_back(number("spatial_error_estimate", reference->estimate));
+    rec.grid.push_back(count("spatial_error_sections", reference->sections));
+  }
   return rec;
 }
 
@@ -383,8 +508,11 @@ int runQuery(const ProcessRequest& r, const CommandLineOptions& options, std::os
                                        : *std::max_element(r.times.begin(), r.times.end());
     planProcess(schedules[0], end, r.everyGiven ? r.every : 0.0, plan);
   }
+  std::vector<const SchemeRun*> runs;
+  for (const Outcome& o : outcomes) runs.push_back(&o.scheme);
   const RunRecord rec =
-      recordOf(r, options, schedules[0], single && r.command == "depth" ? &plan : nullptr);
+      recordOf(r, options, schedules[0], single && r.command == "depth" ? &plan : nullptr,
+               summarize(runs), single ? &outcomes[0].reference : nullptr);
   std::vector<std::string> names = sweptColumns(r);
   names.push_back("t_s");
   if (r.command == "depth") names.push_back("depth_m");
@@ -421,26 +549,55 @@ int runLevels(const ProcessRequest& r, const CommandLineOptions& options, std::o
   if (const std::string problem = planProcess(s, until, every, plan); !problem.empty())
     throw UsageError(problem);
   const std::int32_t n = s.sections + 1;
-  const RunRecord rec = recordOf(r, options, s, &plan);
+  const bool implicit = runsImplicit(r, s, plan);
+  Reference reference;
+  if (r.estimateError) {
+    const std::vector<double> times = every >= 0.0 ? plan.outputs : std::vector<double>{until};
+    const StopReason why = runReference(r, s, times, implicit, options.budget, reference);
+    if (why != StopReason::None) {
+      err << "diffusim: "
+          << (why == StopReason::Interrupted ? "interrupted" : "stopped at the work limit") << "\n";
+      return EXIT_FAILED;
+    }
+  }
+  // The cells of the table in order. An implicit run and an estimate of the
+  // grid's error are recorded in the header, so their rows wait for the run.
+  const bool waits = implicit || r.estimateError;
+  std::vector<double> cells;
+  std::vector<double> xs;
+  for (std::int32_t i = 0; i < n; ++i) xs.push_back(static_cast<double>(i) * plan.dx);
+  const std::vector<std::string_view> columns =
+      r.command == "profile"   ? std::vector<std::string_view>{"x_m", "c"}
+      : r.command == "history" ? std::vector<std::string_view>{"t_s", "c"}
+                               : std::vector<std::string_view>{"t_s", "x_m", "c"};
 
   Output output(r.output, out);
   ByteSink& sink = output.sink();
   std::unique_ptr<TableWriter> table;
   std::vector<std::string> xText;
-  for (std::int32_t i = 0; i < n; ++i) xText.push_back(shortest(static_cast<double>(i) * plan.dx));
-  if (r.command == "profile")
-    table = std::make_unique<TableWriter>(sink, r.format, rec,
-                                          std::vector<std::string_view>{"x_m", "c"});
-  if (r.command == "history")
-    table = std::make_unique<TableWriter>(sink, r.format, rec,
-                                          std::vector<std::string_view>{"t_s", "c"});
-  if (r.command == "profiles")
-    table = std::make_unique<TableWriter>(sink, r.format, rec,
-                                          std::vector<std::string_view>{"t_s", "x_m", "c"});
+  if (!waits) {
+    table = std::make_unique<TableWriter>(sink, r.format, recordOf(r, options, s, &plan), columns);
+    for (std::int32_t i = 0; i < n; ++i) xText.push_back(shortest(xs[static_cast<std::size_t>(i)]));
+  }
   std::int64_t steps = 0;
   for (const Segment& seg : plan.segments) steps += seg.steps;
-  CommandRun run(options, sink, n, static_cast<std::uint64_t>(steps), [&](const Level& level) {
-    if (r.command == "profile") {
+  const std::uint64_t expected =
+      implicit ? static_cast<std::uint64_t>(estimateCosts(s, plan, r.tolerance).implicitSteps * 4.0)
+               : static_cast<std::uint64_t>(steps);
+  CommandRun run(options, sink, n, expected, [&](const Level& level) {
+    if (r.estimateError) reference.compare(level);
+    if (waits) {
+      for (std::int32_t i = 0; i < (r.command == "history" ? 1 : n); ++i) {
+        if (r.command == "profiles") cells.push_back(level.time);
+        if (r.command == "history") {
+          cells.push_back(level.time);
+          cells.push_back(compositionAtDepth(level.values, n, plan.dx, r.depth));
+        } else {
+          cells.push_back(xs[static_cast<std::size_t>(i)]);
+          cells.push_back(level.values[i]);
+        }
+      }
+    } else if (r.command == "profile") {
       for (std::int32_t i = 0; i < n; ++i) {
         table->cellText(xText[static_cast<std::size_t>(i)]);
         table->cell(level.values[i]);
@@ -458,14 +615,32 @@ int runLevels(const ProcessRequest& r, const CommandLineOptions& options, std::o
     }
     return true;
   });
-  const RunEnd ended = runPlan(s, plan, run, r.threads);
+  SchemeRun scheme;
+  const RunEnd ended = runScheme(r, s, plan, implicit, run, scheme, r.threads);
   run.finish();
   if (ended == RunEnd::Stopped && !sink.failed()) return stopped(run, output, err);
+  if (waits) {
+    table = std::make_unique<TableWriter>(
+        sink, r.format, recordOf(r, options, s, &plan, summarize({&scheme}), &reference), columns);
+    for (double v : cells) table->cell(v);
+  }
   table->finish();
   return finishOutput(output, out, err);
 }
 
 }  // namespace
+
+bool implicitPreferred(const ProcessRequest& r) {
+  if (r.scheme != SchemeChoice::Auto) return r.scheme == SchemeChoice::Implicit;
+  if (!checkSchedule(r.schedule).empty()) return false;
+  const double end = scheduleEnd(r.schedule);
+  const double until = r.command == "profile" ? (r.times.empty() ? end : r.times[0])
+                                              : (r.until > 0.0 ? r.until : end);
+  const double every = r.command == "profile" ? 0.0 : (r.everyGiven ? r.every : -1.0);
+  ProcessPlan plan;
+  if (!planProcess(r.schedule, std::min(until, end), every, plan).empty()) return false;
+  return runsImplicit(r, r.schedule, plan);
+}
 
 int runProcessCommand(const ProcessRequest& request, const CommandLineOptions& options,
                       std::ostream& out, std::ostream& err) {

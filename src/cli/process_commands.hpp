@@ -15,6 +15,10 @@
 
 namespace diffusim {
 
+// Which time integration runs: the cheaper one for the accuracy asked, or
+// the one named.
+enum class SchemeChoice { Auto, Explicit, Implicit };
+
 struct ProcessRequest {
   std::string command;  // profile, history, profiles, depth, time
   ProcessSchedule schedule;
@@ -31,7 +35,15 @@ struct ProcessRequest {
   TableFormat format = TableFormat::Csv;
   std::string output;
   unsigned threads = 0;  // for sweeps; 0: every hardware thread
+  SchemeChoice scheme = SchemeChoice::Auto;
+  double tolerance = 1e-7;     // the implicit scheme's time-stepping error
+  bool estimateError = false;  // also run half (or twice) the sections
+  bool openEnded = false;      // the time query without a schedule
 };
+
+// Whether `auto` runs this request implicitly (profile, history and profiles
+// of one stage from the flags ask this before choosing their path).
+bool implicitPreferred(const ProcessRequest& request);
 
 int runProcessCommand(const ProcessRequest& request, const CommandLineOptions& options,
                       std::ostream& out, std::ostream& err);

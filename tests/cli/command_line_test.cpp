@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -162,6 +163,66 @@ TEST(CommandLineFailures, AFailedWriteKeepsThePreviousFile) {
   std::vector<std::string> left = strayFiles(scratch.path());
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"dir.csv", "out.csv"}));
+}
+
+// The header field `key`, and the composition column of a profile.
+std::string headerValue(const std::string& csv, const std::string& key) {
+  const std::string tag = "# " + key + " = ";
+  const std::size_t at = csv.find(tag);
+  if (at == std::string::npos) return {};
+  return csv.substr(at + tag.size(), csv.find('\n', at) - at - tag.size());
+}
+
+std::vector<double> profileColumn(const std::string& csv) {
+  std::vector<double> c;
+  for (const std::string& line : linesOf(csv))
+    if (line[0] != '#' && line[0] != 'x') c.push_back(std::stod(line.substr(line.find(',') + 1)));
+  return c;
+}
+
+TEST(CommandLineSchemes, AutoTakesTheCheaperSchemeAndSaysWhichRan) {
+  ScratchDir scratch;
+  // A short run on a coarse grid: explicit, the very result --scheme explicit
+  // gives (the exact-time run's header, with its mesh ratio r).
+  const ProgramRun shortRun = runProgram(scratch.path(), {"profile", "--time", "1h"});
+  EXPECT_NE(headerValue(shortRun.out, "r"), "");  // the explicit mesh ratio
+  EXPECT_EQ(shortRun.out,
+            runProgram(scratch.path(), {"profile", "--time", "1h", "--scheme", "explicit"}).out);
+  // A long run on a finer grid: implicit, with its steps and error estimate,
+  // and the same profile as the explicit run to the latter's own time error.
+  const std::vector<std::string> args = {"profile", "--time", "1e7", "--sections", "200"};
+  const ProgramRun longRun = runProgram(scratch.path(), args);
+  EXPECT_EQ(headerValue(longRun.out, "scheme"), "implicit");
+  EXPECT_LT(std::stoll(headerValue(longRun.out, "steps")), 2000);
+  EXPECT_LE(std::stod(headerValue(longRun.out, "error_estimate")), 1.3e-7);
+  std::vector<std::string> explicitArgs = args;
+  explicitArgs.insert(explicitArgs.end(), {"--scheme", "explicit"});
+  const std::vector<double> a = profileColumn(longRun.out);
+  const std::vector<double> b = profileColumn(runProgram(scratch.path(), explicitArgs).out);
+  ASSERT_EQ(a.size(), 201u);
+  ASSERT_EQ(b.size(), 201u);
+  for (std::size_t i = 0; i < a.size(); ++i) EXPECT_NEAR(a[i], b[i], 2e-7) << i;
+}
+
+TEST(CommandLineSchemes, GridErrorEstimateMatchesTheErrorAgainstErfc) {
+  // At 1 h the default specimen is semi-infinite (sqrt(D t) = 21 um of 500):
+  // the error against erfc is the grid's, which half the sections estimate.
+  ScratchDir scratch;
+  const ProgramRun r =
+      runProgram(scratch.path(), {"profile", "--time", "1h", "--sections", "100", "--scheme",
+                                  "implicit", "--estimate-error", "--tolerance", "1e-9"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(headerValue(r.out, "spatial_error_sections"), "50");
+  const double estimate = std::stod(headerValue(r.out, "spatial_error_estimate"));
+  const double d = 4.529e-07 * std::exp(-147723.0 / (8.3144 * 1173.0));
+  const std::vector<double> c = profileColumn(r.out);
+  double error = 0.0;
+  for (std::size_t i = 0; i < c.size(); ++i)
+    error = std::max(
+        error,
+        std::fabs(c[i] - (0.01 + 0.04 * std::erfc(i * 5e-6 / (2.0 * std::sqrt(d * 3600.0))))));
+  EXPECT_GT(estimate, 0.5 * error);
+  EXPECT_LT(estimate, 2.0 * error);
 }
 
 }  // namespace

@@ -1,0 +1,69 @@
+// The implicit run of a process cycle: the explicit scheme's semi-discrete
+// system (the same nodes, conservative face fluxes with the mean of the two
+// nodes' D, the same surface node and mirror wall at x = L) integrated in
+// time by Crank-Nicolson with a tridiagonal solve per step, steps chosen by
+// step doubling so that the time-stepping error stays near a tolerance.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/engine.hpp"
+#include "engine/process_plan.hpp"
+#include "model/process.hpp"
+
+namespace diffusim {
+
+struct ImplicitOptions {
+  double tolerance = 1e-7;  // time-stepping error allowed in the composition
+  // For convergence studies: this many equal steps per piece, every one
+  // kept whatever its error estimate (0: steps chosen by the estimate).
+  std::int64_t fixedSteps = 0;
+};
+
+struct ImplicitStats {
+  std::int64_t steps = 0;     // accepted steps
+  std::int64_t rejected = 0;  // steps tried again smaller
+  std::int64_t solves = 0;    // tridiagonal solves, the unit of work
+  // The time-stepping error of the levels handed on, estimated by carrying
+  // each step's local error through the later steps: its largest max-norm.
+  double errorEstimate = 0.0;
+  // B that entered through x = 0, as the scheme's surface flux integrated
+  // over its steps (composition times metres): equals the growth of
+  // dx [C_0 / 2 (unless held) + C_1 + ... + C_{N-2} + C_{N-1} / 2].
+  double entered = 0.0;
+};
+
+// Runs the plan's pieces (stage, start, end), handing on the level at the
+// end of every piece whose segment reports its last level, and after every
+// step when the segment reports every step. The level at t = 0 is the
+// initial composition everywhere, as for the explicit run; a held surface is
+// set when its stage begins. After t = 0 and every change of stage the first
+// two steps are backward Euler in half steps, so a jump in the surface does
+// not ring. observer.proceed gets the solves done so far.
+RunEnd runImplicit(const ProcessSchedule& schedule, const ProcessPlan& plan,
+                   const ImplicitOptions& options, RunObserver& observer, ImplicitStats& stats);
+
+// dx [C_0 / 2 (unless held) + C_1 + ... + C_{N-2} + C_{N-1} / 2].
+double specimenContent(const double* values, std::int32_t points, double dx, bool surfaceHeld);
+
+}  // namespace diffusim
+
+namespace diffusim {
+
+// What a plan would cost each way, in nanoseconds per run, from the work
+// each scheme does per grid point and the time diffusim-bench measures for
+// that work (BM_scheme_* on the machine the program was tuned on). The
+// implicit step count is a model: after each stage change the steps grow
+// with the logarithm of the stage's time over the grid's time dx^2 / D until
+// the slowest mode of the specimen has decayed, times (1e-7 / tolerance)^0.4
+// and (dC / 0.04)^0.4 for the composition change dC, plus two steps for
+// every further time handed on.
+struct SchemeCosts {
+  double explicitNs = 0.0;
+  double implicitNs = 0.0;
+  double implicitSteps = 0.0;  // the model's estimate
+};
+SchemeCosts estimateCosts(const ProcessSchedule& schedule, const ProcessPlan& plan,
+                          double tolerance);
+
+}  // namespace diffusim
