@@ -15,9 +15,10 @@ constexpr int STARTUP_STEPS = 2;
 // A step is kept when the error carried from earlier steps plus its own
 // local error estimate stays within this share of the tolerance, or when its
 // local error alone is within the smaller share (so that a run always moves
-// on while an old error decays).
-constexpr double GLOBAL_SHARE = 0.8;
-constexpr double LOCAL_FLOOR = 0.05;
+// on while an old error decays). Half leaves room for the steps taken at the
+// floor while an old error decays slowly.
+constexpr double GLOBAL_SHARE = 0.5;
+constexpr double LOCAL_FLOOR = 0.02;
 // Step size changes per step, and the usual margin on the predicted size.
 constexpr double GROW_MAX = 4.0;
 constexpr double SHRINK_MIN = 0.2;
