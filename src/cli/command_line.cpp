@@ -467,6 +467,7 @@ void addGrid(RunRecord& rec, std::int32_t points, double d, double dx,
     rec.grid.push_back(number("r_last", plan.back().meshRatio));
   }
   rec.grid.push_back(word("far_face", farFace == FarFace::Mirror ? "mirror" : "copy"));
+  rec.grid.push_back(word("scheme", "explicit"));
 }
 
 // Runs the plan and writes the result; the front end's one path through
