@@ -534,6 +534,18 @@ void csvRowsPrintf(benchmark::State& state) {
 // composition-dependent step beside the constant one, and a sweep on every
 // core beside the same cases one after another.
 
+// The example cycle's specimen (4 mm, 1000 sections, the carbon law with or
+// without its composition dependence) with one stage.
+ProcessSchedule exampleSpecimen(bool variable, const Stage& stage) {
+  ProcessSchedule s;
+  s.length = 0.004;
+  s.sections = 1000;
+  s.initial = 0.002;
+  s.law = {4.7e-5, -154808.0, variable ? -160.0 : 0.0, variable ? 2761400.0 : 0.0};
+  s.stages.push_back(stage);
+  return s;
+}
+
 std::string writeScheduleFile(const fs::path& dir, const std::string& name,
                               const std::string& text) {
   fs::create_directories(dir);
@@ -582,12 +594,8 @@ void profileForStage(benchmark::State& state) {
 
 // One step of each kind on 1001 points, the level kept within the range.
 void stepProcessKind(benchmark::State& state, bool variable) {
-  ProcessSchedule s;
-  s.length = 0.004;
-  s.sections = 1000;
-  s.initial = 0.002;
-  s.law = {4.7e-5, -154808.0, variable ? -160.0 : 0.0, variable ? 2761400.0 : 0.0};
-  s.stages.push_back({3600.0, 1200.0, {SurfaceKind::Transfer, 0.0, 0.0115, 1.5e-7}});
+  const ProcessSchedule s =
+      exampleSpecimen(variable, {3600.0, 1200.0, {SurfaceKind::Transfer, 0.0, 0.0115, 1.5e-7}});
   const StagePlan plan = planStage(s, s.stages[0], 3600.0, compositionRange(s));
   auto grid = std::make_unique<ConcentrationGrid>(1001, FarFace::Mirror);
   grid->resetGrid(0.002, 0.002);
@@ -701,12 +709,8 @@ void schemeRun(benchmark::State& state, bool implicit, std::int32_t sections, do
 // a held surface, and the variable-D step), and one implicit step (its four
 // solves; seven with a D that depends on C).
 void schemeExplicitStep(benchmark::State& state, bool variable) {
-  ProcessSchedule s;
-  s.length = 0.004;
-  s.sections = 1000;
-  s.initial = 0.002;
-  s.law = {4.7e-5, -154808.0, variable ? -160.0 : 0.0, variable ? 2761400.0 : 0.0};
-  s.stages.push_back({3600.0, 1200.0, {SurfaceKind::Fixed, 0.0115, 0.0, 0.0}});
+  const ProcessSchedule s =
+      exampleSpecimen(variable, {3600.0, 1200.0, {SurfaceKind::Fixed, 0.0115, 0.0, 0.0}});
   const StagePlan plan = planStage(s, s.stages[0], 3600.0, compositionRange(s));
   auto grid = std::make_unique<ConcentrationGrid>(1001, FarFace::Mirror);
   grid->resetGrid(0.002, 0.0115);
@@ -723,12 +727,8 @@ void schemeExplicitStep(benchmark::State& state, bool variable) {
 }
 
 void schemeImplicitStep(benchmark::State& state, bool variable) {
-  ProcessSchedule s;
-  s.length = 0.004;
-  s.sections = 1000;
-  s.initial = 0.002;
-  s.law = {4.7e-5, -154808.0, variable ? -160.0 : 0.0, variable ? 2761400.0 : 0.0};
-  s.stages.push_back({36000.0, 1200.0, {SurfaceKind::Fixed, 0.0115, 0.0, 0.0}});
+  const ProcessSchedule s =
+      exampleSpecimen(variable, {36000.0, 1200.0, {SurfaceKind::Fixed, 0.0115, 0.0, 0.0}});
   ProcessPlan plan;
   planProcess(s, 36000.0, 0.0, plan);
   LastLevel last(1001);
@@ -798,7 +798,10 @@ void printCrossover(std::ostream& out, const RateRecorder& rates) {
       const ProcessSchedule s = heldSpecimen(m, time);
       ProcessPlan plan;
       planProcess(s, time, 0.0, plan);
-      const std::string suffix = "/" + std::to_string(m) + "/" + t;
+      std::string suffix = "/";
+      suffix += std::to_string(m);
+      suffix += '/';
+      suffix += t;
       const auto e = rates.rate("BM_scheme_explicit" + suffix);
       const auto i = rates.rate("BM_scheme_implicit" + suffix);
       const double updates = static_cast<double>(plan.segments[0].steps) * (m + 1);
@@ -818,7 +821,10 @@ void printCrossover(std::ostream& out, const RateRecorder& rates) {
 void registerAll(const fs::path& scratch, std::vector<Comparison>& comparisons) {
   for (const std::int32_t m : {100, 1000, 9999}) {
     for (const char* t : {"60", "3600", "100000", "10000000"}) {
-      const std::string suffix = "/" + std::to_string(m) + "/" + t;
+      std::string suffix = "/";
+      suffix += std::to_string(m);
+      suffix += '/';
+      suffix += t;
       benchmark::RegisterBenchmark(("BM_scheme_explicit" + suffix).c_str(), schemeRun, false, m,
                                    std::stod(t))
           ->UseRealTime()
