@@ -49,6 +49,7 @@
 #include "output/sink.hpp"
 #include "output/table_writer.hpp"
 #include "ratio_report.hpp"
+#include "support/exact_solutions.hpp"
 #include "support/reference_grid.hpp"
 
 namespace diffusim::bench {
@@ -529,6 +530,11 @@ void csvRowsPrintf(benchmark::State& state) {
   setRowCounters(state, kCsvPoints * kCsvLevels, bytes);
 }
 
+// A run that takes seconds: timed once, by the wall clock, in milliseconds.
+void once(benchmark::internal::Benchmark* b) {
+  b->UseRealTime()->Iterations(1)->Repetitions(1)->Unit(benchmark::kMillisecond);
+}
+
 // ---------------------------------------------------------------------------
 // Process cycles: a constant-D stage beside the profile it equals, the
 // composition-dependent step beside the constant one, and a sweep on every
@@ -648,20 +654,6 @@ ProcessSchedule heldSpecimen(std::int32_t sections, double t) {
   return s;
 }
 
-std::vector<double> gridModes(std::int32_t m, double d, double t) {
-  const double dx = 0.0005 / m, pi = 3.141592653589793;
-  std::vector<double> c(static_cast<std::size_t>(m + 1));
-  for (std::int32_t i = 0; i <= m; ++i) {
-    double v = 0.0;
-    for (std::int32_t k = 1; k < 2 * m; k += 2) {
-      const double th = k * pi / (2.0 * m), sn = std::sin(th / 2.0);
-      v += std::exp(-4.0 * (d * t / dx / dx) * sn * sn) / std::tan(th / 2.0) * std::sin(i * th);
-    }
-    c[static_cast<std::size_t>(i)] = 0.05 - 0.04 * v / m;
-  }
-  return c;
-}
-
 class LastLevel final : public RunObserver {
  public:
   explicit LastLevel(std::int32_t n) : values(static_cast<std::size_t>(n)) {}
@@ -699,7 +691,8 @@ void schemeRun(benchmark::State& state, bool implicit, std::int32_t sections, do
     }
   }
   const double d = stageDiffusivity(s.law, 1173.0).base;
-  state.counters["time_error"] = maxDifference(last.values, gridModes(sections, d, t));
+  state.counters["time_error"] =
+      maxDifference(last.values, testing::heldGridModes(sections, d, t, 0.0005, 0.01, 0.05));
   state.counters["steps"] =
       implicit ? static_cast<double>(stats.steps) : static_cast<double>(plan.segments[0].steps);
   state.SetItemsProcessed(state.iterations());
@@ -827,10 +820,7 @@ void registerAll(const fs::path& scratch, std::vector<Comparison>& comparisons) 
       suffix += t;
       benchmark::RegisterBenchmark(("BM_scheme_explicit" + suffix).c_str(), schemeRun, false, m,
                                    std::stod(t))
-          ->UseRealTime()
-          ->Unit(benchmark::kMillisecond)
-          ->Iterations(1)
-          ->Repetitions(1);
+          ->Apply(once);
       benchmark::RegisterBenchmark(("BM_scheme_implicit" + suffix).c_str(), schemeRun, true, m,
                                    std::stod(t))
           ->UseRealTime()
@@ -848,11 +838,7 @@ void registerAll(const fs::path& scratch, std::vector<Comparison>& comparisons) 
   for (const std::int32_t m : {400, 2000}) {
     const std::string e = "BM_cycle_explicit/" + std::to_string(m);
     const std::string i = "BM_cycle_implicit/" + std::to_string(m);
-    benchmark::RegisterBenchmark(e.c_str(), cycleRun, false, m, scratch)
-        ->UseRealTime()
-        ->Unit(benchmark::kMillisecond)
-        ->Iterations(1)
-        ->Repetitions(1);
+    benchmark::RegisterBenchmark(e.c_str(), cycleRun, false, m, scratch)->Apply(once);
     benchmark::RegisterBenchmark(i.c_str(), cycleRun, true, m, scratch)
         ->UseRealTime()
         ->Unit(benchmark::kMillisecond);
@@ -930,43 +916,27 @@ void registerAll(const fs::path& scratch, std::vector<Comparison>& comparisons) 
       ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark(fixedReference.c_str(), sessionReference, kFixedPointSession,
                                scratch)
-      ->UseRealTime()
-      ->Iterations(1)
-      ->Repetitions(1)
-      ->Unit(benchmark::kMillisecond);
+      ->Apply(once);
   comparisons.push_back({fixedFast, fixedReference, 20.0});
 
   const std::string longFast = kSections1000Session.name;
   const std::string longReference = kSections1000Session.name + std::string("_reference");
   benchmark::RegisterBenchmark(longFast.c_str(), sessionFast, kSections1000Session, scratch,
                                Threading{})
-      ->UseRealTime()
-      ->Iterations(1)
-      ->Repetitions(1)
-      ->Unit(benchmark::kMillisecond);
+      ->Apply(once);
   // The same session as it ran before the threaded step: one thread.
   const std::string longOne = kSections1000Session.name + std::string("_one_thread");
   benchmark::RegisterBenchmark(longOne.c_str(), sessionFast, kSections1000Session, scratch,
                                Threading{1, 0})
-      ->UseRealTime()
-      ->Iterations(1)
-      ->Repetitions(1)
-      ->Unit(benchmark::kMillisecond);
+      ->Apply(once);
   comparisons.push_back({longFast, longOne, 1.5});
   benchmark::RegisterBenchmark(longReference.c_str(), sessionReference, kSections1000Session,
                                scratch)
-      ->UseRealTime()
-      ->Iterations(1)
-      ->Repetitions(1)
-      ->Unit(benchmark::kMillisecond);
+      ->Apply(once);
   comparisons.push_back({longFast, longReference, 6.0});
 
   // Per point-update, the command line's exact-time run costs what the menu's does.
-  benchmark::RegisterBenchmark("BM_cli_profile_sections1000", cliProfileSections1000)
-      ->UseRealTime()
-      ->Iterations(1)
-      ->Repetitions(1)
-      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("BM_cli_profile_sections1000", cliProfileSections1000)->Apply(once);
   comparisons.push_back({"BM_cli_profile_sections1000", longFast, 0.95});
 
   benchmark::RegisterBenchmark("BM_stage_constant_D", stageConstant, scratch)

@@ -376,10 +376,6 @@ RunEnd runImplicit(const ProcessSchedule& schedule, const ProcessPlan& plan,
   return RunEnd::Completed;
 }
 
-}  // namespace diffusim
-
-namespace diffusim {
-
 namespace {
 
 // Nanoseconds per grid point, measured by diffusim-bench (BM_scheme_*):

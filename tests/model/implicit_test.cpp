@@ -15,6 +15,7 @@
 
 #include "engine/process_plan.hpp"
 #include "model/process.hpp"
+#include "support/exact_solutions.hpp"
 
 namespace diffusim::testing {
 namespace {
@@ -64,23 +65,6 @@ Levels run(const ProcessSchedule& s, const std::vector<double>& at, ImplicitStat
   return levels;
 }
 
-// The grid's ODEs, held surface, wall at M dx: with v = (Cs - C) / dC,
-//   v_i(t) = sum_m (1 / M) cot(th_m / 2) exp(-4 (D t / dx^2) sin^2(th_m / 2)) sin(i th_m),
-// th_m = m pi / (2 M), m odd, th_m < pi (v = 1 at t = 0 but at i = 0).
-std::vector<double> gridHeld(std::int32_t m, double d, double t, double c0, double cs) {
-  const double dx = L / m;
-  std::vector<double> c(static_cast<std::size_t>(m + 1));
-  for (std::int32_t i = 0; i <= m; ++i) {
-    double v = 0.0;
-    for (std::int32_t k = 1; k < 2 * m; k += 2) {
-      const double th = k * PI / (2.0 * m), sn = std::sin(th / 2.0);
-      v += std::exp(-4.0 * (d * t / dx / dx) * sn * sn) / std::tan(th / 2.0) * std::sin(i * th);
-    }
-    c[static_cast<std::size_t>(i)] = cs - (cs - c0) * v / m;
-  }
-  return c;
-}
-
 // The grid's ODEs with both faces sealed (half cells at both ends): cosine
 // modes cos(i ph_m), ph_m = m pi / M, m = 0..M, rate 4 (D / dx^2) sin^2(ph_m / 2),
 // orthogonal with the weights 1/2, 1, ..., 1, 1/2.
@@ -109,17 +93,6 @@ double maxDiff(const std::vector<double>& a, const std::vector<double>& b) {
   return most;
 }
 
-// The slab 0..L, held at Cs, sealed at L (Crank's series).
-double slab(double x, double t, double d) {
-  double s = 0.0;
-  for (double m = 1.0;; m += 2.0) {
-    const double k = m * PI / (2.0 * L), e = std::exp(-d * k * k * t);
-    if (e < 1e-17) break;
-    s += e * std::sin(k * x) / m;
-  }
-  return CS - DC * (4.0 / PI) * s;
-}
-
 // The control keeps the carried estimate near the tolerance; while an old
 // error decays slowly it lets a step add a twentieth of the tolerance, so the
 // error may pass it by a little (measured: by 21 % at 1e-7, 1.2e6 s).
@@ -137,14 +110,14 @@ TEST(ImplicitHeldSurface, TimeErrorWithinToleranceAndEstimated) {
       double worst = 0.0;
       for (std::size_t k = 0; k < at.size(); ++k) {
         ASSERT_EQ(got.times[k], at[k]);  // lands on every time asked for
-        const std::vector<double> grid = gridHeld(m, d, at[k], C0, CS);
+        const std::vector<double> grid = heldGridModes(m, d, at[k], L, C0, CS);
         const double timeError = maxDiff(got.values[k], grid);
         EXPECT_LE(timeError, OVERSHOOT * tol) << "M = " << m << ", t = " << at[k];
         worst = std::max(worst, timeError);
         // Against the continuous slab: the grid's error on top.
         double gridError = 0.0, total = 0.0;
         for (std::int32_t i = 0; i <= m; ++i) {
-          const double exact = slab(i * L / m, at[k], d);
+          const double exact = heldSlab(i * L / m, at[k], d, L, C0, CS);
           gridError = std::max(gridError, std::fabs(grid[static_cast<std::size_t>(i)] - exact));
           total = std::max(total, std::fabs(got.values[k][static_cast<std::size_t>(i)] - exact));
         }
@@ -163,7 +136,7 @@ TEST(ImplicitHeldSurface, SecondOrderInTheStep) {
   const double d = arrhenius(1173.0);
   const std::int32_t m = 100;
   const double t = 3.6e5;
-  const std::vector<double> exact = gridHeld(m, d, t, C0, CS);
+  const std::vector<double> exact = heldGridModes(m, d, t, L, C0, CS);
   double previous = 0.0;
   for (const std::int64_t steps : {40, 80, 160}) {
     ImplicitOptions options;
@@ -189,21 +162,13 @@ TEST(ImplicitBoostDiffuse, BothStagesMatchTheGridsModes) {
   s.stages.push_back({t2, 1173.0, {SurfaceKind::Sealed, 0.0, 0.0, 0.0}});
   ImplicitStats stats;
   const Levels got = run(s, {t1, t1 + t2 / 4.0, t1 + t2}, stats);
-  const std::vector<double> boosted = gridHeld(m, d, t1, C0, CS);
+  const std::vector<double> boosted = heldGridModes(m, d, t1, L, C0, CS);
   EXPECT_LE(maxDiff(got.values[0], boosted), 1e-7);
   EXPECT_LE(maxDiff(got.values[1], gridSealed(boosted, d, t2 / 4.0)), 1e-7);
   EXPECT_LE(maxDiff(got.values[2], gridSealed(boosted, d, t2)), 1e-7);
   const double dx = L / m;
   EXPECT_NEAR(specimenContent(got.values[2].data(), m + 1, dx, false),
               specimenContent(got.values[0].data(), m + 1, dx, false), 1e-17);
-}
-
-// Crank's surface-transfer solution on a semi-infinite solid, flux beta (P - C(0)):
-// C = C0 + (P - C0) [erfc(z) - exp(h x + h^2 D t) erfc(z + h sqrt(D t))],
-// z = x / (2 sqrt(D t)), h = beta / D.
-double crankTransfer(double x, double t, double d, double p, double beta) {
-  const double h = beta / d, z = x / (2.0 * std::sqrt(d * t)), s = std::sqrt(d * t);
-  return C0 + (p - C0) * (std::erfc(z) - std::exp(h * x + h * h * d * t) * std::erfc(z + h * s));
 }
 
 TEST(ImplicitTransfer, CranksSolutionWithinToleranceAndGridError) {
@@ -225,7 +190,7 @@ TEST(ImplicitTransfer, CranksSolutionWithinToleranceAndGridError) {
   double gridError = 0.0, error = 0.0;
   for (std::size_t i = 0; i < level[0].size(); ++i) {
     gridError = std::max(gridError, std::fabs(level[0][i] - level[1][2 * i]) * 4.0 / 3.0);
-    error = std::max(error, std::fabs(level[0][i] - crankTransfer(i * 2e-5, t, d, p, beta)));
+    error = std::max(error, std::fabs(level[0][i] - surfaceTransfer(i * 2e-5, t, d, C0, p, beta)));
   }
   EXPECT_GT(gridError, 0.0);
   EXPECT_LE(error, 1e-7 + 1.5 * gridError);

@@ -22,6 +22,7 @@
 #include "model/grid.hpp"
 #include "model/process.hpp"
 #include "model/process_step.hpp"
+#include "support/exact_solutions.hpp"
 #include "support/watch.hpp"
 
 namespace diffusim::testing {
@@ -100,42 +101,19 @@ double roundOff(std::int64_t n, double cmax) {
 // ---------------------------------------------------------------------------
 // Exact solutions.
 
-// exp(x^2) erfc(x) to about 1e-15 relative: directly below 2 (exp(x^2) then
-// costs at most 4 eps x^2), by the continued fraction
-//   erfcx(x) = (1 / sqrt(pi)) / (x + (1/2) / (x + 1 / (x + (3/2) / (x + ...))))
-// above, summed backward from 160 levels (at x = 2 the tail's weight is below
-// 1e-17 from about 100 on).
-double erfcx(double x) {
-  if (x < 2.0) return std::exp(x * x) * std::erfc(x);
-  double f = x;
-  for (int k = 160; k >= 1; --k) f = x + (0.5 * k) / f;
-  return 1.0 / (std::sqrt(PI) * f);
-}
-
 // Semi-infinite specimen, surface held at cs from t = 0 (Crank 3.13).
 double jump(double x, double t, double cs) {
   return (cs - C0) * std::erfc(x / (2.0 * std::sqrt(D * t)));
 }
 
-// Semi-infinite specimen, flux in = beta (P - C(0, t)) (Crank 3.5.2):
-// C = C0 + (P - C0) [erfc z - exp(hx + h^2 D t) erfc(z + h sqrt(Dt))], h = beta / D;
-// the second term is exp(-z^2) erfcx(z + h sqrt(Dt)) since the exponents cancel.
+// Semi-infinite specimen, flux in = beta (P - C(0, t)) (Crank 3.5.2).
 double evaporation(double x, double t) {
-  const double s = std::sqrt(D * t), z = x / (2.0 * s), h = BETA / D;
-  return C0 + (P - C0) * (std::erfc(z) - std::exp(-z * z) * erfcx(z + h * s));
+  return surfaceTransfer(x, t, D, C0, P, BETA);
 }
 
-// The held-surface slab 0..l (no flux at l): C = Cs - dC (4 / pi) sum_m odd
-// sin(k_m x) exp(-D k_m^2 t) / m, k_m = m pi / (2 l), summed while the
-// exponential is above 1e-17.
+// The held-surface slab 0..l (no flux at l), Crank's series.
 double fixedSlab(double x, double t, double l) {
-  double s = 0.0;
-  for (double m = 1.0;; m += 2.0) {
-    const double k = m * PI / (2.0 * l), e = std::exp(-D * k * k * t);
-    if (e < 1e-17) break;
-    s += e * std::sin(k * x) / m;
-  }
-  return CS - (CS - C0) * (4.0 / PI) * s;
+  return heldSlab(x, t, D, l, C0, CS);
 }
 
 // Roots of f on [lo, hi] with f(lo), f(hi) of opposite signs: Newton steps
