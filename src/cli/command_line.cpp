@@ -309,11 +309,11 @@ std::vector<double> quantityList(const std::string& flag, const std::string& tex
 void readSchemeFlags(const Parsed& parsed, ProcessRequest& r) {
   const FlagTexts& t = parsed.texts;
   if (t.scheme == "auto") {
-    r.scheme = SchemeChoice::Auto;
+    r.scheme.choice = SchemeChoice::Auto;
   } else if (t.scheme == "explicit") {
-    r.scheme = SchemeChoice::Explicit;
+    r.scheme.choice = SchemeChoice::Explicit;
   } else if (t.scheme == "implicit") {
-    r.scheme = SchemeChoice::Implicit;
+    r.scheme.choice = SchemeChoice::Implicit;
   } else {
     throw UsageError("--scheme: '" + t.scheme + "' is not explicit, implicit or auto");
   }
@@ -323,7 +323,7 @@ void readSchemeFlags(const Parsed& parsed, ProcessRequest& r) {
     if (!(v >= 1e-12 && v <= 0.01))
       throw UsageError("--tolerance: the composition error must be from 1e-12 to 0.01 (got " +
                        shortest(v) + ")");
-    r.tolerance = v;
+    r.scheme.tolerance = v;
   }
   r.estimateError = t.estimateError;
 }
@@ -383,6 +383,10 @@ ProcessRequest buildProcessRequest(const Parsed& parsed) {
       throw UsageError("--stage-duration: '" + item + "' is not N=DURATION[,DURATION...]");
     if (t.schedule.empty() || static_cast<std::size_t>(index) > r.schedule.stages.size())
       throw UsageError("--stage-duration: the schedule has no stage " + integer(index));
+    for (const auto& [stage, values] : r.stageDurations)
+      if (stage == static_cast<std::size_t>(index - 1))
+        throw UsageError("--stage-duration: stage " + integer(index) +
+                         " is given twice; give its values once, as a list");
     r.stageDurations.emplace_back(
         static_cast<std::size_t>(index - 1),
         quantityList("--stage-duration", item.substr(eq + 1), Quantity::Time, "duration"));
@@ -907,7 +911,7 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
         if (process.threads == 0) process.threads = options.threads;
         const bool implicit = implicitPreferred(process);
         if (process.estimateError || implicit) {
-          process.scheme = implicit ? SchemeChoice::Implicit : SchemeChoice::Explicit;
+          process.scheme.choice = implicit ? SchemeChoice::Implicit : SchemeChoice::Explicit;
           return runProcessCommand(process, options, out, err);
         }
       }

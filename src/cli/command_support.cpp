@@ -31,6 +31,13 @@ int stopped(const CommandRun& run, Output& output, std::ostream& err) {
   return EXIT_FAILED;
 }
 
+int spoolFailed(Output& output, std::ostream& err) {
+  err << "diffusim: the rows could not be kept in a temporary file (the temporary directory is "
+         "full or not writable)"
+      << output.discard() << "\n";
+  return EXIT_FAILED;
+}
+
 int finishOutput(Output& output, std::ostream& out, std::ostream& err) {
   if (const auto problem = output.commit(out)) {
     err << "diffusim: " << *problem << "\n";

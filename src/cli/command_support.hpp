@@ -43,17 +43,18 @@ class CommandRun final : public RunObserver {
   // The handler returns false when it has what it needs (the run ends, no
   // failure).
   bool onLevel(const Level& level) override {
-    if (!handle_(level)) {
-      satisfied_ = true;
-      return false;
-    }
+    if (!handle_(level)) return false;
     return !sink_.failed() && !overBudget();
   }
-  bool satisfied() const { return satisfied_; }
   bool proceed(std::uint64_t stepsDone) override {
     if (interruptFlag().load(std::memory_order_relaxed)) return stop(StopReason::Interrupted);
     if (budgetSteps_ != 0 && stepsDone >= budgetSteps_) return stop(StopReason::BudgetExhausted);
-    if ((stepsDone & 1023u) == 0) progress_.update(stepsDone);
+    // By work done, not by multiples: a run that advances several steps
+    // a call (threads, the implicit scheme) still draws.
+    if (stepsDone >= nextDraw_) {
+      progress_.update(stepsDone);
+      nextDraw_ = stepsDone + PROGRESS_STRIDE;
+    }
     return true;
   }
   void finish() { progress_.finish(); }
@@ -74,7 +75,8 @@ class CommandRun final : public RunObserver {
   InterruptScope interrupts_;
   ProgressLine progress_;
   std::function<bool(const Level&)> handle_;
-  bool satisfied_ = false;
+  static constexpr std::uint64_t PROGRESS_STRIDE = 1024;
+  std::uint64_t nextDraw_ = 0;
   std::uint64_t budgetSteps_ = 0;
   std::uint64_t fileBudget_ = 0;
   StopReason reason_ = StopReason::None;
@@ -122,6 +124,9 @@ class Output {
 
 // The message and the status of a run the guard stopped.
 int stopped(const CommandRun& run, Output& output, std::ostream& err);
+
+// Rows kept in a temporary file were lost: 1, the output dropped.
+int spoolFailed(Output& output, std::ostream& err);
 
 // Puts the result in place: 0, or 1 with the reason on `err`.
 int finishOutput(Output& output, std::ostream& out, std::ostream& err);

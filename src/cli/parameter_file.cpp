@@ -4,9 +4,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
+#include "cli/input_file.hpp"
 #include "format/number_format.hpp"
 
 namespace diffusim {
@@ -20,16 +19,11 @@ std::string lineOf(const std::string& path, const toml::source_region& where) {
 }  // namespace
 
 bool readParameterFile(const std::string& path, ParameterValues& values, std::string& problem) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    problem = "--params: cannot read '" + path + "': " + std::strerror(errno);
-    return false;
-  }
-  std::ostringstream text;
-  text << in.rdbuf();
+  std::string text;
+  if (!readInputFile("--params", path, text, problem)) return false;
   toml::table table;
   try {
-    table = toml::parse(text.str(), path);
+    table = toml::parse(text, path);
   } catch (const toml::parse_error& e) {
     problem = lineOf(path, e.source()) + ": " + std::string(e.description());
     return false;

@@ -10,14 +10,11 @@
 #include <vector>
 
 #include "cli/command_line.hpp"
+#include "engine/scheme.hpp"
 #include "model/process.hpp"
 #include "output/table_writer.hpp"
 
 namespace diffusim {
-
-// Which time integration runs: the cheaper one for the accuracy asked, or
-// the one named.
-enum class SchemeChoice { Auto, Explicit, Implicit };
 
 struct ProcessRequest {
   std::string command;  // profile, history, profiles, depth, time
@@ -34,9 +31,8 @@ struct ProcessRequest {
   bool everyGiven = false;
   TableFormat format = TableFormat::Csv;
   std::string output;
-  unsigned threads = 0;  // for sweeps; 0: every hardware thread
-  SchemeChoice scheme = SchemeChoice::Auto;
-  double tolerance = 1e-7;     // the implicit scheme's time-stepping error
+  unsigned threads = 0;        // for sweeps; 0: every hardware thread
+  SchemeOptions scheme;        // the time integration and its tolerance
   bool estimateError = false;  // also run half (or twice) the sections
   bool openEnded = false;      // the time query without a schedule
 };

@@ -4,11 +4,10 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <initializer_list>
-#include <sstream>
 #include <string_view>
 
+#include "cli/input_file.hpp"
 #include "cli/quantity.hpp"
 #include "format/number_format.hpp"
 
@@ -174,15 +173,10 @@ class Reader {
 }  // namespace
 
 bool readScheduleFile(const std::string& path, ProcessSchedule& schedule, std::string& problem) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    problem = "--schedule: cannot read '" + path + "': " + std::strerror(errno);
-    return false;
-  }
-  std::ostringstream text;
-  text << in.rdbuf();
+  std::string text;
+  if (!readInputFile("--schedule", path, text, problem)) return false;
   try {
-    const toml::table root = toml::parse(text.str(), path);
+    const toml::table root = toml::parse(text, path);
     schedule = Reader(path).read(root);
   } catch (const toml::parse_error& e) {
     problem =

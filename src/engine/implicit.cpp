@@ -280,7 +280,7 @@ double specimenContent(const double* values, std::int32_t points, double dx, boo
   return sum * dx;
 }
 
-RunEnd runImplicit(const ProcessSchedule& schedule, const ProcessPlan& plan,
+RunEnd runImplicit(const ProcessSchedule& schedule, ProcessPlan& plan,
                    const ImplicitOptions& options, RunObserver& observer, ImplicitStats& stats) {
   stats = ImplicitStats{};
   const std::int32_t n = schedule.sections + 1;
@@ -292,87 +292,89 @@ RunEnd runImplicit(const ProcessSchedule& schedule, const ProcessPlan& plan,
   const double tolGlobal = options.tolerance * GLOBAL_SHARE;
   const double tolFloor = options.tolerance * LOCAL_FLOOR;
   std::vector<double> carried(size);
-  const double runEnd = plan.pieces.empty() ? 0.0 : plan.pieces.back().end;
+  const double runEnd = plan.end;
   const double smallest = runEnd * SMALLEST_STEP;
 
   std::size_t stage = std::numeric_limits<std::size_t>::max();
   StageModel model;
   int startup = 0;
   double dtNext = 0.0;
-  for (std::size_t k = 0; k < plan.pieces.size(); ++k) {
-    const ProcessPiece& piece = plan.pieces[k];
-    const Segment& seg = plan.segments[k];
-    if (piece.stage != stage) {
-      stage = piece.stage;
-      model = modelFor(schedule, schedule.stages[stage], plan.range, plan.dx);
-      if (model.held) {
-        c[0] = model.surfaceValue;
-        error[0] = 0.0;
-      }
-      startup = STARTUP_STEPS;
-      const double bend = stepper.curvature(model, c.data());
-      const double allowed = std::max(tolFloor, tolGlobal - maxNorm(error));
-      dtNext = bend > 0.0 ? std::sqrt(allowed / bend) : piece.end - piece.start;
-    }
-    double t = piece.start;
-    while (t < piece.end) {
-      const double remaining = piece.end - t;
-      double dt = options.fixedSteps > 0
-                      ? (piece.end - piece.start) / static_cast<double>(options.fixedSteps)
-                      : dtNext;
-      bool landing = false, clipped = false;
-      if (dt >= remaining * (options.fixedSteps > 0 ? 0.5 : 1.0)) {
-        dt = remaining;
-        landing = true;
-        clipped = true;
-      } else if (dt * 2.0 > remaining && options.fixedSteps == 0) {
-        dt = remaining * 0.5;
-        clipped = true;
-      }
-      const double theta = startup > 0 ? 1.0 : 0.5;
-      const double order = startup > 0 ? 1.0 : 2.0;
-      // One step of dt, then two of dt / 2 from the same level: their
-      // difference over 2^p - 1 estimates the local error of the pair.
-      const double entered = stepper.attempt(model, c.data(), dt, theta, full.data(), twice.data(),
-                                             error.data(), carried.data());
-      const double scale = order == 1.0 ? 1.0 : 1.0 / 3.0;
-      for (std::size_t i = 0; i < size; ++i) local[i] = (twice[i] - full[i]) * scale;
-      // The error so far, carried through the step, plus the step's own.
-      const double allowed = std::max(tolFloor, tolGlobal - maxNorm(carried));
-      const double err = maxNorm(local);
-      const double factor = err == 0.0
-                                ? GROW_MAX
-                                : std::clamp(MARGIN * std::pow(allowed / err, 1.0 / (order + 1.0)),
-                                             SHRINK_MIN, GROW_MAX);
-      for (std::size_t i = 0; i < size; ++i) local[i] = carried[i] + local[i];
-      if (err <= allowed || dt <= smallest || options.fixedSteps > 0) {
-        error.swap(local);
-        c.swap(twice);
-        t = landing ? piece.end : t + dt;
-        stats.entered += entered;
-        ++stats.steps;
-        if (startup > 0) --startup;
-        dtNext = clipped ? std::max(dt * factor, dtNext) : dt * factor;
-        const bool wanted = (landing && seg.reportLast) || seg.every > 0;
-        if (wanted) {
-          stats.errorEstimate = std::max(stats.errorEstimate, maxNorm(error));
-          const bool repeated =
-              anyHanded && std::memcmp(handed.data(), c.data(), size * sizeof(double)) == 0;
-          std::copy(c.begin(), c.end(), handed.begin());
-          anyHanded = true;
-          if (!observer.onLevel({stats.steps, t, c.data(), repeated})) {
-            stats.solves = stepper.solves();
-            return RunEnd::Stopped;
-          }
+  do
+    for (std::size_t k = 0; k < plan.pieces.size(); ++k) {
+      const ProcessPiece& piece = plan.pieces[k];
+      const Segment& seg = plan.segments[k];
+      if (piece.stage != stage) {
+        stage = piece.stage;
+        model = modelFor(schedule, schedule.stages[stage], plan.range, plan.dx);
+        if (model.held) {
+          c[0] = model.surfaceValue;
+          error[0] = 0.0;
         }
-      } else {
-        ++stats.rejected;
-        dtNext = dt * factor;
+        startup = STARTUP_STEPS;
+        const double bend = stepper.curvature(model, c.data());
+        const double allowed = std::max(tolFloor, tolGlobal - maxNorm(error));
+        dtNext = bend > 0.0 ? std::sqrt(allowed / bend) : piece.end - piece.start;
       }
-      stats.solves = stepper.solves();
-      if (!observer.proceed(static_cast<std::uint64_t>(stats.solves))) return RunEnd::Stopped;
+      double t = piece.start;
+      while (t < piece.end) {
+        const double remaining = piece.end - t;
+        double dt = options.fixedSteps > 0
+                        ? (piece.end - piece.start) / static_cast<double>(options.fixedSteps)
+                        : dtNext;
+        bool landing = false, clipped = false;
+        if (dt >= remaining * (options.fixedSteps > 0 ? 0.5 : 1.0)) {
+          dt = remaining;
+          landing = true;
+          clipped = true;
+        } else if (dt * 2.0 > remaining && options.fixedSteps == 0) {
+          dt = remaining * 0.5;
+          clipped = true;
+        }
+        const double theta = startup > 0 ? 1.0 : 0.5;
+        const double order = startup > 0 ? 1.0 : 2.0;
+        // One step of dt, then two of dt / 2 from the same level: their
+        // difference over 2^p - 1 estimates the local error of the pair.
+        const double entered = stepper.attempt(model, c.data(), dt, theta, full.data(),
+                                               twice.data(), error.data(), carried.data());
+        const double scale = order == 1.0 ? 1.0 : 1.0 / 3.0;
+        for (std::size_t i = 0; i < size; ++i) local[i] = (twice[i] - full[i]) * scale;
+        // The error so far, carried through the step, plus the step's own.
+        const double allowed = std::max(tolFloor, tolGlobal - maxNorm(carried));
+        const double err = maxNorm(local);
+        const double factor =
+            err == 0.0 ? GROW_MAX
+                       : std::clamp(MARGIN * std::pow(allowed / err, 1.0 / (order + 1.0)),
+                                    SHRINK_MIN, GROW_MAX);
+        for (std::size_t i = 0; i < size; ++i) local[i] = carried[i] + local[i];
+        if (err <= allowed || dt <= smallest || options.fixedSteps > 0) {
+          error.swap(local);
+          c.swap(twice);
+          t = landing ? piece.end : t + dt;
+          stats.entered += entered;
+          ++stats.steps;
+          if (startup > 0) --startup;
+          dtNext = clipped ? std::max(dt * factor, dtNext) : dt * factor;
+          const bool wanted = (landing && seg.reportLast) || seg.every > 0;
+          if (wanted) {
+            stats.errorEstimate = std::max(stats.errorEstimate, maxNorm(error));
+            const bool repeated =
+                anyHanded && std::memcmp(handed.data(), c.data(), size * sizeof(double)) == 0;
+            std::copy(c.begin(), c.end(), handed.begin());
+            anyHanded = true;
+            if (!observer.onLevel({stats.steps, t, c.data(), repeated})) {
+              stats.solves = stepper.solves();
+              return RunEnd::Stopped;
+            }
+          }
+        } else {
+          ++stats.rejected;
+          dtNext = dt * factor;
+        }
+        stats.solves = stepper.solves();
+        if (!observer.proceed(static_cast<std::uint64_t>(stats.solves))) return RunEnd::Stopped;
+      }
     }
-  }
+  while (nextWindow(plan));
   return RunEnd::Completed;
 }
 
@@ -401,18 +403,16 @@ SchemeCosts estimateCosts(const ProcessSchedule& s, const ProcessPlan& plan, dou
   const double accuracy = std::pow(1e-7 / tolerance, 0.4);
   std::size_t stage = std::numeric_limits<std::size_t>::max();
   double steps = 0.0;
-  for (std::size_t k = 0; k < plan.pieces.size(); ++k) {
-    const ProcessPiece& p = plan.pieces[k];
-    costs.explicitNs += static_cast<double>(plan.segments[k].steps) * points *
-                        (variable ? EXPLICIT_VARIABLE_NS : EXPLICIT_CONSTANT_NS);
+  forEachPiece(plan, [&](const ProcessPiece& p, const Segment&) {
+    costs.explicitNs +=
+        p.plan.explicitSteps * points * (variable ? EXPLICIT_VARIABLE_NS : EXPLICIT_CONSTANT_NS);
     if (p.stage == stage) {
       steps += STEPS_PER_OUTPUT;
-      continue;
+      return;
     }
     stage = p.stage;
-    double span = 0.0;  // the stage's time within the run
-    for (std::size_t j = k; j < plan.pieces.size() && plan.pieces[j].stage == stage; ++j)
-      span = plan.pieces[j].end - p.start;
+    // The stage's time within the run.
+    const double span = std::min(plan.stageEnds[stage], plan.end) - p.start;
     const Stage& st = s.stages[stage];
     const double d = p.plan.dMax;
     const double slowest = (4.0 * s.length * s.length) / (9.8696 * d) * SLOW_MODE_DECAYS;
@@ -424,7 +424,7 @@ SchemeCosts estimateCosts(const ProcessSchedule& s, const ProcessPlan& plan, dou
     steps += (STEPS_PER_STAGE +
               STEPS_PER_LOG_TIME * std::log(1.0 + std::min(span, slowest) / gridTime)) *
              accuracy * std::pow(change / 0.04, 0.4);
-  }
+  });
   costs.implicitSteps = steps;
   costs.implicitNs = steps * points * (variable ? IMPLICIT_VARIABLE_NS : IMPLICIT_CONSTANT_NS);
   return costs;

@@ -40,7 +40,8 @@ struct ImplicitStats {
 // set when its stage begins. After t = 0 and every change of stage the first
 // two steps are backward Euler in half steps, so a jump in the surface does
 // not ring. observer.proceed gets the solves done so far.
-RunEnd runImplicit(const ProcessSchedule& schedule, const ProcessPlan& plan,
+// The plan is run window by window and left after its last.
+RunEnd runImplicit(const ProcessSchedule& schedule, ProcessPlan& plan,
                    const ImplicitOptions& options, RunObserver& observer, ImplicitStats& stats);
 
 // dx [C_0 / 2 (unless held) + C_1 + ... + C_{N-2} + C_{N-1} / 2].

@@ -34,7 +34,7 @@ PlanCheck exactGridFor(const SimulationInputs& in, std::int32_t sections, ExactG
   grid.diffusivity = diffusivityOf(in);
   if (!finitePositive(grid.diffusivity))
     return {"the diffusion coefficient D = A exp(B/RT) = " + general(grid.diffusivity) +
-            " is not a finite positive number"};
+            " at T = " + shortest(in.temperature) + " K is not a finite positive number"};
   grid.dx = in.specimenLength / static_cast<double>(sections);
   grid.dtMax = ((SAFETY_FACTOR * grid.dx) * grid.dx) / grid.diffusivity;
   if (!finitePositive(grid.dtMax))

@@ -1,5 +1,6 @@
 #include "engine/process_plan.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -8,47 +9,100 @@
 namespace diffusim {
 
 namespace {
-constexpr double MAX_STEPS = 2147483648.0;  // 2^31, the first count refused
-}  // namespace
 
-double scheduleEnd(const ProcessSchedule& schedule) {
-  double end = 0.0;
-  for (const Stage& s : schedule.stages) end += s.duration;
-  return end;
+// The next time handed on after those the cursor has taken, or NaN when
+// none is left: the listed times, or the multiples of `every` below
+// until (1 - 1e-12) and then `until`.
+double peekOutput(const ProcessPlan& plan) {
+  const OutputTimes& t = plan.times;
+  const ProcessPlan::Cursor& c = plan.cursor;
+  if (!t.listed.empty())
+    return c.listed < t.listed.size() ? t.listed[c.listed]
+                                      : std::numeric_limits<double>::quiet_NaN();
+  if (t.every < 0.0 || c.untilTaken) return std::numeric_limits<double>::quiet_NaN();
+  if (t.every > 0.0) {
+    const double next = (c.multiple + 1.0) * t.every;
+    if (next < t.until * (1.0 - 1e-12)) return next;
+  }
+  return t.until;
 }
 
-namespace {
+void takeOutput(ProcessPlan& plan) {
+  ProcessPlan::Cursor& c = plan.cursor;
+  if (!plan.times.listed.empty()) {
+    ++c.listed;
+    return;
+  }
+  const double next = (c.multiple + 1.0) * plan.times.every;
+  if (plan.times.every > 0.0 && next < plan.times.until * (1.0 - 1e-12)) {
+    c.multiple += 1.0;
+  } else {
+    c.untilTaken = true;
+  }
+}
 
-std::string cut(const ProcessSchedule& schedule, double until, double every, ProcessPlan& plan);
-
-}  // namespace
-
-std::string planProcess(const ProcessSchedule& schedule, double until, double every,
-                        ProcessPlan& plan) {
-  plan = ProcessPlan{};
-  // The times handed on: the multiples of `every` below `until`, then `until`.
-  if (every > 0.0) {
-    for (double j = 1.0;; j += 1.0) {
-      const double t = j * every;
-      if (!(t < until * (1.0 - 1e-12))) break;
-      plan.outputs.push_back(t);
-      if (plan.outputs.size() > 10'000'000) return "--every asks for more than 10000000 results";
+// The next piece from the cursor; false at the end of the plan.
+bool nextPiece(ProcessPlan& plan, ProcessPiece& piece, bool& handOn) {
+  const ProcessSchedule& schedule = plan.schedule;
+  ProcessPlan::Cursor& c = plan.cursor;
+  const double until = plan.end;
+  const bool handsOn = plan.times.every >= 0.0 || !plan.times.listed.empty();
+  while (c.now < until && c.stage < schedule.stages.size()) {
+    const double stageEnd = std::min(plan.stageEnds[c.stage], until);
+    double end = stageEnd;
+    handOn = handsOn && end == until;
+    const double output = peekOutput(plan);
+    if (handsOn && output <= end) {
+      end = output;
+      handOn = true;
+    }
+    if (handOn) takeOutput(plan);
+    const std::size_t stage = c.stage;
+    const double start = c.now;
+    if (end >= stageEnd) ++c.stage;
+    if (end > start) {
+      piece = {stage, start, end,
+               planStage(schedule, schedule.stages[stage], end - start, plan.range)};
+      c.now = end;
+      return true;
     }
   }
-  if (every >= 0.0) plan.outputs.push_back(until);
-  return cut(schedule, until, every, plan);
+  return false;
 }
 
-std::string planProcessAt(const ProcessSchedule& schedule, const std::vector<double>& outputs,
-                          ProcessPlan& plan) {
+void fillWindow(ProcessPlan& plan) {
+  plan.segments.clear();
+  plan.pieces.clear();
+  plan.rules.clear();
+  const bool everyStep = plan.times.every < 0.0 && plan.times.listed.empty();
+  ProcessPiece piece;
+  bool handOn = false;
+  plan.lastWindow = false;
+  while (!plan.lastWindow && plan.pieces.size() < PLAN_WINDOW) {
+    if (!nextPiece(plan, piece, handOn)) {
+      plan.lastWindow = true;
+      break;
+    }
+    plan.rules.push_back(piece.plan.rule);
+    Segment seg;
+    seg.steps = piece.plan.steps;
+    seg.dt = piece.plan.dt;
+    seg.meshRatio = piece.plan.rule.meshRatio;
+    seg.every = everyStep ? 1 : 0;
+    seg.reportLast = everyStep || handOn;
+    seg.rule = &plan.rules.back();
+    seg.start = piece.start;
+    seg.end = piece.end;
+    plan.segments.push_back(seg);
+    plan.pieces.push_back(piece);
+  }
+}
+
+std::string prepare(const ProcessSchedule& schedule, OutputTimes times, ProcessPlan& plan) {
   plan = ProcessPlan{};
-  plan.outputs = outputs;
-  return cut(schedule, outputs.empty() ? 0.0 : outputs.back(), 0.0, plan);
-}
-
-namespace {
-
-std::string cut(const ProcessSchedule& schedule, double until, double every, ProcessPlan& plan) {
+  plan.schedule = schedule;
+  plan.times = std::move(times);
+  plan.end = plan.times.listed.empty() ? plan.times.until : plan.times.listed.back();
   plan.range = compositionRange(schedule);
   plan.dx = schedule.length / static_cast<double>(schedule.sections);
   double stageStart = 0.0;
@@ -56,46 +110,73 @@ std::string cut(const ProcessSchedule& schedule, double until, double every, Pro
     stageStart += s.duration;
     plan.stageEnds.push_back(stageStart);
   }
-
-  double steps = 0.0;
-  double now = 0.0;
-  std::size_t stage = 0, next = 0;
-  while (now < until && stage < schedule.stages.size()) {
-    const double stageEnd = std::min(plan.stageEnds[stage], until);
-    double end = stageEnd;
-    bool handOn = every >= 0.0 && end == until;
-    if (every >= 0.0 && next < plan.outputs.size() && plan.outputs[next] <= end) {
-      end = plan.outputs[next];
-      handOn = true;
-    }
-    if (handOn) ++next;
-    if (end > now) {
-      ProcessPiece piece{stage, now, end,
-                         planStage(schedule, schedule.stages[stage], end - now, plan.range)};
-      steps += static_cast<double>(piece.plan.steps);
-      if (!(steps < MAX_STEPS))
-        return "the run would take more than " + fixed(steps, 0) +
-               " time steps; the maximum is 2147483647";
-      plan.rules.push_back(piece.plan.rule);
-      Segment seg;
-      seg.steps = piece.plan.steps;
-      seg.dt = piece.plan.dt;
-      seg.meshRatio = piece.plan.rule.meshRatio;
-      seg.every = every < 0.0 ? 1 : 0;
-      seg.reportLast = every < 0.0 || handOn;
-      seg.rule = &plan.rules.back();
-      seg.start = now;
-      seg.end = end;
-      plan.segments.push_back(seg);
-      plan.pieces.push_back(piece);
-      now = end;
-    }
-    if (end >= stageEnd) ++stage;
+  // One pass over the plan for its totals: nothing is kept but the first
+  // piece of each stage.
+  const bool everyStep = plan.times.every < 0.0 && plan.times.listed.empty();
+  ProcessPiece piece;
+  bool handOn = false;
+  std::size_t stage = schedule.stages.size();
+  while (nextPiece(plan, piece, handOn)) {
+    plan.explicitSteps += piece.plan.explicitSteps;
+    if (handOn && !everyStep) ++plan.levels;
+    if (plan.levels > MAX_PLAN_LEVELS)
+      return "--every asks for more than " + integer(MAX_PLAN_LEVELS) + " results";
+    if (piece.stage != stage) plan.firsts.push_back(piece);
+    stage = piece.stage;
   }
+  if (everyStep) plan.levels = static_cast<std::int64_t>(std::min(plan.explicitSteps, 9e18));
+  rewindPlan(plan);
   return {};
 }
 
 }  // namespace
+
+std::string planProcess(const ProcessSchedule& schedule, double until, double every,
+                        ProcessPlan& plan) {
+  // Counting the multiples of `every` one by one is bounded: refuse first
+  // when there are plainly too many.
+  if (every > 0.0 && !(until / every < static_cast<double>(MAX_PLAN_LEVELS) + 2.0)) {
+    plan = ProcessPlan{};
+    return "--every asks for more than " + integer(MAX_PLAN_LEVELS) + " results";
+  }
+  return prepare(schedule, {until, every, {}}, plan);
+}
+
+std::string planProcessAt(const ProcessSchedule& schedule, const std::vector<double>& outputs,
+                          ProcessPlan& plan) {
+  return prepare(schedule, {outputs.empty() ? 0.0 : outputs.back(), 0.0, outputs}, plan);
+}
+
+bool nextWindow(ProcessPlan& plan) {
+  ++plan.window;
+  if (plan.lastWindow) {
+    plan.segments.clear();
+    plan.pieces.clear();
+    plan.rules.clear();
+    return false;
+  }
+  fillWindow(plan);
+  return !plan.pieces.empty();
+}
+
+void rewindPlan(ProcessPlan& plan) {
+  plan.cursor = ProcessPlan::Cursor{};
+  plan.window = 0;
+  fillWindow(plan);
+}
+
+std::string explicitLimit(const ProcessPlan& plan) {
+  if (plan.explicitSteps < MAX_EXPLICIT_STEPS) return {};
+  return "the run would take more than " + fixed(plan.explicitSteps, 0) +
+         " time steps; the maximum is 2147483647";
+}
+
+RunEnd runWindows(Engine& engine, ProcessPlan& plan, RunObserver& observer) {
+  do {
+    if (engine.run(plan.segments, observer) == RunEnd::Stopped) return RunEnd::Stopped;
+  } while (nextWindow(plan));
+  return RunEnd::Completed;
+}
 
 double depthOf(const double* values, std::int32_t points, double dx, double composition) {
   for (std::int32_t i = 0; i + 1 < points; ++i) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "format/number_format.hpp"
 #include "model/parameters.hpp"
@@ -13,6 +14,9 @@ namespace {
 bool finitePositive(double v) {
   return std::isfinite(v) && v > 0.0;
 }
+
+// Step counts at or above this stay doubles: 2^31, the explicit limit.
+constexpr double MAX_STAGE_STEPS = 2147483648.0;
 
 }  // namespace
 
@@ -74,14 +78,20 @@ StagePlan planStage(const ProcessSchedule& schedule, const Stage& stage, double 
     // Surface node: 1 - 2 Dmax dt / dx^2 - 2 beta dt / dx >= 0, halved.
     plan.dtMax = 0.5 / ((2.0 * plan.dMax) / (dx * dx) + (2.0 * beta) / dx);
   }
-  auto k = static_cast<std::int64_t>(std::max(1.0, std::ceil(span / plan.dtMax)));
-  plan.dt = span / static_cast<double>(k);
-  const auto ratio = [&](double dt) { return ((plan.dMax * dt) / dx) / dx; };
-  while (ratio(plan.dt) > SAFETY_FACTOR && stage.surface.kind == SurfaceKind::Fixed) {
-    ++k;
+  const double count = std::max(1.0, std::ceil(span / plan.dtMax));
+  plan.explicitSteps = std::isnan(count) ? std::numeric_limits<double>::infinity() : count;
+  plan.dt = std::numeric_limits<double>::quiet_NaN();
+  if (plan.explicitSteps < MAX_STAGE_STEPS) {
+    auto k = static_cast<std::int64_t>(count);
     plan.dt = span / static_cast<double>(k);
+    const auto ratio = [&](double dt) { return ((plan.dMax * dt) / dx) / dx; };
+    while (ratio(plan.dt) > SAFETY_FACTOR && stage.surface.kind == SurfaceKind::Fixed) {
+      ++k;
+      plan.dt = span / static_cast<double>(k);
+    }
+    plan.steps = k;
+    plan.explicitSteps = static_cast<double>(k);
   }
-  plan.steps = k;
 
   StepRule& rule = plan.rule;
   rule.variable = !schedule.law.constant();
@@ -98,6 +108,12 @@ StagePlan planStage(const ProcessSchedule& schedule, const Stage& stage, double 
   return plan;
 }
 
+double scheduleEnd(const ProcessSchedule& schedule) {
+  double end = 0.0;
+  for (const Stage& s : schedule.stages) end += s.duration;
+  return end;
+}
+
 std::string checkSchedule(const ProcessSchedule& s) {
   if (!finitePositive(s.length)) return "the specimen length must be a finite number above 0";
   if (s.sections < 1 || s.sections > MAX_GRID_POINTS - 1)
@@ -108,6 +124,8 @@ std::string checkSchedule(const ProcessSchedule& s) {
       !std::isfinite(s.law.b))
     return "the diffusivity needs A finite and above 0, and B, a, b finite";
   if (s.stages.empty()) return "the schedule has no stage";
+  if (!std::isfinite(scheduleEnd(s)))
+    return "the schedule's end, the sum of its durations, is not a finite number";
   const CompositionRange range = compositionRange(s);
   for (std::size_t i = 0; i < s.stages.size(); ++i) {
     const Stage& st = s.stages[i];
@@ -126,8 +144,9 @@ std::string checkSchedule(const ProcessSchedule& s) {
     const StageDiffusivity d = stageDiffusivity(s.law, st.temperature);
     const double dLow = d.at(range.low), dHigh = d.at(range.high);
     if (!finitePositive(dLow) || !finitePositive(dHigh))
-      return which + "D(C) is not a finite positive number over the compositions (" +
-             general(dLow) + " to " + general(dHigh) + ")";
+      return which + "at " + shortest(st.temperature) +
+             " K, D(C) is not a finite positive number over the compositions (" + general(dLow) +
+             " to " + general(dHigh) + ")";
   }
   return {};
 }

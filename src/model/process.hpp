@@ -112,9 +112,12 @@ struct StepRule {
 // dtMax half the longest step that keeps every weight of the update
 // non-negative at the largest D the range allows (and the surface's
 // transfer rate): for a held surface dtMax = ((0.25 dx) dx) / Dmax, as for
-// a constant D.
+// a constant D. A count of 2^31 or more (or none: dtMax 0) is not turned
+// into an integer: `steps` is then 0, `dt` NaN, and only `explicitSteps`
+// (+inf for none) says how many the explicit scheme would need.
 struct StagePlan {
   std::int64_t steps = 0;
+  double explicitSteps = 0.0;
   double dt = 0.0;
   double dtMax = 0.0;
   double dMax = 0.0;
@@ -122,6 +125,9 @@ struct StagePlan {
 };
 StagePlan planStage(const ProcessSchedule& schedule, const Stage& stage, double span,
                     CompositionRange range);
+
+// The schedule's end, the sum of its durations.
+double scheduleEnd(const ProcessSchedule& schedule);
 
 // Why a schedule cannot run; empty when it can.
 std::string checkSchedule(const ProcessSchedule& schedule);

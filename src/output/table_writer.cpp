@@ -48,93 +48,125 @@ std::string csvComments(const RunRecord& record) {
 
 TableWriter::TableWriter(ByteSink& sink, TableFormat format, const RunRecord& record,
                          const std::vector<std::string_view>& columns)
-    : sink_(sink), format_(format) {
+    : TableWriter(sink, format, columns) {
+  deferred_ = false;
+  head(record);
+}
+
+TableWriter::TableWriter(ByteSink& sink, TableFormat format,
+                         const std::vector<std::string_view>& columns)
+    : sink_(sink), format_(format), deferred_(true) {
   for (std::string_view c : columns) names_.emplace_back(c);
-  if (format_ == TableFormat::Csv) {
-    buffer_ = csvComments(record);
-    for (std::size_t i = 0; i < names_.size(); ++i) {
-      buffer_ += names_[i];
-      buffer_ += i + 1 == names_.size() ? '\n' : ',';
-    }
-  } else {
-    const std::size_t space = record.program.find(' ');
-    buffer_ = "{\"program\":";
-    appendJsonString(buffer_, record.program.substr(0, space));
-    buffer_ += ",\"version\":";
-    appendJsonString(buffer_, space == std::string::npos ? "" : record.program.substr(space + 1));
-    buffer_ += ",\"command\":";
-    appendJsonString(buffer_, record.command);
-    buffer_ += ",\"inputs\":";
-    appendJsonFields(buffer_, record.inputs);
-    buffer_ += ",\"grid\":";
-    appendJsonFields(buffer_, record.grid);
-    columns_.assign(names_.size(), std::string());
+  if (format_ == TableFormat::Json) {
+    columns_.resize(names_.size());
+    started_.assign(names_.size(), false);
   }
 }
 
-void TableWriter::cell(double value) {
+void TableWriter::head(const RunRecord& record) {
+  std::string text;
   if (format_ == TableFormat::Csv) {
-    const std::size_t used = buffer_.size();
-    buffer_.resize(used + SHORTEST_MAX_BYTES);
-    char* end = writeShortest(buffer_.data() + used, value);
-    buffer_.resize(static_cast<std::size_t>(end - buffer_.data()));
-  } else {
-    std::string& col = columns_[column_];
-    col += col.empty() ? '[' : ',';
-    if (std::isnan(value)) {
-      col += "null";  // JSON has no NaN: a result that does not exist
-    } else {
-      appendShortest(col, value);
+    text = csvComments(record);
+    for (std::size_t i = 0; i < names_.size(); ++i) {
+      text += names_[i];
+      text += i + 1 == names_.size() ? '\n' : ',';
     }
+  } else {
+    const std::size_t space = record.program.find(' ');
+    text = "{\"program\":";
+    appendJsonString(text, record.program.substr(0, space));
+    text += ",\"version\":";
+    appendJsonString(text, space == std::string::npos ? "" : record.program.substr(space + 1));
+    text += ",\"command\":";
+    appendJsonString(text, record.command);
+    text += ",\"inputs\":";
+    appendJsonFields(text, record.inputs);
+    text += ",\"grid\":";
+    appendJsonFields(text, record.grid);
+  }
+  buffer_.insert(0, text);
+}
+
+std::string& TableWriter::rowText() {
+  if (format_ == TableFormat::Json) {
+    Spool& col = columns_[column_];
+    col.pending() += started_[column_] ? ',' : '[';
+    started_[column_] = true;
+    return col.pending();
+  }
+  return deferred_ ? rows_.pending() : buffer_;
+}
+
+void TableWriter::cell(double value) {
+  std::string& out = rowText();
+  if (format_ == TableFormat::Json && std::isnan(value)) {
+    out += "null";  // JSON has no NaN: a result that does not exist
+  } else {
+    const std::size_t used = out.size();
+    out.resize(used + SHORTEST_MAX_BYTES);
+    char* end = writeShortest(out.data() + used, value);
+    out.resize(static_cast<std::size_t>(end - out.data()));
   }
   endCell();
 }
 
 void TableWriter::cellText(std::string_view text) {
-  if (format_ == TableFormat::Csv) {
-    buffer_.append(text);
-  } else {
-    std::string& col = columns_[column_];
-    col += col.empty() ? '[' : ',';
-    col.append(text);
-  }
+  rowText().append(text);
   endCell();
 }
 
 void TableWriter::endCell() {
-  ++column_;
-  if (column_ == names_.size()) {
-    column_ = 0;
-    if (format_ == TableFormat::Csv) {
-      buffer_ += '\n';
-      flushIfLarge();
-    }
-  } else if (format_ == TableFormat::Csv) {
-    buffer_ += ',';
-  }
-}
-
-void TableWriter::flushIfLarge() {
-  if (buffer_.size() < FLUSH_BYTES) return;
-  sink_.write(buffer_);
-  buffer_.clear();
-}
-
-void TableWriter::finish() {
   if (format_ == TableFormat::Json) {
-    buffer_ += ",\"columns\":{";
-    for (std::size_t i = 0; i < names_.size(); ++i) {
-      if (i != 0) buffer_ += ',';
-      appendJsonString(buffer_, names_[i]);
-      buffer_ += ':';
-      buffer_ += columns_[i].empty() ? "[" : columns_[i];
-      buffer_ += ']';
-      std::string().swap(columns_[i]);
-    }
-    buffer_ += "}}\n";
+    columns_[column_].settle();
+    column_ = column_ + 1 == names_.size() ? 0 : column_ + 1;
+    return;
   }
+  std::string& out = deferred_ ? rows_.pending() : buffer_;
+  ++column_;
+  if (column_ < names_.size()) {
+    out += ',';
+    return;
+  }
+  column_ = 0;
+  out += '\n';
+  if (deferred_) {
+    rows_.settle();
+  } else if (buffer_.size() >= FLUSH_BYTES) {
+    sink_.write(buffer_);
+    buffer_.clear();
+  }
+}
+
+bool TableWriter::finish(const RunRecord& record) {
+  head(record);
+  deferred_ = false;
+  return finish();
+}
+
+bool TableWriter::finish() {
+  bool kept = true;
+  if (format_ == TableFormat::Csv) {
+    sink_.write(buffer_);
+    buffer_.clear();
+    kept = rows_.copyTo(sink_);
+    return kept;
+  }
+  buffer_ += ",\"columns\":{";
+  for (std::size_t i = 0; i < names_.size(); ++i) {
+    if (i != 0) buffer_ += ',';
+    appendJsonString(buffer_, names_[i]);
+    buffer_ += ':';
+    if (!started_[i]) buffer_ += '[';
+    sink_.write(buffer_);
+    buffer_.clear();
+    kept = columns_[i].copyTo(sink_) && kept;
+    started_[i] = false;
+    buffer_ += ']';
+  }
+  buffer_ += "}}\n";
   sink_.write(buffer_);
   buffer_.clear();
+  return kept;
 }
 
 }  // namespace diffusim

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "output/sink.hpp"
+#include "output/spool.hpp"
 
 namespace diffusim {
 
@@ -32,10 +33,17 @@ struct RunRecord {
 
 enum class TableFormat { Csv, Json };
 
+// Rows are written as they come: CSV streams to the sink, JSON keeps each
+// column in a spool (memory up to a bound, then a temporary file) until
+// finish() writes them one after another. A table whose record is known
+// only after its rows (an implicit run's step count) spools its rows too.
 class TableWriter {
  public:
+  // The record first, then the rows.
   TableWriter(ByteSink& sink, TableFormat format, const RunRecord& record,
               const std::vector<std::string_view>& columns);
+  // The record at finish(record).
+  TableWriter(ByteSink& sink, TableFormat format, const std::vector<std::string_view>& columns);
   TableWriter(const TableWriter&) = delete;
   TableWriter& operator=(const TableWriter&) = delete;
 
@@ -44,20 +52,26 @@ class TableWriter {
   void cell(double value);
   void cellText(std::string_view text);
 
-  // Writes what is buffered and, for JSON, closes the object.
-  void finish();
+  // Writes what is held and, for JSON, closes the object. False when rows
+  // held in a temporary file were lost (the file could not be written or
+  // read back); the sink then holds an incomplete table.
+  bool finish();
+  bool finish(const RunRecord& record);
 
  private:
+  std::string& rowText();
   void endCell();
-  void flushIfLarge();
+  void head(const RunRecord& record);
 
   ByteSink& sink_;
   TableFormat format_;
-  std::string version_;
+  bool deferred_ = false;  // the record comes at finish
   std::vector<std::string> names_;
   std::size_t column_ = 0;
-  std::string buffer_;                // CSV: rows not yet written; JSON: the object's head
-  std::vector<std::string> columns_;  // JSON: each column's array so far
+  std::string buffer_;          // CSV: rows not yet written; JSON: the object's head
+  Spool rows_;                  // CSV rows before a deferred record
+  std::vector<Spool> columns_;  // JSON: each column's array so far
+  std::vector<bool> started_;   // JSON: the column has a cell
 };
 
 // The record's fields as CSV comment lines ("# key = value") or as the

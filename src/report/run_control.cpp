@@ -8,11 +8,8 @@ namespace diffusim {
 
 namespace {
 
-std::atomic<bool> interruptRequested{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
-
 extern "C" void onInterrupt(int) {
-  interruptRequested.store(true, std::memory_order_relaxed);
+  interruptFlag().store(true, std::memory_order_relaxed);
 }
 
 std::string clockText(double seconds) {
@@ -32,13 +29,9 @@ std::string clockText(double seconds) {
 
 }  // namespace
 
-std::atomic<bool>& interruptFlag() {
-  return interruptRequested;
-}
-
 InterruptScope::InterruptScope(bool enabled) : enabled_(enabled) {
   if (!enabled_) return;
-  interruptRequested.store(false);
+  interruptFlag().store(false);
   struct sigaction action {};
   action.sa_handler = onInterrupt;
   sigemptyset(&action.sa_mask);
@@ -51,7 +44,7 @@ InterruptScope::~InterruptScope() {
   action.sa_handler = SIG_DFL;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
-  interruptRequested.store(false);
+  interruptFlag().store(false);
 }
 
 void ProgressLine::start(std::uint64_t totalSteps) {

@@ -9,18 +9,9 @@
 #include <ostream>
 #include <string>
 
+#include "engine/run_limits.hpp"
+
 namespace diffusim {
-
-// Caps per report; 0 means no cap.
-struct WorkBudget {
-  std::uint64_t pointUpdates = 0;
-  std::uint64_t fileBytes = 0;
-};
-
-enum class StopReason { None, Interrupted, BudgetExhausted, ConsoleFailed };
-
-// Set by the SIGINT handler while a report computes (see InterruptScope).
-std::atomic<bool>& interruptFlag();
 
 // Catches SIGINT for its lifetime, turning Ctrl-C into a request to cancel
 // the running report; outside it Ctrl-C ends the program as usual.

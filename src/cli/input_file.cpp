@@ -1,0 +1,81 @@
+#include "cli/input_file.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace diffusim {
+
+namespace {
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+bool readInputFile(const std::string& flag, const std::string& path, std::string& text,
+                   std::string& problem) {
+  const std::string named = flag + ": '" + path + "'";
+  // Non-blocking, so that a FIFO without a writer is refused, not waited on.
+  const Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (fd.get() < 0) {
+    problem = flag + ": cannot read '" + path + "': " + std::strerror(errno);
+    return false;
+  }
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0) {
+    problem = flag + ": cannot read '" + path + "': " + std::strerror(errno);
+    return false;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    problem = named + " is a directory, not a file";
+    return false;
+  }
+  const std::string limit = "1 MiB (" + std::to_string(MAX_INPUT_FILE_BYTES) + " bytes)";
+  if (!S_ISREG(info.st_mode)) {
+    problem = named +
+              " is not a regular file (a device, a pipe or a socket); give a file of at most " +
+              limit;
+    return false;
+  }
+  if (static_cast<std::uint64_t>(info.st_size) > MAX_INPUT_FILE_BYTES) {
+    problem = named + " is larger than " + limit;
+    return false;
+  }
+  // Read at most one byte past the limit: a file that grows meanwhile is
+  // refused all the same.
+  text.assign(MAX_INPUT_FILE_BYTES + 1, '\0');
+  std::size_t got = 0;
+  while (got < text.size()) {
+    const ssize_t n = ::read(fd.get(), text.data() + got, text.size() - got);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n < 0) {
+      problem = flag + ": cannot read '" + path + "': " + std::strerror(errno);
+      return false;
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  if (got > MAX_INPUT_FILE_BYTES) {
+    problem = named + " is larger than " + limit;
+    return false;
+  }
+  text.resize(got);
+  return true;
+}
+
+}  // namespace diffusim

@@ -1,0 +1,197 @@
+#include "engine/queries.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "engine/plan.hpp"
+
+namespace diffusim {
+
+namespace {
+
+constexpr double NOT_FOUND = std::numeric_limits<double>::quiet_NaN();
+
+using RowFn = std::function<void(std::span<const double>)>;
+
+bool ready(QueryOutcome& o, const SchemeOptions& scheme, const ProcessPlan& plan, bool implicit) {
+  o.problem = schemeLimit(scheme, plan, implicit);
+  if (o.problem.empty()) return true;
+  o.fault = QueryOutcome::Fault::Limit;
+  return false;
+}
+
+void depthQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budget,
+                const RowFn& row, QueryOutcome& o) {
+  ProcessPlan plan;
+  const double end =
+      q.times.empty() ? scheduleEnd(s) : *std::max_element(q.times.begin(), q.times.end());
+  const std::vector<double> sorted = sortedTimes(q.times);
+  o.problem = q.every > 0.0
+                  ? planProcess(s, end, q.every, plan)
+                  : planProcessAt(s, q.times.empty() ? std::vector<double>{end} : sorted, plan);
+  if (!o.problem.empty()) {
+    o.fault = QueryOutcome::Fault::Plan;
+    return;
+  }
+  const std::int32_t n = s.sections + 1;
+  const bool implicit = runsImplicit(q.scheme, plan);
+  if (!ready(o, q.scheme, plan, implicit)) return;
+  if (q.estimateError) {
+    const auto fault = o.reference.prepare(q.scheme, plan, implicit, budget);
+    if (fault == GridErrorEstimate::Fault::Stopped) {
+      o.stopped = o.reference.stopReason();
+      return;
+    }
+    if (fault != GridErrorEstimate::Fault::None) {
+      o.fault = QueryOutcome::Fault::Estimate;
+      return;
+    }
+  }
+  // Listed times are answered in the order asked, each from the level at
+  // its time: kept until the run ends (at most one per time listed).
+  const bool listed = q.every <= 0.0 && !q.times.empty();
+  std::vector<double> found;
+  LimitGuard guard(budget, n, [&](const Level& level) {
+    const double d = depthOf(level.values, n, plan.dx, q.composition);
+    if (q.estimateError) o.reference.compare(level);
+    if (listed) {
+      found.push_back(d);
+    } else {
+      const double cells[] = {level.time, d};
+      row(cells);
+      ++o.rows;
+    }
+    return true;
+  });
+  if (runScheme(q.scheme, plan, implicit, guard, o.scheme) == RunEnd::Stopped) {
+    o.stopped = guard.reason();
+    return;
+  }
+  if (!listed) return;
+  for (double t : q.times) {
+    const auto at = static_cast<std::size_t>(std::lower_bound(sorted.begin(), sorted.end(), t) -
+                                             sorted.begin());
+    const double cells[] = {sorted[at], found[at]};
+    row(cells);
+    ++o.rows;
+  }
+}
+
+// The composition at the depth just after a held surface is set to `held`,
+// from a level whose point 1 holds `next`: only a depth short of the first
+// grid point feels the jump.
+double afterJump(double depth, double dx, double held, double next, double before) {
+  if (!(depth < dx)) return before;
+  const double w = depth / dx;
+  return w == 0.0 ? held : (next - held) * w + held;
+}
+
+void timeQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budget, const RowFn& row,
+               QueryOutcome& o) {
+  ProcessPlan plan;
+  ProcessSchedule run = s;
+  double until = scheduleEnd(s);
+  if (q.openEnded) {
+    // One stage run until the composition is reached or the step limit is.
+    const StagePlan one = planStage(s, s.stages[0], 1.0, compositionRange(s));
+    run.stages[0].duration = one.dtMax * static_cast<double>(OPEN_ENDED_STEPS);
+    until = run.stages[0].duration;
+  }
+  o.problem = planProcess(run, until, -1.0, plan);
+  if (!o.problem.empty()) {
+    o.fault = QueryOutcome::Fault::Plan;
+    return;
+  }
+  const bool implicit = runsImplicit(q.scheme, plan, q.openEnded);
+  if (!q.openEnded && !ready(o, q.scheme, plan, implicit)) return;
+  const std::int32_t n = s.sections + 1;
+  const double target = q.composition;
+  const bool rising = target > s.initial;
+  const auto reached = [&](double c) { return rising ? c >= target : c <= target; };
+  o.lastComposition = s.initial;
+  if (reached(s.initial)) {
+    const double cells[] = {0.0};
+    row(cells);
+    o.rows = 1;
+    return;
+  }
+  // Where held stages begin: the surface jumps there, between two levels.
+  std::vector<std::pair<double, double>> jumps;  // (time, held composition)
+  double start = 0.0;
+  for (const Stage& st : run.stages) {
+    if (st.surface.kind == SurfaceKind::Fixed) jumps.emplace_back(start, st.surface.composition);
+    start += st.duration;
+  }
+  std::size_t jump = 0;
+  double prevT = 0.0, prevC = s.initial, prevNext = s.initial;
+  double when = NOT_FOUND;
+  bool still = false;
+  LimitGuard guard(budget, n, [&](const Level& level) {
+    while (jump < jumps.size() && jumps[jump].first < level.time) {
+      const auto [at, held] = jumps[jump++];
+      const double c = afterJump(q.depth, plan.dx, held, prevNext, prevC);
+      if (reached(c)) {
+        when = at;
+        return false;
+      }
+      prevT = at;
+      prevC = c;
+    }
+    const double c = compositionAtDepth(level.values, n, plan.dx, q.depth);
+    o.lastComposition = c;
+    o.lastTime = level.time;
+    if (reached(c)) {
+      when =
+          c == prevC ? level.time : prevT + (target - prevC) / (c - prevC) * (level.time - prevT);
+      return false;
+    }
+    if (level.repeated) {
+      still = true;  // the profile no longer changes: the composition is never reached
+      return false;
+    }
+    prevT = level.time;
+    prevC = c;
+    prevNext = n > 1 ? level.values[1] : level.values[0];
+    return true;
+  });
+  if (runScheme(q.scheme, plan, implicit, guard, o.scheme) == RunEnd::Stopped &&
+      !guard.satisfied()) {
+    o.stopped = guard.reason();
+    return;
+  }
+  o.rows = 1;
+  if (!std::isnan(when)) {
+    o.lastTime = std::max(o.lastTime, when);
+    const double cells[] = {when};
+    row(cells);
+    return;
+  }
+  o.miss = still                              ? Miss::Steady
+           : q.openEnded && o.scheme.implicit ? Miss::SearchEnd
+           : q.openEnded                      ? Miss::StepLimit
+                                              : Miss::ScheduleEnd;
+  const double cells[] = {NOT_FOUND};
+  row(cells);
+}
+
+}  // namespace
+
+std::vector<double> sortedTimes(std::vector<double> t) {
+  std::sort(t.begin(), t.end());
+  t.erase(std::unique(t.begin(), t.end()), t.end());
+  return t;
+}
+
+QueryOutcome runQuery(const Query& query, const ProcessSchedule& schedule, const WorkBudget& budget,
+                      const RowFn& row) {
+  QueryOutcome o;
+  if (query.kind == Query::Kind::Depth) {
+    depthQuery(query, schedule, budget, row, o);
+  } else {
+    timeQuery(query, schedule, budget, row, o);
+  }
+  return o;
+}
+
+}  // namespace diffusim

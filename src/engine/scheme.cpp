@@ -1,0 +1,108 @@
+#include "engine/scheme.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "model/grid.hpp"
+
+namespace diffusim {
+
+bool runsImplicit(const SchemeOptions& options, const ProcessPlan& plan, bool openEnded) {
+  if (options.choice != SchemeChoice::Auto) return options.choice == SchemeChoice::Implicit;
+  if (openEnded) return false;
+  if (!explicitLimit(plan).empty()) return true;
+  const SchemeCosts costs = estimateCosts(plan.schedule, plan, options.tolerance);
+  return costs.implicitNs < costs.explicitNs;
+}
+
+std::string schemeLimit(const SchemeOptions& options, const ProcessPlan& plan, bool implicit) {
+  if (!implicit) return explicitLimit(plan);
+  const double steps = estimateCosts(plan.schedule, plan, options.tolerance).implicitSteps;
+  if (steps < MAX_EXPLICIT_STEPS) return {};
+  return "the implicit run would take about " + std::to_string(static_cast<long double>(steps)) +
+         " time steps; the maximum is 2147483647";
+}
+
+RunEnd runScheme(const SchemeOptions& options, ProcessPlan& plan, bool implicit,
+                 RunObserver& observer, SchemeRun& run, unsigned threads) {
+  run.implicit = implicit;
+  rewindPlan(plan);
+  const ProcessSchedule& s = plan.schedule;
+  if (implicit) {
+    ImplicitOptions o;
+    o.tolerance = options.tolerance;
+    return runImplicit(s, plan, o, observer, run.stats);
+  }
+  Engine engine(s.sections + 1, FarFace::Mirror, Threading{threads});
+  engine.start(s.initial, s.initial);
+  return runWindows(engine, plan, observer);
+}
+
+std::uint64_t expectedWork(const SchemeOptions& options, const ProcessPlan& plan, bool implicit) {
+  if (!implicit) return static_cast<std::uint64_t>(plan.explicitSteps);
+  // Four solves an implicit step: the step and its two halves, with the
+  // Rannacher start's extra; the progress line counts solves.
+  return static_cast<std::uint64_t>(
+      estimateCosts(plan.schedule, plan, options.tolerance).implicitSteps * 4.0);
+}
+
+GridErrorEstimate::Fault GridErrorEstimate::prepare(const SchemeOptions& options,
+                                                    const ProcessPlan& plan, bool implicit,
+                                                    const WorkBudget& budget) {
+  ProcessSchedule other = plan.schedule;
+  half_ = other.sections % 2 == 0;
+  other.sections = half_ ? other.sections / 2 : other.sections * 2;
+  sections_ = other.sections;
+  if (other.sections > MAX_GRID_POINTS - 1) return Fault::TooManySections;
+  for (const Stage& st : other.stages) {
+    if (other.law.constant()) break;
+    const StageDiffusivity d = stageDiffusivity(other.law, st.temperature);
+    const double low = d.at(plan.range.low), high = d.at(plan.range.high);
+    if (std::max(low, high) > TRUSTED_D_RATIO * std::min(low, high)) trusted_ = false;
+  }
+  // The other grid hands on the levels this run hands on; every step of
+  // this run is compared at its end only.
+  const OutputTimes& t = plan.times;
+  ProcessPlan otherPlan;
+  planProblem_ = t.listed.empty() ? planProcess(other, t.until, std::max(t.every, 0.0), otherPlan)
+                                  : planProcessAt(other, t.listed, otherPlan);
+  if (!planProblem_.empty()) return Fault::Plan;
+  const std::int32_t n = other.sections + 1;
+  const std::int32_t stride = half_ ? 1 : 2;
+  std::vector<double> record;
+  LimitGuard guard(budget, n, [&](const Level& level) {
+    record.assign(1, level.time);
+    for (std::int32_t i = 0; i < n; i += stride) record.push_back(level.values[i]);
+    levels_.write(std::string_view(reinterpret_cast<const char*>(record.data()),
+                                   record.size() * sizeof(double)));
+    return true;
+  });
+  record_.resize(static_cast<std::size_t>((n - 1) / stride + 2));
+  SchemeRun run;
+  if (runScheme(options, otherPlan, implicit, guard, run) == RunEnd::Stopped) {
+    stopped_ = guard.reason();
+    return Fault::Stopped;
+  }
+  levels_.rewind();
+  return Fault::None;
+}
+
+bool GridErrorEstimate::readNext() {
+  if (exhausted_) return false;
+  pending_ = levels_.read(record_.data(), record_.size() * sizeof(double));
+  exhausted_ = !pending_;
+  return pending_;
+}
+
+void GridErrorEstimate::compare(const Level& level) {
+  if (!pending_ && !readNext()) return;
+  if (level.time != record_[0]) return;
+  pending_ = false;
+  double most = 0.0;
+  for (std::size_t j = 1; j < record_.size(); ++j)
+    most = std::max(most, std::fabs(level.values[half_ ? 2 * (j - 1) : j - 1] - record_[j]));
+  estimate_ = std::max(estimate_, half_ ? most / 3.0 : most * (4.0 / 3.0));
+  compared_ = true;
+}
+
+}  // namespace diffusim

@@ -1,0 +1,92 @@
+// Which time integration runs a plan, running it, and the grid's error
+// estimate from a second run on another grid.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/implicit.hpp"
+#include "engine/process_plan.hpp"
+#include "engine/run_limits.hpp"
+#include "output/spool.hpp"
+
+namespace diffusim {
+
+// The cheaper one for the accuracy asked, or the one named.
+enum class SchemeChoice { Auto, Explicit, Implicit };
+
+struct SchemeOptions {
+  SchemeChoice choice = SchemeChoice::Auto;
+  double tolerance = 1e-7;  // the implicit scheme's time-stepping error
+};
+
+// Whether the plan runs implicitly: as named, or under auto the cheaper
+// one by the measured costs, the implicit one whenever the explicit one
+// would pass its step limit. An open-ended search runs explicitly under
+// auto: the explicit run stops when the composition is reached.
+bool runsImplicit(const SchemeOptions& options, const ProcessPlan& plan, bool openEnded = false);
+
+// Why the chosen scheme cannot run the plan, each by its own cost: the
+// explicit one at 2^31 steps, the implicit one when its step model reaches
+// that many. Empty when it can.
+std::string schemeLimit(const SchemeOptions& options, const ProcessPlan& plan, bool implicit);
+
+// How a run went: which scheme, and the implicit one's account of itself.
+struct SchemeRun {
+  bool implicit = false;
+  ImplicitStats stats;
+};
+
+// Runs the whole plan from t = 0 on a fresh grid; an explicit run on
+// `threads` threads.
+RunEnd runScheme(const SchemeOptions& options, ProcessPlan& plan, bool implicit,
+                 RunObserver& observer, SchemeRun& run, unsigned threads = 1);
+
+// Steps the implicit run is expected to take, for a progress line.
+std::uint64_t expectedWork(const SchemeOptions& options, const ProcessPlan& plan, bool implicit);
+
+// The grid's error, estimated from the same run on half the sections (or,
+// for an odd count, twice as many) at the points both grids share and the
+// times the run hands on: for a second-order grid the run's error is the
+// difference / 3 (half) or 4 / 3 of it (twice). The other grid's levels are
+// kept in a temporary file, not in memory.
+class GridErrorEstimate {
+ public:
+  enum class Fault { None, TooManySections, Plan, Stopped };
+
+  // Runs the other grid; Fault::Stopped with stopReason() when the guard
+  // stopped it.
+  Fault prepare(const SchemeOptions& options, const ProcessPlan& plan, bool implicit,
+                const WorkBudget& budget);
+  // A level of the run itself: compared where the other grid has one.
+  void compare(const Level& level);
+
+  std::int32_t sections() const { return sections_; }
+  double estimate() const { return estimate_; }
+  bool compared() const { return compared_; }
+  StopReason stopReason() const { return stopped_; }
+  const std::string& planProblem() const { return planProblem_; }
+  // D varies so much over the compositions (more than TRUSTED_D_RATIO
+  // times within a stage) that the comparison can miss most of the error.
+  bool trusted() const { return trusted_; }
+
+  static constexpr double TRUSTED_D_RATIO = 100.0;
+
+ private:
+  std::int32_t sections_ = 0;
+  bool half_ = true;
+  bool readNext();
+
+  Spool levels_;                // per level: its time, then the shared points
+  std::vector<double> record_;  // the next level of the other grid
+  bool pending_ = false;        // record_ holds one not yet compared
+  bool exhausted_ = false;
+  double estimate_ = 0.0;
+  bool compared_ = false;
+  bool trusted_ = true;
+  StopReason stopped_ = StopReason::None;
+  std::string planProblem_;
+};
+
+}  // namespace diffusim
