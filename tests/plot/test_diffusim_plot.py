@@ -601,10 +601,13 @@ class ProcessCycleTests(unittest.TestCase):
         for key, kind in kinds.items():
             result = dp.load(self.files[key])
             self.assertEqual(result.kind, kind, key)
+            if key == "time_T":  # one open-ended stage: it ends where the search did
+                self.assertEqual([s.surface for s in result.stages], ["composition"], key)
+                self.assertGreater(result.stages[0].end, 0.0, key)
+                continue
             self.assertEqual([(s.end, s.surface) for s in result.stages],
                              [(14400.0, "composition"), (21600.0, "transfer"),
-                              (23400.0, "sealed")] if key != "time_T" else
-                             [(1.0, "composition")], key)
+                              (23400.0, "sealed")], key)
         history = dp.load(self.files["history"])
         self.assertEqual((history.temperature, history.c0), (None, 0.002))   # 1200 K, 1123 K
         # A time table with no swept value, or two, has nothing to plot.

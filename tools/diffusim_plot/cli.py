@@ -1,0 +1,177 @@
+"""The command line of diffusim-plot: its options and help, and the
+command that reads a file, draws it and shows or writes the plot."""
+
+import argparse
+import os
+import sys
+
+from .common import DEFAULT_MAX_CURVES, PROG, VERSION, InputError, UsageError
+from .draw import draw
+from .loader import load
+from .overlays import overlay_from
+
+HELP_EPILOG = """\
+Files
+  The kind of file is recognised from its content, not its name; both CR LF
+  and LF line ends are read.
+    Result_dt.txt   one profile: C(B) against depth, at the time in its header
+    Result.txt      a profile per step: a family of curves coloured by time
+                    (see the colour bar), thinned to at most --max-curves
+                    curves, always with the first and the last step
+    Result_dx.txt   the history at one depth: C(B) against time
+  and the CSV (first line '# diffusim VERSION') or JSON (an object with
+  "program": "diffusim") of the commands
+    diffusim profile    columns x_m,c: one profile, like Result_dt.txt
+    diffusim profiles   columns t_s,x_m,c: profiles every DT, like Result.txt
+    diffusim history    columns t_s,c: the history at one depth
+    diffusim depth      columns t_s,depth_m: the case depth against time; a
+                        sweep (leading columns such as temperature_K or
+                        stage2_duration_s) gives a curve per combination of
+                        the swept values; nan (null) rows are left as gaps
+    diffusim time       column t_s: drawn against the swept value when one
+                        was swept; otherwise there is nothing to plot (exit 1)
+
+Process cycles
+  A file of a run with a schedule records its stages (stageN.end,
+  stageN.surface). A history or a depth against time gets a dotted line at
+  the end of each stage within the time axis, labelled with the stage and
+  its surface (composition, transfer or sealed); in a family of profiles
+  each stage has its own line style, named in the legend, and its ends are
+  marked on the colour bar. Where a swept stage duration moves the ends,
+  they are marked by diamonds on each depth curve instead.
+
+Axes
+  Depth is in micrometres. Result_dt.txt and Result.txt print distances
+  rounded to 1e-6 m, so the plot uses index * dx, with dx fitted by least
+  squares to the whole distance column; the CSV and JSON give the depths
+  exactly and are plotted as they are. Profiles are cut off a little beyond the depth where they
+  are flat, unless --full-depth is given. Time is in seconds, or in hours when
+  the last time is beyond two hours. The case depth is in millimetres from
+  1 mm on, in micrometres below.
+
+Analytic overlay (dashed)
+  With --A and --B (D = A exp(B / (R T)), R = 8.3144 J/(mol K), T from the
+  file) or with --D, the solution for a semi-infinite solid
+      C(x, t) = C0 + (Cs - C0) erfc(x / (2 sqrt(D t)))
+  is drawn over the profiles (every curve of Result.txt) or, for a history,
+  over time at the depth of the file. Cs is taken from row 0 (the injection
+  face); C0 from the deepest row of Result_dt.txt, or from the far face of the
+  first step of Result.txt. Result_dx.txt holds no profile: C0 is its first
+  value (the point keeps C0 until the profile arrives; the first interior
+  point, which moves at once, has it worked back from that step) and Cs is
+  diffusim's default 0.05 unless --Cs is given. The CSV and JSON record c0
+  and cs (or the initial composition and the composition held by the one
+  stage of a schedule), which are used instead. --C0 and --Cs override any
+  of these. The overlay is refused for a cycle of several stages or a
+  surface that is not held at a composition, and for depth and time. A
+  history of Result_dx.txt is compared at the grid point diffusim really
+  reported, the first one at or beyond the distance asked for, found from D
+  and the time step; one of the CSV or JSON at the depth it gives. When the profile reaches the far face of the specimen the
+  overlay is only approximate; a warning says so.
+
+Output and exit status
+  With -o the plot goes to a PNG or SVG file, by its extension. Without -o a
+  window opens; where there is no display the tool says so and exits 2.
+  0: plotted; 1: the file cannot be read, is empty, is not a diffusim result
+  file or is damaged, holds nothing to plot, or the image cannot be written;
+  2: a wrong command line or no display. Errors are told in one line on standard error.
+"""
+
+
+class _Parser(argparse.ArgumentParser):
+    def error(self, message):
+        raise UsageError(f"{message} (see --help)")
+
+
+def build_parser():
+    p = _Parser(prog=PROG, formatter_class=argparse.RawDescriptionHelpFormatter,
+                description="Plot a result file of diffusim: Result_dt.txt, Result.txt, "
+                            "Result_dx.txt,\nor the CSV or JSON of a diffusim command "
+                            "(profile, profiles, history, depth, time).",
+                epilog=HELP_EPILOG)
+    p.add_argument("--version", action="version", version=f"{PROG} {VERSION}")
+    p.add_argument("file", metavar="FILE", help="the result file to plot")
+    p.add_argument("-o", "--output", metavar="OUT",
+                   help="write the plot to OUT.png or OUT.svg instead of opening a window")
+    p.add_argument("--A", dest="a", type=float, metavar="A",
+                   help="pre-factor A of D = A exp(B/RT), m^2/s (with --B)")
+    p.add_argument("--B", dest="b", type=float, metavar="B",
+                   help="exponent B of D = A exp(B/RT), J/mol, usually negative (with --A)")
+    p.add_argument("--D", dest="d", type=float, metavar="D",
+                   help="diffusion coefficient D, m^2/s (instead of --A and --B)")
+    p.add_argument("--C0", dest="c0", type=float, metavar="C0",
+                   help="initial composition for the overlay")
+    p.add_argument("--Cs", dest="cs", type=float, metavar="CS",
+                   help="injection composition for the overlay")
+    p.add_argument("--max-curves", type=int, default=DEFAULT_MAX_CURVES, metavar="K",
+                   help="most profiles drawn from Result.txt or profiles output "
+                        f"(default {DEFAULT_MAX_CURVES})")
+    p.add_argument("--full-depth", action="store_true",
+                   help="show the whole specimen depth, flat part included")
+    p.add_argument("--title", help="title instead of the one made from the file")
+    return p
+
+
+def _output_format(path):
+    ext = os.path.splitext(path)[1].lower()
+    if ext not in (".png", ".svg"):
+        raise UsageError(f"cannot write '{path}': the output must end in .png or .svg")
+    return ext[1:]
+
+
+def _has_display():
+    if sys.platform in ("darwin", "win32"):
+        return True
+    return bool(os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY"))
+
+
+def main(argv=None):
+    try:
+        args = build_parser().parse_args(argv)
+        if args.max_curves < 2:
+            raise UsageError("--max-curves must be at least 2 (the first and the last step)")
+        fmt = _output_format(args.output) if args.output else None
+        # A file that cannot be plotted is reported before anything about windows.
+        result = load(args.file, args.max_curves)
+        if fmt is None and not _has_display():
+            raise UsageError("no display to open a window on; write a file with -o OUT.png")
+
+        import matplotlib
+        if fmt is not None:
+            matplotlib.use("Agg")
+        else:
+            import matplotlib.pyplot as plt
+            if matplotlib.get_backend().lower() in (
+                    "agg", "svg", "pdf", "ps", "cairo", "pgf", "template"):
+                where = os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY") or "?"
+                raise UsageError(f"cannot open a window on display {where}: no interactive "
+                                 "matplotlib backend starts there (python3-tk provides one); "
+                                 "write a file with -o OUT.png")
+
+        overlay = overlay_from(args, result)
+        if fmt is None:
+            try:
+                fig = plt.figure(figsize=(8, 5))
+            except Exception as e:  # a display that cannot be reached
+                raise UsageError(f"cannot open a window: {str(e).splitlines()[0]}") from None
+        else:
+            from matplotlib.figure import Figure
+            fig = Figure(figsize=(8, 5), dpi=100)
+        draw(result, fig, overlay, args.title, args.full_depth, args.file)
+        if fmt is None:
+            plt.show()
+        else:
+            try:
+                fig.savefig(args.output, format=fmt)
+            except OSError as e:
+                raise InputError(f"{args.output}: cannot write: {e.strerror or e}") from None
+        return 0
+    except UsageError as e:
+        print(f"{PROG}: {e}", file=sys.stderr)
+        return 2
+    except InputError as e:
+        print(f"{PROG}: {e}", file=sys.stderr)
+        return 1
+    except KeyboardInterrupt:
+        return 130
+

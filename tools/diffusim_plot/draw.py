@@ -1,0 +1,31 @@
+"""Drawing a result that has been read: the axes every kind shares, then
+the drawing of its kind, then the title."""
+
+from .common import DEPTH, HISTORY, PROFILE, PROFILES, TIME
+from .draw_history import draw_history
+from .draw_profiles import draw_profile, draw_profiles
+from .draw_tables import draw_depth, draw_time
+
+# Each takes (result, fig, ax, overlay, full_depth, name) and returns the
+# title made from the file.
+DRAWERS = {
+    PROFILE: draw_profile,
+    PROFILES: draw_profiles,
+    HISTORY: draw_history,
+    DEPTH: draw_depth,
+    TIME: draw_time,
+}
+
+
+def draw(result, fig, overlay=None, title=None, full_depth=False, name=""):
+    """Draw a loaded result onto a matplotlib figure."""
+    ax = fig.add_subplot(1, 1, 1)
+    ax.set_ylabel("C(B), fraction of B")
+    ax.grid(True, alpha=0.3)
+    default_title = DRAWERS[result.kind](result, fig, ax, overlay, full_depth, name)
+    # A nearly flat curve would otherwise get ticks like 2e-7 and an offset
+    # "+1.00001e-2" above the axis: every tick reads in full instead.
+    ax.ticklabel_format(axis="y", style="plain", useOffset=False)
+    ax.set_title(title if title is not None else default_title, fontsize=11)
+    fig.tight_layout()
+    return ax

@@ -1,0 +1,104 @@
+"""Profiles: one (Result_dt.txt, diffusim profile) as C(B) against depth,
+or a series (Result.txt, diffusim profiles) as a family of curves coloured
+by time; either with the erfc solution laid over it."""
+
+import math
+
+import numpy as np
+
+from .common import HOURS_ABOVE_S, STAGE_STYLES
+from .labels import chosen, conditions, stage_of, time_label
+from .overlays import check_overlay_reach, erfc_solution
+
+
+def depth_limit(depth, comp, c0, cs, full):
+    """Depth to show: the whole specimen, or when the profile has not
+    spread through most of it, a margin beyond where it is flat."""
+    length = float(depth[-1])
+    if full or cs == c0 or not math.isfinite(cs - c0):
+        return length
+    changed = np.nonzero(np.abs(comp - c0) > 0.005 * abs(cs - c0))[0]
+    reach = float(depth[changed[-1]]) if len(changed) else float(depth[1])
+    limit = max(1.5 * reach, 5 * float(depth[1]))
+    if limit > 0.7 * length:
+        return length
+    from matplotlib.ticker import MaxNLocator
+    locator = MaxNLocator(nbins=7, steps=[1, 2, 2.5, 5, 10])
+    ticks = [t for t in locator.tick_values(0.0, limit) if limit <= t <= length]
+    return min(ticks) if ticks else limit     # end on a tick
+
+
+def draw_profile(result, fig, ax, overlay, full_depth, name):
+    """One profile; returns the title it would have."""
+    depth = result.depth
+    c0 = chosen(overlay, "c0_option", result.c0, float(result.comp[-1]))
+    cs = chosen(overlay, "cs_option", result.cs, float(result.comp[0]))
+    xmax = depth_limit(depth, result.comp, c0, cs, full_depth)
+    style = "-o" if np.count_nonzero(depth <= xmax) <= 60 else "-"   # marks while apart
+    ax.plot(depth * 1e6, result.comp, style, ms=3, lw=1.5, color="C0", label="diffusim")
+    if overlay:
+        note = "" if overlay.c0_option is not None or result.c0 is not None else (
+            " (and C0, read from the deepest row, may be off: set it with --C0)")
+        approx = check_overlay_reach(overlay, float(depth[-1]), result.time, name, note)
+        xs = np.linspace(0.0, xmax, 400)
+        ax.plot(xs * 1e6, erfc_solution(xs, result.time, overlay.d, c0, cs), "--",
+                color="C3", lw=1.5, label=overlay.label(approx))
+    ax.set_xlim(0, xmax * 1e6)
+    ax.set_xlabel("depth x (µm)")
+    if overlay:
+        ax.legend(loc="best")
+    return f"Profile at t = {time_label(result.time)}, {conditions(result)}"
+
+
+def draw_profiles(result, fig, ax, overlay, full_depth, name):
+    """A family of profiles coloured by time, each stage of a cycle in its
+    own line style; returns the title it would have."""
+    from matplotlib import colormaps
+    from matplotlib.cm import ScalarMappable
+    from matplotlib.colors import Normalize
+    from matplotlib.lines import Line2D
+    depth = result.depth
+    times = result.times
+    in_h = times[-1] > HOURS_ABOVE_S
+    scale = 3600.0 if in_h else 1.0
+    first = result.first_block
+    c0 = chosen(overlay, "c0_option", result.c0, float(first[-1]))
+    cs = chosen(overlay, "cs_option", result.cs, float(first[0]))
+    xmax = depth_limit(depth, result.comps[-1], c0, cs, full_depth)
+    cmap = colormaps["viridis"]
+    norm = Normalize(vmin=times[0] / scale, vmax=times[-1] / scale)
+    staged = len(result.stages) > 1
+    for t, comp in zip(times, result.comps):
+        style = STAGE_STYLES[stage_of(result.stages, t) % len(STAGE_STYLES)] if staged else "-"
+        ax.plot(depth * 1e6, comp, style, lw=1.4, color=cmap(norm(t / scale)))
+    if staged:
+        present = sorted({stage_of(result.stages, t) for t in times})
+        ax.legend(handles=[Line2D([], [], color="0.3", lw=1.4,
+                                  ls=STAGE_STYLES[k % len(STAGE_STYLES)],
+                                  label=result.stages[k].label()) for k in present],
+                  loc="upper right", fontsize=9)
+    if overlay:
+        approx = check_overlay_reach(overlay, float(depth[-1]), float(times[-1]), name)
+        xs = np.linspace(0.0, xmax, 300)
+        for t in times:
+            ax.plot(xs * 1e6, erfc_solution(xs, t, overlay.d, c0, cs), "--", lw=1.0,
+                    color=cmap(norm(t / scale)), alpha=0.9)
+        ax.legend(handles=[Line2D([], [], color="0.3", lw=1.4, label="diffusim"),
+                           Line2D([], [], color="0.3", lw=1.0, ls="--",
+                                  label=overlay.label(approx))], loc="best")
+    ax.set_xlim(0, xmax * 1e6)
+    ax.set_xlabel("depth x (µm)")
+    temp = conditions(result)
+    shown = len(times)
+    if shown == 1:      # a run of one step: nothing for a colour scale to tell
+        return f"Profile at t = {time_label(times[0])}, {temp} (1 step)"
+    bar = fig.colorbar(ScalarMappable(norm=norm, cmap=cmap), ax=ax, pad=0.02)
+    bar.set_label("time (h)" if in_h else "time (s)")
+    for st in result.stages[:-1]:       # where one stage gives way to the next
+        if times[0] < st.end < times[-1]:
+            bar.ax.axhline(st.end / scale, color="white", lw=2)
+            bar.ax.axhline(st.end / scale, color="black", lw=1, ls=(0, (2, 2)))
+    blocks = f"{result.block_count} {result.block_name}s"
+    count = blocks if shown == result.block_count else f"{shown} of {blocks} shown"
+    return (f"Profiles from t = {time_label(times[0], 4)} to "
+            f"{time_label(times[-1], 4)}, {temp} ({count})")

@@ -1,0 +1,123 @@
+"""What a file holds once read: one class per kind, whatever the format
+(the menu's Result*.txt, or the CSV or JSON of a command)."""
+
+import numpy as np
+
+from .common import DEPTH, HISTORY, PROFILE, PROFILES, TIME
+
+
+class _Result:
+    # What the CSV and JSON files tell beyond the data: the compositions of
+    # the run (None where the file does not say), depths that are given
+    # exactly instead of printed rounded, and the stages of a process cycle.
+    c0 = None
+    cs = None
+    x_given = False
+    _depth = None
+    stages = ()
+
+
+class Stage:
+    """One stage of a process cycle, as the header of a command's file
+    records it: its end is the time since the start of the run."""
+
+    def __init__(self, number, end, duration, temperature, surface):
+        self.number = number
+        self.end = end
+        self.duration = duration        # None where the file does not say
+        self.temperature = temperature
+        self.surface = surface          # composition, transfer or sealed
+
+    def label(self):
+        return f"stage {self.number}: {self.surface}"
+
+
+class DepthTable(_Result):
+    """The table of diffusim depth: the case depth against time, one curve
+    per combination of the swept values (a run without a sweep has one)."""
+
+    kind = DEPTH
+
+    def __init__(self, temperature, composition, swept, curves):
+        self.temperature = temperature
+        self.composition = composition
+        self.swept = swept          # the names of the swept columns, maybe none
+        self.curves = curves        # (swept values, t, depth) per combination
+
+
+class TimeTable(_Result):
+    """The table of diffusim time: the time to reach a composition at a
+    depth, against the one value that was swept."""
+
+    kind = TIME
+
+    def __init__(self, temperature, composition, depth, swept, values, times):
+        self.temperature = temperature
+        self.composition = composition
+        self.depth = depth
+        self.swept = swept          # the name of the swept column
+        self.values = values
+        self.times = times          # nan where the composition was not reached
+
+
+class Profile(_Result):
+    """One profile (Result_dt.txt): composition at index * dx at time t."""
+
+    kind = PROFILE
+
+    def __init__(self, temperature, time, dx, comp, depth=None):
+        self.temperature = temperature
+        self.time = time
+        self.dx = dx
+        self.comp = comp            # numpy array, row i at depth i * dx
+        self._depth = depth         # or the depths themselves, where given
+
+    @property
+    def depth(self):
+        if self._depth is not None:
+            return self._depth
+        return np.arange(len(self.comp)) * self.dx
+
+
+class Profiles(_Result):
+    """The profiles of Result.txt that were kept for plotting."""
+
+    kind = PROFILES
+    block_name = "step"         # what one block is called in the title
+
+    def __init__(self, temperature, dx, times, comps, block_count, first_block, depth=None):
+        self.temperature = temperature
+        self.dx = dx
+        self.times = times          # numpy array, one per kept block
+        self.comps = comps          # 2-D numpy array, kept blocks x rows
+        self.block_count = block_count
+        self.first_block = first_block   # the first block in full, for C0
+        self._depth = depth
+
+    @property
+    def depth(self):
+        if self._depth is not None:
+            return self._depth
+        return np.arange(self.comps.shape[1]) * self.dx
+
+
+class History(_Result):
+    """Result_dx.txt: composition at one grid point, step after step."""
+
+    kind = HISTORY
+
+    def __init__(self, temperature, distance, dt, times, comp):
+        self.temperature = temperature
+        self.distance = distance    # the distance asked for, as printed
+        self.dt = dt
+        self.times = times
+        self.comp = comp
+
+
+def thin_indices(count, max_curves):
+    """At most max_curves indices out of range(count), evenly spread and
+    always holding the first and the last."""
+    if count <= max_curves:
+        return list(range(count))
+    picks = np.rint(np.linspace(0, count - 1, max_curves)).astype(int)
+    return sorted(set(int(i) for i in picks))
