@@ -129,6 +129,14 @@ RunRecord recordOf(const ProcessRequest& r, const CommandLineOptions& options,
                    integer(e.sections()) + ", above 9999; use an even number");
 }
 
+// The implicit run's step control could not settle.
+int exhausted(Output* output, std::ostream& err) {
+  err << "diffusim: the implicit run was stopped at its step limit without reaching the end; "
+         "the diffusivity or the transfer coefficient is out of any useful range"
+      << (output != nullptr ? output->discard() : std::string()) << "\n";
+  return EXIT_FAILED;
+}
+
 std::string stopWords(StopReason why) {
   return why == StopReason::Interrupted ? "interrupted" : "stopped at the work limit";
 }
@@ -220,8 +228,9 @@ int runQueries(const ProcessRequest& r, const CommandLineOptions& options, std::
 
   SchemeSummary summary;
   std::optional<StopReason> stopped;
-  std::string missed;  // a single case's miss
-  double reach = 0.0;  // how far the time query's runs went
+  bool failed = false;  // an implicit run reached its step limit
+  std::string missed;   // a single case's miss
+  double reach = 0.0;   // how far the time query's runs went
   std::vector<double> row(width);
   {
     InterruptScope interrupts(options.catchInterrupts);
@@ -240,6 +249,10 @@ int runQueries(const ProcessRequest& r, const CommandLineOptions& options, std::
           Case& c = batch[i % threads];
           const QueryOutcome& o = c.outcome;
           if (o.fault == QueryOutcome::Fault::Estimate) refuseEstimate(o.reference);
+          if (o.fault == QueryOutcome::Fault::Exhausted) {
+            failed = true;
+            return false;
+          }
           if (o.fault != QueryOutcome::Fault::None) throw UsageError(o.problem);
           if (o.stopped != StopReason::None) {
             stopped = o.stopped;
@@ -261,6 +274,7 @@ int runQueries(const ProcessRequest& r, const CommandLineOptions& options, std::
           return true;
         });
   }
+  if (failed) return exhausted(&output, err);
   if (stopped) {
     err << "diffusim: " << stopWords(*stopped) << output.discard() << "\n";
     return EXIT_FAILED;
@@ -313,6 +327,7 @@ int runLevels(const ProcessRequest& r, const CommandLineOptions& options, std::o
   if (r.estimateError) {
     const auto fault = reference.prepare(r.scheme, plan, implicit, options.budget);
     if (fault == GridErrorEstimate::Fault::Stopped) {
+      if (reference.stopReason() == StopReason::None) return exhausted(nullptr, err);
       err << "diffusim: " << stopWords(reference.stopReason()) << "\n";
       return EXIT_FAILED;
     }
@@ -353,6 +368,7 @@ int runLevels(const ProcessRequest& r, const CommandLineOptions& options, std::o
   SchemeRun scheme;
   const RunEnd ended = runScheme(r.scheme, plan, implicit, run, scheme, r.threads);
   run.finish();
+  if (scheme.stats.exhausted) return exhausted(&output, err);
   if (ended == RunEnd::Stopped && !sink.failed()) return stopped(run, output, err);
   SchemeSummary summary;
   summary.add(scheme);

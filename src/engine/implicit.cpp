@@ -294,6 +294,7 @@ RunEnd runImplicit(const ProcessSchedule& schedule, ProcessPlan& plan,
   std::vector<double> carried(size);
   const double runEnd = plan.end;
   const double smallest = runEnd * SMALLEST_STEP;
+  const std::int64_t limit = implicitStepLimit(plan);
 
   std::size_t stage = std::numeric_limits<std::size_t>::max();
   StageModel model;
@@ -371,11 +372,23 @@ RunEnd runImplicit(const ProcessSchedule& schedule, ProcessPlan& plan,
           dtNext = dt * factor;
         }
         stats.solves = stepper.solves();
+        if (stats.steps + stats.rejected > limit) {
+          stats.exhausted = true;
+          return RunEnd::Stopped;
+        }
         if (!observer.proceed(static_cast<std::uint64_t>(stats.solves))) return RunEnd::Stopped;
       }
     }
   while (nextWindow(plan));
   return RunEnd::Completed;
+}
+
+std::int64_t implicitStepLimit(const ProcessPlan& plan) {
+  // Every step handed on: one per explicit step at most.
+  const bool everyStep = plan.times.every < 0.0 && plan.times.listed.empty();
+  const double levels =
+      everyStep ? std::min(plan.explicitSteps, 1e9) : static_cast<double>(plan.levels);
+  return static_cast<std::int64_t>(1'000'000.0 + 4.0 * levels);
 }
 
 namespace {

@@ -31,7 +31,14 @@ struct ImplicitStats {
   // over its steps (composition times metres): equals the growth of
   // dx [C_0 / 2 (unless held) + C_1 + ... + C_{N-2} + C_{N-1} / 2].
   double entered = 0.0;
+  // The run was stopped after maxSteps() tries: the step control could not
+  // settle (a D or a transfer rate out of any useful range).
+  bool exhausted = false;
 };
+
+// Most steps (accepted and rejected) an implicit run may try: a run of
+// sound inputs takes a few hundred, plus two for each level handed on.
+std::int64_t implicitStepLimit(const ProcessPlan& plan);
 
 // Runs the plan's pieces (stage, start, end), handing on the level at the
 // end of every piece whose segment reports its last level, and after every

@@ -167,6 +167,9 @@ void rewindPlan(ProcessPlan& plan) {
 
 std::string explicitLimit(const ProcessPlan& plan) {
   if (plan.explicitSteps < MAX_EXPLICIT_STEPS) return {};
+  if (!std::isfinite(plan.explicitSteps))
+    return "the explicit scheme's stable step is 0 s here (D or the transfer coefficient is too "
+           "large for any number of steps); the maximum is 2147483647 steps";
   return "the run would take more than " + fixed(plan.explicitSteps, 0) +
          " time steps; the maximum is 2147483647";
 }

@@ -41,6 +41,7 @@ void depthQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budg
     const auto fault = o.reference.prepare(q.scheme, plan, implicit, budget);
     if (fault == GridErrorEstimate::Fault::Stopped) {
       o.stopped = o.reference.stopReason();
+      if (o.stopped == StopReason::None) o.fault = QueryOutcome::Fault::Exhausted;
       return;
     }
     if (fault != GridErrorEstimate::Fault::None) {
@@ -65,6 +66,7 @@ void depthQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budg
     return true;
   });
   if (runScheme(q.scheme, plan, implicit, guard, o.scheme) == RunEnd::Stopped) {
+    if (o.scheme.stats.exhausted) o.fault = QueryOutcome::Fault::Exhausted;
     o.stopped = guard.reason();
     return;
   }
@@ -157,6 +159,7 @@ void timeQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budge
   });
   if (runScheme(q.scheme, plan, implicit, guard, o.scheme) == RunEnd::Stopped &&
       !guard.satisfied()) {
+    if (o.scheme.stats.exhausted) o.fault = QueryOutcome::Fault::Exhausted;
     o.stopped = guard.reason();
     return;
   }

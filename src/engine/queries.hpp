@@ -37,7 +37,7 @@ enum class Miss {
 };
 
 struct QueryOutcome {
-  enum class Fault { None, Plan, Limit, Estimate };
+  enum class Fault { None, Plan, Limit, Estimate, Exhausted };
   Fault fault = Fault::None;
   std::string problem;  // Plan, Limit: the planner's words
   StopReason stopped = StopReason::None;

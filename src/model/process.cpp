@@ -144,9 +144,9 @@ std::string checkSchedule(const ProcessSchedule& s) {
     const StageDiffusivity d = stageDiffusivity(s.law, st.temperature);
     const double dLow = d.at(range.low), dHigh = d.at(range.high);
     if (!finitePositive(dLow) || !finitePositive(dHigh))
-      return which + "at " + shortest(st.temperature) +
-             " K, D(C) is not a finite positive number over the compositions (" + general(dLow) +
-             " to " + general(dHigh) + ")";
+      return which + "at T = " + shortest(st.temperature) + " K, D(C) = " + general(dLow) + " to " +
+             general(dHigh) + " m^2/s over the compositions " + shortest(range.low) + " to " +
+             shortest(range.high) + ": not a finite positive number";
   }
   return {};
 }
