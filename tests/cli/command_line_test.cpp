@@ -2,6 +2,7 @@
 // each under cli/golden), the table of usage errors, and what a failure
 // leaves behind.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +26,7 @@ const fs::path CLI_GOLDEN = fs::path(DIFFUSIM_CLI_GOLDEN_DIR);
 struct ProgramRun {
   int status = -1;
   std::string out, err;
+  long maxRssKb = 0;  // the run's peak resident memory
 };
 
 // Runs the program in `dir` with `args`, standard input closed, in the C.UTF-8 locale.
@@ -44,9 +46,11 @@ ProgramRun runProgram(const fs::path& dir, const std::vector<std::string>& args)
     ::_exit(127);
   }
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  struct rusage usage {};
+  ::wait4(pid, &status, 0, &usage);
   ProgramRun r;
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.maxRssKb = usage.ru_maxrss;
   r.out = readFile(outPath).value_or("");
   r.err = readFile(errPath).value_or("");
   fs::remove(outPath);
@@ -223,6 +227,77 @@ TEST(CommandLineSchemes, GridErrorEstimateMatchesTheErrorAgainstErfc) {
         std::fabs(c[i] - (0.01 + 0.04 * std::erfc(i * 5e-6 / (2.0 * std::sqrt(d * 3600.0))))));
   EXPECT_GT(estimate, 0.5 * error);
   EXPECT_LT(estimate, 2.0 * error);
+}
+
+// cli/extreme_requests.txt: requests at the limits of their numbers, with
+// the exit status and a line the run must print (standard output for 0,
+// the first line of standard error otherwise). None may succeed with an
+// empty table, and none that fails may touch an existing output file.
+TEST(CommandLineLimits, ExtremeRequestsRunOrFailButNeverAnswerEmpty) {
+  const std::string table =
+      readFile(CLI_GOLDEN.parent_path() / "extreme_requests.txt").value_or("");
+  ScratchDir scratch;
+  for (const auto& entry : fs::directory_iterator(CLI_GOLDEN.parent_path() / "schedules"))
+    fs::copy(entry.path(), scratch.path());
+  std::size_t cases = 0;
+  for (const std::string& line : linesOf(table)) {
+    if (line[0] == '#') continue;
+    const std::size_t tab1 = line.find('\t'), tab2 = line.find('\t', tab1 + 1);
+    ASSERT_NE(tab2, std::string::npos) << line;
+    const int status = std::stoi(line.substr(0, tab1));
+    std::vector<std::string> args;
+    std::istringstream words(line.substr(tab1 + 1, tab2 - tab1 - 1));
+    for (std::string w; words >> w;) args.push_back(w);
+    const std::string expected = line.substr(tab2 + 1);
+    writeFile(scratch.path() / "keep.csv", "previous\n");
+    args.insert(args.end(), {"-o", "keep.csv"});
+    const ProgramRun r = runProgram(scratch.path(), args);
+    EXPECT_EQ(r.status, status) << line << "\n" << r.err;
+    const std::string written = readFile(scratch.path() / "keep.csv").value_or("");
+    if (status == 0) {
+      const std::vector<std::string> lines = linesOf(written);
+      EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end()) << line;
+      EXPECT_NE(lines.back()[0], '#') << line;  // at least one row
+      EXPECT_EQ(written.find("nan"), std::string::npos) << line;
+    } else {
+      EXPECT_EQ(r.err.substr(0, r.err.find('\n')), expected) << line;
+      EXPECT_EQ(written, "previous\n") << line;
+    }
+    ++cases;
+  }
+  EXPECT_GE(cases, 8u);
+}
+
+// A million rows stream through bounded memory whatever the path: an exact
+// explicit table, JSON (whose columns follow one another), an implicit run
+// (whose header waits for the run), a depth table and a sweep.
+TEST(CommandLineLimits, AMillionRowsInBoundedMemory) {
+  ScratchDir scratch;
+#if defined(__SANITIZE_ADDRESS__)
+  const long limitKb = 160 * 1024;  // the sanitizer's own shadow memory on top
+#else
+  const long limitKb = 48 * 1024;
+#endif
+  const std::vector<std::vector<std::string>> requests = {
+      {"history", "--depth", "0.1mm", "--until", "1e6", "--every", "1", "--scheme", "explicit"},
+      {"history", "--depth", "0.1mm", "--until", "1e6", "--every", "1", "--format", "json",
+       "--scheme", "explicit"},
+      {"history", "--depth", "0.1mm", "--until", "1e6", "--every", "1", "--sections", "10",
+       "--scheme", "implicit"},
+      {"depth", "--composition", "0.02", "--time", "1e6", "--every", "1", "--sections", "20"},
+      {"history", "--schedule", "good.toml", "--depth", "0.1mm", "--every", "0.0234", "--scheme",
+       "explicit", "--format", "json"},
+  };
+  fs::copy(CLI_GOLDEN.parent_path() / "schedules" / "good.toml", scratch.path());
+  for (std::vector<std::string> args : requests) {
+    args.insert(args.end(), {"-o", "rows.out"});
+    const ProgramRun r = runProgram(scratch.path(), args);
+    std::string line;
+    for (const std::string& a : args) line += a + " ";
+    ASSERT_EQ(r.status, 0) << line << r.err;
+    EXPECT_GE(fs::file_size(scratch.path() / "rows.out"), 10'000'000u) << line;
+    EXPECT_LT(r.maxRssKb, limitKb) << line;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,151 @@
+// What keeps a run's memory and counts bounded: plans made a window at a
+// time, step counts that stay doubles past the explicit limit, spooled
+// tables, sweeps handed on in order, and the time query at a held surface.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "engine/queries.hpp"
+#include "engine/sweep.hpp"
+#include "output/spool.hpp"
+#include "output/table_writer.hpp"
+
+namespace diffusim {
+namespace {
+
+ProcessSchedule oneStage(double duration, SurfaceCondition surface) {
+  ProcessSchedule s;
+  s.sections = 20;
+  s.stages.push_back({duration, 1173.0, surface});
+  return s;
+}
+
+const SurfaceCondition HELD{SurfaceKind::Fixed, 0.05, 0.0, 0.0};
+
+TEST(StepCounts, PastTheExplicitLimitTheyStayDoubles) {
+  // Spans whose count passes 2^31, 2^63 and every double: no integer is
+  // made of them (UBSan would stop the conversion), and the plan says why.
+  for (const auto& [span, beta] : std::vector<std::pair<double, double>>{
+           {1e13, 0.0}, {1e21, 0.0}, {1e300, 0.0}, {3600.0, 1e300}}) {
+    const SurfaceCondition surface =
+        beta > 0.0 ? SurfaceCondition{SurfaceKind::Transfer, 0.0, 0.05, beta} : HELD;
+    const ProcessSchedule s = oneStage(span, surface);
+    const StagePlan p = planStage(s, s.stages[0], span, compositionRange(s));
+    EXPECT_EQ(p.steps, 0) << span;
+    EXPECT_TRUE(std::isnan(p.dt)) << span;
+    EXPECT_GE(p.explicitSteps, MAX_EXPLICIT_STEPS) << span;
+    ProcessPlan plan;
+    ASSERT_EQ(planProcess(s, span, 0.0, plan), "");
+    EXPECT_NE(explicitLimit(plan), "") << span;
+  }
+}
+
+TEST(PlanWindows, ManyLevelsComeAWindowAtATimeAndAllArrive) {
+  // 3 * PLAN_WINDOW + 5 levels: four windows, run by the engine and by the
+  // implicit scheme, each level at its multiple of `every`.
+  const double every = 10.0;
+  const auto levels = static_cast<double>(3 * PLAN_WINDOW + 5);
+  const ProcessSchedule s = oneStage(levels * every, HELD);
+  ProcessPlan plan;
+  ASSERT_EQ(planProcess(s, levels * every, every, plan), "");
+  EXPECT_EQ(plan.levels, static_cast<std::int64_t>(levels));
+  EXPECT_EQ(plan.pieces.size(), PLAN_WINDOW);
+  double steps = 0.0;
+  forEachPiece(plan, [&](const ProcessPiece& p, const Segment&) { steps += p.plan.explicitSteps; });
+  EXPECT_EQ(steps, plan.explicitSteps);
+  for (const bool implicit : {false, true}) {
+    std::vector<double> times;
+    LimitGuard guard({}, s.sections + 1, [&](const Level& l) {
+      times.push_back(l.time);
+      return true;
+    });
+    SchemeRun run;
+    ASSERT_EQ(runScheme({}, plan, implicit, guard, run), RunEnd::Completed);
+    ASSERT_EQ(times.size(), static_cast<std::size_t>(levels)) << implicit;
+    for (std::size_t j = 0; j < times.size(); ++j)
+      ASSERT_EQ(times[j], static_cast<double>(j + 1) * every) << j << " " << implicit;
+  }
+}
+
+TEST(Spool, BeyondItsMemoryTheBytesComeBackInOrder) {
+  Spool spool;
+  std::string expected;
+  for (int i = 0; expected.size() < 3 * SPOOL_MEMORY_BYTES; ++i) {
+    const std::string piece = std::to_string(i) + ",";
+    spool.write(piece);
+    expected += piece;
+  }
+  StringSink sink;
+  ASSERT_TRUE(spool.copyTo(sink));
+  EXPECT_EQ(sink.text, expected);
+}
+
+TEST(TableWriter, ARecordGivenAtTheEndWritesTheSameBytes) {
+  RunRecord rec{"diffusim 1.0.0", "history", {{"depth", "1e-04", true}}, {{"scheme", "x", false}}};
+  for (const TableFormat format : {TableFormat::Csv, TableFormat::Json}) {
+    StringSink first, last;
+    TableWriter now(first, format, rec, {"t_s", "c"});
+    TableWriter later(last, format, {"t_s", "c"});
+    for (int i = 0; i < 200'000; ++i) {  // past the spool's memory
+      for (TableWriter* w : {&now, &later}) {
+        w->cell(i * 0.5);
+        w->cell(i == 7 ? std::nan("") : 1.0 / (i + 1));
+      }
+    }
+    ASSERT_TRUE(now.finish());
+    ASSERT_TRUE(later.finish(rec));
+    EXPECT_EQ(first.text, last.text);
+  }
+}
+
+TEST(Sweeps, CasesComeInTheOrderOfNestedLoops) {
+  ProcessSchedule s = oneStage(100.0, HELD);
+  s.stages.push_back(s.stages[0]);
+  const Sweep sweep(s, {{1100.0, 1200.0}, {{0, {10.0, 20.0, 30.0}}, {1, {5.0}}}});
+  ASSERT_EQ(sweep.cases(), 6.0);
+  std::vector<std::vector<double>> expected;
+  for (double t : {1100.0, 1200.0})
+    for (double d : {10.0, 20.0, 30.0}) expected.push_back({t, d});
+  std::vector<std::vector<double>> seen;
+  std::vector<double> worked(6, 0.0);
+  runInOrder(
+      6, 2, [&](std::size_t i) { worked[i] = sweep.schedule(i).stages[0].duration; },
+      [&](std::size_t i) {
+        seen.push_back(sweep.values(i));
+        EXPECT_EQ(worked[i], expected[i][1]);
+        EXPECT_EQ(sweep.schedule(i).stages[1].duration, 5.0);  // one value: set, not swept
+        EXPECT_EQ(sweep.schedule(i).stages[1].temperature, expected[i][0]);
+        return true;
+      });
+  EXPECT_EQ(seen, expected);
+}
+
+TEST(TimeQuery, AHeldSurfaceReachesItsCompositionWhenItIsSet) {
+  // The surface jumps to 0.05 at t = 0: at x = 0, and short of the first
+  // grid point where the jump alone carries the composition past the
+  // target, the answer is 0; beyond, a time within the first steps.
+  const ProcessSchedule s = oneStage(1e5, HELD);
+  const double dx = s.length / s.sections;
+  struct Case {
+    double depth, composition;
+    bool atOnce;
+  };
+  for (const Case c : {Case{0.0, 0.05, true}, Case{0.0, 0.03, true}, Case{0.2 * dx, 0.03, true},
+                       Case{0.2 * dx, 0.045, false}, Case{dx, 0.03, false}}) {
+    Query q;
+    q.kind = Query::Kind::Time;
+    q.depth = c.depth;
+    q.composition = c.composition;
+    q.scheme.choice = SchemeChoice::Explicit;
+    std::vector<double> rows;
+    runQuery(q, s, {}, [&](std::span<const double> v) { rows.push_back(v[0]); });
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0] == 0.0, c.atOnce) << c.depth << " " << c.composition << " " << rows[0];
+    EXPECT_GE(rows[0], 0.0);
+  }
+}
+
+}  // namespace
+}  // namespace diffusim
