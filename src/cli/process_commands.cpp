@@ -114,6 +114,7 @@ RunRecord recordOf(const ProcessRequest& r, const CommandLineOptions& options,
     rec.grid.push_back(count("steps", scheme.implicitSteps));
     rec.grid.push_back(number("tolerance", r.scheme.tolerance));
     rec.grid.push_back(number("error_estimate", scheme.errorEstimate));
+    if (diffusivityVariesWidely(s)) rec.grid.push_back(word("error_estimate_reliable", "no"));
   }
   if (reference != nullptr && reference->compared()) {
     rec.grid.push_back(number("spatial_error_estimate", reference->estimate()));

@@ -7,6 +7,17 @@
 
 namespace diffusim {
 
+bool diffusivityVariesWidely(const ProcessSchedule& s) {
+  if (s.law.constant()) return false;
+  const CompositionRange range = compositionRange(s);
+  for (const Stage& st : s.stages) {
+    const StageDiffusivity d = stageDiffusivity(s.law, st.temperature);
+    const double low = d.at(range.low), high = d.at(range.high);
+    if (std::max(low, high) > WIDE_D_RATIO * std::min(low, high)) return true;
+  }
+  return false;
+}
+
 bool runsImplicit(const SchemeOptions& options, const ProcessPlan& plan, bool openEnded) {
   if (options.choice != SchemeChoice::Auto) return options.choice == SchemeChoice::Implicit;
   if (openEnded) return false;
@@ -54,12 +65,7 @@ GridErrorEstimate::Fault GridErrorEstimate::prepare(const SchemeOptions& options
   other.sections = half_ ? other.sections / 2 : other.sections * 2;
   sections_ = other.sections;
   if (other.sections > MAX_GRID_POINTS - 1) return Fault::TooManySections;
-  for (const Stage& st : other.stages) {
-    if (other.law.constant()) break;
-    const StageDiffusivity d = stageDiffusivity(other.law, st.temperature);
-    const double low = d.at(plan.range.low), high = d.at(plan.range.high);
-    if (std::max(low, high) > TRUSTED_D_RATIO * std::min(low, high)) trusted_ = false;
-  }
+  trusted_ = !diffusivityVariesWidely(plan.schedule);
   // The other grid hands on the levels this run hands on; every step of
   // this run is compared at its end only.
   const OutputTimes& t = plan.times;

@@ -32,6 +32,12 @@ bool runsImplicit(const SchemeOptions& options, const ProcessPlan& plan, bool op
 // that many. Empty when it can.
 std::string schemeLimit(const SchemeOptions& options, const ProcessPlan& plan, bool implicit);
 
+// D varies more than WIDE_D_RATIO times over the compositions of a stage:
+// the error estimates (the implicit steps' and the grid's) rest on errors
+// that vary smoothly with D and can then fall well short of the error.
+inline constexpr double WIDE_D_RATIO = 100.0;
+bool diffusivityVariesWidely(const ProcessSchedule& schedule);
+
 // How a run went: which scheme, and the implicit one's account of itself.
 struct SchemeRun {
   bool implicit = false;
@@ -67,11 +73,8 @@ class GridErrorEstimate {
   bool compared() const { return compared_; }
   StopReason stopReason() const { return stopped_; }
   const std::string& planProblem() const { return planProblem_; }
-  // D varies so much over the compositions (more than TRUSTED_D_RATIO
-  // times within a stage) that the comparison can miss most of the error.
+  // False when the diffusivity varies widely (see diffusivityVariesWidely).
   bool trusted() const { return trusted_; }
-
-  static constexpr double TRUSTED_D_RATIO = 100.0;
 
  private:
   std::int32_t sections_ = 0;
