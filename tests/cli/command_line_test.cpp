@@ -274,10 +274,11 @@ TEST(CommandLineLimits, ExtremeRequestsRunOrFailButNeverAnswerEmpty) {
 TEST(CommandLineLimits, AMillionRowsInBoundedMemory) {
   ScratchDir scratch;
 #if defined(__SANITIZE_ADDRESS__)
-  const long limitKb = 160 * 1024;  // the sanitizer's own shadow memory on top
-#else
-  const long limitKb = 48 * 1024;
+  // The sanitizer holds freed memory in quarantine (256 MB by default):
+  // resident memory says nothing about the program's own there.
+  GTEST_SKIP() << "peak memory is the sanitizer's under ASan";
 #endif
+  const long limitKb = 48 * 1024;
   const std::vector<std::vector<std::string>> requests = {
       {"history", "--depth", "0.1mm", "--until", "1e6", "--every", "1", "--scheme", "explicit"},
       {"history", "--depth", "0.1mm", "--until", "1e6", "--every", "1", "--format", "json",
