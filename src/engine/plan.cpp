@@ -8,7 +8,6 @@ namespace diffusim {
 
 namespace {
 
-constexpr double MAX_STEPS = 2147483648.0;  // 2^31, the first count refused
 
 bool finitePositive(double v) {
   return std::isfinite(v) && v > 0.0;
@@ -44,14 +43,9 @@ PlanCheck exactGridFor(const SimulationInputs& in, std::int32_t sections, ExactG
 }
 
 Segment stretchOver(const ExactGrid& grid, double span, std::int64_t stepsPerOutput) {
-  auto k = static_cast<std::int64_t>(stepsFor(grid, span));
-  if (k < 1) k = 1;
-  double dt = span / static_cast<double>(k);
-  while (meshRatio(grid, dt) > SAFETY_FACTOR) {
-    ++k;
-    dt = span / static_cast<double>(k);
-  }
-  return {k, dt, meshRatio(grid, dt), stepsPerOutput < 0 ? 1 : stepsPerOutput};
+  const EqualSteps e =
+      equalSteps(span, grid.dtMax, [&](double dt) { return meshRatio(grid, dt) > SAFETY_FACTOR; });
+  return {e.steps, e.dt, meshRatio(grid, e.dt), stepsPerOutput < 0 ? 1 : stepsPerOutput};
 }
 
 PlanCheck planToTime(const ExactGrid& grid, double until, double every,
@@ -63,7 +57,7 @@ PlanCheck planToTime(const ExactGrid& grid, double until, double every,
   };
   if (every <= 0.0) {
     const double k = stepsFor(grid, until);
-    if (!(k < MAX_STEPS - 1.0)) return tooMany(k);
+    if (!(k < MAX_EXPLICIT_STEPS - 1.0)) return tooMany(k);
     plan.push_back(stretchOver(grid, until, every < 0.0 ? 1 : 0));
   } else {
     // Whole intervals of `every`, then what is left of `until`, if anything
@@ -75,7 +69,7 @@ PlanCheck planToTime(const ExactGrid& grid, double until, double every,
     const double left = until - whole * every;
     const bool tail = left > 1e-9 * until;
     const double total = whole * perInterval + (tail ? stepsFor(grid, left) : 0.0);
-    if (!(total < MAX_STEPS - 2.0)) return tooMany(total);
+    if (!(total < MAX_EXPLICIT_STEPS - 2.0)) return tooMany(total);
     if (whole >= 1.0) {
       Segment s = stretchOver(grid, every, 0);
       s.every = s.steps;
@@ -87,7 +81,7 @@ PlanCheck planToTime(const ExactGrid& grid, double until, double every,
       plan.push_back(stretchOver(grid, until - start, 0));
     }
   }
-  if (!(static_cast<double>(stepsOf(plan)) < MAX_STEPS))
+  if (!(static_cast<double>(stepsOf(plan)) < MAX_EXPLICIT_STEPS))
     return tooMany(static_cast<double>(stepsOf(plan)));
   return {};
 }

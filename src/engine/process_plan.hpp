@@ -21,8 +21,6 @@ namespace diffusim {
 inline constexpr std::size_t PLAN_WINDOW = 4096;
 // Most levels a plan may hand on (a table's rows).
 inline constexpr std::int64_t MAX_PLAN_LEVELS = 10'000'000;
-// The explicit scheme's limit: a run of 2^31 steps or more is refused.
-inline constexpr double MAX_EXPLICIT_STEPS = 2147483648.0;
 
 struct ProcessPiece {
   std::size_t stage = 0;  // index into the schedule's stages

@@ -118,13 +118,7 @@ void TiledStepper::runPass(void* context, unsigned part) {
     const std::int32_t hi = std::min(n, b + (s - j));
     const std::int32_t interiorEnd = std::min(hi, n - 1);
     if (interiorEnd > lo) kernel(src + lo - 1, dst + lo - 1, interiorEnd - lo + 2, r);
-    if (hi == n) {
-      if (st.farFace_ == FarFace::CopyNeighbour) {
-        dst[n - 1] = dst[n - 2];
-      } else {
-        dst[n - 1] = ((src[n - 2] - 2.0 * src[n - 1]) + src[n - 2]) * r + src[n - 1];
-      }
-    }
+    if (hi == n) stepFarFace(src, dst, n, r, st.farFace_);
     w.last = src;
     src = dst;
   }

@@ -144,11 +144,7 @@ void ConcentrationGrid::advance(double r) {
   static const StepKernel step = kernelTable().best;
   const std::int32_t n = n_;
   step(prev_, next_, n, r);
-  if (farFace_ == FarFace::CopyNeighbour) {
-    next_[n - 1] = next_[n - 2];
-  } else {
-    next_[n - 1] = ((prev_[n - 2] - 2.0 * prev_[n - 1]) + prev_[n - 2]) * r + prev_[n - 1];
-  }
+  stepFarFace(prev_, next_, n, r, farFace_);
 }
 
 void ConcentrationGrid::advance(const StepRule& rule) {

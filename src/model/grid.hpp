@@ -19,6 +19,18 @@ namespace diffusim {
 // the interior update with the mirrored neighbour, second order in dx.
 enum class FarFace { CopyNeighbour, Mirror };
 
+// The far face's new value after a constant-r step: a copy of its new
+// neighbour (the menu's rule), or the zero-flux mirror node's update
+// C_{N-1}' = ((C_{N-2} - 2 C_{N-1}) + C_{N-2}) r + C_{N-1}.
+inline void stepFarFace(const double* prev, double* next, std::int32_t n, double r,
+                        FarFace face) {
+  if (face == FarFace::CopyNeighbour) {
+    next[n - 1] = next[n - 2];
+  } else {
+    next[n - 1] = ((prev[n - 2] - 2.0 * prev[n - 1]) + prev[n - 2]) * r + prev[n - 1];
+  }
+}
+
 // Two time levels of N <= MAX_GRID_POINTS compositions (fractions of B):
 // `next`, the level just computed, and `prev`, the one before it. Committing
 // a step swaps the roles of the two buffers instead of copying one into the

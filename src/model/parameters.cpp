@@ -49,8 +49,12 @@ GridCheck checkRedefined(const DiffusionParameters& p) {
 
 }  // namespace
 
+double arrhenius(double A, double B, double temperature) {
+  return std::exp((B / GAS_CONSTANT) / temperature) * A;
+}
+
 double diffusivityOf(const SimulationInputs& in) {
-  return std::exp((in.exponentB / GAS_CONSTANT) / in.temperature) * in.preFactorA;
+  return arrhenius(in.preFactorA, in.exponentB, in.temperature);
 }
 
 void recomputeDerived(DiffusionParameters& p) {

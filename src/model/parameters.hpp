@@ -3,7 +3,9 @@
 // Pure computation: no input or output.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
+#include <limits>
 
 namespace diffusim {
 
@@ -11,6 +13,9 @@ inline constexpr double GAS_CONSTANT = 8.3144;  // R, J/(mol K)
 inline constexpr double SAFETY_FACTOR = 0.25;   // D dt / dx^2, fixed below the explicit limit 1/2
 inline constexpr std::int32_t MAX_GRID_POINTS = 10000;
 inline constexpr std::int32_t MIN_GRID_POINTS = 2;
+// The explicit scheme's limit: a run of 2^31 steps or more is refused, and
+// a count that large is never made an integer.
+inline constexpr double MAX_EXPLICIT_STEPS = 2147483648.0;
 
 // What the user states: the material, the specimen and the compositions.
 // Both front ends fill this record; nothing in it is derived.
@@ -40,8 +45,24 @@ struct DiffusionParameters {
   GridSpec grid;
 };
 
-// D = exp((B / R) / T) * A, one IEEE rounding per operation.
+// The Arrhenius law D = exp((B / R) / T) * A, one IEEE rounding per
+// operation: the one place it is computed.
+double arrhenius(double A, double B, double temperature);
+
+// D of the inputs, by the Arrhenius law.
 double diffusivityOf(const SimulationInputs& in);
+
+// Equal steps over `span`: k = ceil(span / dtMax) (at least 1) steps of
+// dt = span / k, one more while tooLong(dt). `count` is k as a double; a
+// count of MAX_EXPLICIT_STEPS or more (or none: dtMax 0) is not made an
+// integer: `steps` is then 0 and `dt` NaN.
+struct EqualSteps {
+  std::int64_t steps = 0;
+  double dt = 0.0;
+  double count = 0.0;
+};
+template <typename TooLong>
+EqualSteps equalSteps(double span, double dtMax, TooLong tooLong);
 
 // D = exp((B / R) / T) * A; dx = L / (N - 1); dt = ((0.25 dx) dx) / D;
 // r = ((D dt) / dx) / dx. Each operation is one IEEE double rounding.
@@ -98,5 +119,22 @@ GridCheck checkTimeRequest(const DiffusionParameters& p, double t);
 // Number of grid points N = trunc(L / step) + 1 for a spacing, or the fault
 // when the quotient falls outside 1..9999 (checked before any conversion).
 GridCheck gridPointsFor(double specimenLength, double spacing, std::int32_t& points);
+
+template <typename TooLong>
+EqualSteps equalSteps(double span, double dtMax, TooLong tooLong) {
+  EqualSteps e;
+  const double k = std::ceil(span / dtMax);
+  e.count = std::isnan(k) ? std::numeric_limits<double>::infinity() : (k < 1.0 ? 1.0 : k);
+  e.dt = std::numeric_limits<double>::quiet_NaN();
+  if (!(e.count < MAX_EXPLICIT_STEPS)) return e;
+  e.steps = static_cast<std::int64_t>(e.count);
+  e.dt = span / static_cast<double>(e.steps);
+  while (tooLong(e.dt)) {
+    ++e.steps;
+    e.dt = span / static_cast<double>(e.steps);
+  }
+  e.count = static_cast<double>(e.steps);
+  return e;
+}
 
 }  // namespace diffusim

@@ -15,9 +15,6 @@ bool finitePositive(double v) {
   return std::isfinite(v) && v > 0.0;
 }
 
-// Step counts at or above this stay doubles: 2^31, the explicit limit.
-constexpr double MAX_STAGE_STEPS = 2147483648.0;
-
 }  // namespace
 
 CompositionRange compositionRange(const ProcessSchedule& schedule) {
@@ -38,7 +35,7 @@ double StageDiffusivity::at(double c) const {
 
 StageDiffusivity stageDiffusivity(const DiffusivityLaw& law, double temperature) {
   StageDiffusivity d;
-  d.base = std::exp((law.B / GAS_CONSTANT) / temperature) * law.A;
+  d.base = arrhenius(law.A, law.B, temperature);
   d.k = law.a + (law.b / GAS_CONSTANT) / temperature;
   return d;
 }
@@ -78,20 +75,13 @@ StagePlan planStage(const ProcessSchedule& schedule, const Stage& stage, double 
     // Surface node: 1 - 2 Dmax dt / dx^2 - 2 beta dt / dx >= 0, halved.
     plan.dtMax = 0.5 / ((2.0 * plan.dMax) / (dx * dx) + (2.0 * beta) / dx);
   }
-  const double count = std::max(1.0, std::ceil(span / plan.dtMax));
-  plan.explicitSteps = std::isnan(count) ? std::numeric_limits<double>::infinity() : count;
-  plan.dt = std::numeric_limits<double>::quiet_NaN();
-  if (plan.explicitSteps < MAX_STAGE_STEPS) {
-    auto k = static_cast<std::int64_t>(count);
-    plan.dt = span / static_cast<double>(k);
-    const auto ratio = [&](double dt) { return ((plan.dMax * dt) / dx) / dx; };
-    while (ratio(plan.dt) > SAFETY_FACTOR && stage.surface.kind == SurfaceKind::Fixed) {
-      ++k;
-      plan.dt = span / static_cast<double>(k);
-    }
-    plan.steps = k;
-    plan.explicitSteps = static_cast<double>(k);
-  }
+  const bool held = stage.surface.kind == SurfaceKind::Fixed;
+  const EqualSteps e = equalSteps(span, plan.dtMax, [&](double dt) {
+    return held && ((plan.dMax * dt) / dx) / dx > SAFETY_FACTOR;
+  });
+  plan.steps = e.steps;
+  plan.dt = e.dt;
+  plan.explicitSteps = e.count;
 
   StepRule& rule = plan.rule;
   rule.variable = !schedule.law.constant();

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "model/grid.hpp"
+
 namespace diffusim {
 
 namespace {
@@ -136,7 +138,7 @@ void processStep(const double* prev, double* next, std::int32_t n, const StepRul
   } else {
     const double r = rule.meshRatio;
     interior(prev, next, n, r);
-    next[n - 1] = ((prev[n - 2] - 2.0 * prev[n - 1]) + prev[n - 2]) * r + prev[n - 1];
+    stepFarFace(prev, next, n, r, FarFace::Mirror);
     if (rule.surface != SurfaceKind::Fixed)
       next[0] = ((prev[1] - prev[0]) * (2.0 * r) + (p - prev[0]) * g) + prev[0];
   }
