@@ -23,12 +23,12 @@
 #include "engine/plan.hpp"
 #include "engine/worker_pool.hpp"
 #include "format/number_format.hpp"
+#include "format/number_parse.hpp"
 #include "model/parameters.hpp"
 #include "output/legacy_text.hpp"
 #include "output/result_file.hpp"
 #include "output/table_writer.hpp"
-#include "report/refusal.hpp"
-#include "report/reports.hpp"
+#include "words/fault_words.hpp"
 
 namespace diffusim {
 
@@ -205,7 +205,7 @@ void readInputs(const Parsed& parsed, bool temperatureList, SimulationInputs& in
 
 unsigned threadsOf(const FlagTexts& t) {
   if (t.threads.empty()) return 0;
-  const std::optional<unsigned> n = parseThreadCount(t.threads);
+  const std::optional<unsigned> n = parseThreadCount(t.threads, MAX_THREADS);
   if (!n)
     throw UsageError("--threads: '" + t.threads + "' is not a thread count from 1 to " +
                      std::to_string(MAX_THREADS));

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "report/run_control.hpp"
+#include "output/run_control.hpp"
 
 namespace diffusim {
 

@@ -15,7 +15,7 @@
 #include "output/result_file.hpp"
 #include "output/sink.hpp"
 #include "output/table_writer.hpp"
-#include "report/run_control.hpp"
+#include "output/run_control.hpp"
 
 namespace diffusim {
 

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cmath>
 
-#include "console/input.hpp"
+#include "format/number_parse.hpp"
 
 namespace diffusim {
 
@@ -89,17 +89,6 @@ std::string describeQuantity(Quantity quantity) {
       return "a finite number such as 4.529e-7";
   }
   return "a number";
-}
-
-bool parseCount(std::string_view text, std::int64_t low, std::int64_t high, std::int64_t& value) {
-  std::int64_t v = 0;
-  const char* first = text.data();
-  const char* last = first + text.size();
-  if (first != last && *first == '+') ++first;
-  const auto [end, ec] = std::from_chars(first, last, v);
-  if (ec != std::errc() || end != last || first == last || v < low || v > high) return false;
-  value = v;
-  return true;
 }
 
 }  // namespace diffusim

@@ -24,7 +24,4 @@ bool parseQuantity(std::string_view text, Quantity quantity, double& value);
 // 3600, 90s, 30min, 4h or 2d".
 std::string describeQuantity(Quantity quantity);
 
-// A whole number from `low` to `high`.
-bool parseCount(std::string_view text, std::int64_t low, std::int64_t high, std::int64_t& value);
-
 }  // namespace diffusim

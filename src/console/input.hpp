@@ -8,17 +8,10 @@
 #include <string>
 #include <string_view>
 
+#include "format/number_parse.hpp"
 #include "output/console_output.hpp"
 
 namespace diffusim {
-
-// An optional sign and decimal digits, within the 32-bit signed range.
-bool parseInt32(std::string_view token, std::int32_t& value);
-
-// An optional sign, digits with an optional decimal point ("5", "5.", ".5",
-// "5.5") and an optional exponent ("e-7"); the value must be finite. A value
-// too small for a double reads as a zero of the same sign.
-bool parseReal(std::string_view token, double& value);
 
 // The token as it may be shown on one console line: printable ASCII kept,
 // other bytes as \xHH, long tokens shortened.

@@ -5,7 +5,7 @@
 
 #include "console/parameter_entry.hpp"
 #include "format/number_format.hpp"
-#include "report/refusal.hpp"
+#include "words/fault_words.hpp"
 #include "report/reports.hpp"
 
 namespace diffusim {

@@ -137,15 +137,4 @@ unsigned hardwareThreads() {
   return reported == 0 ? 1 : reported;
 }
 
-std::optional<unsigned> parseThreadCount(std::string_view text) {
-  if (text.empty() || text.size() > 3) return std::nullopt;
-  unsigned value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<unsigned>(c - '0');
-  }
-  if (value < 1 || value > MAX_THREADS) return std::nullopt;
-  return value;
-}
-
 }  // namespace diffusim

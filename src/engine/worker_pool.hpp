@@ -77,8 +77,4 @@ std::shared_ptr<WorkerPool> sharedWorkerPool(unsigned threads);
 // The hardware threads this process may run on (its CPU affinity), >= 1.
 unsigned hardwareThreads();
 
-// A thread count as DIFFUSIM_THREADS or --threads spells it: a decimal
-// 1..MAX_THREADS. Nothing for anything else.
-std::optional<unsigned> parseThreadCount(std::string_view text);
-
 }  // namespace diffusim

@@ -150,4 +150,11 @@ GridCheck checkTimeRequest(const DiffusionParameters& p, double t) {
   return {};
 }
 
+std::int32_t firstInteriorPointAtOrBeyond(double x, std::int32_t points, double dx) {
+  for (std::int32_t i = 1; i <= points - 2; ++i) {
+    if (static_cast<double>(i) * dx >= x) return i;
+  }
+  return 0;
+}
+
 }  // namespace diffusim

@@ -64,6 +64,10 @@ struct EqualSteps {
 template <typename TooLong>
 EqualSteps equalSteps(double span, double dtMax, TooLong tooLong);
 
+// The menu's reading of a distance: the first interior point at or beyond
+// x, or 0 when there is none; the faces are never reported.
+std::int32_t firstInteriorPointAtOrBeyond(double x, std::int32_t points, double dx);
+
 // D = exp((B / R) / T) * A; dx = L / (N - 1); dt = ((0.25 dx) dx) / D;
 // r = ((D dt) / dx) / dx. Each operation is one IEEE double rounding.
 void recomputeDerived(DiffusionParameters& p);

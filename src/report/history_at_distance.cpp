@@ -5,13 +5,6 @@
 
 namespace diffusim {
 
-std::int32_t firstInteriorPointAtOrBeyond(double x, std::int32_t points, double dx) {
-  for (std::int32_t i = 1; i <= points - 2; ++i) {
-    if (static_cast<double>(i) * dx >= x) return i;
-  }
-  return 0;
-}
-
 ReportOutcome reportHistoryAtDistance(const ReportContext& ctx, const DiffusionParameters& p,
                                       double x, std::int32_t stepCount, ResultFile& file) {
   ConsoleOutput& console = ctx.console;

@@ -12,7 +12,7 @@
 #include "engine/engine.hpp"
 #include "output/console_output.hpp"
 #include "output/result_file.hpp"
-#include "report/run_control.hpp"
+#include "output/run_control.hpp"
 
 namespace diffusim {
 

@@ -30,8 +30,4 @@ ReportOutcome reportProfileAtTime(const ReportContext& ctx, const DiffusionParam
 ReportOutcome reportAllProfiles(const ReportContext& ctx, const DiffusionParameters& p,
                                 std::int32_t stepCount, ResultFile& file);
 
-// The first interior point at or beyond x, or 0 when there is none; the
-// faces are never reported.
-std::int32_t firstInteriorPointAtOrBeyond(double x, std::int32_t points, double dx);
-
 }  // namespace diffusim

@@ -14,6 +14,7 @@
 #include "engine/engine.hpp"
 #include "engine/tiled_stepper.hpp"
 #include "engine/worker_pool.hpp"
+#include "format/number_parse.hpp"
 #include "report/reports.hpp"
 #include "support/session_runner.hpp"
 
@@ -211,10 +212,10 @@ TEST(WorkerPool, EveryPartRunsOnceAndIsSeenByTheCaller) {
 }
 
 TEST(WorkerPool, ThreadCountsAndTheShapeOfSmallGrids) {
-  EXPECT_EQ(parseThreadCount("1"), 1u);
-  EXPECT_EQ(parseThreadCount("256"), 256u);
+  EXPECT_EQ(parseThreadCount("1", MAX_THREADS), 1u);
+  EXPECT_EQ(parseThreadCount("256", MAX_THREADS), 256u);
   for (const char* bad : {"", "0", "257", "-2", "2x", " 2", "1e3"})
-    EXPECT_FALSE(parseThreadCount(bad).has_value()) << bad;
+    EXPECT_FALSE(parseThreadCount(bad, MAX_THREADS).has_value()) << bad;
   EXPECT_GE(hardwareThreads(), 1u);
   // Small grids stay on one thread however many are allowed.
   EXPECT_EQ(tileShapeFor(101, {64, 0}).threads, 1u);

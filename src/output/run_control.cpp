@@ -1,4 +1,4 @@
-#include "report/run_control.hpp"
+#include "output/run_control.hpp"
 
 #include <csignal>
 

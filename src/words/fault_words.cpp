@@ -1,4 +1,4 @@
-#include "report/refusal.hpp"
+#include "words/fault_words.hpp"
 
 #include "format/number_format.hpp"
 

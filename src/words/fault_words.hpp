@@ -1,4 +1,5 @@
-// Why a grid or a request cannot run, in words that name the limit.
+// The one place that turns the fault codes of the model and the engine into
+// words: why a grid, a request or a schedule cannot run, naming the limit.
 #pragma once
 
 #include <string>
