@@ -490,12 +490,12 @@ int execute(const Request& r, const CommandLineOptions& options, std::ostream& o
   Output output(r.output, out);
   ByteSink& sink = output.sink();
   auto writer = write(sink);
-  CommandRun run(options, sink, engine.points(), static_cast<std::uint64_t>(stepsOf(plan)),
-                 [&](const Level& level) {
-                   writer->level(level);
-                   return true;
-                 });
-  const RunEnd end = engine.run(plan, run);
+  CommandGuard run(options, sink, engine.points(), static_cast<std::uint64_t>(stepsOf(plan)));
+  GuardedObserver observer(run, [&](const Level& level) {
+    writer->level(level);
+    return true;
+  });
+  const RunEnd end = engine.run(plan, observer);
   run.finish();
   if (end == RunEnd::Stopped && !sink.failed()) return stopped(run, output, err);
   finishWriting(*writer, engine);

@@ -14,7 +14,7 @@ Field word(std::string key, std::string v) {
   return {std::move(key), std::move(v), false};
 }
 
-int stopped(const CommandRun& run, Output& output, std::ostream& err) {
+int stopped(const RunGuard& run, Output& output, std::ostream& err) {
   const std::string kept = output.discard();
   switch (run.reason()) {
     case StopReason::Interrupted:

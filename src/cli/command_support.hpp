@@ -13,9 +13,9 @@
 #include "cli/command_line.hpp"
 #include "engine/engine.hpp"
 #include "output/result_file.hpp"
+#include "output/run_control.hpp"
 #include "output/sink.hpp"
 #include "output/table_writer.hpp"
-#include "output/run_control.hpp"
 
 namespace diffusim {
 
@@ -24,62 +24,13 @@ struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The run's guard between steps: Ctrl-C, the work budget, an output that
-// failed, and the progress line.
-class CommandRun final : public RunObserver {
+// The guard of a command's run, watching its output.
+class CommandGuard : public RunGuard {
  public:
-  CommandRun(const CommandLineOptions& options, const ByteSink& sink, std::int32_t points,
-             std::uint64_t expectedSteps, std::function<bool(const Level&)> handle)
-      : sink_(sink),
-        interrupts_(options.catchInterrupts),
-        progress_(options.progressOutput),
-        handle_(std::move(handle)) {
-    if (options.budget.pointUpdates != 0)
-      budgetSteps_ = options.budget.pointUpdates / static_cast<std::uint64_t>(points) + 1;
-    fileBudget_ = options.budget.fileBytes;
-    progress_.start(expectedSteps);
-  }
-
-  // The handler returns false when it has what it needs (the run ends, no
-  // failure).
-  bool onLevel(const Level& level) override {
-    if (!handle_(level)) return false;
-    return !sink_.failed() && !overBudget();
-  }
-  bool proceed(std::uint64_t stepsDone) override {
-    if (interruptFlag().load(std::memory_order_relaxed)) return stop(StopReason::Interrupted);
-    if (budgetSteps_ != 0 && stepsDone >= budgetSteps_) return stop(StopReason::BudgetExhausted);
-    // By work done, not by multiples: a run that advances several steps
-    // a call (threads, the implicit scheme) still draws.
-    if (stepsDone >= nextDraw_) {
-      progress_.update(stepsDone);
-      nextDraw_ = stepsDone + PROGRESS_STRIDE;
-    }
-    return true;
-  }
-  void finish() { progress_.finish(); }
-  StopReason reason() const { return reason_; }
-
- private:
-  bool overBudget() {
-    if (fileBudget_ == 0 || sink_.bytesWritten() <= fileBudget_) return false;
-    reason_ = StopReason::BudgetExhausted;
-    return true;
-  }
-  bool stop(StopReason why) {
-    reason_ = why;
-    return false;
-  }
-
-  const ByteSink& sink_;
-  InterruptScope interrupts_;
-  ProgressLine progress_;
-  std::function<bool(const Level&)> handle_;
-  static constexpr std::uint64_t PROGRESS_STRIDE = 1024;
-  std::uint64_t nextDraw_ = 0;
-  std::uint64_t budgetSteps_ = 0;
-  std::uint64_t fileBudget_ = 0;
-  StopReason reason_ = StopReason::None;
+  CommandGuard(const CommandLineOptions& options, const ByteSink& sink, std::int32_t points,
+               std::uint64_t expectedWork)
+      : RunGuard(options.budget, options.catchInterrupts, options.progressOutput, points,
+                 expectedWork, {&sink, &sink, nullptr}) {}
 };
 
 Field number(std::string key, double v);
@@ -123,7 +74,7 @@ class Output {
 };
 
 // The message and the status of a run the guard stopped.
-int stopped(const CommandRun& run, Output& output, std::ostream& err);
+int stopped(const RunGuard& run, Output& output, std::ostream& err);
 
 // Rows kept in a temporary file were lost: 1, the output dropped.
 int spoolFailed(Output& output, std::ostream& err);

@@ -351,7 +351,8 @@ int runLevels(const ProcessRequest& r, const CommandLineOptions& options, std::o
   }
   std::vector<std::string> xText;
   for (std::int32_t i = 0; i < n; ++i) xText.push_back(shortest(static_cast<double>(i) * plan.dx));
-  CommandRun run(options, sink, n, expectedWork(r.scheme, plan, implicit), [&](const Level& level) {
+  CommandGuard run(options, sink, n, expectedWork(r.scheme, plan, implicit));
+  GuardedObserver observer(run, [&](const Level& level) {
     if (r.estimateError) reference.compare(level);
     if (r.command == "history") {
       table->cell(level.time);
@@ -367,7 +368,7 @@ int runLevels(const ProcessRequest& r, const CommandLineOptions& options, std::o
     return true;
   });
   SchemeRun scheme;
-  const RunEnd ended = runScheme(r.scheme, plan, implicit, run, scheme, r.threads);
+  const RunEnd ended = runScheme(r.scheme, plan, implicit, observer, scheme, r.threads);
   run.finish();
   if (scheme.stats.exhausted) return exhausted(&output, err);
   if (ended == RunEnd::Stopped && !sink.failed()) return stopped(run, output, err);

@@ -30,33 +30,45 @@ inline std::uint64_t budgetSteps(const WorkBudget& budget, std::int32_t points) 
                                   : budget.pointUpdates / static_cast<std::uint64_t>(points) + 1;
 }
 
+// Ctrl-C and the budget of point updates: what every guard of a run checks
+// first, the command line's and the menu's as well as LimitGuard.
+class RunLimits {
+ public:
+  RunLimits(const WorkBudget& budget, std::int32_t points)
+      : budgetSteps_(budgetSteps(budget, points)) {}
+  // Why the run must stop after `workDone`; None to go on.
+  StopReason check(std::uint64_t workDone) const {
+    if (interruptFlag().load(std::memory_order_relaxed)) return StopReason::Interrupted;
+    if (budgetSteps_ != 0 && workDone >= budgetSteps_) return StopReason::BudgetExhausted;
+    return StopReason::None;
+  }
+
+ private:
+  std::uint64_t budgetSteps_ = 0;
+};
+
 // Hands each level to `handle` (false: it has what it needs, the run ends
 // without a failure); stops on Ctrl-C and at the budget.
 class LimitGuard final : public RunObserver {
  public:
   LimitGuard(const WorkBudget& budget, std::int32_t points,
              std::function<bool(const Level&)> handle)
-      : handle_(std::move(handle)), budgetSteps_(budgetSteps(budget, points)) {}
+      : handle_(std::move(handle)), limits_(budget, points) {}
   bool onLevel(const Level& level) override {
     if (handle_(level)) return true;
     satisfied_ = true;
     return false;
   }
-  bool proceed(std::uint64_t stepsDone) override {
-    if (interruptFlag().load(std::memory_order_relaxed)) return stop(StopReason::Interrupted);
-    if (budgetSteps_ != 0 && stepsDone >= budgetSteps_) return stop(StopReason::BudgetExhausted);
-    return true;
+  bool proceed(std::uint64_t workDone) override {
+    reason_ = limits_.check(workDone);
+    return reason_ == StopReason::None;
   }
   bool satisfied() const { return satisfied_; }
   StopReason reason() const { return reason_; }
 
  private:
-  bool stop(StopReason why) {
-    reason_ = why;
-    return false;
-  }
   std::function<bool(const Level&)> handle_;
-  std::uint64_t budgetSteps_ = 0;
+  RunLimits limits_;
   bool satisfied_ = false;
   StopReason reason_ = StopReason::None;
 };

@@ -91,4 +91,32 @@ std::string ProgressLine::describe(std::uint64_t done, std::uint64_t total, doub
   return s;
 }
 
+RunGuard::RunGuard(const WorkBudget& budget, bool catchInterrupts, std::ostream* progress,
+                   std::int32_t points, std::uint64_t expectedWork, Watched watched)
+    : watched_(watched),
+      interrupts_(catchInterrupts),
+      progress_(progress),
+      limits_(budget, points > 0 ? points : 1),
+      byteBudget_(budget.fileBytes) {
+  progress_.start(expectedWork);
+}
+
+bool RunGuard::proceed(std::uint64_t workDone) {
+  if (const StopReason why = limits_.check(workDone); why != StopReason::None) return stop(why);
+  if (overByteBudget()) return stop(StopReason::BudgetExhausted);
+  if (workDone >= nextPoll_) {
+    nextPoll_ = workDone + POLL_WORK;
+    if (watched_.console != nullptr && watched_.console->failed())
+      return stop(StopReason::ConsoleFailed);
+    progress_.update(workDone);
+  }
+  return true;
+}
+
+bool RunGuard::levelWritten() {
+  if (watched_.output != nullptr && watched_.output->failed()) return false;
+  if (overByteBudget()) return stop(StopReason::BudgetExhausted);
+  return true;
+}
+
 }  // namespace diffusim

@@ -8,8 +8,11 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "engine/run_limits.hpp"
+#include "output/console_output.hpp"
+#include "output/sink.hpp"
 
 namespace diffusim {
 
@@ -51,6 +54,66 @@ class ProgressLine {
   Clock::time_point lastDraw_{};
   bool shown_ = false;
   bool running_ = false;
+};
+
+// The one guard of a run, for the menu's reports and the command line alike:
+// Ctrl-C (caught for its lifetime), the work budget, an output that failed
+// and the progress line. Work is counted as the engine reports it (steps,
+// or the implicit scheme's solves); the console is polled and the progress
+// line redrawn each time the work has grown by POLL_WORK, however far a
+// call advances it.
+class RunGuard {
+ public:
+  struct Watched {
+    const ByteSink* bytes = nullptr;         // counted against the byte budget
+    const ByteSink* output = nullptr;        // stops the run after a level once failed
+    const ConsoleOutput* console = nullptr;  // polled: stops the run once failed
+  };
+  static constexpr std::uint64_t POLL_WORK = 1024;
+
+  RunGuard(const WorkBudget& budget, bool catchInterrupts, std::ostream* progress,
+           std::int32_t points, std::uint64_t expectedWork, Watched watched);
+
+  // Between steps, with the work done so far; false when the run must stop.
+  bool proceed(std::uint64_t workDone);
+  // After a level was written; false when the output failed or passed the
+  // byte budget.
+  bool levelWritten();
+  // Erases the progress line.
+  void finish() { progress_.finish(); }
+  StopReason reason() const { return reason_; }
+
+ private:
+  bool stop(StopReason why) {
+    reason_ = why;
+    return false;
+  }
+  bool overByteBudget() const {
+    return byteBudget_ != 0 && watched_.bytes != nullptr &&
+           watched_.bytes->bytesWritten() > byteBudget_;
+  }
+
+  Watched watched_;
+  InterruptScope interrupts_;
+  ProgressLine progress_;
+  RunLimits limits_;
+  std::uint64_t byteBudget_ = 0;
+  std::uint64_t nextPoll_ = POLL_WORK;
+  StopReason reason_ = StopReason::None;
+};
+
+// An observer over a guard: each level to `handle` (false ends the run
+// without a failure), and the guard between steps.
+template <typename Handle>
+class GuardedObserver final : public RunObserver {
+ public:
+  GuardedObserver(RunGuard& guard, Handle handle) : guard_(guard), handle_(std::move(handle)) {}
+  bool onLevel(const Level& level) override { return handle_(level) && guard_.levelWritten(); }
+  bool proceed(std::uint64_t workDone) override { return guard_.proceed(workDone); }
+
+ private:
+  RunGuard& guard_;
+  Handle handle_;
 };
 
 }  // namespace diffusim

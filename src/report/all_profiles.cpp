@@ -24,8 +24,8 @@ ReportOutcome reportAllProfiles(const ReportContext& ctx, const DiffusionParamet
   const std::int32_t steps = stepCount < 1 ? 1 : stepCount;
   Engine engine(p.grid.gridPoints, FarFace::CopyNeighbour, ctx.threading);
   engine.start(p.inputs.initialComposition, p.inputs.injectionComposition);
-  ReportRun run(ctx, p.grid.gridPoints, static_cast<std::uint64_t>(steps));
-  GuardedObserver observer(run, file, [&](const Level& level) {
+  ReportRun run(ctx, file, p.grid.gridPoints, static_cast<std::uint64_t>(steps));
+  GuardedObserver observer(run, [&](const Level& level) {
     text.block(level.time, level.values, level.repeated);
     return !file.failed();  // a full disk ends the run early
   });

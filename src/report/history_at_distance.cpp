@@ -22,8 +22,8 @@ ReportOutcome reportHistoryAtDistance(const ReportContext& ctx, const DiffusionP
   const std::int32_t steps = stepCount < 1 ? 1 : stepCount;
   Engine engine(p.grid.gridPoints, FarFace::CopyNeighbour, ctx.threading);
   engine.start(p.inputs.initialComposition, p.inputs.injectionComposition);
-  ReportRun run(ctx, p.grid.gridPoints, static_cast<std::uint64_t>(steps), false);
-  GuardedObserver observer(run, file, [&](const Level& level) {
+  ReportRun run(ctx, file, p.grid.gridPoints, static_cast<std::uint64_t>(steps), false);
+  GuardedObserver observer(run, [&](const Level& level) {
     text.row(level.step, level.time, level.values);
     return true;
   });

@@ -26,28 +26,22 @@ bool commitResultFile(const ReportContext& ctx, ResultFile& file, std::string_vi
   return false;
 }
 
-ReportRun::ReportRun(const ReportContext& ctx, std::int32_t points, std::uint64_t expectedSteps,
-                     bool silent)
-    : console_(ctx.console),
-      interrupts_(ctx.catchInterrupts),
-      progress_(silent ? ctx.progressOutput : nullptr),
-      fileBudget_(ctx.budget.fileBytes) {
-  if (ctx.budget.pointUpdates != 0) {
-    const std::uint64_t perStep = points > 0 ? static_cast<std::uint64_t>(points) : 1;
-    pointBudgetSteps_ = ctx.budget.pointUpdates / perStep + 1;
-  }
-  progress_.start(expectedSteps);
+ReportRun::ReportRun(const ReportContext& ctx, const ByteSink& file, std::int32_t points,
+                     std::uint64_t expectedSteps, bool silent)
+    : RunGuard(ctx.budget, ctx.catchInterrupts, silent ? ctx.progressOutput : nullptr, points,
+               expectedSteps, {&file, nullptr, &ctx.console}),
+      console_(ctx.console) {
   // Everything printed so far is seen before a silent computation starts.
   console_.flush();
 }
 
 ReportOutcome ReportRun::abandon(ResultFile& file, std::string_view name) {
   file.discard();
-  progress_.finish();
+  finish();
   std::string kept = "\"";
   kept += name;
   kept += "\" was left as it was.\n";
-  switch (reason_) {
+  switch (reason()) {
     case StopReason::BudgetExhausted:
       console_.print("Report stopped at its work limit; " + kept);
       break;

@@ -63,68 +63,21 @@ bool openResultFile(const ReportContext& ctx, ResultFile& file, std::string_view
 // the reason and returns false.
 bool commitResultFile(const ReportContext& ctx, ResultFile& file, std::string_view name);
 
-// The run's guard: catches Ctrl-C for its lifetime, enforces the work
-// budget, notices a failed console and draws the progress line.
-class ReportRun {
+// The guard of a report: the run's guard watching the console and the
+// file's size, and what a report stopped by it says.
+class ReportRun : public RunGuard {
  public:
   // A report whose lines appear on the console as it runs passes
   // `silent` = false: it needs no progress line.
-  ReportRun(const ReportContext& ctx, std::int32_t points, std::uint64_t expectedSteps,
-            bool silent = true);
-
-  // Called between steps; false when the report must stop now.
-  bool proceed(std::uint64_t stepsDone, std::uint64_t fileBytes) {
-    if (interruptFlag().load(std::memory_order_relaxed)) return stop(StopReason::Interrupted);
-    if (pointBudgetSteps_ != 0 && stepsDone >= pointBudgetSteps_)
-      return stop(StopReason::BudgetExhausted);
-    if (fileBudget_ != 0 && fileBytes > fileBudget_) return stop(StopReason::BudgetExhausted);
-    // Every 1024 steps; threaded runs ask once per pass of many steps.
-    if ((stepsDone >> 10) != lastPoll_) {
-      lastPoll_ = stepsDone >> 10;
-      if (console_.failed()) return stop(StopReason::ConsoleFailed);
-      progress_.update(stepsDone);
-    }
-    return true;
-  }
+  ReportRun(const ReportContext& ctx, const ByteSink& file, std::int32_t points,
+            std::uint64_t expectedSteps, bool silent = true);
 
   // Discards the file, erases the progress line and says in one line why the
   // report stopped.
   ReportOutcome abandon(ResultFile& file, std::string_view name);
 
-  // Erases the progress line before the report's closing output.
-  void finish() { progress_.finish(); }
-
  private:
-  bool stop(StopReason why) {
-    reason_ = why;
-    return false;
-  }
-
   ConsoleOutput& console_;
-  InterruptScope interrupts_;
-  ProgressLine progress_;
-  std::uint64_t pointBudgetSteps_ = 0;
-  std::uint64_t fileBudget_ = 0;
-  std::uint64_t lastPoll_ = 0;
-  StopReason reason_ = StopReason::None;
-};
-
-// A report's observer: hands each level to `handle`, which returns false to
-// end the run, and between steps asks the guard whether to go on.
-template <typename Handle>
-class GuardedObserver final : public RunObserver {
- public:
-  GuardedObserver(ReportRun& run, const ByteSink& sink, Handle handle)
-      : run_(run), sink_(sink), handle_(handle) {}
-  bool onLevel(const Level& level) override { return handle_(level); }
-  bool proceed(std::uint64_t stepsDone) override {
-    return run_.proceed(stepsDone, sink_.bytesWritten());
-  }
-
- private:
-  ReportRun& run_;
-  const ByteSink& sink_;
-  Handle handle_;
 };
 
 }  // namespace diffusim

@@ -21,8 +21,8 @@ ReportOutcome reportProfileAtTime(const ReportContext& ctx, const DiffusionParam
   const std::int32_t steps = firstStepReaching(t, p.grid.dt, 1);
   Engine engine(p.grid.gridPoints, FarFace::CopyNeighbour, ctx.threading);
   engine.start(p.inputs.initialComposition, p.inputs.injectionComposition);
-  ReportRun run(ctx, p.grid.gridPoints, static_cast<std::uint64_t>(steps));
-  GuardedObserver observer(run, file, [](const Level&) { return true; });
+  ReportRun run(ctx, file, p.grid.gridPoints, static_cast<std::uint64_t>(steps));
+  GuardedObserver observer(run, [](const Level&) { return true; });
   const Segment plan[] = {{steps, p.grid.dt, p.grid.meshRatio, 0}};
   if (engine.run(plan, observer) == RunEnd::Stopped) {
     const ReportOutcome outcome = run.abandon(file, PROFILE_FILE);

@@ -3,12 +3,16 @@
 // tables, sweeps handed on in order, and the time query at a held surface.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/queries.hpp"
 #include "engine/sweep.hpp"
+#include "output/run_control.hpp"
 #include "output/spool.hpp"
 #include "output/table_writer.hpp"
 
@@ -145,6 +149,23 @@ TEST(TimeQuery, AHeldSurfaceReachesItsCompositionWhenItIsSet) {
     EXPECT_EQ(rows[0] == 0.0, c.atOnce) << c.depth << " " << c.composition << " " << rows[0];
     EXPECT_GE(rows[0], 0.0);
   }
+}
+
+TEST(RunGuard, ProgressFollowsTheWorkHoweverFarACallAdvancesIt) {
+  // Threaded passes and implicit steps report work in strides that are
+  // never multiples of 1024: the line is drawn all the same once the run
+  // has lasted a second.
+  std::ostringstream terminal;
+  RunGuard guard({}, false, &terminal, 101, 1'000'000, {});
+  std::uint64_t done = 0;
+  const auto start = std::chrono::steady_clock::now();
+  while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(1400)) {
+    done += 1000;
+    ASSERT_TRUE(guard.proceed(done));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_NE(terminal.str().find(" of 1000000 ("), std::string::npos) << terminal.str();
+  guard.finish();
 }
 
 }  // namespace
