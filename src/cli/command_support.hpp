@@ -11,6 +11,7 @@
 #include <string>
 
 #include "cli/command_line.hpp"
+#include "cli/request.hpp"
 #include "engine/engine.hpp"
 #include "output/result_file.hpp"
 #include "output/run_control.hpp"
@@ -18,11 +19,6 @@
 #include "output/table_writer.hpp"
 
 namespace diffusim {
-
-// A request the program refuses: exit status 2, the message on one line.
-struct UsageError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
 
 // The guard of a command's run, watching its output.
 class CommandGuard : public RunGuard {

@@ -9,6 +9,7 @@
 #include "engine/queries.hpp"
 #include "engine/sweep.hpp"
 #include "format/number_format.hpp"
+#include "output/level_rows.hpp"
 
 namespace diffusim {
 
@@ -70,9 +71,9 @@ void addStages(RunRecord& rec, const ProcessSchedule& s) {
   }
 }
 
-RunRecord recordOf(const ProcessRequest& r, const CommandLineOptions& options,
-                   const ProcessSchedule& s, const ProcessPlan* plan,
-                   const SchemeSummary& scheme = {}, const GridErrorEstimate* reference = nullptr) {
+RunRecord recordOf(const Request& r, const CommandLineOptions& options, const ProcessSchedule& s,
+                   const ProcessPlan* plan, const SchemeSummary& scheme = {},
+                   const GridErrorEstimate* reference = nullptr) {
   RunRecord rec;
   rec.program = "diffusim " + options.version;
   rec.command = r.command;
@@ -142,7 +143,7 @@ std::string stopWords(StopReason why) {
   return why == StopReason::Interrupted ? "interrupted" : "stopped at the work limit";
 }
 
-std::string missWords(const ProcessRequest& r, const QueryOutcome& o) {
+std::string missWords(const Request& r, const QueryOutcome& o) {
   const std::string at = "C(" + shortest(r.depth) + " m) = " + shortest(o.lastComposition) +
                          " at t = " + shortest(o.lastTime) + " s";
   const std::string target = shortest(r.composition);
@@ -161,7 +162,7 @@ std::string missWords(const ProcessRequest& r, const QueryOutcome& o) {
 }
 
 // The rows every case of a sweep may hand on, at most.
-double rowsPerCase(const ProcessRequest& r, const Sweep& sweep) {
+double rowsPerCase(const Request& r, const Sweep& sweep) {
   if (r.command == "time") return 1.0;
   if (!r.times.empty() && !r.everyGiven) return static_cast<double>(r.times.size());
   double end = 0.0;
@@ -178,7 +179,7 @@ double rowsPerCase(const ProcessRequest& r, const Sweep& sweep) {
 }
 
 // A scalar query over every case of the sweep, the cases in order.
-int runQueries(const ProcessRequest& r, const CommandLineOptions& options, std::ostream& out,
+int runQueries(const Request& r, const CommandLineOptions& options, std::ostream& out,
                std::ostream& err) {
   SweepAxes axes{r.temperatures, r.stageDurations};
   const Sweep sweep(r.schedule, axes);
@@ -304,7 +305,7 @@ int runQueries(const ProcessRequest& r, const CommandLineOptions& options, std::
 }
 
 // profile, history and profiles of a schedule: one run, its levels as rows.
-int runLevels(const ProcessRequest& r, const CommandLineOptions& options, std::ostream& out,
+int runLevels(const Request& r, const CommandLineOptions& options, std::ostream& out,
               std::ostream& err) {
   const ProcessSchedule& s = r.schedule;
   if (const std::string problem = checkSchedule(s); !problem.empty()) throw UsageError(problem);
@@ -334,10 +335,9 @@ int runLevels(const ProcessRequest& r, const CommandLineOptions& options, std::o
     }
     if (fault != GridErrorEstimate::Fault::None) refuseEstimate(reference);
   }
-  const std::vector<std::string_view> columns =
-      r.command == "profile"   ? std::vector<std::string_view>{"x_m", "c"}
-      : r.command == "history" ? std::vector<std::string_view>{"t_s", "c"}
-                               : std::vector<std::string_view>{"t_s", "x_m", "c"};
+  const LevelKind kind = r.command == "profile"   ? LevelKind::Profile
+                         : r.command == "history" ? LevelKind::History
+                                                  : LevelKind::Profiles;
   // An implicit run and an estimate of the grid's error are recorded in the
   // header, so the table's record waits for the run (its rows are spooled).
   const bool waits = implicit || r.estimateError;
@@ -345,26 +345,15 @@ int runLevels(const ProcessRequest& r, const CommandLineOptions& options, std::o
   ByteSink& sink = output.sink();
   std::optional<TableWriter> table;
   if (waits) {
-    table.emplace(sink, r.format, columns);
+    table.emplace(sink, r.format, levelColumns(kind));
   } else {
-    table.emplace(sink, r.format, recordOf(r, options, s, &plan), columns);
+    table.emplace(sink, r.format, recordOf(r, options, s, &plan), levelColumns(kind));
   }
-  std::vector<std::string> xText;
-  for (std::int32_t i = 0; i < n; ++i) xText.push_back(shortest(static_cast<double>(i) * plan.dx));
+  LevelRows rows(*table, kind, n, plan.dx, r.depth);
   CommandGuard run(options, sink, n, expectedWork(r.scheme, plan, implicit));
   GuardedObserver observer(run, [&](const Level& level) {
     if (r.estimateError) reference.compare(level);
-    if (r.command == "history") {
-      table->cell(level.time);
-      table->cell(compositionAtDepth(level.values, n, plan.dx, r.depth));
-      return true;
-    }
-    const std::string t = r.command == "profiles" ? shortest(level.time) : std::string();
-    for (std::int32_t i = 0; i < n; ++i) {
-      if (r.command == "profiles") table->cellText(t);
-      table->cellText(xText[static_cast<std::size_t>(i)]);
-      table->cell(level.values[i]);
-    }
+    rows.write(level.time, level.values);
     return true;
   });
   SchemeRun scheme;
@@ -382,7 +371,7 @@ int runLevels(const ProcessRequest& r, const CommandLineOptions& options, std::o
 
 }  // namespace
 
-bool implicitPreferred(const ProcessRequest& r) {
+bool implicitPreferred(const Request& r) {
   if (r.scheme.choice != SchemeChoice::Auto) return r.scheme.choice == SchemeChoice::Implicit;
   if (!checkSchedule(r.schedule).empty()) return false;
   const double end = scheduleEnd(r.schedule);
@@ -394,8 +383,8 @@ bool implicitPreferred(const ProcessRequest& r) {
   return runsImplicit(r.scheme, plan);
 }
 
-int runProcessCommand(const ProcessRequest& request, const CommandLineOptions& options,
-                      std::ostream& out, std::ostream& err) {
+int runProcessCommand(const Request& request, const CommandLineOptions& options, std::ostream& out,
+                      std::ostream& err) {
   if (request.command == "depth" || request.command == "time")
     return runQueries(request, options, out, err);
   return runLevels(request, options, out, err);

@@ -92,13 +92,5 @@ std::int64_t stepsOf(const std::vector<Segment>& plan) {
   return n;
 }
 
-double compositionAtDepth(const double* values, std::int32_t points, double dx, double x) {
-  const double q = std::floor(x / dx);
-  if (!(q < static_cast<double>(points - 1))) return values[points - 1];
-  const auto i = static_cast<std::int32_t>(q < 0.0 ? 0.0 : q);
-  const double w = (x - static_cast<double>(i) * dx) / dx;
-  if (w == 0.0) return values[i];
-  return (values[i + 1] - values[i]) * w + values[i];
-}
 
 }  // namespace diffusim

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/engine.hpp"
+#include "model/readings.hpp"
 #include "model/parameters.hpp"
 
 namespace diffusim {
@@ -44,9 +45,5 @@ PlanCheck planToTime(const ExactGrid& grid, double until, double every, std::vec
 // Total steps of a plan.
 std::int64_t stepsOf(const std::vector<Segment>& plan);
 
-// The composition at depth x in [0, L], read from the level by linear
-// interpolation between the two grid points around it (exact at a grid
-// point). Its error is at most dx^2 / 8 times the largest |d2C/dx2| there.
-double compositionAtDepth(const double* values, std::int32_t points, double dx, double x);
 
 }  // namespace diffusim

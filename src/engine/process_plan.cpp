@@ -181,15 +181,5 @@ RunEnd runWindows(Engine& engine, ProcessPlan& plan, RunObserver& observer) {
   return RunEnd::Completed;
 }
 
-double depthOf(const double* values, std::int32_t points, double dx, double composition) {
-  for (std::int32_t i = 0; i + 1 < points; ++i) {
-    if (values[i] > composition && values[i + 1] <= composition) {
-      const double w = (values[i] - composition) / (values[i] - values[i + 1]);
-      return (static_cast<double>(i) + w) * dx;
-    }
-  }
-  if (values[points - 1] > composition) return std::numeric_limits<double>::quiet_NaN();
-  return 0.0;
-}
 
 }  // namespace diffusim

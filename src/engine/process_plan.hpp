@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/engine.hpp"
+#include "model/readings.hpp"
 #include "model/process.hpp"
 
 namespace diffusim {
@@ -106,10 +107,5 @@ std::string explicitLimit(const ProcessPlan& plan);
 // Runs every window of the plan on the engine, from wherever it stands.
 RunEnd runWindows(Engine& engine, ProcessPlan& plan, RunObserver& observer);
 
-// The first depth at which a level falls to `composition`: between the
-// first pair of neighbours i, i + 1 with C_i > composition >= C_{i+1}, by
-// linear interpolation; 0 when C_0 <= composition; NaN when the level stays
-// above it through the specimen.
-double depthOf(const double* values, std::int32_t points, double dx, double composition);
 
 }  // namespace diffusim

@@ -1,0 +1,191 @@
+#include "cli/arguments.hpp"
+
+#include <CLI/CLI.hpp>
+#include <utility>
+
+#include "cli/help_text.hpp"
+
+namespace diffusim {
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// The argument vector.
+
+void addCommonFlags(CLI::App* sub, FlagTexts& t) {
+  sub->add_option("--temperature", t.temperature, "temperature T in K (default 1173)");
+  sub->add_option("--length", t.length, "specimen length L in m, or 0.5mm, 500um (default 0.0005)");
+  sub->add_option("--sections", t.sections,
+                  "grid sections, 1 to 9999; N = sections + 1 (default 100)");
+  sub->add_option("--A", t.a, "A in D = A exp(B/RT), m^2/s (default 4.529e-7)");
+  sub->add_option("--B", t.b, "B in D = A exp(B/RT), J/mol (default -147723)");
+  sub->add_option("--c0", t.c0, "composition at t = 0, a fraction or 1% (default 0.01)");
+  sub->add_option("--cs", t.cs, "composition held at x = 0, a fraction or 5% (default 0.05)");
+  sub->add_option("--params", t.params,
+                  "a TOML file of the parameters above (see 'diffusim params')");
+  sub->add_option("--format", t.format, "csv (default), json, or legacy (with --legacy)");
+  sub->add_option("-o,--output", t.output,
+                  "write to FILE, replaced atomically, not standard output");
+  sub->add_flag("--legacy", t.legacy,
+                "the menu's rules: remainder rule, nearer level, far face copying its neighbour");
+}
+
+void addScheduleFlags(CLI::App* sub, FlagTexts& t) {
+  sub->add_option("--schedule", t.schedule, "a process cycle in TOML (see 'diffusim schedule')");
+  sub->add_option("--stage-duration", t.stageDurations,
+                  "N=DURATION[,DURATION...]: stage N's duration (a list sweeps it)")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  sub->add_option("--threads", t.threads,
+                  "threads to compute on, 1 to 256 (default: every hardware thread, or "
+                  "DIFFUSIM_THREADS); a sweep runs its cases on them");
+  sub->add_option("--scheme", t.scheme,
+                  "explicit, implicit (Crank-Nicolson, steps by error control) or auto, the "
+                  "cheaper one for the tolerance (default)");
+  sub->add_option("--tolerance", t.tolerance,
+                  "the implicit scheme's time-stepping error in the composition (default 1e-7)");
+  sub->add_flag("--estimate-error", t.estimateError,
+                "also run half the sections and record the grid's error estimate");
+}
+
+}  // namespace
+
+Arguments::Arguments() : app_(std::make_unique<CLI::App>("diffusim", "diffusim")) {
+  app_->set_help_flag();
+  FlagTexts& t = texts;
+  app_->add_flag("-h,--help", help);
+  app_->add_flag("--version", version);
+  app_->require_subcommand(0, 1);
+
+  CLI::App* profile =
+      app_->add_subcommand("profile", "C(x) at exactly time T, one row per grid point");
+  addCommonFlags(profile, t);
+  profile->add_option("--time", t.time,
+                      "the time T, in s or 90s, 30min, 4h, 2d (with a schedule: default its end)");
+  profile->footer(std::string("\nExample: diffusim profile --time 1h --sections 200\n") +
+                  UNITS_FOOTER);
+
+  CLI::App* history =
+      app_->add_subcommand("history", "C at exactly depth X at times DT, 2 DT, ..., T");
+  addCommonFlags(history, t);
+  history->add_option("--depth", t.depth, "the depth X in [0, L], read between grid points")
+      ->required();
+  history->add_option("--until", t.until, "the last time T");
+  history->add_option("--every", t.every, "the interval DT (default: every time step)");
+  history->add_option("--steps", t.steps, "with --legacy: the menu's number of steps");
+  history->footer(
+      std::string("\nExample: diffusim history --depth 0.1mm --until 10h --every 30min\n") +
+      UNITS_FOOTER);
+
+  CLI::App* profiles =
+      app_->add_subcommand("profiles", "every profile at DT, 2 DT, ..., T (rows t, x, C)");
+  addCommonFlags(profiles, t);
+  profiles->add_option("--until", t.until, "the last time T");
+  profiles->add_option("--every", t.every, "the interval DT");
+  profiles->add_option("--steps", t.steps, "with --legacy: the menu's number of steps");
+  profiles->footer(std::string("\nExample: diffusim profiles --until 4h --every 1h -o p.csv\n") +
+                   UNITS_FOOTER);
+
+  CLI::App* depth = app_->add_subcommand(
+      "depth", "the case depth: where the profile falls to a composition, at a time or over time");
+  addCommonFlags(depth, t);
+  depth->add_option("--composition", t.composition, "the composition C, a fraction or 0.35%")
+      ->required();
+  depth->add_option("--time", t.time,
+                    "when: T, or a list T1,T2,... (with a schedule: default its end)");
+  depth->add_option("--every", t.every, "a table of depth against time at DT, 2 DT, ..., T");
+  depth->footer(
+      std::string(
+          "\nExamples: diffusim depth --composition 0.35% --time 4h\n"
+          "          diffusim depth --schedule cycle.toml --composition 0.0035 --every 30min\n"
+          "          diffusim depth --composition 0.0035 --time 2h,4h,8h --temperature "
+          "1173,1223,1273\n") +
+      UNITS_FOOTER);
+
+  CLI::App* timeCmd = app_->add_subcommand(
+      "time", "the first time at which the composition at a depth reaches a value");
+  addCommonFlags(timeCmd, t);
+  timeCmd->add_option("--depth", t.depth, "the depth X in [0, L]")->required();
+  timeCmd->add_option("--composition", t.composition, "the composition C, a fraction or 0.35%")
+      ->required();
+  timeCmd->footer(std::string("\nExample: diffusim time --depth 0.5mm --composition 0.35% --length "
+                              "4mm --sections 400\n") +
+                  UNITS_FOOTER);
+
+  for (CLI::App* sub : {profile, history, profiles, depth, timeCmd}) addScheduleFlags(sub, t);
+
+  CLI::App* params = app_->add_subcommand("params", "print the default parameters as a TOML file");
+  CLI::App* scheduleCmd =
+      app_->add_subcommand("schedule", "print an example process schedule as a TOML file");
+
+  // What each flag takes, as its help shows it.
+  const std::vector<std::pair<std::string, std::string>> typeNames = {
+      {"--temperature", "K"},
+      {"--length", "LENGTH"},
+      {"--depth", "LENGTH"},
+      {"--time", "TIME"},
+      {"--until", "TIME"},
+      {"--every", "TIME"},
+      {"--sections", "N"},
+      {"--steps", "N"},
+      {"--threads", "N"},
+      {"--scheme", "explicit|implicit|auto"},
+      {"--tolerance", "FRACTION"},
+      {"--A", "NUMBER"},
+      {"--B", "NUMBER"},
+      {"--c0", "FRACTION"},
+      {"--cs", "FRACTION"},
+      {"--composition", "FRACTION"},
+      {"--params", "FILE"},
+      {"--schedule", "FILE"},
+      {"--output", "FILE"},
+      {"--format", "csv|json|legacy"},
+      {"--stage-duration", "N=TIME[,TIME...]"}};
+  for (CLI::App* sub : {profile, history, profiles, depth, timeCmd}) {
+    for (const auto& [flag, type] : typeNames)
+      if (CLI::Option* opt = sub->get_option_no_throw(flag)) opt->type_name(type);
+  }
+  for (CLI::App* sub : {profile, history, profiles, depth, timeCmd, params, scheduleCmd}) {
+    sub->set_help_flag("-h,--help", "show this help and exit");
+    sub->allow_extras(true);
+  }
+
+  commands_ = {profile, history, profiles, depth, timeCmd, params, scheduleCmd};
+  params_ = params;
+  schedule_ = scheduleCmd;
+}
+
+Arguments::~Arguments() = default;
+
+void Arguments::parse(const std::vector<std::string>& args) {
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  app_->parse(reversed);
+}
+
+CLI::App* Arguments::chosen() const {
+  CLI::App* chosen = nullptr;
+  for (CLI::App* sub : commands_)
+    if (sub->parsed()) chosen = sub;
+  return chosen;
+}
+
+std::string Arguments::command() const {
+  const CLI::App* sub = chosen();
+  return sub == nullptr ? std::string() : sub->get_name();
+}
+
+bool Arguments::printsParameters() const {
+  return chosen() == params_;
+}
+
+bool Arguments::printsSchedule() const {
+  return chosen() == schedule_;
+}
+
+bool Arguments::given(const std::string& flag) const {
+  const CLI::App* sub = chosen();
+  const CLI::Option* opt = sub == nullptr ? nullptr : sub->get_option_no_throw(flag);
+  return opt != nullptr && opt->count() > 0;
+}
+
+}  // namespace diffusim

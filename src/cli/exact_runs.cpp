@@ -1,0 +1,201 @@
+#include "cli/exact_runs.hpp"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/command_support.hpp"
+#include "engine/engine.hpp"
+#include "engine/plan.hpp"
+#include "format/number_format.hpp"
+#include "model/parameters.hpp"
+#include "output/legacy_text.hpp"
+#include "output/level_rows.hpp"
+#include "output/result_file.hpp"
+#include "output/table_writer.hpp"
+#include "words/fault_words.hpp"
+
+namespace diffusim {
+
+namespace {
+
+LevelKind kindOf(const std::string& command) {
+  return command == "profile"   ? LevelKind::Profile
+         : command == "history" ? LevelKind::History
+                                : LevelKind::Profiles;
+}
+
+RunRecord recordOf(const Request& r, const CommandLineOptions& options) {
+  const SimulationInputs in = flagInputs(r.schedule);
+  const bool legacy = r.path == Request::Path::Legacy;
+  RunRecord rec;
+  rec.program = "diffusim " + options.version;
+  rec.command = r.command;
+  rec.inputs = {number("temperature", in.temperature),
+                number("length", in.specimenLength),
+                count("sections", r.schedule.sections),
+                number("A", in.preFactorA),
+                number("B", in.exponentB),
+                number("c0", in.initialComposition),
+                number("cs", in.injectionComposition)};
+  if (r.command == "profile") rec.inputs.push_back(number("time", r.times.front()));
+  if (r.command == "history") rec.inputs.push_back(number("depth", r.depth));
+  if (!legacy && r.command != "profile") {
+    rec.inputs.push_back(number("until", r.until));
+    if (r.everyGiven) rec.inputs.push_back(number("every", r.every));
+  }
+  if (legacy) rec.inputs.push_back(word("rules", "legacy"));
+  return rec;
+}
+
+void addGrid(RunRecord& rec, std::int32_t points, double d, double dx,
+             const std::vector<Segment>& plan, FarFace farFace) {
+  rec.grid = {count("points", points),
+              number("D", d),
+              number("dx", dx),
+              number("dt", plan.front().dt),
+              count("steps", stepsOf(plan)),
+              number("r", plan.front().meshRatio)};
+  if (plan.size() > 1) {
+    rec.grid.push_back(number("dt_last", plan.back().dt));
+    rec.grid.push_back(number("r_last", plan.back().meshRatio));
+  }
+  rec.grid.push_back(word("far_face", farFace == FarFace::Mirror ? "mirror" : "copy"));
+  rec.grid.push_back(word("scheme", "explicit"));
+}
+
+// Runs the plan, handing each level to `level` and, at the end, the engine
+// to `last`; puts the result in place.
+template <typename Level, typename Last>
+int execute(const Request& r, const CommandLineOptions& options, std::ostream& out,
+            std::ostream& err, Output& output, Engine& engine, const std::vector<Segment>& plan,
+            Level level, Last last) {
+  CommandGuard run(options, output.sink(), engine.points(),
+                   static_cast<std::uint64_t>(stepsOf(plan)));
+  GuardedObserver observer(run, [&](const diffusim::Level& l) {
+    level(l);
+    return true;
+  });
+  const RunEnd end = engine.run(plan, observer);
+  run.finish();
+  if (end == RunEnd::Stopped && !output.sink().failed()) return stopped(run, output, err);
+  last(engine);
+  (void)r;
+  return finishOutput(output, out, err);
+}
+
+}  // namespace
+
+int runExact(const Request& r, const CommandLineOptions& options, std::ostream& out,
+             std::ostream& err) {
+  const SimulationInputs in = flagInputs(r.schedule);
+  ExactGrid grid;
+  if (const PlanCheck c = exactGridFor(in, r.schedule.sections, grid); !c)
+    throw UsageError(c.problem);
+  std::vector<Segment> plan;
+  const bool profile = r.command == "profile";
+  const double until = profile ? r.times.front() : r.until;
+  const double every = profile ? 0.0 : (r.everyGiven ? r.every : -1.0);
+  if (const PlanCheck c = planToTime(grid, until, every, plan); !c) throw UsageError(c.problem);
+
+  RunRecord rec = recordOf(r, options);
+  addGrid(rec, grid.points, grid.diffusivity, grid.dx, plan, FarFace::Mirror);
+  Engine engine(grid.points, FarFace::Mirror, Threading{r.threads});
+  engine.start(in.initialComposition, in.injectionComposition);
+
+  Output output(r.output, out);
+  const LevelKind kind = kindOf(r.command);
+  TableWriter table(output.sink(), r.format, rec, levelColumns(kind));
+  LevelRows rows(table, kind, grid.points, grid.dx, r.depth);
+  return execute(
+      r, options, out, err, output, engine, plan,
+      [&](const Level& level) {
+        if (!profile) rows.write(level.time, level.values);
+      },
+      [&](const Engine& e) {
+        if (profile) rows.write(e.time(), e.current());
+        table.finish();
+      });
+}
+
+int runLegacy(const Request& r, const CommandLineOptions& options, std::ostream& out,
+              std::ostream& err) {
+  DiffusionParameters p;
+  p.inputs = flagInputs(r.schedule);
+  p.grid.gridPoints = r.schedule.sections + 1;
+  recomputeDerived(p);
+  std::int64_t steps = r.steps;
+  const double time = r.command == "profile" ? r.times.front() : 0.0;
+  if (r.command == "profile") {
+    if (const GridCheck c = checkTimeRequest(p, time); !c)
+      throw UsageError("refused: " + gridFaultReason(c, "time"));
+    redefineForTime(p, time);
+    steps = firstStepReaching(time, p.grid.dt, 1);
+  } else if (r.command == "history") {
+    if (const GridCheck c = checkDistanceRequest(p, r.depth); !c)
+      throw UsageError("refused: " + gridFaultReason(c, "distance"));
+    redefineForDistance(p, r.depth);
+  } else if (const GridCheck c = checkGrid(p); !c) {
+    throw UsageError("refused: " + gridFaultReason(c, "grid"));
+  }
+  const std::int32_t n = p.grid.gridPoints;
+  const std::int32_t point = firstInteriorPointAtOrBeyond(r.depth, n, p.grid.dx);
+  if (r.command == "history" && point == 0 && !r.legacyFormat)
+    throw UsageError("--depth: no interior grid point lies at or beyond " + shortest(r.depth) +
+                     " m on the grid of " + integer(n) + " points");
+
+  const std::vector<Segment> plan = {
+      {steps, p.grid.dt, p.grid.meshRatio, r.command == "profile" ? 0 : 1}};
+  RunRecord rec = recordOf(r, options);
+  addGrid(rec, n, p.grid.diffusivity, p.grid.dx, plan, FarFace::CopyNeighbour);
+  const NearerLevel chosen = nearerLevel(time, steps, p.grid.dt);
+  if (r.command == "profile") {
+    // The menu reports the nearer of the last two levels; which one depends
+    // on the times alone, so the record can say it before the run.
+    rec.grid.push_back(count("reported_step", chosen.previous ? steps - 1 : steps));
+    rec.grid.push_back(number("reported_time", chosen.time));
+  }
+  Engine engine(n, FarFace::CopyNeighbour, Threading{r.threads});
+  engine.start(p.inputs.initialComposition, p.inputs.injectionComposition);
+
+  Output output(r.output, out);
+  ByteSink& sink = output.sink();
+  // The menu's file layouts, or a table.
+  std::optional<LegacyHistoryText> history;
+  std::optional<LegacyAllProfilesText> all;
+  std::optional<TableWriter> table;
+  std::optional<LevelRows> rows;
+  if (r.legacyFormat && r.command == "history") {
+    history.emplace(sink, p.inputs.temperature, r.depth, point);
+  } else if (r.legacyFormat && r.command == "profiles") {
+    all.emplace(sink, p.inputs.temperature, n, p.grid.dx);
+  } else if (!r.legacyFormat) {
+    const LevelKind kind = kindOf(r.command);
+    table.emplace(sink, r.format, rec, levelColumns(kind));
+    if (kind == LevelKind::History) {
+      rows.emplace(LevelRows::historyAtPoint(*table, n, p.grid.dx, point));
+    } else {
+      rows.emplace(*table, kind, n, p.grid.dx);
+    }
+  }
+  return execute(
+      r, options, out, err, output, engine, plan,
+      [&](const Level& level) {
+        if (history) history->row(level.step, level.time, level.values);
+        if (all) all->block(level.time, level.values, level.repeated);
+        if (rows && r.command != "profile") rows->write(level.time, level.values);
+      },
+      [&](const Engine& e) {
+        if (r.command == "profile") {
+          const double* values = chosen.previous ? e.previous() : e.current();
+          if (r.legacyFormat) {
+            writeLegacyProfile(sink, p.inputs.temperature, chosen.time, values, n, p.grid.dx);
+          } else {
+            rows->write(chosen.time, values);
+          }
+        }
+        if (table) table->finish();
+      });
+}
+
+}  // namespace diffusim

@@ -1,0 +1,397 @@
+#include "cli/request.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <string_view>
+
+#include "cli/arguments.hpp"
+#include "cli/parameter_file.hpp"
+#include "cli/process_commands.hpp"
+#include "cli/quantity.hpp"
+#include "cli/schedule_file.hpp"
+#include "engine/worker_pool.hpp"
+#include "format/number_format.hpp"
+#include "format/number_parse.hpp"
+
+namespace diffusim {
+
+namespace {
+
+double quantityFlag(const std::string& flag, const std::string& text, Quantity q) {
+  double v = 0.0;
+  if (!parseQuantity(text, q, v))
+    throw UsageError(flag + ": '" + text + "' is not " + describeQuantity(q));
+  return v;
+}
+
+void requirePositive(const std::string& flag, double v, std::string_view what) {
+  if (!(v > 0.0)) throw UsageError(flag + ": the " + std::string(what) + " must be above 0");
+}
+
+void requireFraction(const std::string& flag, double v) {
+  if (!(v >= 0.0 && v <= 1.0))
+    throw UsageError(flag + ": a composition is a fraction from 0 to 1 (got " + shortest(v) +
+                     "; write 5% for five percent)");
+}
+
+ProcessSchedule oneStage(const SimulationInputs& in, std::int64_t sections) {
+  ProcessSchedule s;
+  s.length = in.specimenLength;
+  s.sections = static_cast<std::int32_t>(sections);
+  s.initial = in.initialComposition;
+  s.law = {in.preFactorA, in.exponentB, 0.0, 0.0};
+  Stage stage;
+  stage.temperature = in.temperature;
+  stage.surface.kind = SurfaceKind::Fixed;
+  stage.surface.composition = in.injectionComposition;
+  s.stages.push_back(stage);
+  return s;
+}
+
+// The request's fields, read from the arguments in the order their checks
+// have always run: the exact run's, then (for a flags run that may go
+// implicit or estimate its error) the process run's over the same record.
+class RequestBuilder {
+ public:
+  explicit RequestBuilder(const Arguments& args) : args_(args) {}
+  void readExact(Request& r);
+  void readProcess(Request& r);
+
+ private:
+  void readInputs(bool temperatureList, SimulationInputs& inputs, std::int64_t& sections);
+  void readSchemeFlags(Request& r);
+
+  const Arguments& args_;
+  ParameterValues params_;
+  bool paramsRead_ = false;
+};
+
+// The material and specimen: the parameter file first, then the flags over
+// it. The temperature is left alone when `temperatureList` (a sweep reads it).
+void RequestBuilder::readInputs(bool temperatureList, SimulationInputs& inputs,
+                                std::int64_t& sections) {
+  const FlagTexts& t = args_.texts;
+  struct {
+    SimulationInputs inputs;
+    std::int64_t sections = 100;
+  } r;
+
+  // The parameter file is read once, whichever paths ask for it.
+  if (!paramsRead_ && !t.params.empty()) {
+    std::string problem;
+    if (!readParameterFile(t.params, params_, problem)) throw UsageError(problem);
+  }
+  paramsRead_ = true;
+  const ParameterValues& values = params_;
+  // The flag when given, else the file's entry: (name for messages, text).
+  const auto pick = [&](const char* flag, const std::string& text,
+                        const std::optional<ParameterEntry>& fromFile)
+      -> std::optional<std::pair<std::string, std::string>> {
+    if (args_.given(flag)) return std::make_pair(std::string(flag), text);
+    if (fromFile) return std::make_pair(fromFile->where, fromFile->text);
+    return std::nullopt;
+  };
+  if (auto v = pick("--temperature", t.temperature, values.temperature); v && !temperatureList)
+    r.inputs.temperature = quantityFlag(v->first, v->second, Quantity::Temperature);
+  if (auto v = pick("--length", t.length, values.length))
+    r.inputs.specimenLength = quantityFlag(v->first, v->second, Quantity::Length);
+  if (auto v = pick("--A", t.a, values.a))
+    r.inputs.preFactorA = quantityFlag(v->first, v->second, Quantity::Plain);
+  if (auto v = pick("--B", t.b, values.b))
+    r.inputs.exponentB = quantityFlag(v->first, v->second, Quantity::Plain);
+  if (auto v = pick("--c0", t.c0, values.c0)) {
+    r.inputs.initialComposition = quantityFlag(v->first, v->second, Quantity::Composition);
+    requireFraction(v->first, r.inputs.initialComposition);
+  }
+  if (auto v = pick("--cs", t.cs, values.cs)) {
+    r.inputs.injectionComposition = quantityFlag(v->first, v->second, Quantity::Composition);
+    requireFraction(v->first, r.inputs.injectionComposition);
+  }
+  if (auto v = pick("--sections", t.sections, values.sections)) {
+    if (!parseCount(v->second, 1, MAX_GRID_POINTS - 1, r.sections))
+      throw UsageError(v->first + ": '" + v->second +
+                       "' is not a number of sections from 1 to 9999");
+  }
+  if (!std::isfinite(r.inputs.preFactorA) || !(r.inputs.preFactorA > 0.0))
+    throw UsageError("--A: the pre-factor must be a finite number above 0");
+  requirePositive("--temperature", r.inputs.temperature, "temperature");
+  requirePositive("--length", r.inputs.specimenLength, "length");
+  inputs = r.inputs;
+  sections = r.sections;
+}
+
+unsigned threadsOf(const FlagTexts& t) {
+  if (t.threads.empty()) return 0;
+  const std::optional<unsigned> n = parseThreadCount(t.threads, MAX_THREADS);
+  if (!n)
+    throw UsageError("--threads: '" + t.threads + "' is not a thread count from 1 to " +
+                     std::to_string(MAX_THREADS));
+  return *n;
+}
+
+TableFormat formatOf(const FlagTexts& t) {
+  if (t.format == "csv") return TableFormat::Csv;
+  if (t.format == "json") return TableFormat::Json;
+  if (t.format == "legacy")
+    throw UsageError("--format legacy writes the menu's result files: it needs --legacy");
+  throw UsageError("--format: '" + t.format + "' is not csv, json or legacy");
+}
+
+void RequestBuilder::readExact(Request& r) {
+  const FlagTexts& t = args_.texts;
+  r.path = t.legacy ? Request::Path::Legacy : Request::Path::Exact;
+  SimulationInputs inputs;
+  std::int64_t sections = 100;
+  readInputs(false, inputs, sections);
+  r.schedule = oneStage(inputs, sections);
+  r.threads = threadsOf(t);
+
+  if (t.format == "csv") {
+    r.format = TableFormat::Csv;
+  } else if (t.format == "json") {
+    r.format = TableFormat::Json;
+  } else if (t.format == "legacy") {
+    if (r.path != Request::Path::Legacy)
+      throw UsageError("--format legacy writes the menu's result files: it needs --legacy");
+    r.legacyFormat = true;
+  } else {
+    throw UsageError("--format: '" + t.format + "' is not csv, json or legacy");
+  }
+  r.output = t.output;
+  if (args_.given("--output") && r.output.empty())
+    throw UsageError("--output: the file name is empty");
+
+  const auto time = [&](const char* flag, const std::string& text) {
+    const double v = quantityFlag(flag, text, Quantity::Time);
+    requirePositive(flag, v, std::string_view(flag) == "--every" ? "interval" : "time");
+    return v;
+  };
+  if (r.command == "profile") {
+    r.times = {time("--time", t.time)};
+  } else {
+    if (r.command == "history") {
+      r.depth = quantityFlag("--depth", t.depth, Quantity::Length);
+      if (!(r.depth >= 0.0 && r.depth <= inputs.specimenLength))
+        throw UsageError("--depth: " + shortest(r.depth) + " m lies outside the specimen [0, " +
+                         shortest(inputs.specimenLength) + "] m");
+    }
+    if (r.path == Request::Path::Legacy) {
+      for (const char* flag : {"--until", "--every"})
+        if (args_.given(flag))
+          throw UsageError(std::string(flag) +
+                           " is for the exact-time rules; with --legacy the run is --steps long");
+      if (!args_.given("--steps"))
+        throw UsageError("--steps is required with --legacy (the menu's number of steps)");
+      if (!parseCount(t.steps, 1, 2147483647, r.steps))
+        throw UsageError("--steps: '" + t.steps +
+                         "' is not a number of steps from 1 to 2147483647");
+    } else {
+      if (args_.given("--steps"))
+        throw UsageError("--steps counts the menu's steps: it needs --legacy (use --until)");
+      if (!args_.given("--until")) throw UsageError("--until is required");
+      r.until = time("--until", t.until);
+      r.everyGiven = args_.given("--every");
+      if (r.everyGiven) r.every = time("--every", t.every);
+      if (r.command == "profiles" && !r.everyGiven) throw UsageError("--every is required");
+    }
+  }
+}
+
+std::vector<std::string> splitList(const std::string& text) {
+  std::vector<std::string> items;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',', start);
+    items.push_back(text.substr(start, comma - start));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return items;
+}
+
+std::vector<double> quantityList(const std::string& flag, const std::string& text, Quantity q,
+                                 std::string_view what) {
+  std::vector<double> values;
+  for (const std::string& item : splitList(text)) {
+    const double v = quantityFlag(flag, item, q);
+    requirePositive(flag, v, what);
+    values.push_back(v);
+  }
+  if (values.size() > 10000) throw UsageError(flag + ": more than 10000 values");
+  return values;
+}
+
+// --scheme, --tolerance and --estimate-error.
+void RequestBuilder::readSchemeFlags(Request& r) {
+  const FlagTexts& t = args_.texts;
+  if (t.scheme == "auto") {
+    r.scheme.choice = SchemeChoice::Auto;
+  } else if (t.scheme == "explicit") {
+    r.scheme.choice = SchemeChoice::Explicit;
+  } else if (t.scheme == "implicit") {
+    r.scheme.choice = SchemeChoice::Implicit;
+  } else {
+    throw UsageError("--scheme: '" + t.scheme + "' is not explicit, implicit or auto");
+  }
+  if (args_.given("--tolerance")) {
+    const double v = quantityFlag("--tolerance", t.tolerance, Quantity::Composition);
+    // Below 1e-12 the error estimate meets the rounding of the solves.
+    if (!(v >= 1e-12 && v <= 0.01))
+      throw UsageError("--tolerance: the composition error must be from 1e-12 to 0.01 (got " +
+                       shortest(v) + ")");
+    r.scheme.tolerance = v;
+  }
+  r.estimateError = t.estimateError;
+}
+
+// Schedules, case depths, times to a composition and their sweeps.
+void RequestBuilder::readProcess(Request& r) {
+  const FlagTexts& t = args_.texts;
+  r.path = Request::Path::Process;
+  const bool query = r.command == "depth" || r.command == "time";
+  if (t.legacy) throw UsageError("--legacy follows the menu, which has no schedules or queries");
+  r.format = formatOf(t);
+  r.output = t.output;
+  if (args_.given("--output") && r.output.empty())
+    throw UsageError("--output: the file name is empty");
+  r.threads = threadsOf(t);
+  readSchemeFlags(r);
+  for (const char* flag : {"--temperature", "--time"}) {
+    const std::string& text = std::string_view(flag) == "--time" ? t.time : t.temperature;
+    if (!query && text.find(',') != std::string::npos)
+      throw UsageError(std::string(flag) + ": lists (sweeps) are for the depth and time commands");
+  }
+
+  if (!t.schedule.empty()) {
+    for (const char* flag :
+         {"--temperature", "--length", "--sections", "--A", "--B", "--c0", "--cs", "--params"})
+      if (args_.given(flag))
+        throw UsageError(std::string(flag) + ": the schedule sets this; change it in '" +
+                         t.schedule + "'");
+    std::string problem;
+    if (!readScheduleFile(t.schedule, r.schedule, problem)) throw UsageError(problem);
+    r.schedulePath = t.schedule;
+  } else {
+    // One stage from the flags: the temperature, a surface held at cs.
+    SimulationInputs in;
+    std::int64_t sections = 100;
+    const bool list = args_.given("--temperature") && t.temperature.find(',') != std::string::npos;
+    readInputs(list, in, sections);
+    if (list)
+      r.temperatures =
+          quantityList("--temperature", t.temperature, Quantity::Temperature, "temperature");
+    r.schedule = oneStage(in, sections);
+  }
+  for (const std::string& item : t.stageDurations) {
+    const std::size_t eq = item.find('=');
+    std::int64_t index = 0;
+    if (eq == std::string::npos || !parseCount(item.substr(0, eq), 1, 1000000, index))
+      throw UsageError("--stage-duration: '" + item + "' is not N=DURATION[,DURATION...]");
+    if (t.schedule.empty() || static_cast<std::size_t>(index) > r.schedule.stages.size())
+      throw UsageError("--stage-duration: the schedule has no stage " + integer(index));
+    for (const auto& [stage, values] : r.stageDurations)
+      if (stage == static_cast<std::size_t>(index - 1))
+        throw UsageError("--stage-duration: stage " + integer(index) +
+                         " is given twice; give its values once, as a list");
+    r.stageDurations.emplace_back(
+        static_cast<std::size_t>(index - 1),
+        quantityList("--stage-duration", item.substr(eq + 1), Quantity::Time, "duration"));
+  }
+
+  const auto time = [&](const char* flag, const std::string& text) {
+    const double v = quantityFlag(flag, text, Quantity::Time);
+    requirePositive(flag, v, std::string_view(flag) == "--every" ? "interval" : "time");
+    return v;
+  };
+  const auto depth = [&]() {
+    const double x = quantityFlag("--depth", t.depth, Quantity::Length);
+    if (!(x >= 0.0 && x <= r.schedule.length))
+      throw UsageError("--depth: " + shortest(x) + " m lies outside the specimen [0, " +
+                       shortest(r.schedule.length) + "] m");
+    return x;
+  };
+  if (args_.given("--time"))
+    r.times = query ? quantityList("--time", t.time, Quantity::Time, "time")
+                    : std::vector<double>{time("--time", t.time)};
+  if (args_.given("--until")) r.until = time("--until", t.until);
+  r.everyGiven = args_.given("--every");
+  if (r.everyGiven) r.every = time("--every", t.every);
+  if (query) {
+    if (!args_.given("--composition")) throw UsageError("--composition is required");
+    r.composition = quantityFlag("--composition", t.composition, Quantity::Composition);
+    requireFraction("--composition", r.composition);
+  }
+  if (r.command == "history" || r.command == "time") r.depth = depth();
+  if (r.command == "profiles" && !r.everyGiven) throw UsageError("--every is required");
+  if (r.command == "depth" && r.everyGiven && r.times.size() > 1)
+    throw UsageError("--every: give one --time with it (the last time of the table)");
+  if (t.schedule.empty() && r.command != "time") {
+    // The single stage runs to the last time asked for.
+    double end = 0.0;
+    for (double v : r.times) end = std::max(end, v);
+    end = std::max(end, r.until);
+    if (!(end > 0.0))
+      throw UsageError(r.command == "depth" ? "--time is required without a schedule"
+                                            : "--until is required without a schedule");
+    r.schedule.stages[0].duration = end;
+  }
+  if (t.schedule.empty() && r.command == "time") {
+    r.schedule.stages[0].duration = 1.0;
+    r.openEnded = true;
+  }
+  if (r.estimateError && (r.command == "time" || r.temperatures.size() > 1 ||
+                          std::any_of(r.stageDurations.begin(), r.stageDurations.end(),
+                                      [](const auto& d) { return d.second.size() > 1; })))
+    throw UsageError(
+        "--estimate-error is for profile, history, profiles and depth, without a sweep");
+}
+
+}  // namespace
+
+SimulationInputs flagInputs(const ProcessSchedule& s) {
+  SimulationInputs in;
+  in.temperature = s.stages.front().temperature;
+  in.specimenLength = s.length;
+  in.preFactorA = s.law.A;
+  in.exponentB = s.law.B;
+  in.initialComposition = s.initial;
+  in.injectionComposition = s.stages.front().surface.composition;
+  return in;
+}
+
+Request buildRequest(const Arguments& args) {
+  const FlagTexts& t = args.texts;
+  Request r;
+  r.command = args.command();
+  const bool process = r.command == "depth" || r.command == "time" || !t.schedule.empty();
+  if (!process && r.command == "profile" && !args.given("--time"))
+    throw UsageError("--time is required");
+  if (!process && args.given("--stage-duration"))
+    throw UsageError("--stage-duration is for schedules");
+  for (const char* flag : {"--scheme", "--tolerance", "--estimate-error"})
+    if (t.legacy && args.given(flag))
+      throw UsageError(std::string(flag) + ": --legacy runs the menu's explicit scheme");
+  RequestBuilder builder(args);
+  if (process) {
+    builder.readProcess(r);
+    return r;
+  }
+  builder.readExact(r);
+  if (r.path == Request::Path::Legacy) return r;
+  // One stage from the flags: the implicit scheme, or an error estimate,
+  // runs it as a schedule.
+  if (t.scheme != "explicit" || t.estimateError) {
+    Request process;
+    process.command = r.command;
+    builder.readProcess(process);
+    const bool implicit = implicitPreferred(process);
+    if (process.estimateError || implicit) {
+      process.scheme.choice = implicit ? SchemeChoice::Implicit : SchemeChoice::Explicit;
+      return process;
+    }
+  }
+  return r;
+}
+
+}  // namespace diffusim

@@ -1,0 +1,49 @@
+#include "output/level_rows.hpp"
+
+#include "format/number_format.hpp"
+#include "model/readings.hpp"
+
+namespace diffusim {
+
+std::vector<std::string_view> levelColumns(LevelKind kind) {
+  switch (kind) {
+    case LevelKind::Profile:
+      return {"x_m", "c"};
+    case LevelKind::History:
+      return {"t_s", "c"};
+    case LevelKind::Profiles:
+      break;
+  }
+  return {"t_s", "x_m", "c"};
+}
+
+LevelRows::LevelRows(TableWriter& table, LevelKind kind, std::int32_t points, double dx,
+                     double depth)
+    : table_(table), kind_(kind), points_(points), dx_(dx), depth_(depth) {
+  if (kind_ == LevelKind::History) return;
+  for (std::int32_t i = 0; i < points_; ++i)
+    xText_.push_back(shortest(static_cast<double>(i) * dx_));
+}
+
+LevelRows LevelRows::historyAtPoint(TableWriter& table, std::int32_t points, double dx,
+                                    std::int32_t point) {
+  LevelRows rows(table, LevelKind::History, points, dx);
+  rows.point_ = point;
+  return rows;
+}
+
+void LevelRows::write(double time, const double* values) {
+  if (kind_ == LevelKind::History) {
+    table_.cell(time);
+    table_.cell(point_ >= 0 ? values[point_] : compositionAtDepth(values, points_, dx_, depth_));
+    return;
+  }
+  const std::string t = kind_ == LevelKind::Profiles ? shortest(time) : std::string();
+  for (std::int32_t i = 0; i < points_; ++i) {
+    if (kind_ == LevelKind::Profiles) table_.cellText(t);
+    table_.cellText(xText_[static_cast<std::size_t>(i)]);
+    table_.cell(values[i]);
+  }
+}
+
+}  // namespace diffusim

@@ -1,0 +1,41 @@
+// The rows a level of a run makes in a table, for every command that writes
+// levels: a profile (x, C per grid point), a history (t and C at one depth)
+// or profiles (t, x, C per grid point). The column names live here only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "output/table_writer.hpp"
+
+namespace diffusim {
+
+enum class LevelKind { Profile, History, Profiles };
+
+// The columns of a kind's table, in order.
+std::vector<std::string_view> levelColumns(LevelKind kind);
+
+class LevelRows {
+ public:
+  // N points at x = i dx; `depth` is the history's depth, read between
+  // grid points.
+  LevelRows(TableWriter& table, LevelKind kind, std::int32_t points, double dx, double depth = 0.0);
+  // A history read at one grid point (the menu's rules).
+  static LevelRows historyAtPoint(TableWriter& table, std::int32_t points, double dx,
+                                  std::int32_t point);
+
+  // The rows of the level at `time`.
+  void write(double time, const double* values);
+
+ private:
+  TableWriter& table_;
+  LevelKind kind_;
+  std::int32_t points_;
+  double dx_, depth_;
+  std::int32_t point_ = -1;         // a history at this grid point rather than at depth_
+  std::vector<std::string> xText_;  // each x in shortest form, made once
+};
+
+}  // namespace diffusim
