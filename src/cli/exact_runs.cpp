@@ -91,12 +91,13 @@ int runExact(const Request& r, const CommandLineOptions& options, std::ostream& 
   const SimulationInputs in = flagInputs(r.schedule);
   ExactGrid grid;
   if (const PlanCheck c = exactGridFor(in, r.schedule.sections, grid); !c)
-    throw UsageError(c.problem);
+    throw UsageError(faultText(c.fault));
   std::vector<Segment> plan;
   const bool profile = r.command == "profile";
   const double until = profile ? r.times.front() : r.until;
   const double every = profile ? 0.0 : (r.everyGiven ? r.every : -1.0);
-  if (const PlanCheck c = planToTime(grid, until, every, plan); !c) throw UsageError(c.problem);
+  if (const PlanCheck c = planToTime(grid, until, every, plan); !c)
+    throw UsageError(faultText(c.fault));
 
   RunRecord rec = recordOf(r, options);
   addGrid(rec, grid.points, grid.diffusivity, grid.dx, plan, FarFace::Mirror);

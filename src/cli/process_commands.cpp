@@ -10,6 +10,7 @@
 #include "engine/sweep.hpp"
 #include "format/number_format.hpp"
 #include "output/level_rows.hpp"
+#include "words/fault_words.hpp"
 
 namespace diffusim {
 
@@ -126,7 +127,7 @@ RunRecord recordOf(const Request& r, const CommandLineOptions& options, const Pr
 }
 
 [[noreturn]] void refuseEstimate(const GridErrorEstimate& e) {
-  if (!e.planProblem().empty()) throw UsageError("--estimate-error: " + e.planProblem());
+  if (!e.planFault().ok()) throw UsageError("--estimate-error: " + faultText(e.planFault()));
   throw UsageError("--estimate-error: an odd number of sections is compared with twice as many, " +
                    integer(e.sections()) + ", above 9999; use an even number");
 }
@@ -191,7 +192,7 @@ int runQueries(const Request& r, const CommandLineOptions& options, std::ostream
   const ProcessSchedule first = sweep.schedule(0);
   for (std::size_t i = 0; i < cases; ++i) {
     const ProcessSchedule s = sweep.schedule(i);
-    if (const std::string problem = checkSchedule(s); !problem.empty()) throw UsageError(problem);
+    if (const Fault f = checkSchedule(s); !f.ok()) throw UsageError(faultText(f));
     if (r.command == "depth" && !r.times.empty()) {
       const double last = *std::max_element(r.times.begin(), r.times.end());
       if (last > scheduleEnd(s) * (1.0 + 1e-12))
@@ -250,12 +251,12 @@ int runQueries(const Request& r, const CommandLineOptions& options, std::ostream
         [&](std::size_t i) {
           Case& c = batch[i % threads];
           const QueryOutcome& o = c.outcome;
-          if (o.fault == QueryOutcome::Fault::Estimate) refuseEstimate(o.reference);
-          if (o.fault == QueryOutcome::Fault::Exhausted) {
+          if (o.failure == QueryOutcome::Failure::Estimate) refuseEstimate(o.reference);
+          if (o.failure == QueryOutcome::Failure::Exhausted) {
             failed = true;
             return false;
           }
-          if (o.fault != QueryOutcome::Fault::None) throw UsageError(o.problem);
+          if (o.failure != QueryOutcome::Failure::None) throw UsageError(faultText(o.fault));
           if (o.stopped != StopReason::None) {
             stopped = o.stopped;
             return false;
@@ -308,7 +309,7 @@ int runQueries(const Request& r, const CommandLineOptions& options, std::ostream
 int runLevels(const Request& r, const CommandLineOptions& options, std::ostream& out,
               std::ostream& err) {
   const ProcessSchedule& s = r.schedule;
-  if (const std::string problem = checkSchedule(s); !problem.empty()) throw UsageError(problem);
+  if (const Fault f = checkSchedule(s); !f.ok()) throw UsageError(faultText(f));
   const double end = scheduleEnd(s);
   double until = r.command == "profile" ? (r.times.empty() ? end : r.times[0])
                                         : (r.until > 0.0 ? r.until : end);
@@ -319,21 +320,20 @@ int runLevels(const Request& r, const CommandLineOptions& options, std::ostream&
   until = std::min(until, end);
   const double every = r.command == "profile" ? 0.0 : (r.everyGiven ? r.every : -1.0);
   ProcessPlan plan;
-  if (const std::string problem = planProcess(s, until, every, plan); !problem.empty())
-    throw UsageError(problem);
+  if (const Fault f = planProcess(s, until, every, plan); !f.ok()) throw UsageError(faultText(f));
   const bool implicit = runsImplicit(r.scheme, plan);
-  if (const std::string problem = schemeLimit(r.scheme, plan, implicit); !problem.empty())
-    throw UsageError(problem);
+  if (const Fault f = schemeLimit(r.scheme, plan, implicit); !f.ok())
+    throw UsageError(faultText(f));
   const std::int32_t n = s.sections + 1;
   GridErrorEstimate reference;
   if (r.estimateError) {
     const auto fault = reference.prepare(r.scheme, plan, implicit, options.budget);
-    if (fault == GridErrorEstimate::Fault::Stopped) {
+    if (fault == GridErrorEstimate::Failure::Stopped) {
       if (reference.stopReason() == StopReason::None) return exhausted(nullptr, err);
       err << "diffusim: " << stopWords(reference.stopReason()) << "\n";
       return EXIT_FAILED;
     }
-    if (fault != GridErrorEstimate::Fault::None) refuseEstimate(reference);
+    if (fault != GridErrorEstimate::Failure::None) refuseEstimate(reference);
   }
   const LevelKind kind = r.command == "profile"   ? LevelKind::Profile
                          : r.command == "history" ? LevelKind::History
@@ -373,13 +373,13 @@ int runLevels(const Request& r, const CommandLineOptions& options, std::ostream&
 
 bool implicitPreferred(const Request& r) {
   if (r.scheme.choice != SchemeChoice::Auto) return r.scheme.choice == SchemeChoice::Implicit;
-  if (!checkSchedule(r.schedule).empty()) return false;
+  if (!checkSchedule(r.schedule).ok()) return false;
   const double end = scheduleEnd(r.schedule);
   const double until = r.command == "profile" ? (r.times.empty() ? end : r.times[0])
                                               : (r.until > 0.0 ? r.until : end);
   const double every = r.command == "profile" ? 0.0 : (r.everyGiven ? r.every : -1.0);
   ProcessPlan plan;
-  if (!planProcess(r.schedule, std::min(until, end), every, plan).empty()) return false;
+  if (!planProcess(r.schedule, std::min(until, end), every, plan).ok()) return false;
   return runsImplicit(r.scheme, plan);
 }
 

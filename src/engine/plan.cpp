@@ -2,12 +2,9 @@
 
 #include <cmath>
 
-#include "format/number_format.hpp"
-
 namespace diffusim {
 
 namespace {
-
 
 bool finitePositive(double v) {
   return std::isfinite(v) && v > 0.0;
@@ -26,19 +23,16 @@ double stepsFor(const ExactGrid& g, double span) {
 
 PlanCheck exactGridFor(const SimulationInputs& in, std::int32_t sections, ExactGrid& grid) {
   if (sections < MIN_GRID_POINTS - 1 || sections > MAX_GRID_POINTS - 1)
-    return {"the number of sections must be from 1 to 9999 (got " + integer(sections) + ")"};
-  if (!finitePositive(in.temperature)) return {"the temperature must be a finite number above 0 K"};
-  if (!finitePositive(in.specimenLength)) return {"the length must be a finite number above 0 m"};
+    return {{FaultCode::SectionsOutOfRange, 0, static_cast<double>(sections)}};
+  if (!finitePositive(in.temperature)) return {{FaultCode::TemperatureNotPositive}};
+  if (!finitePositive(in.specimenLength)) return {{FaultCode::LengthNotPositive}};
   grid.points = sections + 1;
   grid.diffusivity = diffusivityOf(in);
   if (!finitePositive(grid.diffusivity))
-    return {"the diffusion coefficient D = A exp(B/RT) = " + general(grid.diffusivity) +
-            " at T = " + shortest(in.temperature) + " K is not a finite positive number"};
+    return {{FaultCode::DiffusivityNotFinite, 0, grid.diffusivity, in.temperature}};
   grid.dx = in.specimenLength / static_cast<double>(sections);
   grid.dtMax = ((SAFETY_FACTOR * grid.dx) * grid.dx) / grid.diffusivity;
-  if (!finitePositive(grid.dtMax))
-    return {"the time step 0.25 dx^2 / D = " + general(grid.dtMax) +
-            " s is not a finite positive number"};
+  if (!finitePositive(grid.dtMax)) return {{FaultCode::TimeStepNotFinite, 0, grid.dtMax}};
   return {};
 }
 
@@ -51,10 +45,7 @@ Segment stretchOver(const ExactGrid& grid, double span, std::int64_t stepsPerOut
 PlanCheck planToTime(const ExactGrid& grid, double until, double every,
                      std::vector<Segment>& plan) {
   plan.clear();
-  const auto tooMany = [](double steps) {
-    return PlanCheck{"the run would take " + fixed(steps, 0) +
-                     " time steps; the maximum is 2147483647"};
-  };
+  const auto tooMany = [](double steps) { return PlanCheck{{FaultCode::TooManySteps, 0, steps}}; };
   if (every <= 0.0) {
     const double k = stepsFor(grid, until);
     if (!(k < MAX_EXPLICIT_STEPS - 1.0)) return tooMany(k);
@@ -91,6 +82,5 @@ std::int64_t stepsOf(const std::vector<Segment>& plan) {
   for (const Segment& s : plan) n += s.steps;
   return n;
 }
-
 
 }  // namespace diffusim

@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "engine/engine.hpp"
-#include "model/readings.hpp"
+#include "model/fault.hpp"
 #include "model/parameters.hpp"
+#include "model/readings.hpp"
 
 namespace diffusim {
 
@@ -23,8 +24,8 @@ struct ExactGrid {
 
 // Why an exact grid or plan cannot be run.
 struct PlanCheck {
-  std::string problem;  // empty when runnable; otherwise names the limit
-  explicit operator bool() const { return problem.empty(); }
+  Fault fault;  // None when runnable; otherwise the limit
+  explicit operator bool() const { return fault.ok(); }
 };
 
 // The grid for `sections` sections of the inputs' specimen, or the limit it
@@ -44,6 +45,5 @@ PlanCheck planToTime(const ExactGrid& grid, double until, double every, std::vec
 
 // Total steps of a plan.
 std::int64_t stepsOf(const std::vector<Segment>& plan);
-
 
 }  // namespace diffusim

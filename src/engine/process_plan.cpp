@@ -4,8 +4,6 @@
 #include <cmath>
 #include <limits>
 
-#include "format/number_format.hpp"
-
 namespace diffusim {
 
 namespace {
@@ -98,7 +96,7 @@ void fillWindow(ProcessPlan& plan) {
   }
 }
 
-std::string prepare(const ProcessSchedule& schedule, OutputTimes times, ProcessPlan& plan) {
+Fault prepare(const ProcessSchedule& schedule, OutputTimes times, ProcessPlan& plan) {
   plan = ProcessPlan{};
   plan.schedule = schedule;
   plan.times = std::move(times);
@@ -120,7 +118,7 @@ std::string prepare(const ProcessSchedule& schedule, OutputTimes times, ProcessP
     plan.explicitSteps += piece.plan.explicitSteps;
     if (handOn && !everyStep) ++plan.levels;
     if (plan.levels > MAX_PLAN_LEVELS)
-      return "--every asks for more than " + integer(MAX_PLAN_LEVELS) + " results";
+      return {FaultCode::TooManyLevels, 0, static_cast<double>(MAX_PLAN_LEVELS)};
     if (piece.stage != stage) plan.firsts.push_back(piece);
     stage = piece.stage;
   }
@@ -131,19 +129,18 @@ std::string prepare(const ProcessSchedule& schedule, OutputTimes times, ProcessP
 
 }  // namespace
 
-std::string planProcess(const ProcessSchedule& schedule, double until, double every,
-                        ProcessPlan& plan) {
+Fault planProcess(const ProcessSchedule& schedule, double until, double every, ProcessPlan& plan) {
   // Counting the multiples of `every` one by one is bounded: refuse first
   // when there are plainly too many.
   if (every > 0.0 && !(until / every < static_cast<double>(MAX_PLAN_LEVELS) + 2.0)) {
     plan = ProcessPlan{};
-    return "--every asks for more than " + integer(MAX_PLAN_LEVELS) + " results";
+    return {FaultCode::TooManyLevels, 0, static_cast<double>(MAX_PLAN_LEVELS)};
   }
   return prepare(schedule, {until, every, {}}, plan);
 }
 
-std::string planProcessAt(const ProcessSchedule& schedule, const std::vector<double>& outputs,
-                          ProcessPlan& plan) {
+Fault planProcessAt(const ProcessSchedule& schedule, const std::vector<double>& outputs,
+                    ProcessPlan& plan) {
   return prepare(schedule, {outputs.empty() ? 0.0 : outputs.back(), 0.0, outputs}, plan);
 }
 
@@ -165,13 +162,10 @@ void rewindPlan(ProcessPlan& plan) {
   fillWindow(plan);
 }
 
-std::string explicitLimit(const ProcessPlan& plan) {
+Fault explicitLimit(const ProcessPlan& plan) {
   if (plan.explicitSteps < MAX_EXPLICIT_STEPS) return {};
-  if (!std::isfinite(plan.explicitSteps))
-    return "the explicit scheme's stable step is 0 s here (D or the transfer coefficient is too "
-           "large for any number of steps); the maximum is 2147483647 steps";
-  return "the run would take more than " + fixed(plan.explicitSteps, 0) +
-         " time steps; the maximum is 2147483647";
+  if (!std::isfinite(plan.explicitSteps)) return {FaultCode::NoStableStep};
+  return {FaultCode::TooManyStepsAtLeast, 0, plan.explicitSteps};
 }
 
 RunEnd runWindows(Engine& engine, ProcessPlan& plan, RunObserver& observer) {
@@ -180,6 +174,5 @@ RunEnd runWindows(Engine& engine, ProcessPlan& plan, RunObserver& observer) {
   } while (nextWindow(plan));
   return RunEnd::Completed;
 }
-
 
 }  // namespace diffusim

@@ -13,8 +13,9 @@
 #include <vector>
 
 #include "engine/engine.hpp"
-#include "model/readings.hpp"
+#include "model/fault.hpp"
 #include "model/process.hpp"
+#include "model/readings.hpp"
 
 namespace diffusim {
 
@@ -74,12 +75,11 @@ struct ProcessPlan {
 // on). A piece of a stage with constant D and a held surface runs the
 // program's constant-r step. Fails, naming the limit, when the plan would
 // hand on more than MAX_PLAN_LEVELS levels.
-std::string planProcess(const ProcessSchedule& schedule, double until, double every,
-                        ProcessPlan& plan);
+Fault planProcess(const ProcessSchedule& schedule, double until, double every, ProcessPlan& plan);
 
 // The same with the times handed on listed (ascending, the last one the end).
-std::string planProcessAt(const ProcessSchedule& schedule, const std::vector<double>& outputs,
-                          ProcessPlan& plan);
+Fault planProcessAt(const ProcessSchedule& schedule, const std::vector<double>& outputs,
+                    ProcessPlan& plan);
 
 // The plan's next window of pieces; false, with the window empty, after the last.
 bool nextWindow(ProcessPlan& plan);
@@ -100,12 +100,11 @@ void forEachPiece(const ProcessPlan& plan, F&& f) {
   while (nextWindow(walk));
 }
 
-// Why the explicit scheme cannot run the plan (2^31 steps or more); empty
-// when it can.
-std::string explicitLimit(const ProcessPlan& plan);
+// Why the explicit scheme cannot run the plan (2^31 steps or more, or no
+// step length at all); None when it can.
+Fault explicitLimit(const ProcessPlan& plan);
 
 // Runs every window of the plan on the engine, from wherever it stands.
 RunEnd runWindows(Engine& engine, ProcessPlan& plan, RunObserver& observer);
-
 
 }  // namespace diffusim

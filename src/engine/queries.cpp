@@ -15,9 +15,9 @@ constexpr double NOT_FOUND = std::numeric_limits<double>::quiet_NaN();
 using RowFn = std::function<void(std::span<const double>)>;
 
 bool ready(QueryOutcome& o, const SchemeOptions& scheme, const ProcessPlan& plan, bool implicit) {
-  o.problem = schemeLimit(scheme, plan, implicit);
-  if (o.problem.empty()) return true;
-  o.fault = QueryOutcome::Fault::Limit;
+  o.fault = schemeLimit(scheme, plan, implicit);
+  if (o.fault.ok()) return true;
+  o.failure = QueryOutcome::Failure::Limit;
   return false;
 }
 
@@ -27,11 +27,11 @@ void depthQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budg
   const double end =
       q.times.empty() ? scheduleEnd(s) : *std::max_element(q.times.begin(), q.times.end());
   const std::vector<double> sorted = sortedTimes(q.times);
-  o.problem = q.every > 0.0
-                  ? planProcess(s, end, q.every, plan)
-                  : planProcessAt(s, q.times.empty() ? std::vector<double>{end} : sorted, plan);
-  if (!o.problem.empty()) {
-    o.fault = QueryOutcome::Fault::Plan;
+  o.fault = q.every > 0.0
+                ? planProcess(s, end, q.every, plan)
+                : planProcessAt(s, q.times.empty() ? std::vector<double>{end} : sorted, plan);
+  if (!o.fault.ok()) {
+    o.failure = QueryOutcome::Failure::Plan;
     return;
   }
   const std::int32_t n = s.sections + 1;
@@ -39,13 +39,13 @@ void depthQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budg
   if (!ready(o, q.scheme, plan, implicit)) return;
   if (q.estimateError) {
     const auto fault = o.reference.prepare(q.scheme, plan, implicit, budget);
-    if (fault == GridErrorEstimate::Fault::Stopped) {
+    if (fault == GridErrorEstimate::Failure::Stopped) {
       o.stopped = o.reference.stopReason();
-      if (o.stopped == StopReason::None) o.fault = QueryOutcome::Fault::Exhausted;
+      if (o.stopped == StopReason::None) o.failure = QueryOutcome::Failure::Exhausted;
       return;
     }
-    if (fault != GridErrorEstimate::Fault::None) {
-      o.fault = QueryOutcome::Fault::Estimate;
+    if (fault != GridErrorEstimate::Failure::None) {
+      o.failure = QueryOutcome::Failure::Estimate;
       return;
     }
   }
@@ -66,7 +66,7 @@ void depthQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budg
     return true;
   });
   if (runScheme(q.scheme, plan, implicit, guard, o.scheme) == RunEnd::Stopped) {
-    if (o.scheme.stats.exhausted) o.fault = QueryOutcome::Fault::Exhausted;
+    if (o.scheme.stats.exhausted) o.failure = QueryOutcome::Failure::Exhausted;
     o.stopped = guard.reason();
     return;
   }
@@ -100,9 +100,9 @@ void timeQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budge
     run.stages[0].duration = one.dtMax * static_cast<double>(OPEN_ENDED_STEPS);
     until = run.stages[0].duration;
   }
-  o.problem = planProcess(run, until, -1.0, plan);
-  if (!o.problem.empty()) {
-    o.fault = QueryOutcome::Fault::Plan;
+  o.fault = planProcess(run, until, -1.0, plan);
+  if (!o.fault.ok()) {
+    o.failure = QueryOutcome::Failure::Plan;
     return;
   }
   const bool implicit = runsImplicit(q.scheme, plan, q.openEnded);
@@ -159,7 +159,7 @@ void timeQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budge
   });
   if (runScheme(q.scheme, plan, implicit, guard, o.scheme) == RunEnd::Stopped &&
       !guard.satisfied()) {
-    if (o.scheme.stats.exhausted) o.fault = QueryOutcome::Fault::Exhausted;
+    if (o.scheme.stats.exhausted) o.failure = QueryOutcome::Failure::Exhausted;
     o.stopped = guard.reason();
     return;
   }

@@ -37,9 +37,9 @@ enum class Miss {
 };
 
 struct QueryOutcome {
-  enum class Fault { None, Plan, Limit, Estimate, Exhausted };
-  Fault fault = Fault::None;
-  std::string problem;  // Plan, Limit: the planner's words
+  enum class Failure { None, Plan, Limit, Estimate, Exhausted };
+  Failure failure = Failure::None;
+  Fault fault;  // Plan, Limit: the planner's
   StopReason stopped = StopReason::None;
   SchemeRun scheme;
   GridErrorEstimate reference;  // when estimated

@@ -21,17 +21,16 @@ bool diffusivityVariesWidely(const ProcessSchedule& s) {
 bool runsImplicit(const SchemeOptions& options, const ProcessPlan& plan, bool openEnded) {
   if (options.choice != SchemeChoice::Auto) return options.choice == SchemeChoice::Implicit;
   if (openEnded) return false;
-  if (!explicitLimit(plan).empty()) return true;
+  if (!explicitLimit(plan).ok()) return true;
   const SchemeCosts costs = estimateCosts(plan.schedule, plan, options.tolerance);
   return costs.implicitNs < costs.explicitNs;
 }
 
-std::string schemeLimit(const SchemeOptions& options, const ProcessPlan& plan, bool implicit) {
+Fault schemeLimit(const SchemeOptions& options, const ProcessPlan& plan, bool implicit) {
   if (!implicit) return explicitLimit(plan);
   const double steps = estimateCosts(plan.schedule, plan, options.tolerance).implicitSteps;
   if (steps < MAX_EXPLICIT_STEPS) return {};
-  return "the implicit run would take about " + std::to_string(static_cast<long double>(steps)) +
-         " time steps; the maximum is 2147483647";
+  return {FaultCode::ImplicitTooManySteps, 0, steps};
 }
 
 RunEnd runScheme(const SchemeOptions& options, ProcessPlan& plan, bool implicit,
@@ -57,22 +56,22 @@ std::uint64_t expectedWork(const SchemeOptions& options, const ProcessPlan& plan
       estimateCosts(plan.schedule, plan, options.tolerance).implicitSteps * 4.0);
 }
 
-GridErrorEstimate::Fault GridErrorEstimate::prepare(const SchemeOptions& options,
-                                                    const ProcessPlan& plan, bool implicit,
-                                                    const WorkBudget& budget) {
+GridErrorEstimate::Failure GridErrorEstimate::prepare(const SchemeOptions& options,
+                                                      const ProcessPlan& plan, bool implicit,
+                                                      const WorkBudget& budget) {
   ProcessSchedule other = plan.schedule;
   half_ = other.sections % 2 == 0;
   other.sections = half_ ? other.sections / 2 : other.sections * 2;
   sections_ = other.sections;
-  if (other.sections > MAX_GRID_POINTS - 1) return Fault::TooManySections;
+  if (other.sections > MAX_GRID_POINTS - 1) return Failure::TooManySections;
   trusted_ = !diffusivityVariesWidely(plan.schedule);
   // The other grid hands on the levels this run hands on; every step of
   // this run is compared at its end only.
   const OutputTimes& t = plan.times;
   ProcessPlan otherPlan;
-  planProblem_ = t.listed.empty() ? planProcess(other, t.until, std::max(t.every, 0.0), otherPlan)
-                                  : planProcessAt(other, t.listed, otherPlan);
-  if (!planProblem_.empty()) return Fault::Plan;
+  planFault_ = t.listed.empty() ? planProcess(other, t.until, std::max(t.every, 0.0), otherPlan)
+                                : planProcessAt(other, t.listed, otherPlan);
+  if (!planFault_.ok()) return Failure::Plan;
   const std::int32_t n = other.sections + 1;
   const std::int32_t stride = half_ ? 1 : 2;
   std::vector<double> record;
@@ -87,10 +86,10 @@ GridErrorEstimate::Fault GridErrorEstimate::prepare(const SchemeOptions& options
   SchemeRun run;
   if (runScheme(options, otherPlan, implicit, guard, run) == RunEnd::Stopped) {
     stopped_ = guard.reason();
-    return Fault::Stopped;
+    return Failure::Stopped;
   }
   levels_.rewind();
-  return Fault::None;
+  return Failure::None;
 }
 
 bool GridErrorEstimate::readNext() {

@@ -30,7 +30,7 @@ bool runsImplicit(const SchemeOptions& options, const ProcessPlan& plan, bool op
 // Why the chosen scheme cannot run the plan, each by its own cost: the
 // explicit one at 2^31 steps, the implicit one when its step model reaches
 // that many. Empty when it can.
-std::string schemeLimit(const SchemeOptions& options, const ProcessPlan& plan, bool implicit);
+Fault schemeLimit(const SchemeOptions& options, const ProcessPlan& plan, bool implicit);
 
 // D varies more than WIDE_D_RATIO times over the compositions of a stage:
 // the error estimates (the implicit steps' and the grid's) rest on errors
@@ -59,12 +59,12 @@ std::uint64_t expectedWork(const SchemeOptions& options, const ProcessPlan& plan
 // kept in a temporary file, not in memory.
 class GridErrorEstimate {
  public:
-  enum class Fault { None, TooManySections, Plan, Stopped };
+  enum class Failure { None, TooManySections, Plan, Stopped };
 
-  // Runs the other grid; Fault::Stopped with stopReason() when the guard
+  // Runs the other grid; Failure::Stopped with stopReason() when the guard
   // stopped it.
-  Fault prepare(const SchemeOptions& options, const ProcessPlan& plan, bool implicit,
-                const WorkBudget& budget);
+  Failure prepare(const SchemeOptions& options, const ProcessPlan& plan, bool implicit,
+                  const WorkBudget& budget);
   // A level of the run itself: compared where the other grid has one.
   void compare(const Level& level);
 
@@ -72,7 +72,7 @@ class GridErrorEstimate {
   double estimate() const { return estimate_; }
   bool compared() const { return compared_; }
   StopReason stopReason() const { return stopped_; }
-  const std::string& planProblem() const { return planProblem_; }
+  const diffusim::Fault& planFault() const { return planFault_; }
   // False when the diffusivity varies widely (see diffusivityVariesWidely).
   bool trusted() const { return trusted_; }
 
@@ -89,7 +89,7 @@ class GridErrorEstimate {
   bool compared_ = false;
   bool trusted_ = true;
   StopReason stopped_ = StopReason::None;
-  std::string planProblem_;
+  diffusim::Fault planFault_;
 };
 
 }  // namespace diffusim

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <limits>
 
-#include "format/number_format.hpp"
 #include "model/parameters.hpp"
 
 namespace diffusim {
@@ -104,39 +103,34 @@ double scheduleEnd(const ProcessSchedule& schedule) {
   return end;
 }
 
-std::string checkSchedule(const ProcessSchedule& s) {
-  if (!finitePositive(s.length)) return "the specimen length must be a finite number above 0";
+Fault checkSchedule(const ProcessSchedule& s) {
+  if (!finitePositive(s.length)) return {FaultCode::ScheduleLength};
   if (s.sections < 1 || s.sections > MAX_GRID_POINTS - 1)
-    return "the number of sections must be from 1 to 9999 (got " + integer(s.sections) + ")";
+    return {FaultCode::ScheduleSections, 0, static_cast<double>(s.sections)};
   if (!std::isfinite(s.initial) || s.initial < 0.0 || s.initial > 1.0)
-    return "the initial composition must be a fraction from 0 to 1";
+    return {FaultCode::ScheduleInitial};
   if (!finitePositive(s.law.A) || !std::isfinite(s.law.B) || !std::isfinite(s.law.a) ||
       !std::isfinite(s.law.b))
-    return "the diffusivity needs A finite and above 0, and B, a, b finite";
-  if (s.stages.empty()) return "the schedule has no stage";
-  if (!std::isfinite(scheduleEnd(s)))
-    return "the schedule's end, the sum of its durations, is not a finite number";
+    return {FaultCode::ScheduleLaw};
+  if (s.stages.empty()) return {FaultCode::ScheduleEmpty};
+  if (!std::isfinite(scheduleEnd(s))) return {FaultCode::ScheduleEndNotFinite};
   const CompositionRange range = compositionRange(s);
   for (std::size_t i = 0; i < s.stages.size(); ++i) {
     const Stage& st = s.stages[i];
-    const std::string which = "stage " + integer(static_cast<std::int64_t>(i + 1)) + ": ";
-    if (!finitePositive(st.duration)) return which + "the duration must be above 0";
-    if (!finitePositive(st.temperature)) return which + "the temperature must be above 0 K";
+    if (!finitePositive(st.duration)) return {FaultCode::StageDuration, i};
+    if (!finitePositive(st.temperature)) return {FaultCode::StageTemperature, i};
     const SurfaceCondition& sc = st.surface;
     if (sc.kind == SurfaceKind::Fixed && !(sc.composition >= 0.0 && sc.composition <= 1.0))
-      return which + "the surface composition must be a fraction from 0 to 1";
+      return {FaultCode::StageComposition, i};
     if (sc.kind == SurfaceKind::Transfer) {
-      if (!(sc.potential >= 0.0 && sc.potential <= 1.0))
-        return which + "the potential must be a fraction from 0 to 1";
-      if (!(std::isfinite(sc.beta) && sc.beta >= 0.0))
-        return which + "beta must be a finite number, 0 or above";
+      if (!(sc.potential >= 0.0 && sc.potential <= 1.0)) return {FaultCode::StagePotential, i};
+      if (!(std::isfinite(sc.beta) && sc.beta >= 0.0)) return {FaultCode::StageBeta, i};
     }
     const StageDiffusivity d = stageDiffusivity(s.law, st.temperature);
     const double dLow = d.at(range.low), dHigh = d.at(range.high);
     if (!finitePositive(dLow) || !finitePositive(dHigh))
-      return which + "at T = " + shortest(st.temperature) + " K, D(C) = " + general(dLow) + " to " +
-             general(dHigh) + " m^2/s over the compositions " + shortest(range.low) + " to " +
-             shortest(range.high) + ": not a finite positive number";
+      return {
+          FaultCode::StageDiffusivity, i, 0.0, st.temperature, dLow, dHigh, range.low, range.high};
   }
   return {};
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "model/fault.hpp"
+
 namespace diffusim {
 
 // What the atmosphere does at x = 0 during a stage.
@@ -129,7 +131,7 @@ StagePlan planStage(const ProcessSchedule& schedule, const Stage& stage, double 
 // The schedule's end, the sum of its durations.
 double scheduleEnd(const ProcessSchedule& schedule);
 
-// Why a schedule cannot run; empty when it can.
-std::string checkSchedule(const ProcessSchedule& schedule);
+// Why a schedule cannot run; None when it can.
+Fault checkSchedule(const ProcessSchedule& schedule);
 
 }  // namespace diffusim

@@ -44,4 +44,65 @@ std::string gridFaultReason(const GridCheck& c, std::string_view what) {
   return {};
 }
 
+std::string faultText(const Fault& f) {
+  const std::string stage = "stage " + integer(static_cast<std::int64_t>(f.stage + 1)) + ": ";
+  const std::string most = "; the maximum is 2147483647";
+  switch (f.code) {
+    case FaultCode::None:
+      return {};
+    case FaultCode::SectionsOutOfRange:
+    case FaultCode::ScheduleSections:
+      return "the number of sections must be from 1 to 9999 (got " +
+             integer(static_cast<std::int64_t>(f.value)) + ")";
+    case FaultCode::TemperatureNotPositive:
+      return "the temperature must be a finite number above 0 K";
+    case FaultCode::LengthNotPositive:
+      return "the length must be a finite number above 0 m";
+    case FaultCode::DiffusivityNotFinite:
+      return "the diffusion coefficient D = A exp(B/RT) = " + general(f.value) +
+             " at T = " + shortest(f.temperature) + " K is not a finite positive number";
+    case FaultCode::TimeStepNotFinite:
+      return "the time step 0.25 dx^2 / D = " + general(f.value) +
+             " s is not a finite positive number";
+    case FaultCode::TooManySteps:
+      return "the run would take " + fixed(f.value, 0) + " time steps" + most;
+    case FaultCode::TooManyStepsAtLeast:
+      return "the run would take more than " + fixed(f.value, 0) + " time steps" + most;
+    case FaultCode::NoStableStep:
+      return "the explicit scheme's stable step is 0 s here (D or the transfer coefficient is too "
+             "large for any number of steps)" +
+             most + " steps";
+    case FaultCode::TooManyLevels:
+      return "--every asks for more than " + integer(static_cast<std::int64_t>(f.value)) +
+             " results";
+    case FaultCode::ImplicitTooManySteps:
+      return "the implicit run would take about " + fixed(f.value, 0) + " time steps" + most;
+    case FaultCode::ScheduleLength:
+      return "the specimen length must be a finite number above 0";
+    case FaultCode::ScheduleInitial:
+      return "the initial composition must be a fraction from 0 to 1";
+    case FaultCode::ScheduleLaw:
+      return "the diffusivity needs A finite and above 0, and B, a, b finite";
+    case FaultCode::ScheduleEmpty:
+      return "the schedule has no stage";
+    case FaultCode::ScheduleEndNotFinite:
+      return "the schedule's end, the sum of its durations, is not a finite number";
+    case FaultCode::StageDuration:
+      return stage + "the duration must be above 0";
+    case FaultCode::StageTemperature:
+      return stage + "the temperature must be above 0 K";
+    case FaultCode::StageComposition:
+      return stage + "the surface composition must be a fraction from 0 to 1";
+    case FaultCode::StagePotential:
+      return stage + "the potential must be a fraction from 0 to 1";
+    case FaultCode::StageBeta:
+      return stage + "beta must be a finite number, 0 or above";
+    case FaultCode::StageDiffusivity:
+      return stage + "at T = " + shortest(f.temperature) + " K, D(C) = " + general(f.low) + " to " +
+             general(f.high) + " m^2/s over the compositions " + shortest(f.compositionLow) +
+             " to " + shortest(f.compositionHigh) + ": not a finite positive number";
+  }
+  return {};
+}
+
 }  // namespace diffusim

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "model/fault.hpp"
 #include "model/parameters.hpp"
 
 namespace diffusim {
@@ -12,5 +13,8 @@ namespace diffusim {
 // "the grid would need 22856610 grid points; the maximum is 10000", with
 // `what` naming the request ("distance", "time", "grid").
 std::string gridFaultReason(const GridCheck& check, std::string_view what);
+
+// The sentence for a fault of the exact-time grid, a plan or a schedule.
+std::string faultText(const Fault& fault);
 
 }  // namespace diffusim

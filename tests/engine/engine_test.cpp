@@ -163,7 +163,7 @@ TEST(ProcessPlans, PiecesEndOnOutputsAndStageEnds) {
   s.stages = {{5000.0, 1273.0, {SurfaceKind::Fixed, 0.01, 0, 0}},
               {2000.0, 1273.0, {SurfaceKind::Fixed, 0.006, 0, 0}}};
   ProcessPlan plan;
-  ASSERT_EQ(planProcess(s, 7000.0, 3000.0, plan), "");
+  ASSERT_TRUE(planProcess(s, 7000.0, 3000.0, plan).ok());
   std::vector<double> ends;
   for (const ProcessPiece& p : plan.pieces) ends.push_back(p.end);
   EXPECT_EQ(ends, (std::vector<double>{3000.0, 5000.0, 6000.0, 7000.0}));

@@ -59,7 +59,7 @@ class Levels final : public RunObserver {
 Levels run(const ProcessSchedule& s, const std::vector<double>& at, ImplicitStats& stats,
            ImplicitOptions options = {}, std::function<void(const Level&)> each = {}) {
   ProcessPlan plan;
-  EXPECT_EQ(planProcessAt(s, at, plan), "");
+  EXPECT_TRUE(planProcessAt(s, at, plan).ok());
   Levels levels(s.sections + 1, std::move(each));
   EXPECT_EQ(runImplicit(s, plan, options, levels, stats), RunEnd::Completed);
   return levels;
@@ -235,7 +235,7 @@ TEST(ImplicitVariableD, BoundsAndMassBalanceAtEveryStep) {
       variableSchedule(300, {{7200.0, 1200.0, {SurfaceKind::Transfer, 0.0, 0.0115, 1.5e-7}},
                              {3600.0, 1123.0, {SurfaceKind::Sealed, 0.0, 0.0, 0.0}}});
   ProcessPlan plan;
-  ASSERT_EQ(planProcess(s, 10800.0, -1.0, plan), "");  // every step handed on
+  ASSERT_TRUE(planProcess(s, 10800.0, -1.0, plan).ok());  // every step handed on
   const std::int32_t n = 301;
   const double dx = s.length / 300.0;
   const double start = specimenContent(std::vector<double>(n, 0.002).data(), n, dx, false);

@@ -1,0 +1,48 @@
+// Why a grid, a plan or a schedule cannot run: a code and the figures that
+// say by how much. The model and the engine return these; words/ turns them
+// into the program's sentences.
+#pragma once
+
+#include <cstddef>
+
+namespace diffusim {
+
+enum class FaultCode {
+  None,
+  // The exact-time grid and plans.
+  SectionsOutOfRange,      // value: the sections asked for
+  TemperatureNotPositive,  // the temperature is not finite and above 0
+  LengthNotPositive,       // the length is not finite and above 0
+  DiffusivityNotFinite,    // value: D; temperature
+  TimeStepNotFinite,       // value: 0.25 dx^2 / D
+  TooManySteps,            // value: the steps the run would take
+  TooManyStepsAtLeast,     // value: the steps, counted as a lower bound
+  NoStableStep,            // the explicit step has no length
+  TooManyLevels,           // value: the most levels a plan may hand on
+  ImplicitTooManySteps,    // value: the implicit model's steps
+  // Schedules.
+  ScheduleLength,
+  ScheduleSections,  // value: the sections
+  ScheduleInitial,
+  ScheduleLaw,
+  ScheduleEmpty,
+  ScheduleEndNotFinite,
+  StageDuration,     // stage
+  StageTemperature,  // stage
+  StageComposition,  // stage
+  StagePotential,    // stage
+  StageBeta,         // stage
+  StageDiffusivity,  // stage; temperature; low, high: D; compositionLow, compositionHigh
+};
+
+struct Fault {
+  FaultCode code = FaultCode::None;
+  std::size_t stage = 0;  // index into the schedule's stages
+  double value = 0.0;
+  double temperature = 0.0;
+  double low = 0.0, high = 0.0;
+  double compositionLow = 0.0, compositionHigh = 0.0;
+  bool ok() const { return code == FaultCode::None; }
+};
+
+}  // namespace diffusim
