@@ -31,10 +31,10 @@ int stopped(const RunGuard& run, Output& output, std::ostream& err) {
   return EXIT_FAILED;
 }
 
-int spoolFailed(Output& output, std::ostream& err) {
+int spoolFailed(Output* output, std::ostream& err) {
   err << "diffusim: the rows could not be kept in a temporary file (the temporary directory is "
          "full or not writable)"
-      << output.discard() << "\n";
+      << (output != nullptr ? output->discard() : std::string()) << "\n";
   return EXIT_FAILED;
 }
 

@@ -73,7 +73,7 @@ class Output {
 int stopped(const RunGuard& run, Output& output, std::ostream& err);
 
 // Rows kept in a temporary file were lost: 1, the output dropped.
-int spoolFailed(Output& output, std::ostream& err);
+int spoolFailed(Output* output, std::ostream& err);
 
 // Puts the result in place: 0, or 1 with the reason on `err`.
 int finishOutput(Output& output, std::ostream& out, std::ostream& err);

@@ -10,6 +10,7 @@
 #include "engine/sweep.hpp"
 #include "format/number_format.hpp"
 #include "output/level_rows.hpp"
+#include "output/level_store.hpp"
 #include "words/fault_words.hpp"
 
 namespace diffusim {
@@ -209,6 +210,8 @@ int runQueries(const Request& r, const CommandLineOptions& options, std::ostream
   q.openEnded = r.openEnded;
   q.scheme = r.scheme;
   q.estimateError = r.estimateError;
+  SpooledLevels levels;  // one case only estimates its error
+  q.store = &levels;
 
   unsigned threads = r.threads != 0 ? r.threads : hardwareThreads();
   threads = static_cast<unsigned>(std::min<std::size_t>(threads, std::max<std::size_t>(cases, 1)));
@@ -232,6 +235,7 @@ int runQueries(const Request& r, const CommandLineOptions& options, std::ostream
   SchemeSummary summary;
   std::optional<StopReason> stopped;
   bool failed = false;  // an implicit run reached its step limit
+  bool lost = false;    // the grid estimate's levels were lost
   std::string missed;   // a single case's miss
   double reach = 0.0;   // how far the time query's runs went
   std::vector<double> row(width);
@@ -252,6 +256,10 @@ int runQueries(const Request& r, const CommandLineOptions& options, std::ostream
           Case& c = batch[i % threads];
           const QueryOutcome& o = c.outcome;
           if (o.failure == QueryOutcome::Failure::Estimate) refuseEstimate(o.reference);
+          if (o.failure == QueryOutcome::Failure::Lost) {
+            lost = true;
+            return false;
+          }
           if (o.failure == QueryOutcome::Failure::Exhausted) {
             failed = true;
             return false;
@@ -278,6 +286,7 @@ int runQueries(const Request& r, const CommandLineOptions& options, std::ostream
         });
   }
   if (failed) return exhausted(&output, err);
+  if (lost) return spoolFailed(&output, err);
   if (stopped) {
     err << "diffusim: " << stopWords(*stopped) << output.discard() << "\n";
     return EXIT_FAILED;
@@ -301,7 +310,7 @@ int runQueries(const Request& r, const CommandLineOptions& options, std::ostream
   }
   const GridErrorEstimate* reference = cases == 1 ? &batch[0].outcome.reference : nullptr;
   if (!table.finish(recordOf(r, options, recorded, single ? &plan : nullptr, summary, reference)))
-    return spoolFailed(output, err);
+    return spoolFailed(&output, err);
   return finishOutput(output, out, err);
 }
 
@@ -326,13 +335,15 @@ int runLevels(const Request& r, const CommandLineOptions& options, std::ostream&
     throw UsageError(faultText(f));
   const std::int32_t n = s.sections + 1;
   GridErrorEstimate reference;
+  SpooledLevels levels;
   if (r.estimateError) {
-    const auto fault = reference.prepare(r.scheme, plan, implicit, options.budget);
+    const auto fault = reference.prepare(r.scheme, plan, implicit, options.budget, levels);
     if (fault == GridErrorEstimate::Failure::Stopped) {
       if (reference.stopReason() == StopReason::None) return exhausted(nullptr, err);
       err << "diffusim: " << stopWords(reference.stopReason()) << "\n";
       return EXIT_FAILED;
     }
+    if (fault == GridErrorEstimate::Failure::Lost) return spoolFailed(nullptr, err);
     if (fault != GridErrorEstimate::Failure::None) refuseEstimate(reference);
   }
   const LevelKind kind = r.command == "profile"   ? LevelKind::Profile
@@ -365,7 +376,7 @@ int runLevels(const Request& r, const CommandLineOptions& options, std::ostream&
   summary.add(scheme);
   const bool kept =
       waits ? table->finish(recordOf(r, options, s, &plan, summary, &reference)) : table->finish();
-  if (!kept) return spoolFailed(output, err);
+  if (!kept) return spoolFailed(&output, err);
   return finishOutput(output, out, err);
 }
 

@@ -38,10 +38,14 @@ void depthQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budg
   const bool implicit = runsImplicit(q.scheme, plan);
   if (!ready(o, q.scheme, plan, implicit)) return;
   if (q.estimateError) {
-    const auto fault = o.reference.prepare(q.scheme, plan, implicit, budget);
+    const auto fault = o.reference.prepare(q.scheme, plan, implicit, budget, *q.store);
     if (fault == GridErrorEstimate::Failure::Stopped) {
       o.stopped = o.reference.stopReason();
       if (o.stopped == StopReason::None) o.failure = QueryOutcome::Failure::Exhausted;
+      return;
+    }
+    if (fault == GridErrorEstimate::Failure::Lost) {
+      o.failure = QueryOutcome::Failure::Lost;
       return;
     }
     if (fault != GridErrorEstimate::Failure::None) {

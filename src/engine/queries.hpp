@@ -21,7 +21,8 @@ struct Query {
   double every = 0.0;         // Depth: > 0 a table over time
   bool openEnded = false;     // Time: the one stage runs until the composition is reached
   SchemeOptions scheme;
-  bool estimateError = false;  // Depth: also the grid's error estimate
+  bool estimateError = false;   // Depth: also the grid's error estimate,
+  LevelStore* store = nullptr;  // its other grid's levels waiting there
 };
 
 // An open-ended search stops after this many explicit steps.
@@ -37,7 +38,7 @@ enum class Miss {
 };
 
 struct QueryOutcome {
-  enum class Failure { None, Plan, Limit, Estimate, Exhausted };
+  enum class Failure { None, Plan, Limit, Estimate, Exhausted, Lost };
   Failure failure = Failure::None;
   Fault fault;  // Plan, Limit: the planner's
   StopReason stopped = StopReason::None;

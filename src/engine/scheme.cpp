@@ -58,7 +58,8 @@ std::uint64_t expectedWork(const SchemeOptions& options, const ProcessPlan& plan
 
 GridErrorEstimate::Failure GridErrorEstimate::prepare(const SchemeOptions& options,
                                                       const ProcessPlan& plan, bool implicit,
-                                                      const WorkBudget& budget) {
+                                                      const WorkBudget& budget, LevelStore& store) {
+  levels_ = &store;
   ProcessSchedule other = plan.schedule;
   half_ = other.sections % 2 == 0;
   other.sections = half_ ? other.sections / 2 : other.sections * 2;
@@ -78,8 +79,7 @@ GridErrorEstimate::Failure GridErrorEstimate::prepare(const SchemeOptions& optio
   LimitGuard guard(budget, n, [&](const Level& level) {
     record.assign(1, level.time);
     for (std::int32_t i = 0; i < n; i += stride) record.push_back(level.values[i]);
-    levels_.write(std::string_view(reinterpret_cast<const char*>(record.data()),
-                                   record.size() * sizeof(double)));
+    levels_->append(record.data(), record.size());
     return true;
   });
   record_.resize(static_cast<std::size_t>((n - 1) / stride + 2));
@@ -88,13 +88,12 @@ GridErrorEstimate::Failure GridErrorEstimate::prepare(const SchemeOptions& optio
     stopped_ = guard.reason();
     return Failure::Stopped;
   }
-  levels_.rewind();
-  return Failure::None;
+  return levels_->rewind() ? Failure::None : Failure::Lost;
 }
 
 bool GridErrorEstimate::readNext() {
-  if (exhausted_) return false;
-  pending_ = levels_.read(record_.data(), record_.size() * sizeof(double));
+  if (exhausted_ || levels_ == nullptr) return false;
+  pending_ = levels_->next(record_.data(), record_.size());
   exhausted_ = !pending_;
   return pending_;
 }

@@ -9,7 +9,6 @@
 #include "engine/implicit.hpp"
 #include "engine/process_plan.hpp"
 #include "engine/run_limits.hpp"
-#include "output/spool.hpp"
 
 namespace diffusim {
 
@@ -52,6 +51,18 @@ RunEnd runScheme(const SchemeOptions& options, ProcessPlan& plan, bool implicit,
 // Steps the implicit run is expected to take, for a progress line.
 std::uint64_t expectedWork(const SchemeOptions& options, const ProcessPlan& plan, bool implicit);
 
+// Where the other grid's levels wait until the run compares them: storage
+// the caller provides (a spool in a temporary file), read back in order.
+class LevelStore {
+ public:
+  virtual ~LevelStore() = default;
+  virtual void append(const double* values, std::size_t count) = 0;
+  // Back to the first value; false when what was stored is lost.
+  virtual bool rewind() = 0;
+  // The next `count` values; false at the end or on a failure.
+  virtual bool next(double* values, std::size_t count) = 0;
+};
+
 // The grid's error, estimated from the same run on half the sections (or,
 // for an odd count, twice as many) at the points both grids share and the
 // times the run hands on: for a second-order grid the run's error is the
@@ -59,12 +70,13 @@ std::uint64_t expectedWork(const SchemeOptions& options, const ProcessPlan& plan
 // kept in a temporary file, not in memory.
 class GridErrorEstimate {
  public:
-  enum class Failure { None, TooManySections, Plan, Stopped };
+  enum class Failure { None, TooManySections, Plan, Stopped, Lost };
 
-  // Runs the other grid; Failure::Stopped with stopReason() when the guard
-  // stopped it.
+  // Runs the other grid, its levels into `store`; Failure::Stopped with
+  // stopReason() when the guard stopped it (None: the implicit run reached
+  // its step limit), Failure::Lost when the store lost them.
   Failure prepare(const SchemeOptions& options, const ProcessPlan& plan, bool implicit,
-                  const WorkBudget& budget);
+                  const WorkBudget& budget, LevelStore& store);
   // A level of the run itself: compared where the other grid has one.
   void compare(const Level& level);
 
@@ -81,9 +93,9 @@ class GridErrorEstimate {
   bool half_ = true;
   bool readNext();
 
-  Spool levels_;                // per level: its time, then the shared points
-  std::vector<double> record_;  // the next level of the other grid
-  bool pending_ = false;        // record_ holds one not yet compared
+  LevelStore* levels_ = nullptr;  // per level: its time, then the shared points
+  std::vector<double> record_;    // the next level of the other grid
+  bool pending_ = false;          // record_ holds one not yet compared
   bool exhausted_ = false;
   double estimate_ = 0.0;
   bool compared_ = false;
