@@ -65,12 +65,21 @@ class RequestBuilder {
   const Arguments& args_;
   ParameterValues params_;
   bool paramsRead_ = false;
+  bool converted_ = false, convertedList_ = false;
+  SimulationInputs convertedInputs_;
+  std::int64_t convertedSections_ = 100;
 };
 
 // The material and specimen: the parameter file first, then the flags over
 // it. The temperature is left alone when `temperatureList` (a sweep reads it).
 void RequestBuilder::readInputs(bool temperatureList, SimulationInputs& inputs,
                                 std::int64_t& sections) {
+  // Each flag is converted once: a second path over the same request reuses it.
+  if (converted_ && convertedList_ == temperatureList) {
+    inputs = convertedInputs_;
+    sections = convertedSections_;
+    return;
+  }
   const FlagTexts& t = args_.texts;
   struct {
     SimulationInputs inputs;
@@ -119,6 +128,10 @@ void RequestBuilder::readInputs(bool temperatureList, SimulationInputs& inputs,
   requirePositive("--length", r.inputs.specimenLength, "length");
   inputs = r.inputs;
   sections = r.sections;
+  converted_ = true;
+  convertedList_ = temperatureList;
+  convertedInputs_ = inputs;
+  convertedSections_ = sections;
 }
 
 unsigned threadsOf(const FlagTexts& t) {

@@ -31,7 +31,8 @@ int main(int argc, char** argv) {
   // DIFFUSIM_THREADS caps the threads a long run uses (0: every hardware thread).
   unsigned threads = 0;
   if (const char* text = std::getenv("DIFFUSIM_THREADS"); text != nullptr && *text) {
-    if (const std::optional<unsigned> count = diffusim::parseThreadCount(text, diffusim::MAX_THREADS)) {
+    if (const std::optional<unsigned> count =
+            diffusim::parseThreadCount(text, diffusim::MAX_THREADS)) {
       threads = *count;
     } else {
       std::cerr << "diffusim: DIFFUSIM_THREADS=" << text << " is not a thread count 1.."

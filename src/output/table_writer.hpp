@@ -74,8 +74,8 @@ class TableWriter {
   std::vector<bool> started_;   // JSON: the column has a cell
 };
 
-// The record's fields as CSV comment lines ("# key = value") or as the
-// members of a JSON object ("key": value), for tests and the writer alike.
+// The record's fields as CSV comment lines ("# key = value"), as the CSV
+// table's head writes them.
 std::string csvComments(const RunRecord& record);
 
 }  // namespace diffusim

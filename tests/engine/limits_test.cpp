@@ -12,9 +12,11 @@
 
 #include "engine/queries.hpp"
 #include "engine/sweep.hpp"
+#include "output/level_store.hpp"
 #include "output/run_control.hpp"
 #include "output/spool.hpp"
 #include "output/table_writer.hpp"
+#include "support/exact_solutions.hpp"
 
 namespace diffusim {
 namespace {
@@ -166,6 +168,38 @@ TEST(RunGuard, ProgressFollowsTheWorkHoweverFarACallAdvancesIt) {
   }
   EXPECT_NE(terminal.str().find(" of 1000000 ("), std::string::npos) << terminal.str();
   guard.finish();
+}
+
+TEST(GridErrorEstimate, HalfTheSectionsEstimateTheErrorAgainstTheSlab) {
+  // A held surface on a 0.5 mm slab for an hour: the explicit run's error
+  // against the exact series is the grid's, and half the sections (even
+  // count) or twice them (odd) estimate it within a factor of two.
+  for (const std::int32_t sections : {40, 41}) {
+    ProcessSchedule s = oneStage(3600.0, HELD);
+    s.sections = sections;
+    ProcessPlan plan;
+    ASSERT_TRUE(planProcess(s, 3600.0, 0.0, plan).ok());
+    const SchemeOptions scheme{SchemeChoice::Explicit, 1e-7};
+    GridErrorEstimate estimate;
+    SpooledLevels store;
+    ASSERT_EQ(estimate.prepare(scheme, plan, false, {}, store), GridErrorEstimate::Failure::None);
+    EXPECT_EQ(estimate.sections(), sections % 2 == 0 ? sections / 2 : sections * 2);
+    double error = 0.0;
+    const double d = stageDiffusivity(s.law, 1173.0).base, dx = s.length / sections;
+    LimitGuard guard({}, sections + 1, [&](const Level& level) {
+      estimate.compare(level);
+      for (std::int32_t i = 0; i <= sections; ++i)
+        error =
+            std::max(error, std::fabs(level.values[i] -
+                                      testing::heldSlab(i * dx, 3600.0, d, s.length, 0.01, 0.05)));
+      return true;
+    });
+    SchemeRun run;
+    ASSERT_EQ(runScheme(scheme, plan, false, guard, run), RunEnd::Completed);
+    ASSERT_TRUE(estimate.compared());
+    EXPECT_GT(estimate.estimate(), 0.5 * error) << sections;
+    EXPECT_LT(estimate.estimate(), 2.0 * error) << sections;
+  }
 }
 
 }  // namespace
