@@ -45,6 +45,7 @@ TEST(StepCounts, PastTheExplicitLimitTheyStayDoubles) {
     ProcessPlan plan;
     ASSERT_TRUE(planProcess(s, span, 0.0, plan).ok());
     EXPECT_FALSE(explicitLimit(plan).ok()) << span;
+    EXPECT_TRUE(runsImplicit({}, plan)) << span;  // auto: the scheme that can run it
   }
 }
 
@@ -58,6 +59,7 @@ TEST(PlanWindows, ManyLevelsComeAWindowAtATimeAndAllArrive) {
   ASSERT_TRUE(planProcess(s, levels * every, every, plan).ok());
   EXPECT_EQ(plan.levels, static_cast<std::int64_t>(levels));
   EXPECT_EQ(plan.pieces.size(), PLAN_WINDOW);
+  EXPECT_FALSE(runsImplicit({}, plan));  // auto: short explicit steps beat a solve per level
   double steps = 0.0;
   forEachPiece(plan, [&](const ProcessPiece& p, const Segment&) { steps += p.plan.explicitSteps; });
   EXPECT_EQ(steps, plan.explicitSteps);
