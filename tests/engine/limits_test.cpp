@@ -108,28 +108,6 @@ TEST(TableWriter, ARecordGivenAtTheEndWritesTheSameBytes) {
   }
 }
 
-TEST(Sweeps, CasesComeInTheOrderOfNestedLoops) {
-  ProcessSchedule s = oneStage(100.0, HELD);
-  s.stages.push_back(s.stages[0]);
-  const Sweep sweep(s, {{1100.0, 1200.0}, {{0, {10.0, 20.0, 30.0}}, {1, {5.0}}}});
-  ASSERT_EQ(sweep.cases(), 6.0);
-  std::vector<std::vector<double>> expected;
-  for (double t : {1100.0, 1200.0})
-    for (double d : {10.0, 20.0, 30.0}) expected.push_back({t, d});
-  std::vector<std::vector<double>> seen;
-  std::vector<double> worked(6, 0.0);
-  runInOrder(
-      6, 2, [&](std::size_t i) { worked[i] = sweep.schedule(i).stages[0].duration; },
-      [&](std::size_t i) {
-        seen.push_back(sweep.values(i));
-        EXPECT_EQ(worked[i], expected[i][1]);
-        EXPECT_EQ(sweep.schedule(i).stages[1].duration, 5.0);  // one value: set, not swept
-        EXPECT_EQ(sweep.schedule(i).stages[1].temperature, expected[i][0]);
-        return true;
-      });
-  EXPECT_EQ(seen, expected);
-}
-
 TEST(TimeQuery, AHeldSurfaceReachesItsCompositionWhenItIsSet) {
   // The surface jumps to 0.05 at t = 0: at x = 0, and short of the first
   // grid point where the jump alone carries the composition past the
