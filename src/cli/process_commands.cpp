@@ -186,9 +186,12 @@ int runQueries(const Request& r, const CommandLineOptions& options, std::ostream
   SweepAxes axes{r.temperatures, r.stageDurations};
   const Sweep sweep(r.schedule, axes);
   const double rows = sweep.cases() * rowsPerCase(r, sweep);
-  if (!(rows <= static_cast<double>(MAX_PLAN_LEVELS)))
+  if (!(rows <= static_cast<double>(MAX_PLAN_LEVELS))) {
+    if (sweep.cases() == 1.0)
+      throw UsageError(faultText({FaultCode::TooManyLevels, 0, double(MAX_PLAN_LEVELS)}));
     throw UsageError("the sweep asks for more than " + integer(MAX_PLAN_LEVELS) + " results (" +
                      fixed(sweep.cases(), 0) + " cases)");
+  }
   const auto cases = static_cast<std::size_t>(sweep.cases());
   const ProcessSchedule first = sweep.schedule(0);
   for (std::size_t i = 0; i < cases; ++i) {

@@ -1,5 +1,7 @@
 #include "words/fault_words.hpp"
 
+#include <cmath>
+
 #include "format/number_format.hpp"
 
 namespace diffusim {
@@ -65,6 +67,8 @@ std::string faultText(const Fault& f) {
       return "the time step 0.25 dx^2 / D = " + general(f.value) +
              " s is not a finite positive number";
     case FaultCode::TooManySteps:
+      if (!std::isfinite(f.value))
+        return "the run would take more time steps than any count" + most;
       return "the run would take " + fixed(f.value, 0) + " time steps" + most;
     case FaultCode::TooManyStepsAtLeast:
       return "the run would take more than " + fixed(f.value, 0) + " time steps" + most;
