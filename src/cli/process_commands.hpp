@@ -3,17 +3,10 @@
 // them over temperatures, times and stage durations.
 #pragma once
 
-#include <cstddef>
 #include <ostream>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "cli/command_line.hpp"
 #include "cli/request.hpp"
-#include "engine/scheme.hpp"
-#include "model/process.hpp"
-#include "output/table_writer.hpp"
 
 namespace diffusim {
 
