@@ -1,6 +1,9 @@
 #include "bench_support.hpp"
 
 #include <fstream>
+#include <sstream>
+
+#include "cli/command_line.hpp"
 
 namespace diffusim::bench {
 
@@ -38,6 +41,21 @@ std::string writeScheduleFile(const fs::path& dir, const std::string& name,
   const fs::path path = dir / name;
   std::ofstream(path) << text;
   return path.string();
+}
+
+std::string timeCommand(benchmark::State& state, const std::vector<std::string>& args) {
+  const CommandLineOptions options;
+  std::string text;
+  for (auto _ : state) {
+    std::ostringstream out, err;
+    if (runCommandLine(args, out, err, options) != 0) {
+      state.SkipWithError(("the command failed: " + err.str()).c_str());
+      return {};
+    }
+    text = out.str();
+    benchmark::DoNotOptimize(text.data());
+  }
+  return text;
 }
 
 }  // namespace diffusim::bench

@@ -38,6 +38,11 @@ void once(benchmark::internal::Benchmark* b);
 // without its composition dependence) with one stage.
 ProcessSchedule exampleSpecimen(bool variable, const Stage& stage);
 
+// Runs the command line on `args` once per iteration; the last run's
+// standard output, or nothing (the benchmark marked as failed) when a run
+// fails.
+std::string timeCommand(benchmark::State& state, const std::vector<std::string>& args);
+
 // Writes `text` to dir/name (creating dir) and returns the file's path.
 std::string writeScheduleFile(const fs::path& dir, const std::string& name,
                               const std::string& text);

@@ -4,12 +4,10 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "bench_support.hpp"
-#include "cli/command_line.hpp"
 #include "model/grid.hpp"
 
 namespace diffusim::bench {
@@ -17,15 +15,7 @@ namespace {
 
 void runCommandBench(benchmark::State& state, const std::vector<std::string>& args,
                      std::int64_t pointUpdates) {
-  CommandLineOptions options;
-  for (auto _ : state) {
-    std::ostringstream out, err;
-    if (runCommandLine(args, out, err, options) != 0) {
-      state.SkipWithError(("the command failed: " + err.str()).c_str());
-      return;
-    }
-    benchmark::DoNotOptimize(out.str().data());
-  }
+  if (timeCommand(state, args).empty()) return;
   state.SetItemsProcessed(state.iterations() * pointUpdates);
 }
 

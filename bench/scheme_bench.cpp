@@ -148,17 +148,10 @@ void cycleRun(benchmark::State& state, bool implicit, std::int32_t sections, fs:
   const std::string file = cycleFile(scratch, sections);
   const std::vector<std::string> args = {"profile", "--schedule", file, "--scheme",
                                          implicit ? "implicit" : "explicit"};
-  std::string text;
-  CommandLineOptions options;
-  for (auto _ : state) {
-    std::ostringstream out, err;
-    if (runCommandLine(args, out, err, options) != 0) {
-      state.SkipWithError(("the command failed: " + err.str()).c_str());
-      return;
-    }
-    text = out.str();
-  }
+  const std::string text = timeCommand(state, args);
+  if (text.empty()) return;
   if (implicit) {
+    const CommandLineOptions options;
     std::ostringstream out, err;
     runCommandLine({"profile", "--schedule", file, "--scheme", "explicit"}, out, err, options);
     const auto column = [](const std::string& csv) {

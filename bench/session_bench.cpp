@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "bench_support.hpp"
-#include "cli/command_line.hpp"
 #include "console/menu.hpp"
 #include "engine/engine.hpp"
 #include "engine/tiled_stepper.hpp"
@@ -141,16 +140,8 @@ void sessionReference(benchmark::State& state, const TimeSession& session, fs::p
 void cliProfileSections1000(benchmark::State& state) {
   const std::vector<std::string> args = {"profile", "--time",   "1e7",     "--sections",
                                          "1000",    "--scheme", "explicit"};
-  CommandLineOptions options;
-  std::string result;
-  for (auto _ : state) {
-    std::ostringstream out, err;
-    if (runCommandLine(args, out, err, options) != 0) {
-      state.SkipWithError("the command failed");
-      return;
-    }
-    result = std::move(out).str();
-  }
+  const std::string result = timeCommand(state, args);
+  if (result.empty()) return;
   const std::size_t at = result.find("# steps = ");
   const long steps = at == std::string::npos ? 0 : std::atol(result.c_str() + at + 10);
   state.SetItemsProcessed(state.iterations() * steps * 1001);

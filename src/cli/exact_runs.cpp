@@ -67,9 +67,8 @@ void addGrid(RunRecord& rec, std::int32_t points, double d, double dx,
 // Runs the plan, handing each level to `level` and, at the end, the engine
 // to `last`; puts the result in place.
 template <typename Level, typename Last>
-int execute(const Request& r, const CommandLineOptions& options, std::ostream& out,
-            std::ostream& err, Output& output, Engine& engine, const std::vector<Segment>& plan,
-            Level level, Last last) {
+int execute(const CommandLineOptions& options, std::ostream& out, std::ostream& err, Output& output,
+            Engine& engine, const std::vector<Segment>& plan, Level level, Last last) {
   CommandGuard run(options, output.sink(), engine.points(),
                    static_cast<std::uint64_t>(stepsOf(plan)));
   GuardedObserver observer(run, [&](const diffusim::Level& l) {
@@ -80,7 +79,6 @@ int execute(const Request& r, const CommandLineOptions& options, std::ostream& o
   run.finish();
   if (end == RunEnd::Stopped && !output.sink().failed()) return stopped(run, output, err);
   last(engine);
-  (void)r;
   return finishOutput(output, out, err);
 }
 
@@ -109,7 +107,7 @@ int runExact(const Request& r, const CommandLineOptions& options, std::ostream& 
   TableWriter table(output.sink(), r.format, rec, levelColumns(kind));
   LevelRows rows(table, kind, grid.points, grid.dx, r.depth);
   return execute(
-      r, options, out, err, output, engine, plan,
+      options, out, err, output, engine, plan,
       [&](const Level& level) {
         if (!profile) rows.write(level.time, level.values);
       },
@@ -180,7 +178,7 @@ int runLegacy(const Request& r, const CommandLineOptions& options, std::ostream&
     }
   }
   return execute(
-      r, options, out, err, output, engine, plan,
+      options, out, err, output, engine, plan,
       [&](const Level& level) {
         if (history) history->row(level.step, level.time, level.values);
         if (all) all->block(level.time, level.values, level.repeated);

@@ -65,6 +65,7 @@ bool readInputFile(const std::string& flag, const std::string& path, std::string
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n < 0) {
       problem = flag + ": cannot read '" + path + "': " + std::strerror(errno);
+      text.clear();
       return false;
     }
     if (n == 0) break;
@@ -72,6 +73,7 @@ bool readInputFile(const std::string& flag, const std::string& path, std::string
   }
   if (got > MAX_INPUT_FILE_BYTES) {
     problem = named + " is larger than " + limit;
+    text.clear();
     return false;
   }
   text.resize(got);

@@ -333,9 +333,9 @@ int runLevels(const Request& r, const CommandLineOptions& options, std::ostream&
   const double every = r.command == "profile" ? 0.0 : (r.everyGiven ? r.every : -1.0);
   ProcessPlan plan;
   if (const Fault f = planProcess(s, until, every, plan); !f.ok()) throw UsageError(faultText(f));
-  const bool implicit = runsImplicit(r.scheme, plan);
-  if (const Fault f = schemeLimit(r.scheme, plan, implicit); !f.ok())
-    throw UsageError(faultText(f));
+  const SchemePick pick = pickScheme(r.scheme, plan);
+  const bool implicit = pick.implicit;
+  if (const Fault f = schemeLimit(plan, pick); !f.ok()) throw UsageError(faultText(f));
   const std::int32_t n = s.sections + 1;
   GridErrorEstimate reference;
   SpooledLevels levels;
@@ -364,7 +364,7 @@ int runLevels(const Request& r, const CommandLineOptions& options, std::ostream&
     table.emplace(sink, r.format, recordOf(r, options, s, &plan), levelColumns(kind));
   }
   LevelRows rows(*table, kind, n, plan.dx, r.depth);
-  CommandGuard run(options, sink, n, expectedWork(r.scheme, plan, implicit));
+  CommandGuard run(options, sink, n, expectedWork(plan, pick));
   GuardedObserver observer(run, [&](const Level& level) {
     if (r.estimateError) reference.compare(level);
     rows.write(level.time, level.values);

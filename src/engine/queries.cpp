@@ -14,8 +14,8 @@ constexpr double NOT_FOUND = std::numeric_limits<double>::quiet_NaN();
 
 using RowFn = std::function<void(std::span<const double>)>;
 
-bool ready(QueryOutcome& o, const SchemeOptions& scheme, const ProcessPlan& plan, bool implicit) {
-  o.fault = schemeLimit(scheme, plan, implicit);
+bool ready(QueryOutcome& o, const ProcessPlan& plan, const SchemePick& pick) {
+  o.fault = schemeLimit(plan, pick);
   if (o.fault.ok()) return true;
   o.failure = QueryOutcome::Failure::Limit;
   return false;
@@ -35,8 +35,9 @@ void depthQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budg
     return;
   }
   const std::int32_t n = s.sections + 1;
-  const bool implicit = runsImplicit(q.scheme, plan);
-  if (!ready(o, q.scheme, plan, implicit)) return;
+  const SchemePick pick = pickScheme(q.scheme, plan);
+  const bool implicit = pick.implicit;
+  if (!ready(o, plan, pick)) return;
   if (q.estimateError) {
     const auto fault = o.reference.prepare(q.scheme, plan, implicit, budget, *q.store);
     if (fault == GridErrorEstimate::Failure::Stopped) {
@@ -109,8 +110,9 @@ void timeQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budge
     o.failure = QueryOutcome::Failure::Plan;
     return;
   }
-  const bool implicit = runsImplicit(q.scheme, plan, q.openEnded);
-  if (!q.openEnded && !ready(o, q.scheme, plan, implicit)) return;
+  const SchemePick pick = pickScheme(q.scheme, plan, q.openEnded);
+  const bool implicit = pick.implicit;
+  if (!q.openEnded && !ready(o, plan, pick)) return;
   const std::int32_t n = s.sections + 1;
   const double target = q.composition;
   const bool rising = target > s.initial;

@@ -18,17 +18,19 @@ bool diffusivityVariesWidely(const ProcessSchedule& s) {
   return false;
 }
 
-bool runsImplicit(const SchemeOptions& options, const ProcessPlan& plan, bool openEnded) {
-  if (options.choice != SchemeChoice::Auto) return options.choice == SchemeChoice::Implicit;
-  if (openEnded) return false;
-  if (!explicitLimit(plan).ok()) return true;
-  const SchemeCosts costs = estimateCosts(plan.schedule, plan, options.tolerance);
-  return costs.implicitNs < costs.explicitNs;
+SchemePick pickScheme(const SchemeOptions& options, const ProcessPlan& plan, bool openEnded) {
+  SchemePick pick;
+  if (options.choice == SchemeChoice::Explicit) return pick;
+  if (options.choice == SchemeChoice::Auto && openEnded) return pick;
+  pick.costs = estimateCosts(plan.schedule, plan, options.tolerance);
+  pick.implicit = options.choice == SchemeChoice::Implicit || !explicitLimit(plan).ok() ||
+                  pick.costs.implicitNs < pick.costs.explicitNs;
+  return pick;
 }
 
-Fault schemeLimit(const SchemeOptions& options, const ProcessPlan& plan, bool implicit) {
-  if (!implicit) return explicitLimit(plan);
-  const double steps = estimateCosts(plan.schedule, plan, options.tolerance).implicitSteps;
+Fault schemeLimit(const ProcessPlan& plan, const SchemePick& pick) {
+  if (!pick.implicit) return explicitLimit(plan);
+  const double steps = pick.costs.implicitSteps;
   if (steps < MAX_EXPLICIT_STEPS) return {};
   return {FaultCode::ImplicitTooManySteps, 0, steps};
 }
@@ -36,7 +38,8 @@ Fault schemeLimit(const SchemeOptions& options, const ProcessPlan& plan, bool im
 RunEnd runScheme(const SchemeOptions& options, ProcessPlan& plan, bool implicit,
                  RunObserver& observer, SchemeRun& run, unsigned threads) {
   run.implicit = implicit;
-  rewindPlan(plan);
+  // A plan fresh from the planner stands at its first window already.
+  if (plan.window != 0) rewindPlan(plan);
   const ProcessSchedule& s = plan.schedule;
   if (implicit) {
     ImplicitOptions o;
@@ -48,12 +51,11 @@ RunEnd runScheme(const SchemeOptions& options, ProcessPlan& plan, bool implicit,
   return runWindows(engine, plan, observer);
 }
 
-std::uint64_t expectedWork(const SchemeOptions& options, const ProcessPlan& plan, bool implicit) {
-  if (!implicit) return static_cast<std::uint64_t>(plan.explicitSteps);
+std::uint64_t expectedWork(const ProcessPlan& plan, const SchemePick& pick) {
+  if (!pick.implicit) return static_cast<std::uint64_t>(plan.explicitSteps);
   // Four solves an implicit step: the step and its two halves, with the
   // Rannacher start's extra; the progress line counts solves.
-  return static_cast<std::uint64_t>(
-      estimateCosts(plan.schedule, plan, options.tolerance).implicitSteps * 4.0);
+  return static_cast<std::uint64_t>(pick.costs.implicitSteps * 4.0);
 }
 
 GridErrorEstimate::Failure GridErrorEstimate::prepare(const SchemeOptions& options,

@@ -20,16 +20,26 @@ struct SchemeOptions {
   double tolerance = 1e-7;  // the implicit scheme's time-stepping error
 };
 
-// Whether the plan runs implicitly: as named, or under auto the cheaper
-// one by the measured costs, the implicit one whenever the explicit one
-// would pass its step limit. An open-ended search runs explicitly under
-// auto: the explicit run stops when the composition is reached.
-bool runsImplicit(const SchemeOptions& options, const ProcessPlan& plan, bool openEnded = false);
+// The scheme a plan runs with: as named, or under auto the cheaper one by
+// the measured costs, the implicit one whenever the explicit one would pass
+// its step limit. An open-ended search runs explicitly under auto: the
+// explicit run stops when the composition is reached. The cost model runs
+// once, when the choice or the implicit run needs it.
+struct SchemePick {
+  bool implicit = false;
+  SchemeCosts costs;  // when implicit or chosen by cost
+};
+SchemePick pickScheme(const SchemeOptions& options, const ProcessPlan& plan,
+                      bool openEnded = false);
+inline bool runsImplicit(const SchemeOptions& options, const ProcessPlan& plan,
+                         bool openEnded = false) {
+  return pickScheme(options, plan, openEnded).implicit;
+}
 
 // Why the chosen scheme cannot run the plan, each by its own cost: the
 // explicit one at 2^31 steps, the implicit one when its step model reaches
-// that many. Empty when it can.
-Fault schemeLimit(const SchemeOptions& options, const ProcessPlan& plan, bool implicit);
+// that many. None when it can.
+Fault schemeLimit(const ProcessPlan& plan, const SchemePick& pick);
 
 // D varies more than WIDE_D_RATIO times over the compositions of a stage:
 // the error estimates (the implicit steps' and the grid's) rest on errors
@@ -49,7 +59,7 @@ RunEnd runScheme(const SchemeOptions& options, ProcessPlan& plan, bool implicit,
                  RunObserver& observer, SchemeRun& run, unsigned threads = 1);
 
 // Steps the implicit run is expected to take, for a progress line.
-std::uint64_t expectedWork(const SchemeOptions& options, const ProcessPlan& plan, bool implicit);
+std::uint64_t expectedWork(const ProcessPlan& plan, const SchemePick& pick);
 
 // Where the other grid's levels wait until the run compares them: storage
 // the caller provides (a spool in a temporary file), read back in order.

@@ -3,6 +3,7 @@
 // leaves behind.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/input_file.hpp"
 #include "support/session_runner.hpp"
 
 namespace diffusim::testing {
@@ -298,6 +300,38 @@ TEST(CommandLineLimits, AMillionRowsInBoundedMemory) {
     ASSERT_EQ(r.status, 0) << line << r.err;
     EXPECT_GE(fs::file_size(scratch.path() / "rows.out"), 10'000'000u) << line;
     EXPECT_LT(r.maxRssKb, limitKb) << line;
+  }
+}
+
+// Input files are regular files of at most 1 MiB, whatever else a path names.
+TEST(InputFiles, OnlyBoundedRegularFilesAreRead) {
+  ScratchDir scratch;
+  const fs::path dir = scratch.path();
+  writeFile(dir / "limit.toml", std::string(MAX_INPUT_FILE_BYTES, '#'));
+  writeFile(dir / "over.toml", std::string(MAX_INPUT_FILE_BYTES + 1, '#'));
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const std::string limit = "1 MiB (1048576 bytes)";
+  struct Case {
+    std::string name, problem;  // problem empty: read whole
+  };
+  for (const Case& c : std::vector<Case>{
+           {"limit.toml", ""},
+           {"over.toml", "--schedule: '@' is larger than " + limit},
+           {".", "--schedule: '@' is a directory, not a file"},
+           {"fifo",
+            "--schedule: '@' is not a regular file (a device, a pipe or a socket); give "
+            "a file of at most " +
+                limit},
+           {"missing.toml", "--schedule: cannot read '@': No such file or directory"}}) {
+    const std::string path = (dir / c.name).string();
+    std::string text, problem;
+    const bool read = readInputFile("--schedule", path, text, problem);
+    std::string expected = c.problem;
+    if (const std::size_t at = expected.find('@'); at != std::string::npos)
+      expected.replace(at, 1, path);
+    EXPECT_EQ(read, c.problem.empty()) << c.name;
+    EXPECT_EQ(problem, expected) << c.name;
+    EXPECT_EQ(text.size(), read ? MAX_INPUT_FILE_BYTES : 0u) << c.name;
   }
 }
 
