@@ -21,6 +21,11 @@ struct Level {
   double time = 0.0;               // s
   const double* values = nullptr;  // the N compositions; valid during the call only
   bool repeated = false;           // bit for bit the level handed on just before it
+  // An implicit step's inner level, at stageTime between the level before
+  // and this one (null for the explicit scheme): with the two ends it gives
+  // the composition inside the step to the step's own accuracy.
+  const double* stageValues = nullptr;
+  double stageTime = 0.0;
 };
 
 class RunObserver {

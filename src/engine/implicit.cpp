@@ -2,24 +2,45 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <vector>
+
+#include "engine/implicit_step.hpp"
 
 namespace diffusim {
 
 namespace {
 
-// Steps after a discontinuity taken as backward Euler (each in two halves).
-constexpr int STARTUP_STEPS = 2;
-// A step is kept when the error carried from earlier steps plus its own
-// local error estimate stays within this share of the tolerance, or when its
-// local error alone is within the smaller share (so that a run always moves
-// on while an old error decays). Half leaves room for the steps taken at the
-// floor while an old error decays slowly.
+// The step control. A step is kept when the error it leaves, the error
+// carried from earlier steps plus its own local estimate, stays within
+// GLOBAL_SHARE of the tolerance as it will stand at the next level handed
+// on: an error decays at least as fast as the slowest mode of the stages it
+// passes through (at RATE_SHARE of that mode's rate, for the max norm's
+// sake), so far from a level handed on a step may leave a larger one, up to
+// MOST_GROWTH times the tolerance. A step whose local error alone is within
+// LOCAL_FLOOR of that is kept too, so that a run always moves on while an
+// old error decays.
 constexpr double GLOBAL_SHARE = 0.5;
 constexpr double LOCAL_FLOOR = 0.02;
-// Step size changes per step, and the usual margin on the predicted size.
+constexpr double RATE_SHARE = 0.8;
+constexpr double MOST_GROWTH = 1e4;
+constexpr double SPREAD_POWER = 0.4;
+// The credit for decay holds for steps of at most this many times the
+// slowest mode's time 1 / rate: there a step damps that mode at least as
+// fast as the prediction exp(-RATE_SHARE rate dt) assumes, and every faster
+// mode by at most 0.21, which is below it too. A longer step must keep the
+// error within the budget as it stands (near a steady state it does).
+constexpr double MOST_SLOW_DECAY = 1.5;
+// A PI controller on the ratio r of the error to the error allowed (local
+// errors of order k = 3): the next step is dt (1 / r)^(0.7 / k) r_prev^(0.4 / k),
+// a margin below, its change limited per step; a rejected step is retried
+// at dt (1 / r)^(1 / k).
+constexpr double ORDER = 3.0;
+constexpr double PI_PROPORTIONAL = 0.7 / ORDER;
+constexpr double PI_PREVIOUS = 0.4 / ORDER;
 constexpr double GROW_MAX = 4.0;
 constexpr double SHRINK_MIN = 0.2;
 constexpr double MARGIN = 0.9;
@@ -27,248 +48,33 @@ constexpr double MARGIN = 0.9;
 // estimate says: it is then rounding, not truncation, and cannot get smaller.
 constexpr double SMALLEST_STEP = 1e-14;
 
-// One stage as the implicit step sees it.
-struct StageModel {
-  bool variable = false;
-  bool held = false;
-  double surfaceValue = 0.0;  // held: C_s; transfer: P
-  double beta = 0.0;          // transfer only
-  double diffusivity = 0.0;   // constant D
-  ExpRule exp;                // D(C)
-  double dx = 0.0;
-};
-
-StageModel modelFor(const ProcessSchedule& s, const Stage& stage, CompositionRange range,
-                    double dx) {
-  StageModel m;
-  const StageDiffusivity d = stageDiffusivity(s.law, stage.temperature);
-  m.variable = !s.law.constant();
-  m.held = stage.surface.kind == SurfaceKind::Fixed;
-  m.surfaceValue = m.held ? stage.surface.composition : stage.surface.potential;
-  m.beta = stage.surface.kind == SurfaceKind::Transfer ? stage.surface.beta : 0.0;
-  m.diffusivity = d.base;
-  if (m.variable) m.exp = expRuleFor(d, range);
-  m.dx = dx;
-  return m;
-}
-
-// The semi-discrete system dC/dt = F(C) scaled by a step dt: with the face
-// ratios q_j = D_{j+1/2} dt / dx^2 (j = 0..N-2) and g = beta dt / dx,
-//   L_i(C) = q_i (C_{i+1} - C_i) - q_{i-1} (C_i - C_{i-1})    (interior)
-//   L_0(C) = 2 q_0 (C_1 - C_0) - 2 g C_0, source 2 g P       (not held)
-//   L_{N-1}(C) = -2 q_{N-2} (C_{N-1} - C_{N-2})              (the wall at L)
-// and L_0 = 0 when the surface is held. A step with weight theta solves
-//   (I - theta L) delta = L(C) + S,   C' = C + delta,
-// theta = 1/2 for Crank-Nicolson and 1 for backward Euler; with the same
-// q_j on both sides the fluxes cancel in pairs, so the content grows by
-// exactly the surface term of L(theta C' + (1 - theta) C) + S.
-//
-// One system: its ratios, right-hand side (the solution after a solve) and
-// the elimination's multipliers.
-struct System {
-  explicit System(std::size_t n) : q(n), rhs(n), cp(n) {}
-  std::vector<double> q, rhs, cp;
-  double g = 0.0;
-  double theta = 0.5;
-};
-
-class Stepper {
- public:
-  explicit Stepper(std::int32_t n)
-      : n_(n),
-        size_(static_cast<std::size_t>(n)),
-        d_(size_),
-        mid_(size_),
-        halfMid_(size_),
-        full_(size_),
-        half_(size_) {}
-
-  // One attempt of step doubling from c: `full` after one step of dt,
-  // `twice` after two of dt / 2, `carried` = the error e carried through
-  // the step of dt (e' = e + delta, (I - theta L) delta = L(e), the full
-  // step's final ratios, no source). Returns the B that entered in the two
-  // half steps. The independent solves go in pairs through one loop, whose
-  // two chains of divisions then overlap.
-  double attempt(const StageModel& m, const double* c, double dt, double theta, double* full,
-                 double* twice, const double* e, double* carried) {
-    const double h = dt * 0.5;
-    begin(m, full_, c, c, dt, theta);
-    begin(m, half_, c, c, h, theta);
-    thomas2(m, full_, half_);
-    finish(full_, c, full);
-    finish(half_, c, halfMid_.data());
-    if (m.variable) {
-      redo(m, full_, c, full, dt);
-      redo(m, half_, c, halfMid_.data(), h);
-      thomas2(m, full_, half_);
-      finish(full_, c, full);
-      finish(half_, c, halfMid_.data());
-    }
-    double entered = surfaceTerm(m, half_, c, halfMid_.data());
-    // The second half step, with the carry of the error through the first.
-    begin(m, half_, halfMid_.data(), halfMid_.data(), h, theta);
-    applyL(m, full_, e, false);
-    thomas2(m, half_, full_);
-    finish(half_, halfMid_.data(), twice);
-    finish(full_, e, carried);
-    if (m.variable) {
-      redo(m, half_, halfMid_.data(), twice, h);
-      thomas(m, half_);
-      finish(half_, halfMid_.data(), twice);
-    }
-    entered += surfaceTerm(m, half_, halfMid_.data(), twice);
-    return entered;
-  }
-
-  // dt^2 |C''| / 2 for dt = 1 s, at most over the nodes: the local error of
-  // a backward Euler step, from C'' = L(L(C) + S) for the ratios at C.
-  double curvature(const StageModel& m, const double* c) {
-    begin(m, full_, c, c, 1.0, 1.0);
-    std::copy(full_.rhs.begin(), full_.rhs.end(), mid_.begin());
-    applyL(m, full_, mid_.data(), false);
-    double most = 0.0;
-    for (double v : full_.rhs) most = std::max(most, std::fabs(v));
-    return 0.5 * most;
-  }
-
-  std::int64_t solves() const { return solves_; }
-
- private:
-  // Ratios at `at`, rhs = L(from) + S.
-  void begin(const StageModel& m, System& s, const double* at, const double* from, double dt,
-             double theta) {
-    s.g = (m.beta * dt) / m.dx;
-    s.theta = theta;
-    ratios(m, s, at, dt);
-    applyL(m, s, from, true);
-  }
-
-  // The corrector of a D that depends on C: the step again with D at the
-  // mean of its two ends.
-  void redo(const StageModel& m, System& s, const double* from, const double* to, double dt) {
-    for (std::size_t i = 0; i < size_; ++i) mid_[i] = (from[i] + to[i]) * 0.5;
-    ratios(m, s, mid_.data(), dt);
-    applyL(m, s, from, true);
-  }
-
-  void finish(const System& s, const double* from, double* to) const {
-    for (std::size_t i = 0; i < size_; ++i) to[i] = from[i] + s.rhs[i];
-  }
-
-  // dx times the surface term of L(X) + S, X = theta C' + (1 - theta) C.
-  static double surfaceTerm(const StageModel& m, const System& s, const double* from,
-                            const double* to) {
-    const double x0 = to[0] * s.theta + from[0] * (1.0 - s.theta);
-    if (m.held) {
-      const double x1 = to[1] * s.theta + from[1] * (1.0 - s.theta);
-      return (s.q[0] * (x0 - x1)) * m.dx;
-    }
-    return (s.g * (m.surfaceValue - x0)) * m.dx;
-  }
-
-  void ratios(const StageModel& m, System& s, const double* c, double dt) {
-    const double dx = m.dx;
-    if (!m.variable) {
-      const double r = ((m.diffusivity * dt) / dx) / dx;
-      std::fill(s.q.begin(), s.q.end(), r);
-      return;
-    }
-    for (std::int32_t i = 0; i < n_; ++i) d_[idx(i)] = evaluateDiffusivity(m.exp, c[i]);
-    for (std::int32_t j = 0; j + 1 < n_; ++j)
-      s.q[idx(j)] = ((((d_[idx(j)] + d_[idx(j + 1)]) * 0.5) * dt) / dx) / dx;
-  }
-
-  static std::size_t idx(std::int32_t i) { return static_cast<std::size_t>(i); }
-
-  // rhs = L(x) (+ S).
-  void applyL(const StageModel& m, System& s, const double* x, bool source) const {
-    const double* q = s.q.data();
-    double* r = s.rhs.data();
-    const std::int32_t last = n_ - 1;
-    for (std::int32_t i = 1; i < last; ++i)
-      r[i] = q[i] * (x[i + 1] - x[i]) - q[i - 1] * (x[i] - x[i - 1]);
-    r[last] = (q[last - 1] * (x[last] - x[last - 1])) * -2.0;
-    if (m.held) {
-      r[0] = 0.0;
-    } else {
-      r[0] = (q[0] * (x[1] - x[0])) * 2.0 + ((source ? m.surfaceValue : 0.0) - x[0]) * (2.0 * s.g);
-    }
-  }
-
-  // Row i of (I - theta L): a x_{i-1} + b x_i + c x_{i+1}.
-  struct Row {
-    double a, b, c;
-  };
-  static Row row(const StageModel& m, const System& s, std::int32_t i, std::int32_t last) {
-    const double* q = s.q.data();
-    const double th = s.theta;
-    if (i == 0) {
-      if (m.held) return {0.0, 1.0, 0.0};
-      return {0.0, 1.0 + th * (2.0 * q[0] + 2.0 * s.g), -th * (2.0 * q[0])};
-    }
-    if (i == last) return {-th * (2.0 * q[last - 1]), 1.0 + th * (2.0 * q[last - 1]), 0.0};
-    return {-th * q[i - 1], 1.0 + th * (q[i - 1] + q[i]), -th * q[i]};
-  }
-
-  // rhs <- (I - theta L)^-1 rhs, by elimination from x = 0 to L and back.
-  // A held surface has delta_0 = 0.
-  static void forwardRow(const Row& w, System& s, std::int32_t i) {
-    double* r = s.rhs.data();
-    double* cp = s.cp.data();
-    const double inv = 1.0 / (w.b - w.a * cp[i - 1]);
-    cp[i] = w.c * inv;
-    r[i] = (r[i] - w.a * r[i - 1]) * inv;
-  }
-  static void firstRow(const StageModel& m, System& s, std::int32_t last) {
-    const Row w = row(m, s, 0, last);
-    if (m.held) s.rhs[0] = 0.0;
-    s.cp[0] = w.c / w.b;
-    s.rhs[0] = s.rhs[0] / w.b;
-  }
-  void backward(System& s) const {
-    double* r = s.rhs.data();
-    const double* cp = s.cp.data();
-    for (std::int32_t i = n_ - 2; i >= 0; --i) r[i] = r[i] - cp[i] * r[i + 1];
-  }
-
-  void thomas(const StageModel& m, System& s) {
-    const std::int32_t last = n_ - 1;
-    firstRow(m, s, last);
-    for (std::int32_t i = 1; i <= last; ++i) forwardRow(row(m, s, i, last), s, i);
-    backward(s);
-    ++solves_;
-  }
-
-  void thomas2(const StageModel& m, System& a, System& b) {
-    const std::int32_t last = n_ - 1;
-    firstRow(m, a, last);
-    firstRow(m, b, last);
-    for (std::int32_t i = 1; i <= last; ++i) {
-      forwardRow(row(m, a, i, last), a, i);
-      forwardRow(row(m, b, i, last), b, i);
-    }
-    double* ra = a.rhs.data();
-    double* rb = b.rhs.data();
-    const double* ca = a.cp.data();
-    const double* cb = b.cp.data();
-    for (std::int32_t i = n_ - 2; i >= 0; --i) {
-      ra[i] = ra[i] - ca[i] * ra[i + 1];
-      rb[i] = rb[i] - cb[i] * rb[i + 1];
-    }
-    solves_ += 2;
-  }
-
-  std::int32_t n_;
-  std::size_t size_;
-  std::vector<double> d_, mid_, halfMid_;
-  System full_, half_;
-  std::int64_t solves_ = 0;
-};
-
 double maxNorm(const std::vector<double>& v) {
   double most = 0.0;
   for (double x : v) most = std::max(most, std::fabs(x));
   return most;
+}
+
+// For each piece of the window, the decay exponent (rate times time, at
+// RATE_SHARE) from its end to the next level handed on: 0 for a piece
+// that hands on its last level or every step, and for the window's last
+// piece (the next window is not in sight).
+struct NextLevel {
+  double decay = 0.0;
+  double time = 0.0;
+};
+void decayToNextLevel(const ProcessPlan& plan, const std::vector<double>& rates,
+                      std::vector<NextLevel>& next) {
+  const std::size_t count = plan.pieces.size();
+  next.assign(count, NextLevel{});
+  for (std::size_t k = count; k-- > 0;) {
+    next[k].time = plan.pieces[k].end;
+    if (k + 1 == count) continue;
+    const Segment& seg = plan.segments[k];
+    if (seg.reportLast || seg.every > 0 || plan.segments[k + 1].every > 0) continue;
+    const ProcessPiece& p = plan.pieces[k + 1];
+    next[k].decay = (rates[p.stage] * RATE_SHARE) * (p.end - p.start) + next[k + 1].decay;
+    next[k].time = next[k + 1].time;
+  }
 }
 
 }  // namespace
@@ -285,91 +91,111 @@ RunEnd runImplicit(const ProcessSchedule& schedule, ProcessPlan& plan,
   stats = ImplicitStats{};
   const std::int32_t n = schedule.sections + 1;
   const auto size = static_cast<std::size_t>(n);
-  Stepper stepper(n);
-  std::vector<double> c(size, schedule.initial), full(size), twice(size);
-  std::vector<double> error(size, 0.0), local(size), handed(size);
+  ImplicitStep stepper(n);
+  std::vector<double> c(size, schedule.initial), next(size), estimate(size);
+  std::vector<double> error(size, 0.0), carried(size), handed(size);
   bool anyHanded = false;
-  const double tolGlobal = options.tolerance * GLOBAL_SHARE;
-  const double tolFloor = options.tolerance * LOCAL_FLOOR;
-  std::vector<double> carried(size);
-  const double runEnd = plan.end;
-  const double smallest = runEnd * SMALLEST_STEP;
+  const double budget = options.tolerance * GLOBAL_SHARE;
+  const double smallest = plan.end * SMALLEST_STEP;
   const std::int64_t limit = implicitStepLimit(plan);
+  const bool fixed = options.fixedSteps > 0;
 
+  std::vector<double> rates;
+  std::vector<NextLevel> decayAfter;
+  for (const Stage& st : schedule.stages)
+    rates.push_back(stageModel(schedule, st, plan.range, plan.dx).slowRate);
   std::size_t stage = std::numeric_limits<std::size_t>::max();
   StageModel model;
-  int startup = 0;
-  double dtNext = 0.0;
-  do
+  double dtNext = 0.0, dtMost = 0.0, previousRatio = 1.0, stageStart = 0.0;
+  do {
+    decayToNextLevel(plan, rates, decayAfter);
     for (std::size_t k = 0; k < plan.pieces.size(); ++k) {
       const ProcessPiece& piece = plan.pieces[k];
       const Segment& seg = plan.segments[k];
+      const bool everyStep = seg.every > 0;
       if (piece.stage != stage) {
         stage = piece.stage;
-        model = modelFor(schedule, schedule.stages[stage], plan.range, plan.dx);
+        stageStart = piece.start;
+        model = stageModel(schedule, schedule.stages[stage], plan.range, plan.dx);
         if (model.held) {
           c[0] = model.surfaceValue;
           error[0] = 0.0;
         }
-        startup = STARTUP_STEPS;
+        // The first step from the stage's curvature, as for a first-order
+        // step: a jump in the surface makes it short.
         const double bend = stepper.curvature(model, c.data());
-        const double allowed = std::max(tolFloor, tolGlobal - maxNorm(error));
+        const double allowed = std::max(budget * LOCAL_FLOOR, budget - maxNorm(error));
         dtNext = bend > 0.0 ? std::sqrt(allowed / bend) : piece.end - piece.start;
+        dtMost = model.slowRate > 0.0 ? MOST_SLOW_DECAY / model.slowRate
+                                      : std::numeric_limits<double>::infinity();
+        previousRatio = 1.0;
       }
       double t = piece.start;
       while (t < piece.end) {
         const double remaining = piece.end - t;
-        double dt = options.fixedSteps > 0
-                        ? (piece.end - piece.start) / static_cast<double>(options.fixedSteps)
-                        : dtNext;
+        double dt =
+            fixed ? (piece.end - piece.start) / static_cast<double>(options.fixedSteps) : dtNext;
         bool landing = false, clipped = false;
-        if (dt >= remaining * (options.fixedSteps > 0 ? 0.5 : 1.0)) {
+        if (dt >= remaining * (fixed ? 0.5 : 1.0)) {
           dt = remaining;
           landing = true;
           clipped = true;
-        } else if (dt * 2.0 > remaining && options.fixedSteps == 0) {
+        } else if (dt * 2.0 > remaining && !fixed) {
           dt = remaining * 0.5;
           clipped = true;
         }
-        const double theta = startup > 0 ? 1.0 : 0.5;
-        const double order = startup > 0 ? 1.0 : 2.0;
-        // One step of dt, then two of dt / 2 from the same level: their
-        // difference over 2^p - 1 estimates the local error of the pair.
-        const double entered = stepper.attempt(model, c.data(), dt, theta, full.data(),
-                                               twice.data(), error.data(), carried.data());
-        const double scale = order == 1.0 ? 1.0 : 1.0 / 3.0;
-        for (std::size_t i = 0; i < size; ++i) local[i] = (twice[i] - full[i]) * scale;
-        // The error so far, carried through the step, plus the step's own.
-        const double allowed = std::max(tolFloor, tolGlobal - maxNorm(carried));
-        const double err = maxNorm(local);
-        const double factor =
-            err == 0.0 ? GROW_MAX
-                       : std::clamp(MARGIN * std::pow(allowed / err, 1.0 / (order + 1.0)),
-                                    SHRINK_MIN, GROW_MAX);
-        for (std::size_t i = 0; i < size; ++i) local[i] = carried[i] + local[i];
-        if (err <= allowed || dt <= smallest || options.fixedSteps > 0) {
-          error.swap(local);
-          c.swap(twice);
+        const double entered = stepper.step(model, c.data(), dt, next.data(), estimate.data(),
+                                            error.data(), carried.data());
+        // What the step may leave, as it will stand at the next level.
+        const double decay = everyStep ? 0.0
+                                       : (model.slowRate * RATE_SHARE) * (piece.end - (t + dt)) +
+                                             decayAfter[k].decay;
+        const double spread =
+            everyStep ? 1.0
+                      : std::pow((decayAfter[k].time - stageStart) / ((t + dt) - stageStart),
+                                 SPREAD_POWER);
+        // A step longer than dtMost gets no credit for the decay to come.
+        const double allowedTotal =
+            dt > dtMost ? budget
+                        : budget * std::min(MOST_GROWTH, std::max(spread, std::exp(decay)));
+        const double allowed =
+            std::max(allowedTotal * LOCAL_FLOOR, allowedTotal - maxNorm(carried));
+        const double err = maxNorm(estimate);
+        const double ratio = std::max(err / allowed, 1e-10);
+        if (ratio <= 1.0 || dt <= smallest || fixed) {
+          for (std::size_t i = 0; i < size; ++i) error[i] = carried[i] + estimate[i];
+          c.swap(next);
+          const double start = t;
           t = landing ? piece.end : t + dt;
           stats.entered += entered;
           ++stats.steps;
-          if (startup > 0) --startup;
+          const double factor = std::clamp(
+              MARGIN * std::pow(ratio, -PI_PROPORTIONAL) * std::pow(previousRatio, PI_PREVIOUS),
+              SHRINK_MIN, GROW_MAX);
+          previousRatio = ratio;
           dtNext = clipped ? std::max(dt * factor, dtNext) : dt * factor;
-          const bool wanted = (landing && seg.reportLast) || seg.every > 0;
+          const bool wanted = (landing && seg.reportLast) || everyStep;
           if (wanted) {
             stats.errorEstimate = std::max(stats.errorEstimate, maxNorm(error));
             const bool repeated =
                 anyHanded && std::memcmp(handed.data(), c.data(), size * sizeof(double)) == 0;
             std::copy(c.begin(), c.end(), handed.begin());
             anyHanded = true;
-            if (!observer.onLevel({stats.steps, t, c.data(), repeated})) {
+            const Level level{stats.steps,
+                              t,
+                              c.data(),
+                              repeated,
+                              stepper.stageValues(),
+                              start + dt * ImplicitStep::stageShare()};
+            if (!observer.onLevel(level)) {
               stats.solves = stepper.solves();
               return RunEnd::Stopped;
             }
           }
         } else {
           ++stats.rejected;
-          dtNext = dt * factor;
+          dtNext = dt * std::clamp(MARGIN * std::pow(ratio, -1.0 / ORDER), SHRINK_MIN, 1.0);
+          if (dt > dtMost) dtNext = std::max(dtNext, dtMost);
         }
         stats.solves = stepper.solves();
         if (stats.steps + stats.rejected > limit) {
@@ -379,7 +205,7 @@ RunEnd runImplicit(const ProcessSchedule& schedule, ProcessPlan& plan,
         if (!observer.proceed(static_cast<std::uint64_t>(stats.solves))) return RunEnd::Stopped;
       }
     }
-  while (nextWindow(plan));
+  } while (nextWindow(plan));
   return RunEnd::Completed;
 }
 

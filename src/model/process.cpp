@@ -54,13 +54,6 @@ ExpRule expRuleFor(const StageDiffusivity& d, CompositionRange range) {
   return rule;
 }
 
-double evaluateDiffusivity(const ExpRule& rule, double c) {
-  const double u = (rule.k * (c - rule.mid)) * rule.scale;
-  double e = expPolynomial(u);
-  for (std::int32_t s = 0; s < rule.squarings; ++s) e = e * e;
-  return rule.factor * e;
-}
-
 StagePlan planStage(const ProcessSchedule& schedule, const Stage& stage, double span,
                     CompositionRange range) {
   StagePlan plan;

@@ -77,7 +77,6 @@ struct ExpRule {
   double factor = 1.0;  // base exp(k mid): D = factor exp(u)^(2^s)
 };
 ExpRule expRuleFor(const StageDiffusivity& d, CompositionRange range);
-double evaluateDiffusivity(const ExpRule& rule, double c);  // the kernels' D(c)
 
 // exp(u) for |u| <= 1/32 by its Taylor polynomial to u^7, in Horner's order.
 inline double expPolynomial(double u) {
@@ -89,6 +88,15 @@ inline double expPolynomial(double u) {
           1.0) *
              u +
          1.0;
+}
+
+// The kernels' D(c), inline so that a loop over the nodes can keep it in
+// registers.
+inline double evaluateDiffusivity(const ExpRule& rule, double c) {
+  const double u = (rule.k * (c - rule.mid)) * rule.scale;
+  double e = expPolynomial(u);
+  for (std::int32_t s = 0; s < rule.squarings; ++s) e = e * e;
+  return rule.factor * e;
 }
 
 // How one step of a stage updates the grid. For a constant D the interior is

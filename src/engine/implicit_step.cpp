@@ -1,0 +1,258 @@
+#include "engine/implicit_step.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace diffusim {
+
+namespace {
+
+// gamma = 2 - sqrt(2): the trapezoidal stage's share of the step. Then the
+// BDF2 stage, C' - a C_gamma + b C = (gamma / 2) h F(C') with a = 1 + b,
+// has the trapezoidal stage's matrix.
+constexpr double GAMMA = 0.5857864376269049;
+constexpr double BDF_B = 0.20710678118654763;  // (1 - gamma)^2 / (gamma (2 - gamma))
+// The local error, C h^3 C''' with C = (3 gamma^2 - 4 gamma + 2) / (12 (2 - gamma)),
+// is 2 C h (f_n / gamma - f_gamma / (gamma (1 - gamma)) + f_n+1 / (1 - gamma)).
+constexpr double ERROR_CONSTANT = 0.04044011451588979;
+constexpr double PI_SQUARED_QUARTER = 2.4674011002723395;
+
+std::size_t idx(std::int32_t i) {
+  return static_cast<std::size_t>(i);
+}
+
+}  // namespace
+
+StageModel stageModel(const ProcessSchedule& s, const Stage& stage, CompositionRange range,
+                      double dx) {
+  StageModel m;
+  const StageDiffusivity d = stageDiffusivity(s.law, stage.temperature);
+  m.variable = !s.law.constant();
+  m.held = stage.surface.kind == SurfaceKind::Fixed;
+  m.surfaceValue = m.held ? stage.surface.composition : stage.surface.potential;
+  m.beta = stage.surface.kind == SurfaceKind::Transfer ? stage.surface.beta : 0.0;
+  m.diffusivity = d.base;
+  if (m.variable) m.exp = expRuleFor(d, range);
+  m.dx = dx;
+  // Held: pi^2 D / (4 L^2). Mass transfer: the rate through the surface and
+  // the rate through the specimen in series, which is below the slowest
+  // mode's own rate (equal to it in both limits).
+  const double dMin = m.variable ? std::min(d.at(range.low), d.at(range.high)) : d.base;
+  const double held = (PI_SQUARED_QUARTER * dMin) / (s.length * s.length);
+  if (m.held) {
+    m.slowRate = held;
+  } else if (m.beta > 0.0) {
+    m.slowRate = 1.0 / (1.0 / held + s.length / m.beta);
+  }
+  return m;
+}
+
+ImplicitStep::ImplicitStep(std::int32_t points)
+    : n_(points),
+      size_(idx(points)),
+      d_(size_),
+      mid_(size_),
+      gamma_(size_),
+      delta1_(size_),
+      delta2_(size_),
+      fn_(size_),
+      fg_(size_),
+      carry1_(size_),
+      work_(size_) {
+  for (Matrix* a : {&first_, &second_}) {
+    a->q.resize(size_);
+    a->cp.resize(size_);
+    a->pivot.resize(size_);
+    a->lower.resize(size_);
+  }
+}
+
+double ImplicitStep::step(const StageModel& m, const double* c, double h, double* next,
+                          double* estimate, const double* e, double* carried) {
+  const double span = GAMMA * h;
+  // The trapezoidal stage: (I - L / 2) delta1 = L(C) + S with the ratios of
+  // gamma h, so that L(C) + S = gamma h f_n. A D that depends on C is taken
+  // at the start, then again at the stage's mean.
+  // The carried error's first stage goes with the final trapezoidal solve,
+  // its second with the final BDF2 solve: the same matrices.
+  const auto trapezoid = [&](const double* at, bool first, bool last) {
+    ratios(m, first_, at, span);
+    factor(m, first_);
+    applyL(m, first_, c, true, delta1_.data());
+    // gamma h f_n for the error estimate, with D at C itself.
+    if (first) std::copy(delta1_.begin(), delta1_.end(), fn_.begin());
+    if (last) {
+      applyL(m, first_, e, false, carry1_.data());
+      solve(m, first_, delta1_.data(), carry1_.data());
+    } else {
+      solve(m, first_, delta1_.data());
+    }
+    for (std::size_t i = 0; i < size_; ++i) gamma_[i] = c[i] + delta1_[i];
+  };
+  trapezoid(c, true, !m.variable);
+  if (m.variable) {
+    for (std::size_t i = 0; i < size_; ++i) mid_[i] = (c[i] + gamma_[i]) * 0.5;
+    trapezoid(mid_.data(), false, true);
+  }
+  for (std::size_t i = 0; i < 2; ++i) mid_[i] = (c[i] + gamma_[i]) * 0.5;
+  const double entered1 = surfaceFlux(m, first_, mid_.data());
+  for (std::size_t i = 0; i < size_; ++i) carried[i] = e[i] + carry1_[i];
+
+  // The BDF2 stage: (I - L / 2) delta2 = (L(C_gamma) + S) / 2 + b delta1,
+  // C' = C_gamma + delta2, with D at C_gamma and then at C'.
+  const auto bdf = [&](const Matrix& a, bool last) {
+    applyL(m, a, gamma_.data(), true, delta2_.data());
+    for (std::size_t i = 0; i < size_; ++i) delta2_[i] = delta2_[i] * 0.5 + delta1_[i] * BDF_B;
+    if (last) {
+      applyL(m, a, carried, false, work_.data());
+      for (std::size_t i = 0; i < size_; ++i) work_[i] = work_[i] * 0.5 + carry1_[i] * BDF_B;
+      solve(m, a, delta2_.data(), work_.data());
+    } else {
+      solve(m, a, delta2_.data());
+    }
+    for (std::size_t i = 0; i < size_; ++i) next[i] = gamma_[i] + delta2_[i];
+  };
+  const Matrix* second = &first_;
+  if (m.variable) {
+    // gamma h f_gamma for the error estimate, with D at C_gamma.
+    ratios(m, second_, gamma_.data(), span);
+    applyL(m, second_, gamma_.data(), true, fg_.data());
+    factor(m, second_);
+    bdf(second_, false);
+    ratios(m, second_, next, span);
+    factor(m, second_);
+    second = &second_;
+  } else {
+    applyL(m, first_, gamma_.data(), true, fg_.data());
+  }
+  bdf(*second, true);
+  for (std::size_t i = 0; i < size_; ++i) carried[i] = carried[i] + work_[i];
+  const double entered = entered1 * (1.0 + BDF_B) + surfaceFlux(m, *second, next) * 0.5;
+
+  // The local error from h f at the three points, each with D at its own
+  // point (a D taken elsewhere would leave an error of order h^2 in the
+  // combination): h f_n+1 = 2 (delta2 - b delta1) / gamma from the stage,
+  // filtered through the matrix so that a mode the step damps is not
+  // counted as an error.
+  constexpr double wn = 1.0 / GAMMA, wg = -1.0 / (GAMMA * (1.0 - GAMMA)), w1 = 1.0 / (1.0 - GAMMA),
+                   scale = 2.0 * ERROR_CONSTANT;
+  for (std::size_t i = 0; i < size_; ++i) {
+    const double hfn = fn_[i] / GAMMA;
+    const double hfg = fg_[i] / GAMMA;
+    const double hf1 = ((delta2_[i] - delta1_[i] * BDF_B) * 2.0) / GAMMA;
+    estimate[i] = ((hfn * wn + hfg * wg) + hf1 * w1) * scale;
+  }
+  solve(m, *second, estimate);
+  return entered;
+}
+
+double ImplicitStep::stageShare() {
+  return GAMMA;
+}
+
+double ImplicitStep::curvature(const StageModel& m, const double* c) {
+  ratios(m, first_, c, 1.0);
+  applyL(m, first_, c, true, work_.data());
+  applyL(m, first_, work_.data(), false, mid_.data());
+  double most = 0.0;
+  for (double v : mid_) most = std::max(most, std::fabs(v));
+  return 0.5 * most;
+}
+
+void ImplicitStep::ratios(const StageModel& m, Matrix& a, const double* at, double span) {
+  const double dx = m.dx;
+  a.g = (m.beta * span) / dx;
+  if (!m.variable) {
+    std::fill(a.q.begin(), a.q.end(), ((m.diffusivity * span) / dx) / dx);
+    return;
+  }
+  for (std::int32_t i = 0; i < n_; ++i) d_[idx(i)] = evaluateDiffusivity(m.exp, at[i]);
+  for (std::int32_t j = 0; j + 1 < n_; ++j)
+    a.q[idx(j)] = ((((d_[idx(j)] + d_[idx(j + 1)]) * 0.5) * span) / dx) / dx;
+}
+
+// out = L(x) (+ S), with
+//   L_i(x) = q_i (x_{i+1} - x_i) - q_{i-1} (x_i - x_{i-1})    (interior)
+//   L_0(x) = 2 q_0 (x_1 - x_0) - 2 g x_0, source 2 g P       (not held)
+//   L_{N-1}(x) = -2 q_{N-2} (x_{N-1} - x_{N-2})              (the wall at L)
+// and L_0 = 0 when the surface is held. With the same q on both sides of a
+// solve the fluxes cancel in pairs, so the content changes by exactly the
+// surface term.
+void ImplicitStep::applyL(const StageModel& m, const Matrix& a, const double* x, bool source,
+                          double* out) const {
+  const double* q = a.q.data();
+  const std::int32_t last = n_ - 1;
+  for (std::int32_t i = 1; i < last; ++i)
+    out[i] = q[i] * (x[i + 1] - x[i]) - q[i - 1] * (x[i] - x[i - 1]);
+  out[last] = (q[last - 1] * (x[last] - x[last - 1])) * -2.0;
+  if (m.held) {
+    out[0] = 0.0;
+  } else {
+    out[0] = (q[0] * (x[1] - x[0])) * 2.0 + ((source ? m.surfaceValue : 0.0) - x[0]) * (2.0 * a.g);
+  }
+}
+
+// dx times the surface term of L(x) + S: the flux in through x = 0.
+double ImplicitStep::surfaceFlux(const StageModel& m, const Matrix& a, const double* x) const {
+  if (m.held) return (a.q[0] * (x[0] - x[1])) * m.dx;
+  return (a.g * (m.surfaceValue - x[0])) * m.dx;
+}
+
+// The elimination of I - L / 2 from x = 0 to L: row i is
+// -q_{i-1}/2 x_{i-1} + (1 + (q_{i-1} + q_i)/2) x_i - q_i/2 x_{i+1}, the
+// surface row 1 + q_0 + g, -q_0 (or the identity when held), the wall's
+// -q_{N-2}, 1 + q_{N-2}.
+void ImplicitStep::factor(const StageModel& m, Matrix& a) {
+  const double* q = a.q.data();
+  double* cp = a.cp.data();
+  double* pivot = a.pivot.data();
+  double* lower = a.lower.data();
+  const std::int32_t last = n_ - 1;
+  if (m.held) {
+    cp[0] = 0.0;
+    pivot[0] = 1.0;
+  } else {
+    const double b = 1.0 + (q[0] + a.g);
+    pivot[0] = 1.0 / b;
+    cp[0] = -q[0] * pivot[0];
+  }
+  for (std::int32_t i = 1; i < last; ++i) {
+    const double l = 0.5 * q[i - 1];
+    pivot[i] = 1.0 / ((1.0 + 0.5 * (q[i - 1] + q[i])) + l * cp[i - 1]);
+    cp[i] = (-0.5 * q[i]) * pivot[i];
+    lower[i] = l * pivot[i];
+  }
+  pivot[last] = 1.0 / ((1.0 + q[last - 1]) + q[last - 1] * cp[last - 1]);
+  lower[last] = q[last - 1] * pivot[last];
+  cp[last] = 0.0;
+}
+
+// r <- (I - L / 2)^-1 r for each right-hand side: x_i = r_i p_i + l_i x_{i-1}
+// down, then x_i - c_i x_{i+1} back up. Two independent ones go through one
+// loop, whose two chains of dependent operations then overlap.
+void ImplicitStep::solve(const StageModel& m, const Matrix& a, double* r, double* s) {
+  const double* cp = a.cp.data();
+  const double* pivot = a.pivot.data();
+  const double* lower = a.lower.data();
+  const std::int32_t last = n_ - 1;
+  if (s == nullptr) {
+    r[0] = m.held ? 0.0 : r[0] * pivot[0];
+    for (std::int32_t i = 1; i <= last; ++i) r[i] = r[i] * pivot[i] + lower[i] * r[i - 1];
+    for (std::int32_t i = last - 1; i >= 0; --i) r[i] = r[i] - cp[i] * r[i + 1];
+    ++solves_;
+    return;
+  }
+  r[0] = m.held ? 0.0 : r[0] * pivot[0];
+  s[0] = m.held ? 0.0 : s[0] * pivot[0];
+  for (std::int32_t i = 1; i <= last; ++i) {
+    r[i] = r[i] * pivot[i] + lower[i] * r[i - 1];
+    s[i] = s[i] * pivot[i] + lower[i] * s[i - 1];
+  }
+  for (std::int32_t i = last - 1; i >= 0; --i) {
+    r[i] = r[i] - cp[i] * r[i + 1];
+    s[i] = s[i] - cp[i] * s[i + 1];
+  }
+  solves_ += 2;
+}
+
+}  // namespace diffusim

@@ -1,0 +1,79 @@
+// One step of the implicit scheme: TR-BDF2 on the explicit scheme's
+// semi-discrete system (the same nodes, conservative face fluxes with the
+// mean of the two nodes' D, the same surface node and mirror wall at x = L).
+//
+// With gamma = 2 - sqrt(2) a step of h is a trapezoidal stage to t + gamma h
+// and a BDF2 stage from t and t + gamma h to t + h; both solve with the one
+// matrix I - (gamma / 2) h J, so a constant D factors it once a step. The
+// method is second order and L-stable: the modes a step cannot follow are
+// damped (by at most 0.21 a step whatever their rate), not left to ring as
+// Crank-Nicolson leaves them, which is what lets a step after the transient
+// be long. The step also gives an estimate of its local error (Hosea and
+// Shampine's, filtered through the same matrix) and carries an earlier error
+// through the step's own linear propagator.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "model/process.hpp"
+
+namespace diffusim {
+
+// One stage as the step sees it.
+struct StageModel {
+  bool variable = false;
+  bool held = false;
+  double surfaceValue = 0.0;  // held: C_s; transfer: P
+  double beta = 0.0;          // transfer only
+  double diffusivity = 0.0;   // constant D
+  ExpRule exp;                // D(C)
+  double dx = 0.0;
+  // The rate (1/s) of the stage's slowest decaying mode for the smallest D
+  // of the run's compositions; 0 when the content cannot change (sealed).
+  double slowRate = 0.0;
+};
+StageModel stageModel(const ProcessSchedule& schedule, const Stage& stage, CompositionRange range,
+                      double dx);
+
+class ImplicitStep {
+ public:
+  explicit ImplicitStep(std::int32_t points);
+
+  // From `c` over h: `next`, the local error `estimate`, and `carried`, the
+  // error `e` carried through the step (no source). Returns the B that
+  // entered through x = 0 over the step, composition times metres.
+  double step(const StageModel& m, const double* c, double h, double* next, double* estimate,
+              const double* e, double* carried);
+
+  // dt^2 |C''| / 2 for dt = 1 s, at most over the nodes: the local error a
+  // first-order step would make, from C'' = J (J C + S) with J at c.
+  double curvature(const StageModel& m, const double* c);
+
+  std::int64_t solves() const { return solves_; }
+  // The last step's trapezoidal level, at gamma h into the step.
+  const double* stageValues() const { return gamma_.data(); }
+  static double stageShare();
+
+ private:
+  // The face ratios q_j = D_{j+1/2} gamma h / dx^2, g = beta gamma h / dx,
+  // and the factors of I - (1/2) L for them.
+  struct Matrix {
+    std::vector<double> q, cp, pivot, lower;
+    double g = 0.0;
+  };
+  void ratios(const StageModel& m, Matrix& a, const double* at, double span);
+  void factor(const StageModel& m, Matrix& a);
+  void solve(const StageModel& m, const Matrix& a, double* r, double* s = nullptr);
+  void applyL(const StageModel& m, const Matrix& a, const double* x, bool source,
+              double* out) const;
+  double surfaceFlux(const StageModel& m, const Matrix& a, const double* x) const;
+
+  std::int32_t n_;
+  std::size_t size_;
+  Matrix first_, second_;
+  std::vector<double> d_, mid_, gamma_, delta1_, delta2_, fn_, fg_, carry1_, work_;
+  std::int64_t solves_ = 0;
+};
+
+}  // namespace diffusim
