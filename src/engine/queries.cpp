@@ -94,6 +94,41 @@ double afterJump(double depth, double dx, double held, double next, double befor
   return w == 0.0 ? held : (next - held) * w + held;
 }
 
+// When the composition passes `target` between a and b (a short of it, b
+// at or beyond it): on the parabola through a, the implicit step's inner
+// level m and b, which follows the step to its own order, or on the line
+// from a to b when there is no inner level (m.c NaN) or the parabola has no
+// crossing inside the step.
+struct TimedValue {
+  double t, c;
+};
+double crossingTime(double target, TimedValue a, TimedValue m, TimedValue b) {
+  if (b.c == a.c) return b.t;
+  const double span = b.t - a.t;
+  const double r = target - a.c, total = b.c - a.c;
+  const double linear = r / total;
+  if (std::isnan(m.c)) return a.t + linear * span;
+  // p(s) = a.c + A s + B s^2 on s = (t - a.t) / span, through s = g and 1.
+  const double g = (m.t - a.t) / span;
+  const double bq = ((m.c - a.c) - g * total) / (g * (g - 1.0));
+  const double aq = total - bq;
+  const double disc = aq * aq + 4.0 * bq * r;
+  double s = linear;
+  if (bq != 0.0 && disc >= 0.0) {
+    // The two roots without cancellation: q / B and -r / q.
+    const double root = std::sqrt(disc);
+    const double qv = -0.5 * (aq + (aq < 0.0 ? -root : root));
+    const double roots[] = {qv / bq, qv != 0.0 ? -r / qv : linear};
+    double best = NOT_FOUND;
+    for (double x : roots)
+      if (x >= 0.0 && x <= 1.0 &&
+          (std::isnan(best) || std::fabs(x - linear) < std::fabs(best - linear)))
+        best = x;
+    if (!std::isnan(best)) s = best;
+  }
+  return a.t + s * span;
+}
+
 void timeQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budget, const RowFn& row,
                QueryOutcome& o) {
   ProcessPlan plan;
@@ -150,8 +185,11 @@ void timeQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budge
     o.lastComposition = c;
     o.lastTime = level.time;
     if (reached(c)) {
-      when =
-          c == prevC ? level.time : prevT + (target - prevC) / (c - prevC) * (level.time - prevT);
+      const bool inner =
+          level.stageValues != nullptr && level.stageTime > prevT && level.stageTime < level.time;
+      const double mid =
+          inner ? compositionAtDepth(level.stageValues, n, plan.dx, q.depth) : NOT_FOUND;
+      when = crossingTime(target, {prevT, prevC}, {level.stageTime, mid}, {level.time, c});
       return false;
     }
     if (level.repeated) {

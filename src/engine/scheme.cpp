@@ -21,10 +21,9 @@ bool diffusivityVariesWidely(const ProcessSchedule& s) {
 SchemePick pickScheme(const SchemeOptions& options, const ProcessPlan& plan, bool openEnded) {
   SchemePick pick;
   if (options.choice == SchemeChoice::Explicit) return pick;
-  if (options.choice == SchemeChoice::Auto && openEnded) return pick;
   pick.costs = estimateCosts(plan.schedule, plan, options.tolerance);
-  pick.implicit = options.choice == SchemeChoice::Implicit || !explicitLimit(plan).ok() ||
-                  pick.costs.implicitNs < pick.costs.explicitNs;
+  pick.implicit = options.choice == SchemeChoice::Implicit || openEnded ||
+                  !explicitLimit(plan).ok() || pick.costs.implicitNs < pick.costs.explicitNs;
   return pick;
 }
 

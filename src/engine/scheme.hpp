@@ -22,9 +22,10 @@ struct SchemeOptions {
 
 // The scheme a plan runs with: as named, or under auto the cheaper one by
 // the measured costs, the implicit one whenever the explicit one would pass
-// its step limit. An open-ended search runs explicitly under auto: the
-// explicit run stops when the composition is reached. The cost model runs
-// once, when the choice or the implicit run needs it.
+// its step limit. An open-ended search runs implicitly under auto: its steps
+// grow with the time it covers, where the explicit run's would stay at the
+// stable step. The cost model runs once, when the choice or the implicit run
+// needs it.
 struct SchemePick {
   bool implicit = false;
   SchemeCosts costs;  // when implicit or chosen by cost
