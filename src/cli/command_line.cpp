@@ -19,6 +19,12 @@ namespace diffusim {
 // path it names; every refusal and failure becomes one line and an exit status.
 int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                    const CommandLineOptions& options) {
+  // The version alone is answered before the parser of every command is
+  // built: scripts ask for it often, and it should cost no more than a start.
+  if (args.size() == 1 && args.front() == "--version") {
+    out << "diffusim " << options.version << "\n";
+    return out.flush() ? EXIT_DONE : EXIT_FAILED;
+  }
   Arguments a;
   const bool& help = a.help;
   const bool& version = a.version;
