@@ -1,5 +1,7 @@
 #include "engine/implicit_step.hpp"
 
+#include "model/process_step.hpp"
+
 #include <algorithm>
 #include <cmath>
 
@@ -71,10 +73,9 @@ double ImplicitStep::step(const StageModel& m, const double* c, double h, double
                           double* estimate, const double* e, double* carried) {
   const double span = GAMMA * h;
   // The trapezoidal stage: (I - L / 2) delta1 = L(C) + S with the ratios of
-  // gamma h, so that L(C) + S = gamma h f_n. A D that depends on C is taken
-  // at the start, then again at the stage's mean.
-  // The carried error's first stage goes with the final trapezoidal solve,
-  // its second with the final BDF2 solve: the same matrices.
+  // gamma h, so that L(C) + S = gamma h f_n. The carried error's first stage
+  // goes with the stage's last solve, its second with the BDF2 solve: the
+  // same matrices.
   const auto trapezoid = [&](const double* at, bool first, bool last) {
     ratios(m, first_, at, span);
     factor(m, first_);
@@ -89,6 +90,7 @@ double ImplicitStep::step(const StageModel& m, const double* c, double h, double
     }
     for (std::size_t i = 0; i < size_; ++i) gamma_[i] = c[i] + delta1_[i];
   };
+  // A D that depends on C is taken at C, then again at the stage's mean.
   trapezoid(c, true, !m.variable);
   if (m.variable) {
     for (std::size_t i = 0; i < size_; ++i) mid_[i] = (c[i] + gamma_[i]) * 0.5;
@@ -99,33 +101,32 @@ double ImplicitStep::step(const StageModel& m, const double* c, double h, double
   for (std::size_t i = 0; i < size_; ++i) carried[i] = e[i] + carry1_[i];
 
   // The BDF2 stage: (I - L / 2) delta2 = (L(C_gamma) + S) / 2 + b delta1,
-  // C' = C_gamma + delta2, with D at C_gamma and then at C'.
-  const auto bdf = [&](const Matrix& a, bool last) {
+  // C' = C_gamma + delta2.
+  const auto bdf = [&](const Matrix& a) {
     applyL(m, a, gamma_.data(), true, delta2_.data());
     for (std::size_t i = 0; i < size_; ++i) delta2_[i] = delta2_[i] * 0.5 + delta1_[i] * BDF_B;
-    if (last) {
-      applyL(m, a, carried, false, work_.data());
-      for (std::size_t i = 0; i < size_; ++i) work_[i] = work_[i] * 0.5 + carry1_[i] * BDF_B;
-      solve(m, a, delta2_.data(), work_.data());
-    } else {
-      solve(m, a, delta2_.data());
-    }
+    applyL(m, a, carried, false, work_.data());
+    for (std::size_t i = 0; i < size_; ++i) work_[i] = work_[i] * 0.5 + carry1_[i] * BDF_B;
+    solve(m, a, delta2_.data(), work_.data());
     for (std::size_t i = 0; i < size_; ++i) next[i] = gamma_[i] + delta2_[i];
   };
   const Matrix* second = &first_;
   if (m.variable) {
-    // gamma h f_gamma for the error estimate, with D at C_gamma.
+    // gamma h f_gamma for the error estimate, with D at C_gamma; a first
+    // solve on the trapezoidal stage's matrix (D at its mean, as close to
+    // C' as C_gamma is), then the stage again with D at that solve's C'.
+    // (A D at a C' extrapolated from C and C_gamma saves the solve but
+    // leaves an error the estimate does not see.)
     ratios(m, second_, gamma_.data(), span);
     applyL(m, second_, gamma_.data(), true, fg_.data());
-    factor(m, second_);
-    bdf(second_, false);
+    bdf(first_);
     ratios(m, second_, next, span);
     factor(m, second_);
     second = &second_;
   } else {
     applyL(m, first_, gamma_.data(), true, fg_.data());
   }
-  bdf(*second, true);
+  bdf(*second);
   for (std::size_t i = 0; i < size_; ++i) carried[i] = carried[i] + work_[i];
   const double entered = entered1 * (1.0 + BDF_B) + surfaceFlux(m, *second, next) * 0.5;
 
@@ -166,7 +167,7 @@ void ImplicitStep::ratios(const StageModel& m, Matrix& a, const double* at, doub
     std::fill(a.q.begin(), a.q.end(), ((m.diffusivity * span) / dx) / dx);
     return;
   }
-  for (std::int32_t i = 0; i < n_; ++i) d_[idx(i)] = evaluateDiffusivity(m.exp, at[i]);
+  diffusivities(m.exp, at, d_.data(), n_);
   for (std::int32_t j = 0; j + 1 < n_; ++j)
     a.q[idx(j)] = ((((d_[idx(j)] + d_[idx(j + 1)]) * 0.5) * span) / dx) / dx;
 }

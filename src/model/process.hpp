@@ -90,15 +90,6 @@ inline double expPolynomial(double u) {
          1.0;
 }
 
-// The kernels' D(c), inline so that a loop over the nodes can keep it in
-// registers.
-inline double evaluateDiffusivity(const ExpRule& rule, double c) {
-  const double u = (rule.k * (c - rule.mid)) * rule.scale;
-  double e = expPolynomial(u);
-  for (std::int32_t s = 0; s < rule.squarings; ++s) e = e * e;
-  return rule.factor * e;
-}
-
 // How one step of a stage updates the grid. For a constant D the interior is
 // the program's step with r = D dt / dx^2; otherwise the conservative form
 //   C_i' = (f_{i+1/2} - f_{i-1/2}) h + C_i,  f_{i+1/2} = (E_i + E_{i+1}) (C_{i+1} - C_i),

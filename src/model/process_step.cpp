@@ -33,13 +33,11 @@ DIFFUSIM_INLINE void expPass(const double* __restrict prev, double* __restrict e
   }
 }
 
-DIFFUSIM_INLINE void variableInterior(const double* __restrict prev, double* __restrict next,
-                                      std::int32_t n, const StepRule& rule,
-                                      double* __restrict scratch) {
-  double* __restrict e = scratch;
-  double* __restrict f = scratch + n;
-  const double k = rule.exp.k, mid = rule.exp.mid, scale = rule.exp.scale;
-  const std::int32_t sq = rule.exp.squarings;
+// e_i = exp(u_i)^(2^s) for the rule's squarings.
+DIFFUSIM_INLINE void exponentials(const double* __restrict prev, double* __restrict e,
+                                  std::int32_t n, const ExpRule& rule) {
+  const double k = rule.k, mid = rule.mid, scale = rule.scale;
+  const std::int32_t sq = rule.squarings;
   switch (sq) {
     case 0:
       expPass<0>(prev, e, n, k, mid, scale, sq);
@@ -72,6 +70,14 @@ DIFFUSIM_INLINE void variableInterior(const double* __restrict prev, double* __r
       expPass<-1>(prev, e, n, k, mid, scale, sq);
       break;
   }
+}
+
+DIFFUSIM_INLINE void variableInterior(const double* __restrict prev, double* __restrict next,
+                                      std::int32_t n, const StepRule& rule,
+                                      double* __restrict scratch) {
+  double* __restrict e = scratch;
+  double* __restrict f = scratch + n;
+  exponentials(prev, e, n, rule.exp);
   for (std::int32_t i = 0; i + 1 < n; ++i) f[i] = (e[i] + e[i + 1]) * (prev[i + 1] - prev[i]);
   const double h = rule.halfRatio;
   for (std::int32_t i = 1; i + 1 < n; ++i) next[i] = (f[i] - f[i - 1]) * h + prev[i];
@@ -147,6 +153,11 @@ void processStep(const double* prev, double* next, std::int32_t n, const StepRul
 const VariableStepInfo* variableStepKernels(std::size_t& count) {
   count = variableTable().count;
   return variableTable().entries;
+}
+
+void diffusivities(const ExpRule& rule, const double* c, double* d, std::int32_t n) {
+  exponentials(c, d, n, rule);
+  for (std::int32_t i = 0; i < n; ++i) d[i] = rule.factor * d[i];
 }
 
 }  // namespace diffusim

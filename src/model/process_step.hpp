@@ -21,6 +21,10 @@ using InteriorKernel = void (*)(const double* prev, double* next, std::int32_t n
 void processStep(const double* prev, double* next, std::int32_t n, const StepRule& rule,
                  double* scratch, InteriorKernel interior);
 
+// d_i = D(c_i) for the rule, node by node as evaluateDiffusivity gives it,
+// in loops the compiler vectorises.
+void diffusivities(const ExpRule& rule, const double* c, double* d, std::int32_t n);
+
 // The variable-D passes in each instruction set this build carries (for tests).
 struct VariableStepInfo {
   const char* name;
