@@ -55,23 +55,3 @@ RunEnd runImplicit(const ProcessSchedule& schedule, ProcessPlan& plan,
 double specimenContent(const double* values, std::int32_t points, double dx, bool surfaceHeld);
 
 }  // namespace diffusim
-
-namespace diffusim {
-
-// What a plan would cost each way, in nanoseconds per run, from the work
-// each scheme does per grid point and the time diffusim-bench measures for
-// that work (BM_scheme_* on the machine the program was tuned on). The
-// implicit step count is a model: after each stage change the steps grow
-// with the logarithm of the stage's time over the grid's time dx^2 / D until
-// the slowest mode of the specimen has decayed, times (1e-7 / tolerance)^0.4
-// and (dC / 0.04)^0.4 for the composition change dC, plus two steps for
-// every further time handed on.
-struct SchemeCosts {
-  double explicitNs = 0.0;
-  double implicitNs = 0.0;
-  double implicitSteps = 0.0;  // the model's estimate
-};
-SchemeCosts estimateCosts(const ProcessSchedule& schedule, const ProcessPlan& plan,
-                          double tolerance);
-
-}  // namespace diffusim

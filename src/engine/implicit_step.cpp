@@ -1,9 +1,9 @@
 #include "engine/implicit_step.hpp"
 
-#include "model/process_step.hpp"
-
 #include <algorithm>
 #include <cmath>
+
+#include "model/process_step.hpp"
 
 namespace diffusim {
 

@@ -52,9 +52,11 @@ RunEnd runScheme(const SchemeOptions& options, ProcessPlan& plan, bool implicit,
 
 std::uint64_t expectedWork(const ProcessPlan& plan, const SchemePick& pick) {
   if (!pick.implicit) return static_cast<std::uint64_t>(plan.explicitSteps);
-  // Four solves an implicit step: the step and its two halves, with the
-  // Rannacher start's extra; the progress line counts solves.
-  return static_cast<std::uint64_t>(pick.costs.implicitSteps * 4.0);
+  // Solves an implicit step: its two stages, the carried error through both
+  // and the estimate's filter, and with a D that depends on C the two
+  // stages' first solves; the progress line counts solves.
+  const double solves = plan.schedule.law.constant() ? 5.0 : 7.0;
+  return static_cast<std::uint64_t>(pick.costs.implicitSteps * solves);
 }
 
 GridErrorEstimate::Failure GridErrorEstimate::prepare(const SchemeOptions& options,

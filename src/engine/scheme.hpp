@@ -9,6 +9,7 @@
 #include "engine/implicit.hpp"
 #include "engine/process_plan.hpp"
 #include "engine/run_limits.hpp"
+#include "engine/scheme_costs.hpp"
 
 namespace diffusim {
 
