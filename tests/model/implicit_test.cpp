@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/process_plan.hpp"
+#include "engine/queries.hpp"
 #include "model/process.hpp"
 #include "support/exact_solutions.hpp"
 
@@ -152,6 +153,36 @@ TEST(ImplicitHeldSurface, SecondOrderInTheStep) {
   }
 }
 
+TEST(ImplicitHeldSurface, OnlyTheEndHandedOnTakesTheStepsItsErrorNeeds) {
+  // An error made early has decayed by the one level handed on, so the
+  // steps grow with it: at every tolerance the error stays within it and the
+  // estimate within 2x of the error, in a bounded number of steps.
+  const double d = arrhenius(1173.0), t = 1e7;
+  struct Case {
+    std::int32_t m;
+    double tolerance;
+    std::int64_t most;  // steps
+  };
+  for (const Case c : {Case{1000, 1e-5, 60}, Case{1000, 1e-6, 80}, Case{1000, 1e-7, 150},
+                       Case{1000, 1e-8, 250}, Case{1000, 1e-9, 600}, Case{100, 1e-7, 150}}) {
+    ImplicitOptions options;
+    options.tolerance = c.tolerance;
+    ImplicitStats stats;
+    const Levels got = run(heldSchedule(c.m, t), {t}, stats, options);
+    const std::vector<double>& level = got.values.back();
+    const double error = maxDiff(level, heldGridModes(c.m, d, t, L, C0, CS));
+    EXPECT_LE(error, c.tolerance) << c.m << " " << c.tolerance;
+    EXPECT_GE(stats.errorEstimate, 0.5 * error) << c.m << " " << c.tolerance;
+    EXPECT_LE(stats.errorEstimate, 2.0 * error) << c.m << " " << c.tolerance;
+    EXPECT_LE(stats.steps, c.most) << c.m << " " << c.tolerance;
+    double slab = 0.0;
+    for (std::int32_t i = 0; i <= c.m; ++i)
+      slab = std::max(slab, std::fabs(level[static_cast<std::size_t>(i)] -
+                                      heldSlab(i * L / c.m, t, d, L, C0, CS)));
+    EXPECT_LE(slab, 2.0 * c.tolerance + 1e-8) << c.m << " " << c.tolerance;
+  }
+}
+
 TEST(ImplicitBoostDiffuse, BothStagesMatchTheGridsModes) {
   // Held at Cs for t1, then sealed for t2: the sealed stage starts from the
   // held stage's exact level. The content stays what it was once sealed.
@@ -255,6 +286,59 @@ TEST(ImplicitVariableD, BoundsAndMassBalanceAtEveryStep) {
   EXPECT_EQ(levels, stats.steps);
   EXPECT_GT(stats.entered, 1e-7);
   EXPECT_LE(worstBalance, 1e-18);  // the content is about 1e-5: rounding
+}
+
+TEST(ImplicitVariableD, ACycleWithinTheToleranceOfAFineRunAndEstimated) {
+  // Held, then mass transfer, then sealed at a lower temperature, only the
+  // end handed on: against the same run at a tolerance far below.
+  const auto cycle = [](double tolerance, ImplicitStats& stats) {
+    const ProcessSchedule s =
+        variableSchedule(100, {{14400.0, 1200.0, {SurfaceKind::Fixed, 0.0115, 0.0, 0.0}},
+                               {7200.0, 1200.0, {SurfaceKind::Transfer, 0.0, 0.008, 1.5e-7}},
+                               {1800.0, 1123.0, {SurfaceKind::Sealed, 0.0, 0.0, 0.0}}});
+    ImplicitOptions options;
+    options.tolerance = tolerance;
+    return run(s, {23400.0}, stats, options).values.back();
+  };
+  ImplicitStats fine;
+  const std::vector<double> reference = cycle(1e-11, fine);
+  for (const double tolerance : {1e-5, 1e-7}) {
+    ImplicitStats stats;
+    const double error = maxDiff(cycle(tolerance, stats), reference);
+    EXPECT_LE(error, tolerance) << tolerance;
+    EXPECT_GE(stats.errorEstimate, 0.5 * error) << tolerance;
+    EXPECT_LE(stats.errorEstimate, 2.0 * error) << tolerance;
+  }
+}
+
+TEST(ImplicitTimeQuery, TheCrossingIsFoundToTheTolerance) {
+  // The implicit search's time puts the grid's exact composition at the
+  // depth within the tolerance of the target, although the steps around it
+  // are long (a line between the two levels would miss by several times it).
+  const double kelvin = 1273.0, l = 0.001, c0 = 0.002, cs = 0.0115, d = arrhenius(kelvin);
+  const std::int32_t m = 100;
+  ProcessSchedule s;
+  s.length = l;
+  s.sections = m;
+  s.initial = c0;
+  s.law = {A, B, 0.0, 0.0};
+  s.stages.push_back({1e6, kelvin, {SurfaceKind::Fixed, cs, 0.0, 0.0}});
+  struct Case {
+    std::int32_t node;
+    double composition;
+  };
+  for (const Case c : {Case{10, 0.0035}, Case{10, 0.008}, Case{30, 0.004}, Case{3, 0.0105}}) {
+    Query q;
+    q.kind = Query::Kind::Time;
+    q.depth = c.node * (l / m);
+    q.composition = c.composition;
+    q.scheme.choice = SchemeChoice::Implicit;
+    double when = 0.0;
+    runQuery(q, s, {}, [&](std::span<const double> v) { when = v[0]; });
+    const double there = heldGridModes(m, d, when, l, c0, cs)[static_cast<std::size_t>(c.node)];
+    EXPECT_LE(std::fabs(there - c.composition), q.scheme.tolerance)
+        << c.node << " " << c.composition << " at " << when;
+  }
 }
 
 }  // namespace
