@@ -53,6 +53,8 @@ std::string writeScheduleFile(const fs::path& dir, const std::string& name,
 
 // scheme_bench.cpp: explicit against implicit, and the boost/diffuse cycle.
 void registerSchemeBenchmarks(const fs::path& scratch, std::vector<Comparison>& comparisons);
+// implicit_bench.cpp: the implicit run's targets against their baselines.
+void registerImplicitBenchmarks(const fs::path& scratch, std::vector<Comparison>& comparisons);
 // step_bench.cpp: the step, its kernels, the threaded engine and the pool.
 void registerStepBenchmarks(std::vector<Comparison>& comparisons);
 // rows_bench.cpp: the all-profiles row writers, in memory and to a file.

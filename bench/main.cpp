@@ -14,7 +14,8 @@
 // otherwise; the table uses the median.
 //
 // The benchmarks live in one file per subject (step_bench.cpp,
-// rows_bench.cpp, session_bench.cpp, process_bench.cpp, scheme_bench.cpp),
+// rows_bench.cpp, session_bench.cpp, process_bench.cpp, scheme_bench.cpp,
+// implicit_bench.cpp),
 // each registering its own; this file runs them and prints the tables.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
@@ -95,6 +96,7 @@ class ScratchDir {
 // lists them.
 void registerAll(const fs::path& scratch, std::vector<Comparison>& comparisons) {
   registerSchemeBenchmarks(scratch, comparisons);
+  registerImplicitBenchmarks(scratch, comparisons);
   registerStepBenchmarks(comparisons);
   registerRowBenchmarks(scratch, comparisons);
   registerSessionBenchmarks(scratch, comparisons);

@@ -20,6 +20,7 @@
 #include "engine/engine.hpp"
 #include "engine/implicit.hpp"
 #include "engine/process_plan.hpp"
+#include "engine/scheme_costs.hpp"
 #include "model/grid.hpp"
 #include "support/exact_solutions.hpp"
 

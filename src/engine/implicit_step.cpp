@@ -78,16 +78,11 @@ double ImplicitStep::step(const StageModel& m, const double* c, double h, double
   // same matrices.
   const auto trapezoid = [&](const double* at, bool first, bool last) {
     ratios(m, first_, at, span);
-    factor(m, first_);
     applyL(m, first_, c, true, delta1_.data());
     // gamma h f_n for the error estimate, with D at C itself.
     if (first) std::copy(delta1_.begin(), delta1_.end(), fn_.begin());
-    if (last) {
-      applyL(m, first_, e, false, carry1_.data());
-      solve(m, first_, delta1_.data(), carry1_.data());
-    } else {
-      solve(m, first_, delta1_.data());
-    }
+    if (last) applyL(m, first_, e, false, carry1_.data());
+    factor(m, first_, delta1_.data(), last ? carry1_.data() : nullptr);
     for (std::size_t i = 0; i < size_; ++i) gamma_[i] = c[i] + delta1_[i];
   };
   // A D that depends on C is taken at C, then again at the stage's mean.
@@ -102,12 +97,20 @@ double ImplicitStep::step(const StageModel& m, const double* c, double h, double
 
   // The BDF2 stage: (I - L / 2) delta2 = (L(C_gamma) + S) / 2 + b delta1,
   // C' = C_gamma + delta2.
-  const auto bdf = [&](const Matrix& a) {
-    applyL(m, a, gamma_.data(), true, delta2_.data());
+  // Its right-hand side with the matrix `a`'s ratios (`reuse`: L(C_gamma)
+  // + S with them is fg already), and the carried error's when `carry`.
+  const auto bdfSides = [&](const Matrix& a, bool reuse, bool carry) {
+    if (reuse) {
+      std::copy(fg_.begin(), fg_.end(), delta2_.begin());
+    } else {
+      applyL(m, a, gamma_.data(), true, delta2_.data());
+    }
     for (std::size_t i = 0; i < size_; ++i) delta2_[i] = delta2_[i] * 0.5 + delta1_[i] * BDF_B;
+    if (!carry) return;
     applyL(m, a, carried, false, work_.data());
     for (std::size_t i = 0; i < size_; ++i) work_[i] = work_[i] * 0.5 + carry1_[i] * BDF_B;
-    solve(m, a, delta2_.data(), work_.data());
+  };
+  const auto bdfNext = [&] {
     for (std::size_t i = 0; i < size_; ++i) next[i] = gamma_[i] + delta2_[i];
   };
   const Matrix* second = &first_;
@@ -119,14 +122,19 @@ double ImplicitStep::step(const StageModel& m, const double* c, double h, double
     // leaves an error the estimate does not see.)
     ratios(m, second_, gamma_.data(), span);
     applyL(m, second_, gamma_.data(), true, fg_.data());
-    bdf(first_);
+    bdfSides(first_, false, false);
+    solve(m, first_, delta2_.data());
+    bdfNext();
     ratios(m, second_, next, span);
-    factor(m, second_);
+    bdfSides(second_, false, true);
+    factor(m, second_, delta2_.data(), work_.data());
     second = &second_;
   } else {
     applyL(m, first_, gamma_.data(), true, fg_.data());
+    bdfSides(first_, true, true);
+    solve(m, first_, delta2_.data(), work_.data());
   }
-  bdf(*second);
+  bdfNext();
   for (std::size_t i = 0; i < size_; ++i) carried[i] = carried[i] + work_[i];
   const double entered = entered1 * (1.0 + BDF_B) + surfaceFlux(m, *second, next) * 0.5;
 
@@ -203,7 +211,10 @@ double ImplicitStep::surfaceFlux(const StageModel& m, const Matrix& a, const dou
 // -q_{i-1}/2 x_{i-1} + (1 + (q_{i-1} + q_i)/2) x_i - q_i/2 x_{i+1}, the
 // surface row 1 + q_0 + g, -q_0 (or the identity when held), the wall's
 // -q_{N-2}, 1 + q_{N-2}.
-void ImplicitStep::factor(const StageModel& m, Matrix& a) {
+// The elimination's forward sweep of up to two right-hand sides goes in the
+// factorisation's own loop: its chain of divisions and theirs overlap.
+template <int Sides>
+void ImplicitStep::factorWith(const StageModel& m, Matrix& a, double* r, double* s) {
   const double* q = a.q.data();
   double* cp = a.cp.data();
   double* pivot = a.pivot.data();
@@ -217,15 +228,36 @@ void ImplicitStep::factor(const StageModel& m, Matrix& a) {
     pivot[0] = 1.0 / b;
     cp[0] = -q[0] * pivot[0];
   }
+  if constexpr (Sides >= 1) r[0] = m.held ? 0.0 : r[0] * pivot[0];
+  if constexpr (Sides >= 2) s[0] = m.held ? 0.0 : s[0] * pivot[0];
   for (std::int32_t i = 1; i < last; ++i) {
     const double l = 0.5 * q[i - 1];
     pivot[i] = 1.0 / ((1.0 + 0.5 * (q[i - 1] + q[i])) + l * cp[i - 1]);
     cp[i] = (-0.5 * q[i]) * pivot[i];
     lower[i] = l * pivot[i];
+    if constexpr (Sides >= 1) r[i] = r[i] * pivot[i] + lower[i] * r[i - 1];
+    if constexpr (Sides >= 2) s[i] = s[i] * pivot[i] + lower[i] * s[i - 1];
   }
   pivot[last] = 1.0 / ((1.0 + q[last - 1]) + q[last - 1] * cp[last - 1]);
   lower[last] = q[last - 1] * pivot[last];
   cp[last] = 0.0;
+  if constexpr (Sides >= 1) r[last] = r[last] * pivot[last] + lower[last] * r[last - 1];
+  if constexpr (Sides >= 2) s[last] = s[last] * pivot[last] + lower[last] * s[last - 1];
+  for (std::int32_t i = last - 1; i >= 0 && Sides > 0; --i) {
+    if constexpr (Sides >= 1) r[i] = r[i] - cp[i] * r[i + 1];
+    if constexpr (Sides >= 2) s[i] = s[i] - cp[i] * s[i + 1];
+  }
+  solves_ += Sides;
+}
+
+void ImplicitStep::factor(const StageModel& m, Matrix& a, double* r, double* s) {
+  if (r == nullptr) {
+    factorWith<0>(m, a, r, s);
+  } else if (s == nullptr) {
+    factorWith<1>(m, a, r, s);
+  } else {
+    factorWith<2>(m, a, r, s);
+  }
 }
 
 // r <- (I - L / 2)^-1 r for each right-hand side: x_i = r_i p_i + l_i x_{i-1}

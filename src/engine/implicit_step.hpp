@@ -63,7 +63,10 @@ class ImplicitStep {
     double g = 0.0;
   };
   void ratios(const StageModel& m, Matrix& a, const double* at, double span);
-  void factor(const StageModel& m, Matrix& a);
+  // Factors a and solves r and s with it (when not null).
+  void factor(const StageModel& m, Matrix& a, double* r = nullptr, double* s = nullptr);
+  template <int Sides>
+  void factorWith(const StageModel& m, Matrix& a, double* r, double* s);
   void solve(const StageModel& m, const Matrix& a, double* r, double* s = nullptr);
   void applyL(const StageModel& m, const Matrix& a, const double* x, bool source,
               double* out) const;
