@@ -41,6 +41,7 @@ StageModel stageModel(const ProcessSchedule& s, const Stage& stage, CompositionR
   // mode's own rate (equal to it in both limits).
   const double dMin = m.variable ? std::min(d.at(range.low), d.at(range.high)) : d.base;
   const double held = (PI_SQUARED_QUARTER * dMin) / (s.length * s.length);
+  m.gridTime = (dx * dx) / dMin;
   if (m.held) {
     m.slowRate = held;
   } else if (m.beta > 0.0) {

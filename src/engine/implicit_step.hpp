@@ -32,6 +32,7 @@ struct StageModel {
   // The rate (1/s) of the stage's slowest decaying mode for the smallest D
   // of the run's compositions; 0 when the content cannot change (sealed).
   double slowRate = 0.0;
+  double gridTime = 0.0;  // dx^2 / D for the smallest D, s
 };
 StageModel stageModel(const ProcessSchedule& schedule, const Stage& stage, CompositionRange range,
                       double dx);
