@@ -119,12 +119,11 @@ double crossingTime(double target, TimedValue a, TimedValue m, TimedValue b) {
     const double root = std::sqrt(disc);
     const double qv = -0.5 * (aq + (aq < 0.0 ? -root : root));
     const double roots[] = {qv / bq, qv != 0.0 ? -r / qv : linear};
-    double best = NOT_FOUND;
+    // The first time it is reached: the smaller root inside the step.
+    double first = NOT_FOUND;
     for (double x : roots)
-      if (x >= 0.0 && x <= 1.0 &&
-          (std::isnan(best) || std::fabs(x - linear) < std::fabs(best - linear)))
-        best = x;
-    if (!std::isnan(best)) s = best;
+      if (x >= 0.0 && x <= 1.0 && (std::isnan(first) || x < first)) first = x;
+    if (!std::isnan(first)) s = first;
   }
   return a.t + s * span;
 }
