@@ -119,8 +119,8 @@ void exampleCycle(benchmark::State& state, bool implicit, fs::path scratch) {
   runCommandLine({"schedule"}, example, err, CommandLineOptions{});
   const std::string file = writeScheduleFile(scratch / "process", "example.toml", example.str());
   const auto depthRun = [&](const char* scheme) {
-    return std::vector<std::string>{"depth",         "--schedule", file, "--composition",
-                                    "0.0035",        "--scheme",   scheme};
+    return std::vector<std::string>{"depth",  "--schedule", file,  "--composition",
+                                    "0.0035", "--scheme",   scheme};
   };
   const std::string text = timeCommand(state, depthRun(implicit ? "implicit" : "explicit"));
   if (text.empty()) return;
@@ -193,8 +193,7 @@ void registerImplicitBenchmarks(const fs::path& scratch, std::vector<Comparison>
                                std::vector<std::string>{programPath(), "--version"})
       ->UseRealTime()
       ->Unit(benchmark::kMicrosecond);
-  benchmark::RegisterBenchmark("BM_start_true", startProcess,
-                               std::vector<std::string>{"/bin/true"})
+  benchmark::RegisterBenchmark("BM_start_true", startProcess, std::vector<std::string>{"/bin/true"})
       ->UseRealTime()
       ->Unit(benchmark::kMicrosecond);
   comparisons.push_back({"BM_start_version", "BM_start_true", 1.0 / 1.5});

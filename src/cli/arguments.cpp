@@ -40,8 +40,8 @@ void addScheduleFlags(CLI::App* sub, FlagTexts& t) {
                   "threads to compute on, 1 to 256 (default: every hardware thread, or "
                   "DIFFUSIM_THREADS); a sweep runs its cases on them");
   sub->add_option("--scheme", t.scheme,
-                  "explicit, implicit (Crank-Nicolson, steps by error control) or auto, the "
-                  "cheaper one for the tolerance (default)");
+                  "explicit, implicit (TR-BDF2, steps by error control) or auto, the cheaper "
+                  "one for the tolerance (default)");
   sub->add_option("--tolerance", t.tolerance,
                   "the implicit scheme's time-stepping error in the composition (default 1e-7)");
   sub->add_flag("--estimate-error", t.estimateError,

@@ -1,8 +1,7 @@
 // The implicit run of a process cycle: the explicit scheme's semi-discrete
-// system (the same nodes, conservative face fluxes with the mean of the two
-// nodes' D, the same surface node and mirror wall at x = L) integrated in
-// time by Crank-Nicolson with a tridiagonal solve per step, steps chosen by
-// step doubling so that the time-stepping error stays near a tolerance.
+// system integrated in time by TR-BDF2 (implicit_step.hpp), the steps chosen
+// so that the time-stepping error of every level handed on stays within a
+// tolerance.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +15,7 @@ namespace diffusim {
 struct ImplicitOptions {
   double tolerance = 1e-7;  // time-stepping error allowed in the composition
   // For convergence studies: this many equal steps per piece, every one
-  // kept whatever its error estimate (0: steps chosen by the estimate).
+  // kept whatever its error estimate (0: steps chosen by the control).
   std::int64_t fixedSteps = 0;
 };
 
@@ -37,16 +36,17 @@ struct ImplicitStats {
 };
 
 // Most steps (accepted and rejected) an implicit run may try: a run of
-// sound inputs takes a few hundred, plus two for each level handed on.
+// sound inputs takes a few hundred at the default tolerance (a few hundred
+// thousand at 1e-12), plus two for each level handed on.
 std::int64_t implicitStepLimit(const ProcessPlan& plan);
 
 // Runs the plan's pieces (stage, start, end), handing on the level at the
 // end of every piece whose segment reports its last level, and after every
 // step when the segment reports every step. The level at t = 0 is the
 // initial composition everywhere, as for the explicit run; a held surface is
-// set when its stage begins. After t = 0 and every change of stage the first
-// two steps are backward Euler in half steps, so a jump in the surface does
-// not ring. observer.proceed gets the solves done so far.
+// set when its stage begins; the method damps what a jump in the surface
+// excites, so it does not ring. Each level carries the step's inner level
+// (Level::stageValues). observer.proceed gets the solves done so far.
 // The plan is run window by window and left after its last.
 RunEnd runImplicit(const ProcessSchedule& schedule, ProcessPlan& plan,
                    const ImplicitOptions& options, RunObserver& observer, ImplicitStats& stats);

@@ -13,8 +13,8 @@ namespace {
 // implicit step (its five solves, or seven with the corrector).
 constexpr double EXPLICIT_CONSTANT_NS = 0.18;
 constexpr double EXPLICIT_VARIABLE_NS = 1.0;
-constexpr double IMPLICIT_CONSTANT_NS = 37.0;
-constexpr double IMPLICIT_VARIABLE_NS = 78.0;
+constexpr double IMPLICIT_CONSTANT_NS = 30.0;
+constexpr double IMPLICIT_VARIABLE_NS = 62.0;
 // The implicit step count after a change of stage, fitted to held-surface
 // runs of 100 to 9999 sections from 60 s to 1e7 s at tolerances 1e-5 to
 // 1e-9 (most within 1.3 times the steps taken, all within 3 times):
