@@ -169,6 +169,13 @@ TEST(CommandLineFailures, AFailedWriteKeepsThePreviousFile) {
   std::vector<std::string> left = strayFiles(scratch.path());
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"dir.csv", "out.csv"}));
+
+  // The version, answered before the parser is built, fails the same way.
+  const ProgramRun version = runProgram(scratch.path(), {"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("diffusim ", 0), 0u);
+  const int full = std::system("'" DIFFUSIM_EXECUTABLE "' --version > /dev/full 2> /dev/null");
+  EXPECT_EQ(WIFEXITED(full) ? WEXITSTATUS(full) : -1, 1);
 }
 
 // The header field `key`, and the composition column of a profile.

@@ -15,6 +15,7 @@
 
 #include "engine/process_plan.hpp"
 #include "engine/queries.hpp"
+#include "engine/scheme_costs.hpp"
 #include "model/process.hpp"
 #include "support/exact_solutions.hpp"
 
@@ -262,32 +263,41 @@ TEST(ImplicitVariableD, SimilarityInXOverRootT) {
 }
 
 TEST(ImplicitVariableD, BoundsAndMassBalanceAtEveryStep) {
-  // Transfer, then sealed at a lower temperature: the surface node is never
-  // held, so the content counts it in every stage.
-  const ProcessSchedule s =
-      variableSchedule(300, {{7200.0, 1200.0, {SurfaceKind::Transfer, 0.0, 0.0115, 1.5e-7}},
-                             {3600.0, 1123.0, {SurfaceKind::Sealed, 0.0, 0.0, 0.0}}});
-  ProcessPlan plan;
-  ASSERT_TRUE(planProcess(s, 10800.0, -1.0, plan).ok());  // every step handed on
-  const std::int32_t n = 301;
-  const double dx = s.length / 300.0;
-  const double start = specimenContent(std::vector<double>(n, 0.002).data(), n, dx, false);
-  ImplicitStats stats;
-  std::int64_t levels = 0;
-  double worstBalance = 0.0;
-  Levels watch(n, [&](const Level& level) {
-    ++levels;
-    for (std::int32_t i = 0; i < n; ++i) {
-      ASSERT_GE(level.values[i], 0.002 - 1e-7);
-      ASSERT_LE(level.values[i], 0.0115 + 1e-7);
-    }
-    const double content = specimenContent(level.values, n, dx, false);
-    worstBalance = std::max(worstBalance, std::fabs((content - start) - stats.entered));
-  });
-  ASSERT_EQ(runImplicit(s, plan, ImplicitOptions{}, watch, stats), RunEnd::Completed);
-  EXPECT_EQ(levels, stats.steps);
-  EXPECT_GT(stats.entered, 1e-7);
-  EXPECT_LE(worstBalance, 1e-18);  // the content is about 1e-5: rounding
+  // Transfer then sealed at a lower temperature (the surface node counted
+  // in the content), and a held surface (the held node not counted): the B
+  // that entered through x = 0 is the growth of the content at every step.
+  struct Case {
+    std::vector<Stage> stages;
+    bool held;
+  };
+  const Case cases[] = {{{{7200.0, 1200.0, {SurfaceKind::Transfer, 0.0, 0.0115, 1.5e-7}},
+                          {3600.0, 1123.0, {SurfaceKind::Sealed, 0.0, 0.0, 0.0}}},
+                         false},
+                        {{{10800.0, 1200.0, {SurfaceKind::Fixed, 0.0115, 0.0, 0.0}}}, true}};
+  for (const Case& c : cases) {
+    const ProcessSchedule s = variableSchedule(300, c.stages);
+    ProcessPlan plan;
+    ASSERT_TRUE(planProcess(s, 10800.0, -1.0, plan).ok());  // every step handed on
+    const std::int32_t n = 301;
+    const double dx = s.length / 300.0;
+    const double start = specimenContent(std::vector<double>(n, 0.002).data(), n, dx, c.held);
+    ImplicitStats stats;
+    std::int64_t levels = 0;
+    double worstBalance = 0.0;
+    Levels watch(n, [&](const Level& level) {
+      ++levels;
+      for (std::int32_t i = 0; i < n; ++i) {
+        ASSERT_GE(level.values[i], 0.002 - 1e-7);
+        ASSERT_LE(level.values[i], 0.0115 + 1e-7);
+      }
+      const double content = specimenContent(level.values, n, dx, c.held);
+      worstBalance = std::max(worstBalance, std::fabs((content - start) - stats.entered));
+    });
+    ASSERT_EQ(runImplicit(s, plan, ImplicitOptions{}, watch, stats), RunEnd::Completed);
+    EXPECT_EQ(levels, stats.steps);
+    EXPECT_GT(stats.entered, 1e-7);
+    EXPECT_LE(worstBalance, 1e-18) << c.held;  // the content is about 1e-5: rounding
+  }
 }
 
 TEST(ImplicitVariableD, ACycleWithinTheToleranceOfAFineRunAndEstimated) {
@@ -340,6 +350,52 @@ TEST(ImplicitTimeQuery, TheCrossingIsFoundToTheTolerance) {
     const double there = heldGridModes(m, d, when, l, c0, cs)[static_cast<std::size_t>(c.node)];
     EXPECT_LE(std::fabs(there - c.composition), q.scheme.tolerance)
         << c.node << " " << c.composition << " at " << when;
+  }
+}
+
+TEST(ImplicitHeldSurface, LongRunsReachTheSteadyStateInFewSteps) {
+  // Once the profile stops changing the steps grow without bound: a run to
+  // 1e21 s takes a few more steps than one to 1e7 s and ends at C_s.
+  for (const double t : {1e7, 1e12, 1e21}) {
+    ImplicitStats stats;
+    const Levels got = run(heldSchedule(100, t), {t}, stats);
+    EXPECT_LE(stats.steps, 200) << t;
+    if (t > 1e7) {
+      EXPECT_LE(maxDiff(got.values.back(), std::vector<double>(101, CS)), 1e-7) << t;
+    }
+  }
+}
+
+TEST(ImplicitRun, LeavesTheThreadsFloatingPointAsItFoundIt) {
+  // The run takes subnormal numbers as zero while it steps; the explicit
+  // scheme and the menu after it on the same thread must not.
+  ImplicitStats stats;
+  run(heldSchedule(100, 3600.0), {3600.0}, stats);
+  volatile double tiny = 1e-310;
+  EXPECT_GT(tiny * 0.5, 0.0);
+  EXPECT_EQ(std::fpclassify(tiny * 0.5), FP_SUBNORMAL);
+}
+
+TEST(SchemeCosts, TheStepModelFollowsTheImplicitRuns) {
+  // The choice under auto rests on the model: within 3 times the steps the
+  // run takes, over grids, times and tolerances.
+  struct Case {
+    std::int32_t m;
+    double t, tolerance;
+  };
+  for (const Case c : {Case{100, 3600.0, 1e-7}, Case{1000, 60.0, 1e-7}, Case{1000, 1e5, 1e-6},
+                       Case{1000, 1e7, 1e-7}, Case{400, 1e7, 1e-8}}) {
+    const ProcessSchedule s = heldSchedule(c.m, c.t);
+    ProcessPlan plan;
+    ASSERT_TRUE(planProcess(s, c.t, 0.0, plan).ok());
+    ImplicitOptions options;
+    options.tolerance = c.tolerance;
+    ImplicitStats stats;
+    run(s, {c.t}, stats, options);
+    const double model = estimateCosts(s, plan, c.tolerance).implicitSteps;
+    const double taken = static_cast<double>(stats.steps);
+    EXPECT_LE(model, 3.0 * taken) << c.m << " " << c.t << " " << c.tolerance;
+    EXPECT_GE(model, taken / 3.0) << c.m << " " << c.t << " " << c.tolerance;
   }
 }
 
