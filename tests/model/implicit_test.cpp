@@ -24,7 +24,7 @@ namespace {
 
 constexpr double PI = std::numbers::pi;
 constexpr double A = 4.529e-07, B = -147723.0, R = 8.3144;
-constexpr double C0 = 0.01, CS = 0.05, DC = CS - C0, L = 0.0005;
+constexpr double C0 = 0.01, CS = 0.05, L = 0.0005;
 
 double arrhenius(double kelvin) {
   return A * std::exp(B / (R * kelvin));
