@@ -47,9 +47,14 @@ constexpr double PI_PREVIOUS = 0.4 / ORDER;
 constexpr double GROW_MAX = 4.0;
 constexpr double SHRINK_MIN = 0.2;
 constexpr double MARGIN = 0.9;
-// Below this share of the run's end time a step is kept whatever its error
-// estimate says: it is then rounding, not truncation, and cannot get smaller.
+// Below this share of the time it reaches a step is kept whatever its error
+// estimate says: it is then rounding, not truncation, and a smaller one would
+// not move the time on. (A share of the run's end would keep steps of 1e7 s
+// unchecked in a run to 1e21 s.)
 constexpr double SMALLEST_STEP = 1e-14;
+// When every step is handed on, the floor a step may add while an old error
+// decays: a share of the allowance, every step.
+constexpr double EVERY_STEP_FLOOR = 0.02;
 
 double maxNorm(const std::vector<double>& v) {
   double most = 0.0;
@@ -121,7 +126,6 @@ RunEnd runImplicit(const ProcessSchedule& schedule, ProcessPlan& plan,
   std::vector<double> error(size, 0.0), carried(size), handed(size);
   bool anyHanded = false;
   const double budget = options.tolerance * GLOBAL_SHARE;
-  const double smallest = plan.end * SMALLEST_STEP;
   const std::int64_t limit = implicitStepLimit(plan);
   const bool fixed = options.fixedSteps > 0;
 
@@ -142,6 +146,7 @@ RunEnd runImplicit(const ProcessSchedule& schedule, ProcessPlan& plan,
         stage = piece.stage;
         stageStart = piece.start;
         model = stageModel(schedule, schedule.stages[stage], plan.range, plan.dx);
+        stepper.restart();
         if (model.held) {
           c[0] = model.surfaceValue;
           error[0] = 0.0;
@@ -189,11 +194,12 @@ RunEnd runImplicit(const ProcessSchedule& schedule, ProcessPlan& plan,
         // The floor, spread over the stretch to the next level: all the steps
         // of a stretch add at most LOCAL_FLOOR of the allowance that way.
         const double stretch = decayAfter[k].time - std::max(stageStart, lastLevel);
-        const double floor = allowedTotal * LOCAL_FLOOR * std::min(1.0, dt / stretch);
+        const double floor = allowedTotal * (everyStep ? EVERY_STEP_FLOOR
+                                                       : LOCAL_FLOOR * std::min(1.0, dt / stretch));
         const double allowed = std::max(floor, allowedTotal - maxNorm(carried));
         const double err = maxNorm(estimate);
         const double ratio = std::max(err / allowed, 1e-10);
-        if (ratio <= 1.0 || dt <= smallest || fixed) {
+        if (ratio <= 1.0 || dt <= (t + dt) * SMALLEST_STEP || fixed) {
           for (std::size_t i = 0; i < size; ++i) error[i] = carried[i] + estimate[i];
           c.swap(next);
           const double start = t;

@@ -86,8 +86,19 @@ double ImplicitStep::step(const StageModel& m, const double* c, double h, double
     factor(m, first_, delta1_.data(), last ? carry1_.data() : nullptr);
     for (std::size_t i = 0; i < size_; ++i) gamma_[i] = c[i] + delta1_[i];
   };
-  // A D that depends on C is taken at C, then again at the stage's mean.
-  trapezoid(c, true, !m.variable);
+  // A D that depends on C is taken at the stage's mean, from a first solve
+  // with D at C: on the last step's BDF2 matrix when there is one (a step of
+  // another length, D at a level near C: close enough for the mean, and no
+  // factorisation), else on its own.
+  if (m.variable && previousMatrix_) {
+    ratios(m, first_, c, span);
+    applyL(m, first_, c, true, delta1_.data());
+    std::copy(delta1_.begin(), delta1_.end(), fn_.begin());
+    solve(m, second_, delta1_.data());
+    for (std::size_t i = 0; i < size_; ++i) gamma_[i] = c[i] + delta1_[i];
+  } else {
+    trapezoid(c, true, !m.variable);
+  }
   if (m.variable) {
     for (std::size_t i = 0; i < size_; ++i) mid_[i] = (c[i] + gamma_[i]) * 0.5;
     trapezoid(mid_.data(), false, true);
@@ -130,6 +141,7 @@ double ImplicitStep::step(const StageModel& m, const double* c, double h, double
     bdfSides(second_, false, true);
     factor(m, second_, delta2_.data(), work_.data());
     second = &second_;
+    previousMatrix_ = true;
   } else {
     applyL(m, first_, gamma_.data(), true, fg_.data());
     bdfSides(first_, true, true);

@@ -51,6 +51,9 @@ class ImplicitStep {
   // first-order step would make, from C'' = J (J C + S) with J at c.
   double curvature(const StageModel& m, const double* c);
 
+  // A new stage: the next step has no earlier step's matrix to start from.
+  void restart() { previousMatrix_ = false; }
+
   std::int64_t solves() const { return solves_; }
   // The last step's trapezoidal level, at gamma h into the step.
   const double* stageValues() const { return gamma_.data(); }
@@ -78,6 +81,7 @@ class ImplicitStep {
   Matrix first_, second_;
   std::vector<double> d_, mid_, gamma_, delta1_, delta2_, fn_, fg_, carry1_, work_;
   std::int64_t solves_ = 0;
+  bool previousMatrix_ = false;  // second_ holds a factored BDF2 matrix of this stage
 };
 
 }  // namespace diffusim

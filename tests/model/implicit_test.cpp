@@ -366,6 +366,33 @@ TEST(ImplicitHeldSurface, LongRunsReachTheSteadyStateInFewSteps) {
   }
 }
 
+TEST(ImplicitHeldSurface, EveryStepHandedOnToAFarEndMovesOn) {
+  // Every step a level (history without --every) and an end at 1e21 s: the
+  // times rise step by step and every value is a number; a step of a
+  // millionth of the end is not kept unchecked, nor one too short to move
+  // the time on (found by the fuzzer: rows stuck at 27.5 s, then NaN).
+  const ProcessSchedule s = heldSchedule(100, 1e21);
+  ProcessPlan plan;
+  ASSERT_TRUE(planProcess(s, 1e21, -1.0, plan).ok());
+  double last = 0.0, worst = 0.0;
+  bool rising = true, finite = true;
+  const double d = arrhenius(1173.0);
+  Levels watch(101, [&](const Level& level) {
+    rising = rising && level.time > last;
+    last = level.time;
+    for (std::int32_t i = 0; i < 101; ++i) finite = finite && std::isfinite(level.values[i]);
+    if (level.time < 1e8)
+      worst = std::max(worst, maxDiff(std::vector<double>(level.values, level.values + 101),
+                                      heldGridModes(100, d, level.time, L, C0, CS)));
+  });
+  ImplicitStats stats;
+  ASSERT_EQ(runImplicit(s, plan, ImplicitOptions{}, watch, stats), RunEnd::Completed);
+  EXPECT_TRUE(rising);
+  EXPECT_TRUE(finite);
+  EXPECT_EQ(last, 1e21);
+  EXPECT_LE(worst, 1e-7);
+}
+
 TEST(ImplicitRun, LeavesTheThreadsFloatingPointAsItFoundIt) {
   // The run takes subnormal numbers as zero while it steps; the explicit
   // scheme and the menu after it on the same thread must not.
