@@ -13,7 +13,8 @@ namespace {
 // The argument vector.
 
 void addCommonFlags(CLI::App* sub, FlagTexts& t) {
-  sub->add_option("--temperature", t.temperature, "temperature T in K (default 1173)");
+  sub->add_option("--temperature", t.temperature,
+                  "temperature T in K, or 900C, 1652F (default 1173)");
   sub->add_option("--length", t.length, "specimen length L in m, or 0.5mm, 500um (default 0.0005)");
   sub->add_option("--sections", t.sections,
                   "grid sections, 1 to 9999; N = sections + 1 (default 100)");

@@ -42,12 +42,12 @@ const char* const PROGRAM_HELP =
     "\n"
     "Parameters: --temperature K, --length L, --sections N, --A, --B, --c0, --cs,\n"
     "or --params FILE (flags override the file). Times take 90s, 30min, 4h, 2d;\n"
-    "lengths 0.5mm, 500um, 1e-3m; compositions 0.8% for 0.008. Results are CSV\n"
-    "(default), --format json, or --format legacy with --legacy (the menu's rules\n"
-    "and file layout); to standard output or -o FILE. --schedule FILE runs a process\n"
-    "cycle (stages, a mass-transfer surface, D(C)); --scheme explicit|implicit|auto\n"
-    "and --tolerance choose the time integration; --threads N (or DIFFUSIM_THREADS)\n"
-    "the threads. For example\n"
+    "lengths 0.5mm, 500um, 1e-3m; compositions 0.8% for 0.008; temperatures 900C,\n"
+    "1652F or 1173K. Results are CSV (default), --format json, or --format legacy\n"
+    "with --legacy (the menu's rules and file layout); to standard output or -o\n"
+    "FILE. --schedule FILE runs a process cycle (stages, a mass-transfer surface,\n"
+    "D(C)); --scheme explicit|implicit|auto and --tolerance choose the time\n"
+    "integration; --threads N (or DIFFUSIM_THREADS) the threads. For example\n"
     "\n"
     "    diffusim profile --time 1h\n"
     "    diffusim history --depth 0.1mm --until 10h --every 30min -o history.csv\n"
@@ -62,7 +62,8 @@ const char* const PROGRAM_HELP =
 
 const char* const UNITS_FOOTER =
     "\nPlain numbers are SI (K, m, s, fraction). Times also take 90s, 30min, 4h, 2d;\n"
-    "lengths 1e-3m, 2cm, 0.5mm, 500um; compositions 0.8% (= 0.008).\n"
+    "lengths 1e-3m, 2cm, 0.5mm, 500um; compositions 0.8% (= 0.008); temperatures\n"
+    "900C or 1652F (= 1173.15 K).\n"
     "Exit status: 0 done, 1 failed while running, 2 bad usage or refused request.";
 
 }  // namespace diffusim

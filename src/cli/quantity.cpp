@@ -23,6 +23,21 @@ constexpr Unit LENGTH_UNITS[] = {{"", 1, false},           {"m", 1, false},
                                  {"um", 1000000, true, 6}, {"\xC2\xB5m", 1000000, true, 6}};
 constexpr Unit COMPOSITION_UNITS[] = {{"", 1, false}, {"%", 100, true, 2}};
 constexpr Unit TEMPERATURE_UNITS[] = {{"", 1, false}, {"K", 1, false}};
+
+// Degrees Celsius and Fahrenheit, with or without the degree sign: kelvin
+// by their offsets, T = C + 273.15 = (F + 459.67) 5 / 9.
+bool applyTemperatureScale(std::string_view suffix, double number, double& value) {
+  constexpr std::string_view DEGREE = "\xC2\xB0";
+  if (suffix.substr(0, DEGREE.size()) == DEGREE) suffix.remove_prefix(DEGREE.size());
+  if (suffix == "C") {
+    value = number + 273.15;
+  } else if (suffix == "F") {
+    value = ((number + 459.67) * 5.0) / 9.0;
+  } else {
+    return false;
+  }
+  return std::isfinite(value);
+}
 constexpr Unit PLAIN_UNITS[] = {{"", 1, false}};
 
 template <std::size_t N>
@@ -68,7 +83,8 @@ bool parseQuantity(std::string_view text, Quantity quantity, double& value) {
     case Quantity::Composition:
       return applyUnit(COMPOSITION_UNITS, suffix, number, parsed, value);
     case Quantity::Temperature:
-      return applyUnit(TEMPERATURE_UNITS, suffix, number, parsed, value);
+      return applyUnit(TEMPERATURE_UNITS, suffix, number, parsed, value) ||
+             applyTemperatureScale(suffix, parsed, value);
     case Quantity::Plain:
       return applyUnit(PLAIN_UNITS, suffix, number, parsed, value);
   }
@@ -84,7 +100,7 @@ std::string describeQuantity(Quantity quantity) {
     case Quantity::Composition:
       return "a fraction such as 0.008, or a percentage such as 0.8%";
     case Quantity::Temperature:
-      return "a temperature in kelvin, such as 1173 or 1173K";
+      return "a temperature in kelvin or with a unit, such as 1173, 1173K, 900C or 1652F";
     case Quantity::Plain:
       return "a finite number such as 4.529e-7";
   }

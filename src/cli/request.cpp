@@ -26,7 +26,9 @@ double quantityFlag(const std::string& flag, const std::string& text, Quantity q
 }
 
 void requirePositive(const std::string& flag, double v, std::string_view what) {
-  if (!(v > 0.0)) throw UsageError(flag + ": the " + std::string(what) + " must be above 0");
+  // A temperature may be written in degrees: its limit is absolute zero.
+  const char* zero = what == "temperature" ? "0 K" : "0";
+  if (!(v > 0.0)) throw UsageError(flag + ": the " + std::string(what) + " must be above " + zero);
 }
 
 void requireFraction(const std::string& flag, double v) {

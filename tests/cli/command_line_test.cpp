@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cli/input_file.hpp"
+#include "cli/quantity.hpp"
 #include "support/session_runner.hpp"
 
 namespace diffusim::testing {
@@ -311,6 +312,33 @@ TEST(CommandLineLimits, AMillionRowsInBoundedMemory) {
 }
 
 // Input files are regular files of at most 1 MiB, whatever else a path names.
+TEST(Quantities, TemperaturesInKelvinCelsiusAndFahrenheit) {
+  // Kelvin plain or marked; degrees by their offsets, with or without the
+  // degree sign; anything else refused (0 stands for refused).
+  struct Case {
+    const char* text;
+    double kelvin;
+  };
+  for (const Case c : {Case{"1173", 1173.0}, Case{"1173K", 1173.0}, Case{"900C", 1173.15},
+                       Case{"900\xC2\xB0"
+                            "C",
+                            1173.15},
+                       Case{"1652F", 1173.15},
+                       Case{"1652\xC2\xB0"
+                            "F",
+                            1173.15},
+                       Case{"-40C", 233.15}, Case{"-40F", 233.15}, Case{"926.85C", 1200.0},
+                       Case{"900c", 0.0}, Case{"900 C", 0.0}, Case{"C", 0.0}, Case{"900CC", 0.0},
+                       Case{"900\xC2\xB0", 0.0}, Case{"900K\xC2\xB0", 0.0}, Case{"1e400C", 0.0}}) {
+    double value = 0.0;
+    const bool read = parseQuantity(c.text, Quantity::Temperature, value);
+    EXPECT_EQ(read, c.kelvin != 0.0) << c.text;
+    if (read) {
+      EXPECT_NEAR(value, c.kelvin, 1e-9) << c.text;
+    }
+  }
+}
+
 TEST(InputFiles, OnlyBoundedRegularFilesAreRead) {
   ScratchDir scratch;
   const fs::path dir = scratch.path();
