@@ -21,8 +21,10 @@ namespace {
 // GLOBAL_SHARE of the tolerance as it will stand at the next level handed
 // on: an error decays at least as fast as the slowest mode of the stages it
 // passes through (at RATE_SHARE of that mode's rate, for the max norm's
-// sake), so far from a level handed on a step may leave a larger one, up to
-// MOST_GROWTH times the tolerance. While an old error decays past that, a
+// sake), and one made near the surface at least as fast as it spreads there
+// ((tau_level / tau)^SPREAD_POWER, tau from the stage's start and no finer
+// than the grid's dx^2 / D), so far from a level handed on a step may leave
+// a larger one, up to MOST_GROWTH times the tolerance. While an old error decays past that, a
 // step is kept whose local error alone is within its share (its part of the
 // time to the next level) of LOCAL_FLOOR of the allowance: the run moves on,
 // and such steps add at most that much in all.
@@ -62,10 +64,6 @@ double maxNorm(const std::vector<double>& v) {
   return most;
 }
 
-// For each piece of the window, the decay exponent (rate times time, at
-// RATE_SHARE) from its end to the next level handed on: 0 for a piece
-// that hands on its last level or every step, and for the window's last
-// piece (the next window is not in sight).
 // Ahead of a diffusion front the increments of a step fall smoothly through
 // the subnormal numbers, where every operation costs a hundred times more
 // (five times the run's time on 10000 sections). On x86 they are taken as
@@ -87,6 +85,11 @@ class FlushSubnormals {
 #endif
 };
 
+// For each piece of the window, the next level handed on (its time) and the
+// decay exponent (rate times time, at RATE_SHARE) from the piece's end to
+// it: the piece's own end and 0 for a piece that hands on its last level or
+// every step, and for the window's last piece (the next window is not in
+// sight).
 struct NextLevel {
   double decay = 0.0;
   double time = 0.0;
