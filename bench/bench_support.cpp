@@ -43,6 +43,15 @@ std::string writeScheduleFile(const fs::path& dir, const std::string& name,
   return path.string();
 }
 
+ProcessSchedule heldSpecimen(std::int32_t sections, double t) {
+  ProcessSchedule s;
+  s.length = 0.0005;
+  s.sections = sections;
+  s.initial = 0.01;
+  s.stages.push_back({t, 1173.0, {SurfaceKind::Fixed, 0.05, 0.0, 0.0}});
+  return s;
+}
+
 std::string timeCommand(benchmark::State& state, const std::vector<std::string>& args) {
   const CommandLineOptions options;
   std::string text;

@@ -7,6 +7,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <ostream>
@@ -14,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/engine.hpp"
 #include "model/parameters.hpp"
 #include "model/process.hpp"
 #include "ratio_report.hpp"
@@ -37,6 +39,21 @@ void once(benchmark::internal::Benchmark* b);
 // The example cycle's specimen (4 mm, 1000 sections, the carbon law with or
 // without its composition dependence) with one stage.
 ProcessSchedule exampleSpecimen(bool variable, const Stage& stage);
+
+// The default specimen (0.5 mm, 1 % to 5 % held at 1173 K) on `sections`
+// sections, one held stage of t seconds.
+ProcessSchedule heldSpecimen(std::int32_t sections, double t);
+
+// Keeps the last level a run hands on.
+class LastLevel final : public RunObserver {
+ public:
+  explicit LastLevel(std::int32_t n) : values(static_cast<std::size_t>(n)) {}
+  bool onLevel(const Level& level) override {
+    std::copy(level.values, level.values + values.size(), values.begin());
+    return true;
+  }
+  std::vector<double> values;
+};
 
 // Runs the command line on `args` once per iteration; the last run's
 // standard output, or nothing (the benchmark marked as failed) when a run

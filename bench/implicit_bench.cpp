@@ -31,23 +31,9 @@ extern char** environ;
 namespace diffusim::bench {
 namespace {
 
-class LastLevel final : public RunObserver {
- public:
-  explicit LastLevel(std::int32_t n) : values(static_cast<std::size_t>(n)) {}
-  bool onLevel(const Level& level) override {
-    std::copy(level.values, level.values + values.size(), values.begin());
-    return true;
-  }
-  std::vector<double> values;
-};
-
 void slab1000(benchmark::State& state) {
   const double t = 1e7, l = 0.0005, c0 = 0.01, cs = 0.05;
-  ProcessSchedule s;
-  s.length = l;
-  s.sections = 1000;
-  s.initial = c0;
-  s.stages.push_back({t, 1173.0, {SurfaceKind::Fixed, cs, 0.0, 0.0}});
+  const ProcessSchedule s = heldSpecimen(1000, t);
   ProcessPlan plan;
   planProcess(s, t, 0.0, plan);
   LastLevel last(1001);

@@ -41,25 +41,6 @@ std::string schemeSuffix(std::int32_t sections, const char* t) {
   return suffix;
 }
 
-ProcessSchedule heldSpecimen(std::int32_t sections, double t) {
-  ProcessSchedule s;
-  s.length = 0.0005;
-  s.sections = sections;
-  s.initial = 0.01;
-  s.stages.push_back({t, 1173.0, {SurfaceKind::Fixed, 0.05, 0.0, 0.0}});
-  return s;
-}
-
-class LastLevel final : public RunObserver {
- public:
-  explicit LastLevel(std::int32_t n) : values(static_cast<std::size_t>(n)) {}
-  bool onLevel(const Level& level) override {
-    std::copy(level.values, level.values + values.size(), values.begin());
-    return true;
-  }
-  std::vector<double> values;
-};
-
 double maxDifference(const std::vector<double>& a, const std::vector<double>& b) {
   double most = 0.0;
   for (std::size_t i = 0; i < a.size(); ++i) most = std::max(most, std::fabs(a[i] - b[i]));
