@@ -47,6 +47,11 @@ void addScheduleFlags(CLI::App* sub, FlagTexts& t) {
                   "the implicit scheme's time-stepping error in the composition (default 1e-7)");
   sub->add_flag("--estimate-error", t.estimateError,
                 "also run half the sections and record the grid's error estimate");
+  sub->add_option("--geometry", t.geometry,
+                  "plate (default), cylinder or sphere; depth is measured from the outer surface");
+  sub->add_option("--radius", t.radius, "a cylinder's or sphere's outer radius, e.g. 10mm");
+  sub->add_option("--inner-radius", t.innerRadius,
+                  "a tube's or hollow sphere's inner radius (sealed), below --radius");
 }
 
 }  // namespace
@@ -118,6 +123,9 @@ Arguments::Arguments() : app_(std::make_unique<CLI::App>("diffusim", "diffusim")
   CLI::App* params = app_->add_subcommand("params", "print the default parameters as a TOML file");
   CLI::App* scheduleCmd =
       app_->add_subcommand("schedule", "print an example process schedule as a TOML file");
+  scheduleCmd->add_option("--example", t.example,
+                          "cycle (default: boost and diffuse on a plate) or shaft (a carburised "
+                          "shaft with a heat-up ramp)");
 
   // What each flag takes, as its help shows it.
   const std::vector<std::pair<std::string, std::string>> typeNames = {
@@ -141,11 +149,15 @@ Arguments::Arguments() : app_(std::make_unique<CLI::App>("diffusim", "diffusim")
       {"--schedule", "FILE"},
       {"--output", "FILE"},
       {"--format", "csv|json|legacy"},
-      {"--stage-duration", "N=TIME[,TIME...]"}};
+      {"--stage-duration", "N=TIME[,TIME...]"},
+      {"--geometry", "plate|cylinder|sphere"},
+      {"--radius", "LENGTH"},
+      {"--inner-radius", "LENGTH"}};
   for (CLI::App* sub : {profile, history, profiles, depth, timeCmd}) {
     for (const auto& [flag, type] : typeNames)
       if (CLI::Option* opt = sub->get_option_no_throw(flag)) opt->type_name(type);
   }
+  scheduleCmd->get_option("--example")->type_name("cycle|shaft");
   for (CLI::App* sub : {profile, history, profiles, depth, timeCmd, params, scheduleCmd}) {
     sub->set_help_flag("-h,--help", "show this help and exit");
     sub->allow_extras(true);

@@ -19,6 +19,8 @@ struct FlagTexts {
   std::string time, depth, until, every, steps;
   std::string schedule, composition, threads;
   std::string scheme = "auto", tolerance;
+  std::string geometry, radius, innerRadius;
+  std::string example = "cycle";  // schedule --example
   std::vector<std::string> stageDurations;
   bool legacy = false;
   bool estimateError = false;

@@ -56,8 +56,12 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       }
       throw UsageError("unknown argument '" + extras.front() + "'");
     }
+    if (a.printsSchedule() && a.texts.example != "cycle" && a.texts.example != "shaft")
+      throw UsageError("--example: '" + a.texts.example + "' is not cycle or shaft");
     if (a.printsParameters() || a.printsSchedule()) {
-      out << (a.printsParameters() ? defaultParameterFile() : exampleScheduleFile());
+      out << (a.printsParameters()         ? defaultParameterFile()
+              : a.texts.example == "shaft" ? exampleShaftFile()
+                                           : exampleScheduleFile());
       out.flush();
       return out.fail() ? EXIT_FAILED : EXIT_DONE;
     }

@@ -55,7 +55,12 @@ void addStages(RunRecord& rec, const ProcessSchedule& s) {
     end += st.duration;
     rec.inputs.push_back(number(stageKey(i, "duration"), st.duration));
     rec.inputs.push_back(number(stageKey(i, "end"), end));
-    rec.inputs.push_back(number(stageKey(i, "temperature"), st.temperature));
+    if (st.ramped()) {
+      rec.inputs.push_back(number(stageKey(i, "temperature_from"), st.temperature));
+      rec.inputs.push_back(number(stageKey(i, "temperature_to"), st.temperatureTo));
+    } else {
+      rec.inputs.push_back(number(stageKey(i, "temperature"), st.temperature));
+    }
     switch (st.surface.kind) {
       case SurfaceKind::Fixed:
         rec.inputs.push_back(word(stageKey(i, "surface"), "composition"));
@@ -70,7 +75,30 @@ void addStages(RunRecord& rec, const ProcessSchedule& s) {
         rec.inputs.push_back(word(stageKey(i, "surface"), "sealed"));
         break;
     }
+    // The face at x = L, when it is not sealed.
+    switch (st.back.kind) {
+      case SurfaceKind::Fixed:
+        rec.inputs.push_back(word(stageKey(i, "back"), "composition"));
+        rec.inputs.push_back(number(stageKey(i, "back_composition"), st.back.composition));
+        break;
+      case SurfaceKind::Transfer:
+        rec.inputs.push_back(word(stageKey(i, "back"), "transfer"));
+        rec.inputs.push_back(number(stageKey(i, "back_potential"), st.back.potential));
+        rec.inputs.push_back(number(stageKey(i, "back_beta"), st.back.beta));
+        break;
+      case SurfaceKind::Sealed:
+        break;
+    }
   }
+}
+
+// Each grid point's radius (a curved specimen's r_m column).
+std::vector<double> radiiOf(const ProcessSchedule& s) {
+  std::vector<double> r;
+  const std::int32_t n = s.sections + 1;
+  const double dx = s.length / static_cast<double>(s.sections);
+  for (std::int32_t i = 0; i < n; ++i) r.push_back(nodeRadius(s.geometry, dx, i, n));
+  return r;
 }
 
 RunRecord recordOf(const Request& r, const CommandLineOptions& options, const ProcessSchedule& s,
@@ -80,6 +108,11 @@ RunRecord recordOf(const Request& r, const CommandLineOptions& options, const Pr
   rec.program = "diffusim " + options.version;
   rec.command = r.command;
   rec.inputs.push_back(word("schedule", r.schedulePath.empty() ? "flags" : r.schedulePath));
+  if (s.geometry.curved()) {
+    rec.inputs.push_back(word("geometry", shapeName(s.geometry.shape)));
+    rec.inputs.push_back(number("radius", s.geometry.radius));
+    if (s.geometry.hollow()) rec.inputs.push_back(number("inner_radius", s.geometry.innerRadius));
+  }
   rec.inputs.push_back(number("length", s.length));
   rec.inputs.push_back(count("sections", s.sections));
   rec.inputs.push_back(number("initial", s.initial));
@@ -111,7 +144,9 @@ RunRecord recordOf(const Request& r, const CommandLineOptions& options, const Pr
     if (!scheme.implicit())
       rec.grid.push_back(count("steps", static_cast<std::int64_t>(plan->explicitSteps)));
   }
-  rec.grid.push_back(word("far_face", "mirror"));
+  // The far end: a zero-flux wall at L (the mirror node), or a solid
+  // specimen's centre, which no flux crosses by symmetry.
+  rec.grid.push_back(word("far_face", s.geometry.hasBackFace() ? "mirror" : "centre"));
   rec.grid.push_back(word("scheme", scheme.name));
   if (scheme.implicit()) {
     rec.grid.push_back(count("steps", scheme.implicitSteps));
@@ -358,12 +393,14 @@ int runLevels(const Request& r, const CommandLineOptions& options, std::ostream&
   Output output(r.output, out);
   ByteSink& sink = output.sink();
   std::optional<TableWriter> table;
+  const bool curved = s.geometry.curved();
   if (waits) {
-    table.emplace(sink, r.format, levelColumns(kind));
+    table.emplace(sink, r.format, levelColumns(kind, curved));
   } else {
-    table.emplace(sink, r.format, recordOf(r, options, s, &plan), levelColumns(kind));
+    table.emplace(sink, r.format, recordOf(r, options, s, &plan), levelColumns(kind, curved));
   }
   LevelRows rows(*table, kind, n, plan.dx, r.depth);
+  if (curved) rows.showRadii(radiiOf(s));
   CommandGuard run(options, sink, n, expectedWork(plan, pick));
   GuardedObserver observer(run, [&](const Level& level) {
     if (r.estimateError) reference.compare(level);

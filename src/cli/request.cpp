@@ -260,6 +260,40 @@ void RequestBuilder::readSchemeFlags(Request& r) {
   r.estimateError = t.estimateError;
 }
 
+// --geometry, --radius and --inner-radius over the flags' plate.
+void readGeometry(const Arguments& args, ProcessSchedule& s) {
+  const FlagTexts& t = args.texts;
+  Geometry& g = s.geometry;
+  if (t.geometry == "cylinder") {
+    g.shape = Shape::Cylinder;
+  } else if (t.geometry == "sphere") {
+    g.shape = Shape::Sphere;
+  } else if (!t.geometry.empty() && t.geometry != "plate") {
+    throw UsageError("--geometry: '" + t.geometry + "' is not plate, cylinder or sphere");
+  }
+  if (!g.curved()) {
+    for (const char* flag : {"--radius", "--inner-radius"})
+      if (args.given(flag))
+        throw UsageError(
+            std::string(flag) +
+            ": a plate has no radius; give --geometry cylinder or sphere, or --length");
+    return;
+  }
+  if (args.given("--length"))
+    throw UsageError("--length: a " + t.geometry + " is sized by --radius, not --length");
+  if (!args.given("--radius"))
+    throw UsageError("--radius is required with --geometry " + t.geometry);
+  g.radius = quantityFlag("--radius", t.radius, Quantity::Length);
+  requirePositive("--radius", g.radius, "radius");
+  if (args.given("--inner-radius")) {
+    g.innerRadius = quantityFlag("--inner-radius", t.innerRadius, Quantity::Length);
+    if (!(g.innerRadius >= 0.0 && g.innerRadius < g.radius))
+      throw UsageError("--inner-radius: " + shortest(g.innerRadius) +
+                       " m must be from 0 to below the radius, " + shortest(g.radius) + " m");
+  }
+  s.length = g.radius - g.innerRadius;
+}
+
 // Schedules, case depths, times to a composition and their sweeps.
 void RequestBuilder::readProcess(Request& r) {
   const FlagTexts& t = args_.texts;
@@ -279,8 +313,8 @@ void RequestBuilder::readProcess(Request& r) {
   }
 
   if (!t.schedule.empty()) {
-    for (const char* flag :
-         {"--temperature", "--length", "--sections", "--A", "--B", "--c0", "--cs", "--params"})
+    for (const char* flag : {"--temperature", "--length", "--sections", "--A", "--B", "--c0",
+                             "--cs", "--params", "--geometry", "--radius", "--inner-radius"})
       if (args_.given(flag))
         throw UsageError(std::string(flag) + ": the schedule sets this; change it in '" +
                          t.schedule + "'");
@@ -297,6 +331,7 @@ void RequestBuilder::readProcess(Request& r) {
       r.temperatures =
           quantityList("--temperature", t.temperature, Quantity::Temperature, "temperature");
     r.schedule = oneStage(in, sections);
+    readGeometry(args_, r.schedule);
   }
   for (const std::string& item : t.stageDurations) {
     const std::size_t eq = item.find('=');
@@ -379,7 +414,19 @@ Request buildRequest(const Arguments& args) {
   const FlagTexts& t = args.texts;
   Request r;
   r.command = args.command();
-  const bool process = r.command == "depth" || r.command == "time" || !t.schedule.empty();
+  if (!t.geometry.empty() && t.geometry != "plate" && t.geometry != "cylinder" &&
+      t.geometry != "sphere")
+    throw UsageError("--geometry: '" + t.geometry + "' is not plate, cylinder or sphere");
+  const bool curved = !t.geometry.empty() && t.geometry != "plate";
+  if (!curved && t.schedule.empty())
+    for (const char* flag : {"--radius", "--inner-radius"})
+      if (args.given(flag))
+        throw UsageError(
+            std::string(flag) +
+            ": a plate has no radius; give --geometry cylinder or sphere, or --length");
+  if (t.legacy && curved)
+    throw UsageError("--geometry: --legacy follows the menu, whose specimen is a plate");
+  const bool process = r.command == "depth" || r.command == "time" || !t.schedule.empty() || curved;
   if (!process && r.command == "profile" && !args.given("--time"))
     throw UsageError("--time is required");
   if (!process && args.given("--stage-duration"))

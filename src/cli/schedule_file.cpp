@@ -10,6 +10,7 @@
 #include "cli/input_file.hpp"
 #include "cli/quantity.hpp"
 #include "format/number_format.hpp"
+#include "model/geometry.hpp"
 
 namespace diffusim {
 
@@ -86,9 +87,9 @@ class Reader {
     const toml::source_region top = root.source();
 
     const toml::table& specimen = table(root, "specimen", top);
-    onlyKeys(specimen, "specimen.", {"length", "sections", "initial"});
-    s.length = quantity(specimen, "length", "specimen.length", Quantity::Length);
-    if (!(s.length > 0.0)) fail(*specimen.get("length"), "specimen.length", "must be above 0");
+    onlyKeys(specimen, "specimen.",
+             {"geometry", "length", "radius", "inner_radius", "sections", "initial"});
+    readShape(specimen, s);
     const toml::node* sections = specimen.get("sections");
     if (sections == nullptr) failAt(specimen.source(), "missing key specimen.sections");
     const auto* count = sections->as_integer();
@@ -119,22 +120,93 @@ class Reader {
       const std::string name = "stage " + std::to_string(i + 1) + ".";
       const toml::table* st = node.as_table();
       if (st == nullptr) fail(node, "stage", "must be a table");
-      onlyKeys(*st, name, {"duration", "temperature", "surface"});
+      onlyKeys(*st, name, {"duration", "temperature", "surface", "back"});
       Stage stage;
       stage.duration = quantity(*st, "duration", name + "duration", Quantity::Time);
       if (!(stage.duration > 0.0)) fail(*st->get("duration"), name + "duration", "must be above 0");
-      stage.temperature = quantity(*st, "temperature", name + "temperature", Quantity::Temperature);
-      if (!(stage.temperature > 0.0))
-        fail(*st->get("temperature"), name + "temperature", "must be above 0 K");
-      stage.surface = surface(*st, name);
+      readTemperature(*st, name, stage);
+      stage.surface = surface(*st, name, "surface");
+      if (const toml::node* back = st->get("back")) {
+        if (!s.geometry.hasBackFace())
+          fail(*back, name + "back",
+               std::string("a solid ") + shapeName(s.geometry.shape) +
+                   " has no back face (its centre); give specimen.inner_radius for a hollow one");
+        stage.back = surface(*st, name, "back");
+      }
       s.stages.push_back(stage);
     }
     return s;
   }
 
-  SurfaceCondition surface(const toml::table& st, const std::string& name) const {
-    const std::string key = name + "surface";
-    const toml::node* node = st.get("surface");
+  // The shape and its dimensions: a plate's length, a curved specimen's radii.
+  void readShape(const toml::table& specimen, ProcessSchedule& s) const {
+    Geometry& g = s.geometry;
+    if (const toml::node* node = specimen.get("geometry")) {
+      const auto* word = node->as_string();
+      const std::string name = word != nullptr ? word->get() : std::string();
+      if (name == "cylinder") {
+        g.shape = Shape::Cylinder;
+      } else if (name == "sphere") {
+        g.shape = Shape::Sphere;
+      } else if (name != "plate") {
+        fail(*node, "specimen.geometry",
+             (word != nullptr ? "unknown geometry '" + name + "'" : std::string("must be a word")) +
+                 " (known: plate, cylinder, sphere)");
+      }
+    }
+    if (!g.curved()) {
+      for (const char* key : {"radius", "inner_radius"})
+        if (const toml::node* node = specimen.get(key))
+          fail(*node, std::string("specimen.") + key,
+               "a plate has no radius; give specimen.length, or geometry = \"cylinder\" or "
+               "\"sphere\"");
+      s.length = quantity(specimen, "length", "specimen.length", Quantity::Length);
+      if (!(s.length > 0.0)) fail(*specimen.get("length"), "specimen.length", "must be above 0");
+      return;
+    }
+    const std::string shape = shapeName(g.shape);
+    if (const toml::node* node = specimen.get("length"))
+      fail(*node, "specimen.length",
+           "a " + shape + " is sized by specimen.radius (and inner_radius), not length");
+    if (specimen.get("radius") == nullptr)
+      failAt(specimen.source(), "missing key specimen.radius: a " + shape + " needs its radius");
+    g.radius = quantity(specimen, "radius", "specimen.radius", Quantity::Length);
+    if (!(g.radius > 0.0)) fail(*specimen.get("radius"), "specimen.radius", "must be above 0");
+    const double zero = 0.0;
+    g.innerRadius =
+        quantity(specimen, "inner_radius", "specimen.inner_radius", Quantity::Length, &zero);
+    if (!(g.innerRadius >= 0.0 && g.innerRadius < g.radius))
+      fail(*specimen.get("inner_radius"), "specimen.inner_radius",
+           "must be from 0 to below specimen.radius (" + shortest(g.radius) + " m)");
+    s.length = g.radius - g.innerRadius;
+  }
+
+  // A temperature, or a ramp { from = T, to = T } over the stage.
+  void readTemperature(const toml::table& st, const std::string& name, Stage& stage) const {
+    const std::string key = name + "temperature";
+    const auto above = [&](const toml::table& t, std::string_view k, const std::string& shown) {
+      const double v = quantity(t, k, shown, Quantity::Temperature);
+      if (!(v > 0.0)) fail(*t.get(k), shown, "must be above 0 K");
+      return v;
+    };
+    const toml::node* node = st.get("temperature");
+    const toml::table* ramp = node != nullptr ? node->as_table() : nullptr;
+    if (ramp == nullptr) {
+      stage.temperature = above(st, "temperature", key);
+      return;
+    }
+    onlyKeys(*ramp, key + ".", {"from", "to"});
+    for (const char* end : {"from", "to"})
+      if (ramp->get(end) == nullptr)
+        fail(*node, key,
+             std::string("a ramp needs both ends: { from = T, to = T } (") + end + " is missing)");
+    stage.temperature = above(*ramp, "from", key + ".from");
+    stage.temperatureTo = above(*ramp, "to", key + ".to");
+  }
+
+  SurfaceCondition surface(const toml::table& st, const std::string& name, const char* face) const {
+    const std::string key = name + face;
+    const toml::node* node = st.get(face);
     if (node == nullptr) failAt(st.source(), "missing key " + key);
     SurfaceCondition c;
     if (const auto* word = node->as_string()) {
@@ -220,6 +292,45 @@ std::string exampleScheduleFile() {
          "[[stage]]                              # cool to hardening temperature, sealed: no flux\n"
          "duration = \"30min\"\n"
          "temperature = 1123\n"
+         "surface = \"sealed\"\n";
+}
+
+std::string exampleShaftFile() {
+  return "# A diffusim process schedule: a carburised shaft of 20 mm diameter.\n"
+         "# Run it with  diffusim depth --schedule FILE --composition 0.35% --every 1h\n"
+         "# Depth is measured inward from the surface; the profile adds r_m, the radius.\n"
+         "\n"
+         "[specimen]\n"
+         "geometry = \"cylinder\"                    # plate, cylinder or sphere\n"
+         "radius = \"10mm\"                          # the outer radius; no flux through the axis\n"
+         "# inner_radius = \"4mm\"                   # a tube: the bore is a second face (back)\n"
+         "sections = 400                           # grid sections over the radius\n"
+         "initial = 0.002                          # fraction of carbon at t = 0 (0.2 %)\n"
+         "\n"
+         "[diffusivity]                            # D(C) = A exp(a C) exp((B + b C) / (R T))\n"
+         "A = 4.7e-5                               # m^2/s\n"
+         "B = -154808                              # J/mol\n"
+         "a = -160\n"
+         "b = 2761400\n"
+         "\n"
+         "[[stage]]                                # heat up in the carburising atmosphere\n"
+         "duration = \"40min\"\n"
+         "temperature = { from = \"850C\", to = \"930C\" }   # a linear ramp over the stage\n"
+         "surface = { potential = \"1.1%\", beta = 1.5e-7 }\n"
+         "\n"
+         "[[stage]]                                # boost at 930 C\n"
+         "duration = \"3h\"\n"
+         "temperature = \"930C\"\n"
+         "surface = { potential = \"1.1%\", beta = 1.5e-7 }\n"
+         "\n"
+         "[[stage]]                                # diffuse at a lower potential\n"
+         "duration = \"90min\"\n"
+         "temperature = \"930C\"\n"
+         "surface = { potential = \"0.8%\", beta = 1.5e-7 }\n"
+         "\n"
+         "[[stage]]                                # cool to the hardening temperature, sealed\n"
+         "duration = \"30min\"\n"
+         "temperature = { from = \"930C\", to = \"850C\" }\n"
          "surface = \"sealed\"\n";
 }
 

@@ -15,5 +15,7 @@ bool readScheduleFile(const std::string& path, ProcessSchedule& schedule, std::s
 
 // The example schedule `diffusim schedule` prints, commented.
 std::string exampleScheduleFile();
+// A commented example: a carburised shaft (a cylinder) with a heat-up ramp.
+std::string exampleShaftFile();
 
 }  // namespace diffusim

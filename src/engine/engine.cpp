@@ -39,8 +39,12 @@ RunEnd Engine::run(std::span<const Segment> plan, RunObserver& observer) {
     // held surface is the plain constant-r step.
     if (seg.rule != nullptr && seg.rule->surface == SurfaceKind::Fixed)
       grid_->setSurface(seg.rule->surfaceValue);
+    if (seg.rule != nullptr && seg.rule->weights != nullptr && seg.rule->back == SurfaceKind::Fixed)
+      grid_->setBack(seg.rule->backValue);
     const StepRule* rule = seg.rule;
-    if (rule != nullptr && rule->surface == SurfaceKind::Fixed && !rule->variable) rule = nullptr;
+    if (rule != nullptr && rule->surface == SurfaceKind::Fixed && !rule->variable &&
+        rule->weights == nullptr && !rule->ramped)
+      rule = nullptr;
     bool steady = false;          // the last step changed nothing
     bool steadyAtReport = false;  // ... and had already when the last level was handed on
     for (std::int64_t s = 1; s <= seg.steps; ++s) {
@@ -59,12 +63,18 @@ RunEnd Engine::run(std::span<const Segment> plan, RunObserver& observer) {
       } else if (!steady) {
         if (rule == nullptr) {
           grid_->advance(seg.meshRatio);
+        } else if (rule->ramped) {
+          // D at the step's middle time.
+          grid_->advance(rampRule(*rule, start + (static_cast<double>(s) - 0.5) * seg.dt));
         } else {
           grid_->advance(*rule);
         }
         grid_->commit();
         ++step_;
-        steady = step_ % FIXED_POINT_CHECK == 0 && grid_->atFixedPoint();
+        // (A ramp's D changes from step to step: a level one step leaves as
+        // it was may still change at the next.)
+        steady = step_ % FIXED_POINT_CHECK == 0 && (rule == nullptr || !rule->ramped) &&
+                 grid_->atFixedPoint();
       } else if (seg.every == 0) {
         // Nothing left to compute and nothing to hand on before the end.
         step_ += seg.steps - s;

@@ -134,8 +134,10 @@ RunEnd runImplicit(const ProcessSchedule& schedule, ProcessPlan& plan,
 
   std::vector<double> rates;
   std::vector<NextLevel> decayAfter;
-  for (const Stage& st : schedule.stages)
-    rates.push_back(stageModel(schedule, st, plan.range, plan.dx).slowRate);
+  for (std::size_t k = 0; k < schedule.stages.size(); ++k)
+    rates.push_back(stageModel(schedule, schedule.stages[k], plan.range, plan.dx,
+                               plan.weights.get(), k == 0 ? 0.0 : plan.stageEnds[k - 1])
+                        .slowRate);
   std::size_t stage = std::numeric_limits<std::size_t>::max();
   StageModel model;
   double dtNext = 0.0, dtMost = 0.0, previousRatio = 1.0, stageStart = 0.0, lastLevel = 0.0;
@@ -148,15 +150,20 @@ RunEnd runImplicit(const ProcessSchedule& schedule, ProcessPlan& plan,
       if (piece.stage != stage) {
         stage = piece.stage;
         stageStart = piece.start;
-        model = stageModel(schedule, schedule.stages[stage], plan.range, plan.dx);
+        model = stageModel(schedule, schedule.stages[stage], plan.range, plan.dx,
+                           plan.weights.get(), stage == 0 ? 0.0 : plan.stageEnds[stage - 1]);
         stepper.restart();
         if (model.held) {
           c[0] = model.surfaceValue;
           error[0] = 0.0;
         }
+        if (model.backHeld) {
+          c[size - 1] = model.backValue;
+          error[size - 1] = 0.0;
+        }
         // The first step from the stage's curvature, as for a first-order
         // step: a jump in the surface makes it short.
-        const double bend = stepper.curvature(model, c.data());
+        const double bend = stepper.curvature(model, c.data(), piece.start);
         const double allowed = std::max(budget * LOCAL_FLOOR, budget - maxNorm(error));
         dtNext = bend > 0.0 ? std::sqrt(allowed / bend) : piece.end - piece.start;
         dtMost = model.slowRate > 0.0 ? MOST_SLOW_DECAY / model.slowRate
@@ -177,7 +184,7 @@ RunEnd runImplicit(const ProcessSchedule& schedule, ProcessPlan& plan,
           dt = remaining * 0.5;
           clipped = true;
         }
-        const double entered = stepper.step(model, c.data(), dt, next.data(), estimate.data(),
+        const double entered = stepper.step(model, c.data(), t, dt, next.data(), estimate.data(),
                                             error.data(), carried.data());
         // What the step may leave, as it will stand at the next level.
         const double decay = everyStep ? 0.0

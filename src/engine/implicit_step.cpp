@@ -26,20 +26,38 @@ std::size_t idx(std::int32_t i) {
 }  // namespace
 
 StageModel stageModel(const ProcessSchedule& s, const Stage& stage, CompositionRange range,
-                      double dx) {
+                      double dx, const CellWeights* weights, double stageStart) {
   StageModel m;
   const StageDiffusivity d = stageDiffusivity(s.law, stage.temperature);
   m.variable = !s.law.constant();
   m.held = stage.surface.kind == SurfaceKind::Fixed;
   m.surfaceValue = m.held ? stage.surface.composition : stage.surface.potential;
   m.beta = stage.surface.kind == SurfaceKind::Transfer ? stage.surface.beta : 0.0;
+  m.backHeld = stage.back.kind == SurfaceKind::Fixed;
+  m.backValue = m.backHeld ? stage.back.composition : stage.back.potential;
+  m.backBeta = stage.back.kind == SurfaceKind::Transfer ? stage.back.beta : 0.0;
   m.diffusivity = d.base;
   if (m.variable) m.exp = expRuleFor(d, range);
   m.dx = dx;
-  // Held: pi^2 D / (4 L^2). Mass transfer: the rate through the surface and
-  // the rate through the specimen in series, which is below the slowest
-  // mode's own rate (equal to it in both limits).
-  const double dMin = m.variable ? std::min(d.at(range.low), d.at(range.high)) : d.base;
+  m.weights = weights;
+  m.law = s.law;
+  m.range = range;
+  m.ramped = stage.ramped();
+  m.temperatureFrom = stage.temperature;
+  m.temperatureTo = stage.ramped() ? stage.temperatureTo : stage.temperature;
+  m.stageStart = stageStart;
+  m.stageDuration = stage.duration;
+  // Held: pi^2 D / (4 L^2), the plate's, which no shape of the same depth
+  // decays slower than while the treated face exchanges. Mass transfer: the
+  // rate through the surface and the rate through the specimen in series,
+  // which is below the slowest mode's own rate (equal to it in both limits).
+  // Only the face at x = L exchanging: no rate claimed (a small inner face
+  // drains a large body slowly).
+  double dMin = std::numeric_limits<double>::infinity();
+  for (const double t : {m.temperatureFrom, m.temperatureTo}) {
+    const StageDiffusivity at = stageDiffusivity(s.law, t);
+    dMin = std::min(dMin, m.variable ? std::min(at.at(range.low), at.at(range.high)) : at.base);
+  }
   const double held = (PI_SQUARED_QUARTER * dMin) / (s.length * s.length);
   m.gridTime = (dx * dx) / dMin;
   if (m.held) {
@@ -70,15 +88,16 @@ ImplicitStep::ImplicitStep(std::int32_t points)
   }
 }
 
-double ImplicitStep::step(const StageModel& m, const double* c, double h, double* next,
+double ImplicitStep::step(const StageModel& m, const double* c, double t, double h, double* next,
                           double* estimate, const double* e, double* carried) {
   const double span = GAMMA * h;
+  const double tMid = t + span * 0.5, tGamma = t + span, tNext = t + h;
   // The trapezoidal stage: (I - L / 2) delta1 = L(C) + S with the ratios of
   // gamma h, so that L(C) + S = gamma h f_n. The carried error's first stage
   // goes with the stage's last solve, its second with the BDF2 solve: the
   // same matrices.
-  const auto trapezoid = [&](const double* at, bool first, bool last) {
-    ratios(m, first_, at, span);
+  const auto trapezoid = [&](const double* at, double time, bool first, bool last) {
+    ratios(m, first_, at, span, time);
     applyL(m, first_, c, true, delta1_.data());
     // gamma h f_n for the error estimate, with D at C itself.
     if (first) std::copy(delta1_.begin(), delta1_.end(), fn_.begin());
@@ -89,22 +108,24 @@ double ImplicitStep::step(const StageModel& m, const double* c, double h, double
   // A D that depends on C is taken at the stage's mean, from a first solve
   // with D at C: on the last step's BDF2 matrix when there is one (a step of
   // another length, D at a level near C: close enough for the mean, and no
-  // factorisation), else on its own.
-  if (m.variable && previousMatrix_) {
-    ratios(m, first_, c, span);
+  // factorisation), else on its own. A ramp's D is taken at the stage's
+  // middle time, at t for f_n.
+  if (m.changing() && previousMatrix_) {
+    ratios(m, first_, c, span, t);
     applyL(m, first_, c, true, delta1_.data());
     std::copy(delta1_.begin(), delta1_.end(), fn_.begin());
     solve(m, second_, delta1_.data());
     for (std::size_t i = 0; i < size_; ++i) gamma_[i] = c[i] + delta1_[i];
   } else {
-    trapezoid(c, true, !m.variable);
+    trapezoid(c, t, true, !m.changing());
   }
-  if (m.variable) {
+  if (m.changing()) {
     for (std::size_t i = 0; i < size_; ++i) mid_[i] = (c[i] + gamma_[i]) * 0.5;
-    trapezoid(mid_.data(), false, true);
+    trapezoid(mid_.data(), tMid, false, true);
   }
-  for (std::size_t i = 0; i < 2; ++i) mid_[i] = (c[i] + gamma_[i]) * 0.5;
-  const double entered1 = surfaceFlux(m, first_, mid_.data());
+  for (const std::size_t i : {std::size_t{0}, std::size_t{1}, size_ - 2, size_ - 1})
+    mid_[i] = (c[i] + gamma_[i]) * 0.5;
+  const double entered1 = faceFlux(m, first_, mid_.data());
   for (std::size_t i = 0; i < size_; ++i) carried[i] = e[i] + carry1_[i];
 
   // The BDF2 stage: (I - L / 2) delta2 = (L(C_gamma) + S) / 2 + b delta1,
@@ -126,18 +147,18 @@ double ImplicitStep::step(const StageModel& m, const double* c, double h, double
     for (std::size_t i = 0; i < size_; ++i) next[i] = gamma_[i] + delta2_[i];
   };
   const Matrix* second = &first_;
-  if (m.variable) {
+  if (m.changing()) {
     // gamma h f_gamma for the error estimate, with D at C_gamma; a first
     // solve on the trapezoidal stage's matrix (D at its mean, as close to
     // C' as C_gamma is), then the stage again with D at that solve's C'.
     // (A D at a C' extrapolated from C and C_gamma saves the solve but
     // leaves an error the estimate does not see.)
-    ratios(m, second_, gamma_.data(), span);
+    ratios(m, second_, gamma_.data(), span, tGamma);
     applyL(m, second_, gamma_.data(), true, fg_.data());
     bdfSides(first_, false, false);
     solve(m, first_, delta2_.data());
     bdfNext();
-    ratios(m, second_, next, span);
+    ratios(m, second_, next, span, tNext);
     bdfSides(second_, false, true);
     factor(m, second_, delta2_.data(), work_.data());
     second = &second_;
@@ -149,7 +170,7 @@ double ImplicitStep::step(const StageModel& m, const double* c, double h, double
   }
   bdfNext();
   for (std::size_t i = 0; i < size_; ++i) carried[i] = carried[i] + work_[i];
-  const double entered = entered1 * (1.0 + BDF_B) + surfaceFlux(m, *second, next) * 0.5;
+  const double entered = entered1 * (1.0 + BDF_B) + faceFlux(m, *second, next) * 0.5;
 
   // The local error from h f at the three points, each with D at its own
   // point (a D taken elsewhere would leave an error of order h^2 in the
@@ -172,8 +193,8 @@ double ImplicitStep::stageShare() {
   return GAMMA;
 }
 
-double ImplicitStep::curvature(const StageModel& m, const double* c) {
-  ratios(m, first_, c, 1.0);
+double ImplicitStep::curvature(const StageModel& m, const double* c, double t) {
+  ratios(m, first_, c, 1.0, t);
   applyL(m, first_, c, true, work_.data());
   applyL(m, first_, work_.data(), false, mid_.data());
   double most = 0.0;
@@ -181,43 +202,72 @@ double ImplicitStep::curvature(const StageModel& m, const double* c) {
   return 0.5 * most;
 }
 
-void ImplicitStep::ratios(const StageModel& m, Matrix& a, const double* at, double span) {
+void ImplicitStep::ratios(const StageModel& m, Matrix& a, const double* at, double span,
+                          double time) {
   const double dx = m.dx;
   a.g = (m.beta * span) / dx;
+  a.gBack = (m.backBeta * span) / dx;
+  double diffusivity = m.diffusivity;
+  ExpRule exp = m.exp;
+  if (m.ramped) {
+    const double since = time - m.stageStart;
+    const double temperature =
+        m.temperatureFrom + (m.temperatureTo - m.temperatureFrom) * (since / m.stageDuration);
+    const StageDiffusivity d = stageDiffusivity(m.law, temperature);
+    diffusivity = d.base;
+    if (m.variable) exp = expRuleFor(d, m.range);
+  }
+  const double* area = m.weights->area.data();
   if (!m.variable) {
-    std::fill(a.q.begin(), a.q.end(), ((m.diffusivity * span) / dx) / dx);
+    const double q = ((diffusivity * span) / dx) / dx;
+    for (std::int32_t j = 0; j + 1 < n_; ++j) a.q[idx(j)] = q * area[j];
     return;
   }
-  diffusivities(m.exp, at, d_.data(), n_);
+  diffusivities(exp, at, d_.data(), n_);
   for (std::int32_t j = 0; j + 1 < n_; ++j)
-    a.q[idx(j)] = ((((d_[idx(j)] + d_[idx(j + 1)]) * 0.5) * span) / dx) / dx;
+    a.q[idx(j)] = (((((d_[idx(j)] + d_[idx(j + 1)]) * 0.5) * span) / dx) / dx) * area[j];
 }
 
-// out = L(x) (+ S), with
-//   L_i(x) = q_i (x_{i+1} - x_i) - q_{i-1} (x_i - x_{i-1})    (interior)
-//   L_0(x) = 2 q_0 (x_1 - x_0) - 2 g x_0, source 2 g P       (not held)
-//   L_{N-1}(x) = -2 q_{N-2} (x_{N-1} - x_{N-2})              (the wall at L)
-// and L_0 = 0 when the surface is held. With the same q on both sides of a
-// solve the fluxes cancel in pairs, so the content changes by exactly the
-// surface term.
+// out = L(x) (+ S), with 1 / V_i the cells' inverse volumes and q holding
+// the face areas:
+//   L_i(x) = (q_i (x_{i+1} - x_i) - q_{i-1} (x_i - x_{i-1})) / V_i   (interior)
+//   L_0(x) = (q_0 (x_1 - x_0) - g x_0) / V_0, source g P / V_0       (not held)
+//   L_{N-1}(x) = (a_L g' (P' - x_{N-1}) - q_{N-2} (x_{N-1} - x_{N-2})) / V_{N-1}
+// (g' = 0: the sealed wall at L), and 0 at a held face. On a plate V = 1
+// and 1/2 at the ends, the weights exactly 1. With the same q on both sides
+// of a solve the fluxes cancel in pairs, so the content changes by exactly
+// the faces' terms.
 void ImplicitStep::applyL(const StageModel& m, const Matrix& a, const double* x, bool source,
                           double* out) const {
   const double* q = a.q.data();
+  const double* inv = m.weights->inverse.data();
   const std::int32_t last = n_ - 1;
   for (std::int32_t i = 1; i < last; ++i)
-    out[i] = q[i] * (x[i + 1] - x[i]) - q[i - 1] * (x[i] - x[i - 1]);
-  out[last] = (q[last - 1] * (x[last] - x[last - 1])) * -2.0;
+    out[i] = (q[i] * (x[i + 1] - x[i]) - q[i - 1] * (x[i] - x[i - 1])) * inv[i];
+  if (m.backHeld) {
+    out[last] = 0.0;
+  } else if (m.backBeta > 0.0) {
+    const double exchange =
+        ((source ? m.backValue : 0.0) - x[last]) * (a.gBack * m.weights->backArea);
+    out[last] = (exchange - q[last - 1] * (x[last] - x[last - 1])) * inv[last];
+  } else {
+    out[last] = (q[last - 1] * (x[last] - x[last - 1])) * -inv[last];
+  }
   if (m.held) {
     out[0] = 0.0;
   } else {
-    out[0] = (q[0] * (x[1] - x[0])) * 2.0 + ((source ? m.surfaceValue : 0.0) - x[0]) * (2.0 * a.g);
+    out[0] = (q[0] * (x[1] - x[0]) + ((source ? m.surfaceValue : 0.0) - x[0]) * a.g) * inv[0];
   }
 }
 
-// dx times the surface term of L(x) + S: the flux in through x = 0.
-double ImplicitStep::surfaceFlux(const StageModel& m, const Matrix& a, const double* x) const {
-  if (m.held) return (a.q[0] * (x[0] - x[1])) * m.dx;
-  return (a.g * (m.surfaceValue - x[0])) * m.dx;
+// dx times the faces' terms of L(x) + S: the flux in through x = 0 and x = L.
+double ImplicitStep::faceFlux(const StageModel& m, const Matrix& a, const double* x) const {
+  const std::int32_t last = n_ - 1;
+  const double surface = m.held ? a.q[0] * (x[0] - x[1]) : a.g * (m.surfaceValue - x[0]);
+  if (!m.backHeld && m.backBeta == 0.0) return surface * m.dx;
+  const double back = m.backHeld ? a.q[idx(last - 1)] * (x[last] - x[last - 1])
+                                 : (a.gBack * m.weights->backArea) * (m.backValue - x[last]);
+  return (surface + back) * m.dx;
 }
 
 // The elimination of I - L / 2 from x = 0 to L: row i is
@@ -232,27 +282,39 @@ void ImplicitStep::factorWith(const StageModel& m, Matrix& a, double* r, double*
   double* cp = a.cp.data();
   double* pivot = a.pivot.data();
   double* lower = a.lower.data();
+  const double* inv = m.weights->inverse.data();
   const std::int32_t last = n_ - 1;
   if (m.held) {
     cp[0] = 0.0;
     pivot[0] = 1.0;
   } else {
-    const double b = 1.0 + (q[0] + a.g);
+    const double w = 0.5 * inv[0];
+    const double b = 1.0 + (q[0] + a.g) * w;
     pivot[0] = 1.0 / b;
-    cp[0] = -q[0] * pivot[0];
+    cp[0] = -(q[0] * w) * pivot[0];
   }
   if constexpr (Sides >= 1) r[0] = m.held ? 0.0 : r[0] * pivot[0];
   if constexpr (Sides >= 2) s[0] = m.held ? 0.0 : s[0] * pivot[0];
   for (std::int32_t i = 1; i < last; ++i) {
-    const double l = 0.5 * q[i - 1];
-    pivot[i] = 1.0 / ((1.0 + 0.5 * (q[i - 1] + q[i])) + l * cp[i - 1]);
-    cp[i] = (-0.5 * q[i]) * pivot[i];
+    const double w = 0.5 * inv[i];
+    const double l = w * q[i - 1];
+    pivot[i] = 1.0 / ((1.0 + w * (q[i - 1] + q[i])) + l * cp[i - 1]);
+    cp[i] = -(w * q[i]) * pivot[i];
     lower[i] = l * pivot[i];
     if constexpr (Sides >= 1) r[i] = r[i] * pivot[i] + lower[i] * r[i - 1];
     if constexpr (Sides >= 2) s[i] = s[i] * pivot[i] + lower[i] * s[i - 1];
   }
-  pivot[last] = 1.0 / ((1.0 + q[last - 1]) + q[last - 1] * cp[last - 1]);
-  lower[last] = q[last - 1] * pivot[last];
+  if (m.backHeld) {
+    // The identity row of a held face, its change 0 whatever the side.
+    pivot[last] = 0.0;
+    lower[last] = 0.0;
+  } else {
+    const double w = 0.5 * inv[last];
+    const double l = w * q[last - 1];
+    const double exchange = (a.gBack * m.weights->backArea) * w;
+    pivot[last] = 1.0 / (((1.0 + l) + exchange) + l * cp[last - 1]);
+    lower[last] = l * pivot[last];
+  }
   cp[last] = 0.0;
   if constexpr (Sides >= 1) r[last] = r[last] * pivot[last] + lower[last] * r[last - 1];
   if constexpr (Sides >= 2) s[last] = s[last] * pivot[last] + lower[last] * s[last - 1];

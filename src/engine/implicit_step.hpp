@@ -26,30 +26,43 @@ struct StageModel {
   bool held = false;
   double surfaceValue = 0.0;  // held: C_s; transfer: P
   double beta = 0.0;          // transfer only
-  double diffusivity = 0.0;   // constant D
-  ExpRule exp;                // D(C)
+  // The face at x = L, in the same terms (beta 0 and not held: sealed).
+  bool backHeld = false;
+  double backValue = 0.0;
+  double backBeta = 0.0;
+  double diffusivity = 0.0;  // constant D
+  ExpRule exp;               // D(C)
   double dx = 0.0;
+  const CellWeights* weights = nullptr;  // the specimen's (never null in a run)
+  // A ramp: D follows T(t), taken at each solve's own time.
+  bool ramped = false;
+  DiffusivityLaw law;
+  CompositionRange range;
+  double temperatureFrom = 0.0, temperatureTo = 0.0, stageStart = 0.0, stageDuration = 0.0;
+  // D changes within a step (with C or with t): the predictor-corrector path.
+  bool changing() const { return variable || ramped; }
   // The rate (1/s) of the stage's slowest decaying mode for the smallest D
   // of the run's compositions; 0 when the content cannot change (sealed).
   double slowRate = 0.0;
   double gridTime = 0.0;  // dx^2 / D for the smallest D, s
 };
 StageModel stageModel(const ProcessSchedule& schedule, const Stage& stage, CompositionRange range,
-                      double dx);
+                      double dx, const CellWeights* weights, double stageStart);
 
 class ImplicitStep {
  public:
   explicit ImplicitStep(std::int32_t points);
 
-  // From `c` over h: `next`, the local error `estimate`, and `carried`, the
-  // error `e` carried through the step (no source). Returns the B that
-  // entered through x = 0 over the step, composition times metres.
-  double step(const StageModel& m, const double* c, double h, double* next, double* estimate,
-              const double* e, double* carried);
+  // From `c` at time t over h: `next`, the local error `estimate`, and
+  // `carried`, the error `e` carried through the step (no source). Returns
+  // the B that entered through both faces over the step per unit outer
+  // area, composition times metres.
+  double step(const StageModel& m, const double* c, double t, double h, double* next,
+              double* estimate, const double* e, double* carried);
 
   // dt^2 |C''| / 2 for dt = 1 s, at most over the nodes: the local error a
-  // first-order step would make, from C'' = J (J C + S) with J at c.
-  double curvature(const StageModel& m, const double* c);
+  // first-order step would make, from C'' = J (J C + S) with J at c, t.
+  double curvature(const StageModel& m, const double* c, double t);
 
   // A new stage: the next step has no earlier step's matrix to start from.
   void restart() { previousMatrix_ = false; }
@@ -60,13 +73,13 @@ class ImplicitStep {
   static double stageShare();
 
  private:
-  // The face ratios q_j = D_{j+1/2} gamma h / dx^2, g = beta gamma h / dx,
-  // and the factors of I - (1/2) L for them.
+  // The face ratios q_j = a_j D_{j+1/2} gamma h / dx^2, g = beta gamma h / dx
+  // at either face, and the factors of I - (1/2) L for them.
   struct Matrix {
     std::vector<double> q, cp, pivot, lower;
-    double g = 0.0;
+    double g = 0.0, gBack = 0.0;
   };
-  void ratios(const StageModel& m, Matrix& a, const double* at, double span);
+  void ratios(const StageModel& m, Matrix& a, const double* at, double span, double time);
   // Factors a and solves r and s with it (when not null).
   void factor(const StageModel& m, Matrix& a, double* r = nullptr, double* s = nullptr);
   template <int Sides>
@@ -74,7 +87,7 @@ class ImplicitStep {
   void solve(const StageModel& m, const Matrix& a, double* r, double* s = nullptr);
   void applyL(const StageModel& m, const Matrix& a, const double* x, bool source,
               double* out) const;
-  double surfaceFlux(const StageModel& m, const Matrix& a, const double* x) const;
+  double faceFlux(const StageModel& m, const Matrix& a, const double* x) const;
 
   std::int32_t n_;
   std::size_t size_;

@@ -60,7 +60,8 @@ bool nextPiece(ProcessPlan& plan, ProcessPiece& piece, bool& handOn) {
     if (end >= stageEnd) ++c.stage;
     if (end > start) {
       piece = {stage, start, end,
-               planStage(schedule, schedule.stages[stage], end - start, plan.range)};
+               planStage(schedule, schedule.stages[stage], end - start, plan.range,
+                         plan.weights.get(), stage == 0 ? 0.0 : plan.stageEnds[stage - 1])};
       c.now = end;
       return true;
     }
@@ -103,6 +104,8 @@ Fault prepare(const ProcessSchedule& schedule, OutputTimes times, ProcessPlan& p
   plan.end = plan.times.listed.empty() ? plan.times.until : plan.times.listed.back();
   plan.range = compositionRange(schedule);
   plan.dx = schedule.length / static_cast<double>(schedule.sections);
+  plan.weights = std::make_shared<const CellWeights>(
+      cellWeights(schedule.geometry, schedule.length, schedule.sections));
   double stageStart = 0.0;
   for (const Stage& s : schedule.stages) {
     stageStart += s.duration;

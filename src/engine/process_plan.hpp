@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,7 @@ struct ProcessPlan {
   OutputTimes times;
   std::vector<double> stageEnds;  // each stage's end time, s
   CompositionRange range;
+  std::shared_ptr<const CellWeights> weights;  // the specimen's, shared by its copies
   double dx = 0.0;
   double end = 0.0;  // where the run ends, s
 

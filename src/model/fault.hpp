@@ -27,11 +27,14 @@ enum class FaultCode {
   ScheduleLaw,
   ScheduleEmpty,
   ScheduleEndNotFinite,
+  ScheduleGeometry,  // a curved specimen's radii (inner below outer), length their difference
   StageDuration,     // stage
   StageTemperature,  // stage
   StageComposition,  // stage
   StagePotential,    // stage
   StageBeta,         // stage
+  StageBack,         // stage: the face at x = L's composition, potential or beta
+  StageBackOnSolid,  // stage: a solid cylinder or sphere has no face at x = L
   StageDiffusivity,  // stage; temperature; low, high: D; compositionLow, compositionHigh
 };
 

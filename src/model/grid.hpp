@@ -22,8 +22,7 @@ enum class FarFace { CopyNeighbour, Mirror };
 // The far face's new value after a constant-r step: a copy of its new
 // neighbour (the menu's rule), or the zero-flux mirror node's update
 // C_{N-1}' = ((C_{N-2} - 2 C_{N-1}) + C_{N-2}) r + C_{N-1}.
-inline void stepFarFace(const double* prev, double* next, std::int32_t n, double r,
-                        FarFace face) {
+inline void stepFarFace(const double* prev, double* next, std::int32_t n, double r, FarFace face) {
   if (face == FarFace::CopyNeighbour) {
     next[n - 1] = next[n - 2];
   } else {
@@ -56,6 +55,8 @@ class ConcentrationGrid {
 
   // Holds the injection face at `composition` in both levels.
   void setSurface(double composition);
+  // Holds the face at x = L at `composition` in both levels.
+  void setBack(double composition);
 
   // The level in next becomes prev; the level that was prev stays readable
   // through next() until the following advance overwrites it.

@@ -3,15 +3,19 @@
 // and the rules that turn a stage into steps. Pure computation.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "model/fault.hpp"
+#include "model/geometry.hpp"
 
 namespace diffusim {
 
-// What the atmosphere does at x = 0 during a stage.
+// What the atmosphere does at a face during a stage (x = 0, the treated
+// surface; or x = L, a plate's far face or a hollow specimen's inner one).
 enum class SurfaceKind {
   Fixed,     // C(0, t) held at `composition`
   Transfer,  // flux into the specimen = beta (potential - C(0, t))
@@ -27,8 +31,17 @@ struct SurfaceCondition {
 
 struct Stage {
   double duration = 0.0;     // s
-  double temperature = 0.0;  // K
+  double temperature = 0.0;  // K; a ramp's at the stage's start
   SurfaceCondition surface;
+  SurfaceCondition back{SurfaceKind::Sealed};  // the face at x = L
+  // A linear ramp's temperature at the stage's end (K); NaN: isothermal.
+  double temperatureTo = std::numeric_limits<double>::quiet_NaN();
+  bool ramped() const { return !std::isnan(temperatureTo); }
+  // T at `since` seconds into the stage.
+  double temperatureAt(double since) const {
+    if (!ramped()) return temperature;
+    return temperature + (temperatureTo - temperature) * (since / duration);
+  }
 };
 
 // D(C) = A exp(a C) exp((B + b C) / (R T)).
@@ -41,7 +54,8 @@ struct DiffusivityLaw {
 };
 
 struct ProcessSchedule {
-  double length = 0.0005;  // m
+  Geometry geometry;
+  double length = 0.0005;  // m: the depth from x = 0 to x = L (a curved specimen's R - R_inner)
   std::int32_t sections = 100;
   double initial = 0.01;  // composition everywhere at t = 0
   DiffusivityLaw law;
@@ -49,7 +63,7 @@ struct ProcessSchedule {
 };
 
 // The range every composition stays in: spanned by the initial composition
-// and the stages' surface values (a held composition, a potential).
+// and the stages' values at both faces (a held composition, a potential).
 struct CompositionRange {
   double low = 0.0;
   double high = 0.0;
@@ -99,15 +113,39 @@ inline double expPolynomial(double u) {
 //   C_0' = ((C_1 - C_0) (2 r) + (P - C_0) g) + C_0   (constant D)
 //   C_0' = ((f_{1/2} (2 h)) + (P - C_0) g) + C_0     (variable D)
 // with g = ((2 beta) dt) / dx, P the potential (g = 0 when sealed).
+// A curved specimen or a condition at x = L runs the weighted form of the
+// same update (geometry.hpp): with a_j the face areas and 1 / V_i the cells'
+// inverse volumes,
+//   F_j = a_j (C_{j+1} - C_j)                       (constant D)
+//   F_j = a_j (E_j + E_{j+1}) (C_{j+1} - C_j)       (variable D)
+//   C_i' = ((F_i - F_{i-1}) / V_i) s + C_i,  s = r or h,
+// the exchange at a face unless held, ((F s + (P - C) g / 2 a) / V) + C, with
+// the face's area a (1 at x = 0). A ramp stage remakes the rule for every
+// step with D at the step's middle time.
 struct StepRule {
   bool variable = false;   // D depends on C
   double meshRatio = 0.0;  // constant D: r = D dt / dx^2
   ExpRule exp;             // variable D
   double halfRatio = 0.0;  // variable D: h
   SurfaceKind surface = SurfaceKind::Fixed;
-  double surfaceValue = 0.0;  // Fixed: C_s; Transfer: P
-  double transfer = 0.0;      // g
+  double surfaceValue = 0.0;               // Fixed: C_s; Transfer: P
+  double transfer = 0.0;                   // g
+  SurfaceKind back = SurfaceKind::Sealed;  // the face at x = L
+  double backValue = 0.0;
+  double backTransfer = 0.0;             // g at x = L
+  const CellWeights* weights = nullptr;  // the weighted form (null: the plate's)
+  // A ramp: the law, the composition range, the stage's temperatures and
+  // start, and the step (see rampRule).
+  bool ramped = false;
+  DiffusivityLaw law;
+  CompositionRange range;
+  double temperatureFrom = 0.0, temperatureTo = 0.0, stageStart = 0.0, stageDuration = 0.0;
+  double dx = 0.0, dt = 0.0;
 };
+
+// The rule of a ramp stage for the step whose middle is at `time`: D at
+// T(time), everything else as planned.
+StepRule rampRule(const StepRule& planned, double time);
 
 // A stage as steps: k = ceil(duration / dtMax) steps of dt = duration / k,
 // dtMax half the longest step that keeps every weight of the update
@@ -124,8 +162,12 @@ struct StagePlan {
   double dMax = 0.0;
   StepRule rule;
 };
+// `weights` are the schedule's (cellWeights), needed by a curved specimen
+// or an exchange at x = L; a ramp takes the larger D of its two ends for the
+// limit and needs the stage's start time.
 StagePlan planStage(const ProcessSchedule& schedule, const Stage& stage, double span,
-                    CompositionRange range);
+                    CompositionRange range, const CellWeights* weights = nullptr,
+                    double stageStart = 0.0);
 
 // The schedule's end, the sum of its durations.
 double scheduleEnd(const ProcessSchedule& schedule);

@@ -83,9 +83,36 @@ DIFFUSIM_INLINE void variableInterior(const double* __restrict prev, double* __r
   for (std::int32_t i = 1; i + 1 < n; ++i) next[i] = (f[i] - f[i - 1]) * h + prev[i];
 }
 
+// The weighted form (a curved specimen, an exchange at x = L): the face
+// fluxes F_j = a_j (C_{j+1} - C_j), times E_j + E_{j+1} for a variable D, in
+// scratch[N..2N), then C_i' = ((F_i - F_{i-1}) / V_i) s + C_i inside.
+DIFFUSIM_INLINE void weightedInterior(const double* __restrict prev, double* __restrict next,
+                                      std::int32_t n, const StepRule& rule,
+                                      double* __restrict scratch) {
+  const double* __restrict a = rule.weights->area.data();
+  const double* __restrict inv = rule.weights->inverse.data();
+  double* __restrict f = scratch + n;
+  double s = rule.meshRatio;
+  if (rule.variable) {
+    double* __restrict e = scratch;
+    exponentials(prev, e, n, rule.exp);
+    for (std::int32_t j = 0; j + 1 < n; ++j)
+      f[j] = (a[j] * (e[j] + e[j + 1])) * (prev[j + 1] - prev[j]);
+    s = rule.halfRatio;
+  } else {
+    for (std::int32_t j = 0; j + 1 < n; ++j) f[j] = a[j] * (prev[j + 1] - prev[j]);
+  }
+  for (std::int32_t i = 1; i + 1 < n; ++i) next[i] = ((f[i] - f[i - 1]) * inv[i]) * s + prev[i];
+}
+
 void variableBaseline(const double* prev, double* next, std::int32_t n, const StepRule& rule,
                       double* scratch) {
   variableInterior(prev, next, n, rule, scratch);
+}
+
+void weightedBaseline(const double* prev, double* next, std::int32_t n, const StepRule& rule,
+                      double* scratch) {
+  weightedInterior(prev, next, n, rule, scratch);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -100,23 +127,42 @@ __attribute__((target("avx512f"))) void variableAvx512(const double* prev, doubl
                                                        double* scratch) {
   variableInterior(prev, next, n, rule, scratch);
 }
+
+__attribute__((target("avx2"))) void weightedAvx2(const double* prev, double* next, std::int32_t n,
+                                                  const StepRule& rule, double* scratch) {
+  weightedInterior(prev, next, n, rule, scratch);
+}
+
+__attribute__((target("avx512f"))) void weightedAvx512(const double* prev, double* next,
+                                                       std::int32_t n, const StepRule& rule,
+                                                       double* scratch) {
+  weightedInterior(prev, next, n, rule, scratch);
+}
 #endif
 
 struct VariableTable {
   VariableStepInfo entries[3];
+  VariableStepInfo weighted[3];
   std::size_t count = 0;
   decltype(VariableStepInfo::step) best = variableBaseline;
+  decltype(VariableStepInfo::step) bestWeighted = weightedBaseline;
 
   VariableTable() {
 #if defined(DIFFUSIM_X86_KERNELS)
     __builtin_cpu_init();
-    entries[count++] = {"avx512", variableAvx512, __builtin_cpu_supports("avx512f") != 0};
-    entries[count++] = {"avx2", variableAvx2, __builtin_cpu_supports("avx2") != 0};
+    const bool avx512 = __builtin_cpu_supports("avx512f") != 0;
+    const bool avx2 = __builtin_cpu_supports("avx2") != 0;
+    weighted[count] = {"avx512", weightedAvx512, avx512};
+    entries[count++] = {"avx512", variableAvx512, avx512};
+    weighted[count] = {"avx2", weightedAvx2, avx2};
+    entries[count++] = {"avx2", variableAvx2, avx2};
 #endif
+    weighted[count] = {"baseline", weightedBaseline, true};
     entries[count++] = {"baseline", variableBaseline, true};
     for (std::size_t i = 0; i < count; ++i) {
       if (entries[i].supported) {
         best = entries[i].step;
+        bestWeighted = weighted[i].step;
         break;
       }
     }
@@ -133,6 +179,23 @@ const VariableTable& variableTable() {
 void processStep(const double* prev, double* next, std::int32_t n, const StepRule& rule,
                  double* scratch, InteriorKernel interior) {
   const double g = rule.transfer, p = rule.surfaceValue;
+  if (rule.weights != nullptr) {
+    static const auto step = variableTable().bestWeighted;
+    step(prev, next, n, rule, scratch);
+    const double* f = scratch + n;
+    const double* inv = rule.weights->inverse.data();
+    const double s = rule.variable ? rule.halfRatio : rule.meshRatio;
+    const std::int32_t last = n - 1;
+    if (rule.surface != SurfaceKind::Fixed)
+      next[0] = ((f[0] * s + (p - prev[0]) * (0.5 * g)) * inv[0]) + prev[0];
+    if (rule.back != SurfaceKind::Fixed) {
+      const double exchange = (0.5 * rule.backTransfer) * rule.weights->backArea;
+      next[last] =
+          (((0.0 - f[last - 1]) * s + (rule.backValue - prev[last]) * exchange) * inv[last]) +
+          prev[last];
+    }
+    return;
+  }
   if (rule.variable) {
     static const auto step = variableTable().best;
     step(prev, next, n, rule, scratch);
@@ -153,6 +216,11 @@ void processStep(const double* prev, double* next, std::int32_t n, const StepRul
 const VariableStepInfo* variableStepKernels(std::size_t& count) {
   count = variableTable().count;
   return variableTable().entries;
+}
+
+const VariableStepInfo* weightedStepKernels(std::size_t& count) {
+  count = variableTable().count;
+  return variableTable().weighted;
 }
 
 void diffusivities(const ExpRule& rule, const double* c, double* d, std::int32_t n) {

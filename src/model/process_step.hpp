@@ -16,7 +16,8 @@ namespace diffusim {
 inline constexpr std::int32_t PROCESS_STEP_SCRATCH = 2;
 
 // Computes next from prev (N >= 2 points) by `rule`. For a held surface,
-// next[0] is left as it is. `interior` is the constant-D kernel to use.
+// next[0] is left as it is (and next[N-1] for a held back face, which only
+// the weighted form has). `interior` is the constant-D kernel to use.
 using InteriorKernel = void (*)(const double* prev, double* next, std::int32_t n, double r);
 void processStep(const double* prev, double* next, std::int32_t n, const StepRule& rule,
                  double* scratch, InteriorKernel interior);
@@ -33,5 +34,7 @@ struct VariableStepInfo {
   bool supported;
 };
 const VariableStepInfo* variableStepKernels(std::size_t& count);
+// The same for the weighted form.
+const VariableStepInfo* weightedStepKernels(std::size_t& count);
 
 }  // namespace diffusim

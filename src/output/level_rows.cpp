@@ -5,16 +5,24 @@
 
 namespace diffusim {
 
-std::vector<std::string_view> levelColumns(LevelKind kind) {
+std::vector<std::string_view> levelColumns(LevelKind kind, bool radius) {
   switch (kind) {
     case LevelKind::Profile:
+      if (radius) return {"x_m", "r_m", "c"};
       return {"x_m", "c"};
     case LevelKind::History:
       return {"t_s", "c"};
     case LevelKind::Profiles:
       break;
   }
+  if (radius) return {"t_s", "x_m", "r_m", "c"};
   return {"t_s", "x_m", "c"};
+}
+
+void LevelRows::showRadii(const std::vector<double>& radii) {
+  if (kind_ == LevelKind::History) return;
+  rText_.clear();
+  for (double r : radii) rText_.push_back(shortest(r));
 }
 
 LevelRows::LevelRows(TableWriter& table, LevelKind kind, std::int32_t points, double dx,
@@ -42,6 +50,7 @@ void LevelRows::write(double time, const double* values) {
   for (std::int32_t i = 0; i < points_; ++i) {
     if (kind_ == LevelKind::Profiles) table_.cellText(t);
     table_.cellText(xText_[static_cast<std::size_t>(i)]);
+    if (!rText_.empty()) table_.cellText(rText_[static_cast<std::size_t>(i)]);
     table_.cell(values[i]);
   }
 }

@@ -14,8 +14,9 @@ namespace diffusim {
 
 enum class LevelKind { Profile, History, Profiles };
 
-// The columns of a kind's table, in order.
-std::vector<std::string_view> levelColumns(LevelKind kind);
+// The columns of a kind's table, in order; a curved specimen's profiles add
+// r_m, the radius, after x_m.
+std::vector<std::string_view> levelColumns(LevelKind kind, bool radius = false);
 
 class LevelRows {
  public:
@@ -25,6 +26,9 @@ class LevelRows {
   // A history read at one grid point (the menu's rules).
   static LevelRows historyAtPoint(TableWriter& table, std::int32_t points, double dx,
                                   std::int32_t point);
+
+  // Profiles of a curved specimen: each point's radius in an r_m column.
+  void showRadii(const std::vector<double>& radii);
 
   // The rows of the level at `time`.
   void write(double time, const double* values);
@@ -36,6 +40,7 @@ class LevelRows {
   double dx_, depth_;
   std::int32_t point_ = -1;         // a history at this grid point rather than at depth_
   std::vector<std::string> xText_;  // each x in shortest form, made once
+  std::vector<std::string> rText_;  // each r, when shown
 };
 
 }  // namespace diffusim

@@ -91,10 +91,19 @@ std::string faultText(const Fault& f) {
       return "the schedule has no stage";
     case FaultCode::ScheduleEndNotFinite:
       return "the schedule's end, the sum of its durations, is not a finite number";
+    case FaultCode::ScheduleGeometry:
+      return "a cylinder or sphere needs a finite radius above 0, an inner radius from 0 to "
+             "below it, and a length equal to their difference";
+    case FaultCode::StageBack:
+      return stage +
+             "the back face's composition or potential must be a fraction from 0 to 1 "
+             "and its beta finite, 0 or above";
+    case FaultCode::StageBackOnSolid:
+      return stage + "a solid cylinder or sphere has no back face (its centre)";
     case FaultCode::StageDuration:
       return stage + "the duration must be above 0";
     case FaultCode::StageTemperature:
-      return stage + "the temperature must be above 0 K";
+      return stage + "the temperature must be a finite number above 0 K (both ends of a ramp)";
     case FaultCode::StageComposition:
       return stage + "the surface composition must be a fraction from 0 to 1";
     case FaultCode::StagePotential:
