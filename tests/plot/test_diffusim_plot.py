@@ -242,7 +242,8 @@ class DrawingTests(unittest.TestCase):
         fig, ax = self.draw("profile", dp.Overlay(D, None, None))
         self.assertIn("T = 1173 K", ax.get_title())
         self.assertIn("t = 3610.96 s", ax.get_title())
-        self.assertEqual(ax.get_xlabel(), "depth x (µm)")
+        self.assertEqual(ax.get_xlabel(), "depth from the surface x (µm)")
+        self.assertEqual(ax.child_axes, [], "a plate has no radius axis")
         data = ax.get_lines()[0]
         self.assertTrue(np.allclose(data.get_xdata(), np.arange(105) * p.dx * 1e6, atol=1e-9))
         self.assertEqual(len(self.dashed(ax)), 1)
@@ -692,6 +693,104 @@ class ProcessCycleTests(unittest.TestCase):
         self.assertEqual(list(line.get_xdata()), [1173.0, 1223.0, 1273.0])
         self.assertEqual(list(line.get_ydata()), list(cols["t_s"] / 3600))
         self.assertEqual((ax.get_xlabel(), ax.get_ylabel()), ("temperature T (K)", "time t (h)"))
+
+
+# ---------------------------------------------------------------------------
+# Cylinders, spheres and temperature ramps, in files laid out by hand
+# (tests/plot/fixtures) with the header keys and the r_m column they carry
+# ---------------------------------------------------------------------------
+
+FIXTURES = os.path.join(ROOT, "tests", "plot", "fixtures")
+
+# file: kind, (geometry, radius, inner radius), ramps (stage, from, to), title
+SHAPES_AND_RAMPS = {
+    "cylinder_profile.csv": (dp.PROFILE, ("cylinder", 0.01, None), [],
+                             "Profile at t = 10 h, cylinder R = 10 mm, T = 1203.15 K"),
+    "tube_profiles.json": (dp.PROFILES, ("cylinder", 0.01, 0.004), [(1, 1123.15, 1203.15)],
+                           "tube r = 4–10 mm, T = 1123.15→1203.15 K (4 profiles)"),
+    "ramp_history.csv": (dp.HISTORY, ("plate", None, None),
+                         [(1, 1123.15, 1203.15), (3, 1203.15, 1123.15)],
+                         "History at x = 500 µm, 3-stage cycle"),
+}
+
+
+def fixture_text(name):
+    with open(os.path.join(FIXTURES, name), encoding="utf-8") as f:
+        return f.read()
+
+
+class CurvedSpecimenAndRampTests(unittest.TestCase):
+    def draw(self, name):
+        from matplotlib.backends.backend_agg import FigureCanvasAgg
+        fig = Figure()
+        FigureCanvasAgg(fig)
+        ax = dp.draw(dp.load(os.path.join(FIXTURES, name)), fig)
+        fig.canvas.draw()
+        return fig, ax
+
+    def test_shapes_and_ramps_from_the_header(self):
+        for name, (kind, shape, ramps, title) in SHAPES_AND_RAMPS.items():
+            result = dp.load(os.path.join(FIXTURES, name))
+            sp = result.specimen
+            self.assertEqual((result.kind, (sp.geometry, sp.radius, sp.inner_radius)),
+                             (kind, shape), name)
+            self.assertEqual([(st.number, *st.ramp) for st in result.stages if st.ramp],
+                             ramps, name)
+            self.assertIn(title, self.draw(name)[1].get_title())
+            proc = run_tool(os.path.join(FIXTURES, name), "-o", os.path.join(TMP.name, "f.png"))
+            self.assertEqual((proc.returncode, proc.stderr), (0, ""), name)
+        # Without a radius in the header, r_m gives it.
+        path = write_file("no-radius.csv", fixture_text("cylinder_profile.csv")
+                          .replace("# radius = 0.01\n", ""))
+        self.assertEqual(dp.load(path).specimen.radius, 0.01)
+        # A header at odds with itself, or with the columns, is refused.
+        profile, history = fixture_text("cylinder_profile.csv"), fixture_text("ramp_history.csv")
+        for name, text, words in (
+                ("stray-r.csv", profile.replace("\n0.0004,0.0096", "\n0.0004,0.0097"), "line 19"),
+                ("plate-with-r.csv", profile.replace("# geometry = cylinder\n", ""), "r_m"),
+                ("cone.csv", profile.replace("= cylinder", "= cone"), "cone"),
+                ("half-ramp.csv", history.replace("# stage1.temperature_to = 1203.15\n", ""),
+                 "stage1.temperature_to")):
+            proc = run_tool(write_file(name, text), "-o", os.path.join(TMP.name, "x.png"))
+            CommandLineTests.assert_one_line_error(self, proc, 1, name, words)
+        proc = run_tool(os.path.join(FIXTURES, "tube_profiles.json"), "--D", "1e-11",
+                        "-o", os.path.join(TMP.name, "x.png"))
+        CommandLineTests.assert_one_line_error(self, proc, 2, "ramped")
+
+    def test_curved_profiles_have_the_radius_along_the_top(self):
+        for name in ("cylinder_profile.csv", "tube_profiles.json"):
+            _, ax = self.draw(name)
+            (top,) = ax.child_axes
+            self.assertEqual((ax.get_xlabel(), top.get_xlabel()),
+                             ("depth from the surface x (mm)", "radius r (mm)"), name)
+            shown = [t for t in top.xaxis.get_major_ticks() if t.label2.get_visible()
+                     and min(top.get_xlim()) <= t.get_loc() <= max(top.get_xlim())]
+            self.assertGreater(len(shown), 3, name)
+            for tick in shown:      # each label is R less the depth below it
+                x = ax.transData.inverted().transform(top.transData.transform((tick.get_loc(), 0)))
+                self.assertAlmostEqual(float(tick.label2.get_text()), 10 - x[0], places=9,
+                                       msg=name)
+
+    def test_ramps_are_shaded_and_labelled(self):
+        def spans(ax, along):
+            """The ramps shaded, from and to, along the x (0) or y (1) axis."""
+            return {p.get_gid(): tuple(np.round(np.sort(ax.transData.inverted().transform(
+                p.get_verts())[:, along])[[0, -1]], 9))
+                for p in ax.patches if (p.get_gid() or "").endswith(".ramp")}
+        _, ax = self.draw("ramp_history.csv")
+        self.assertEqual(spans(ax, 0), {"stage1.ramp": (0.0, 1.0), "stage3.ramp": (4.0, 6.0)})
+        self.assertEqual(ProcessCycleTests.boundaries(self, ax),
+                         {"stage1.end": 1.0, "stage2.end": 4.0})
+        self.assertEqual([t.get_text().strip() for t in ax.texts],
+                         ["stage 1: composition, 1123.15→1203.15 K", "stage 2: composition",
+                          "stage 3: transfer, 1203.15→1123.15 K"])
+        # A run of the ramp alone is marked too, though it has no stage end to show.
+        lines = fixture_text("ramp_history.csv").splitlines(keepends=True)
+        alone = [ln for ln in lines[:-10] if not ln.startswith(("# stage2", "# stage3"))]
+        ax = dp.draw(dp.load(write_file("ramp-alone.csv", "".join(alone))), Figure())
+        self.assertEqual(spans(ax, 0), {"stage1.ramp": (0.0, 3600.0)})
+        fig, _ = self.draw("tube_profiles.json")     # hatched on the colour bar
+        self.assertEqual(spans(fig.axes[1], 1), {"stage1.ramp": (1800.0, 7200.0)})
 
 
 def main():

@@ -63,4 +63,45 @@ inline double surfaceTransfer(double x, double t, double d, double c0, double p,
   return c0 + (p - c0) * (std::erfc(z) - std::exp(-z * z) * erfcx(z + h * s));
 }
 
+// Solid cylinder of radius a, initially c0, its surface held at cs from
+// t = 0: (c - cs) / (c0 - cs) = 2 sum_n exp(-D k_n^2 t / a^2) J0(k_n r / a)
+// / (k_n J1(k_n)), k_n the zeros of J0 (Newton from McMahon's (n - 1/4) pi),
+// summed while the exponential is above 1e-17.
+inline double heldCylinder(double r, double t, double d, double a, double c0, double cs) {
+  constexpr double PI = std::numbers::pi;
+  double s = 0.0;
+  for (int n = 1;; ++n) {
+    double k = (n - 0.25) * PI;
+    for (int i = 0; i < 8; ++i) k += std::cyl_bessel_j(0.0, k) / std::cyl_bessel_j(1.0, k);
+    const double e = std::exp(-d * k * k * t / (a * a));
+    if (e < 1e-17) break;
+    s += e * std::cyl_bessel_j(0.0, k * r / a) / (k * std::cyl_bessel_j(1.0, k));
+  }
+  return cs + (c0 - cs) * 2.0 * s;
+}
+
+// Solid sphere of radius a, the same problem: (c - cs) / (c0 - cs) =
+// (2 a / (pi r)) sum_n (-1)^(n+1) / n sin(n pi r / a) exp(-D n^2 pi^2 t / a^2),
+// at the centre its limit 2 sum_n (-1)^(n+1) exp(...).
+inline double heldSphere(double r, double t, double d, double a, double c0, double cs) {
+  constexpr double PI = std::numbers::pi;
+  double s = 0.0;
+  for (int n = 1;; ++n) {
+    const double e = std::exp(-d * n * n * PI * PI * t / (a * a));
+    if (e < 1e-17) break;
+    const double sign = n % 2 == 1 ? 1.0 : -1.0;
+    s += sign * e * (r > 0.0 ? (a / (n * PI * r)) * std::sin(n * PI * r / a) : 1.0);
+  }
+  return cs + (c0 - cs) * 2.0 * s;
+}
+
+// Steady states between a face at radius a held at ca and one at b held at
+// cb: a tube's logarithm, a hollow sphere's 1 / r.
+inline double tubeSteady(double r, double a, double b, double ca, double cb) {
+  return ca + (cb - ca) * std::log(r / a) / std::log(b / a);
+}
+inline double shellSteady(double r, double a, double b, double ca, double cb) {
+  return cb + (ca - cb) * (1.0 / r - 1.0 / b) / (1.0 / a - 1.0 / b);
+}
+
 }  // namespace diffusim::testing

@@ -23,6 +23,7 @@ Files
   "program": "diffusim") of the commands
     diffusim profile    columns x_m,c: one profile, like Result_dt.txt
     diffusim profiles   columns t_s,x_m,c: profiles every DT, like Result.txt
+                        (of a cylinder or sphere r_m follows x_m: x_m,r_m,c)
     diffusim history    columns t_s,c: the history at one depth
     diffusim depth      columns t_s,depth_m: the case depth against time; a
                         sweep (leading columns such as temperature_K or
@@ -38,16 +39,22 @@ Process cycles
   its surface (composition, transfer or sealed); in a family of profiles
   each stage has its own line style, named in the legend, and its ends are
   marked on the colour bar. Where a swept stage duration moves the ends,
-  they are marked by diamonds on each depth curve instead.
+  they are marked by diamonds on each depth curve instead. A stage whose
+  temperature is ramped (stageN.temperature_from and _to) is shaded over its
+  span on a time axis and hatched on the colour bar, and its label gives the
+  ramp (stage 1: composition, 1123.15→1203.15 K).
 
 Axes
-  Depth is in micrometres. Result_dt.txt and Result.txt print distances
-  rounded to 1e-6 m, so the plot uses index * dx, with dx fitted by least
-  squares to the whole distance column; the CSV and JSON give the depths
-  exactly and are plotted as they are. Profiles are cut off a little beyond the depth where they
-  are flat, unless --full-depth is given. Time is in seconds, or in hours when
-  the last time is beyond two hours. The case depth is in millimetres from
-  1 mm on, in micrometres below.
+  Depth is measured from the surface, in micrometres. Result_dt.txt and
+  Result.txt print distances rounded to 1e-6 m, so the plot uses index * dx,
+  with dx fitted by least squares to the whole distance column; the CSV and
+  JSON give the depths exactly and are plotted as they are. A cylinder or
+  sphere (geometry, radius and, if hollow, inner_radius in the header) is
+  measured inward from its outer surface, in millimetres from 1 mm radius on,
+  and a profile of it has the radius r = R - x along the top. Profiles are
+  cut off a little beyond the depth where they are flat, unless --full-depth
+  is given. Time is in seconds, or in hours when the last time is beyond two
+  hours. The case depth is in millimetres from 1 mm on, in micrometres below.
 
 Analytic overlay (dashed)
   With --A and --B (D = A exp(B / (R T)), R = 8.3144 J/(mol K), T from the
@@ -62,12 +69,14 @@ Analytic overlay (dashed)
   diffusim's default 0.05 unless --Cs is given. The CSV and JSON record c0
   and cs (or the initial composition and the composition held by the one
   stage of a schedule), which are used instead. --C0 and --Cs override any
-  of these. The overlay is refused for a cycle of several stages or a
-  surface that is not held at a composition, and for depth and time. A
-  history of Result_dx.txt is compared at the grid point diffusim really
-  reported, the first one at or beyond the distance asked for, found from D
-  and the time step; one of the CSV or JSON at the depth it gives. When the profile reaches the far face of the specimen the
-  overlay is only approximate; a warning says so.
+  of these. The overlay is refused for a cycle of several stages, a surface
+  that is not held at a composition or a ramped temperature, and for depth
+  and time; over a cylinder or sphere it is drawn with a warning that it is
+  the solution of a flat surface. A history of Result_dx.txt is compared at
+  the grid point diffusim really reported, the first one at or beyond the
+  distance asked for, found from D and the time step; one of the CSV or JSON
+  at the depth it gives. When the profile reaches the far face of the
+  specimen the overlay is only approximate; a warning says so.
 
 Output and exit status
   With -o the plot goes to a PNG or SVG file, by its extension. Without -o a

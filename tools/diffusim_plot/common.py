@@ -3,6 +3,8 @@ diffusim it relies on, the kinds of file, and the two ways of failing."""
 
 import sys
 
+import numpy as np
+
 PROG = "diffusim-plot"
 VERSION = "1.0.0"
 GAS_CONSTANT = 8.3144          # R, J/(mol K): the value diffusim itself uses
@@ -14,6 +16,7 @@ MESH_RATIO = 0.25              # D dt / dx^2, fixed in diffusim
 
 PROFILE, PROFILES, HISTORY = "profile", "profiles", "history"
 DEPTH, TIME = "depth", "time"
+PLATE, CYLINDER, SPHERE = "plate", "cylinder", "sphere"     # the specimen's geometry
 STAGE_STYLES = ("-", "--", "-.", ":")     # the profiles of stage 1, 2, 3, 4, 5, ...
 
 
@@ -35,3 +38,11 @@ def parse_number(text, what, where):
     except ValueError:
         raise InputError(f"{where}: {what} '{text}' is not a number") from None
     return value
+
+
+def check_rising(values, what, locate):
+    """An error at the first of values that does not exceed the one before;
+    locate(k) names the k-th."""
+    bad = np.flatnonzero(np.diff(values) <= 0)
+    if len(bad):
+        raise InputError(f"{locate(int(bad[0]) + 1)}: {what} does not increase")

@@ -1,11 +1,11 @@
 """A history (Result_dx.txt, diffusim history): C(B) against time at one
-depth, with the ends of a cycle's stages and the erfc solution at that
-depth laid over it."""
+depth, with the ends of a cycle's stages, its temperature ramps and the
+erfc solution at that depth laid over it."""
 
 import numpy as np
 
 from .common import HOURS_ABOVE_S, PRINT_HALF_STEP, PROGRAM_DEFAULT_CS, warn
-from .labels import chosen, conditions, fmt, mark_stages
+from .labels import chosen, conditions, fmt, length_unit, mark_stages
 from .overlays import erfc_solution, history_grid_point
 
 
@@ -55,4 +55,8 @@ def draw_history(result, fig, ax, overlay, full_depth, name):
     mark_stages(ax, result.stages, scale, times[-1])
     if overlay:
         ax.legend(loc="best")
-    return f"History at x = {fmt(result.distance * 1e6, 4)} µm, {conditions(result)}"
+    at = f"x = {fmt(result.distance * 1e6, 4)} µm"
+    if result.specimen.curved:      # and the radius there, in the unit of the specimen's
+        unit, per_m = length_unit(result.specimen)
+        at += f" (r = {fmt(result.specimen.radius_at(result.distance) * per_m, 4)} {unit})"
+    return f"History at {at}, {conditions(result)}"

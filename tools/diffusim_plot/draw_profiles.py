@@ -1,13 +1,14 @@
 """Profiles: one (Result_dt.txt, diffusim profile) as C(B) against depth,
 or a series (Result.txt, diffusim profiles) as a family of curves coloured
-by time; either with the erfc solution laid over it."""
+by time; either with the erfc solution laid over it, and across a curved
+specimen with the radius along the top."""
 
 import math
 
 import numpy as np
 
 from .common import HOURS_ABOVE_S, STAGE_STYLES
-from .labels import chosen, conditions, stage_of, time_label
+from .labels import chosen, conditions, length_unit, stage_of, stage_start, time_label
 from .overlays import check_overlay_reach, erfc_solution
 
 
@@ -28,23 +29,36 @@ def depth_limit(depth, comp, c0, cs, full):
     return min(ticks) if ticks else limit     # end on a tick
 
 
+def depth_axis(ax, specimen, xmax):
+    """Depth from the surface along the bottom, 0 to xmax, and for a curved
+    specimen the radius r = R - x along the top, in the same unit; returns
+    how many of the unit make a metre."""
+    unit, per_m = length_unit(specimen)
+    ax.set_xlim(0, xmax * per_m)
+    ax.set_xlabel(f"depth from the surface x ({unit})")
+    if specimen.curved:
+        outer = specimen.radius * per_m
+        top = ax.secondary_xaxis("top", functions=(lambda x: outer - x, lambda r: outer - r))
+        top.set_xlabel(f"radius r ({unit})")
+    return per_m
+
+
 def draw_profile(result, fig, ax, overlay, full_depth, name):
     """One profile; returns the title it would have."""
     depth = result.depth
     c0 = chosen(overlay, "c0_option", result.c0, float(result.comp[-1]))
     cs = chosen(overlay, "cs_option", result.cs, float(result.comp[0]))
     xmax = depth_limit(depth, result.comp, c0, cs, full_depth)
+    per_m = depth_axis(ax, result.specimen, xmax)
     style = "-o" if np.count_nonzero(depth <= xmax) <= 60 else "-"   # marks while apart
-    ax.plot(depth * 1e6, result.comp, style, ms=3, lw=1.5, color="C0", label="diffusim")
+    ax.plot(depth * per_m, result.comp, style, ms=3, lw=1.5, color="C0", label="diffusim")
     if overlay:
         note = "" if overlay.c0_option is not None or result.c0 is not None else (
             " (and C0, read from the deepest row, may be off: set it with --C0)")
         approx = check_overlay_reach(overlay, float(depth[-1]), result.time, name, note)
         xs = np.linspace(0.0, xmax, 400)
-        ax.plot(xs * 1e6, erfc_solution(xs, result.time, overlay.d, c0, cs), "--",
+        ax.plot(xs * per_m, erfc_solution(xs, result.time, overlay.d, c0, cs), "--",
                 color="C3", lw=1.5, label=overlay.label(approx))
-    ax.set_xlim(0, xmax * 1e6)
-    ax.set_xlabel("depth x (µm)")
     if overlay:
         ax.legend(loc="best")
     return f"Profile at t = {time_label(result.time)}, {conditions(result)}"
@@ -65,12 +79,13 @@ def draw_profiles(result, fig, ax, overlay, full_depth, name):
     c0 = chosen(overlay, "c0_option", result.c0, float(first[-1]))
     cs = chosen(overlay, "cs_option", result.cs, float(first[0]))
     xmax = depth_limit(depth, result.comps[-1], c0, cs, full_depth)
+    per_m = depth_axis(ax, result.specimen, xmax)
     cmap = colormaps["viridis"]
     norm = Normalize(vmin=times[0] / scale, vmax=times[-1] / scale)
     staged = len(result.stages) > 1
     for t, comp in zip(times, result.comps):
         style = STAGE_STYLES[stage_of(result.stages, t) % len(STAGE_STYLES)] if staged else "-"
-        ax.plot(depth * 1e6, comp, style, lw=1.4, color=cmap(norm(t / scale)))
+        ax.plot(depth * per_m, comp, style, lw=1.4, color=cmap(norm(t / scale)))
     if staged:
         present = sorted({stage_of(result.stages, t) for t in times})
         ax.legend(handles=[Line2D([], [], color="0.3", lw=1.4,
@@ -81,13 +96,11 @@ def draw_profiles(result, fig, ax, overlay, full_depth, name):
         approx = check_overlay_reach(overlay, float(depth[-1]), float(times[-1]), name)
         xs = np.linspace(0.0, xmax, 300)
         for t in times:
-            ax.plot(xs * 1e6, erfc_solution(xs, t, overlay.d, c0, cs), "--", lw=1.0,
+            ax.plot(xs * per_m, erfc_solution(xs, t, overlay.d, c0, cs), "--", lw=1.0,
                     color=cmap(norm(t / scale)), alpha=0.9)
         ax.legend(handles=[Line2D([], [], color="0.3", lw=1.4, label="diffusim"),
                            Line2D([], [], color="0.3", lw=1.0, ls="--",
                                   label=overlay.label(approx))], loc="best")
-    ax.set_xlim(0, xmax * 1e6)
-    ax.set_xlabel("depth x (µm)")
     temp = conditions(result)
     shown = len(times)
     if shown == 1:      # a run of one step: nothing for a colour scale to tell
@@ -98,6 +111,11 @@ def draw_profiles(result, fig, ax, overlay, full_depth, name):
         if times[0] < st.end < times[-1]:
             bar.ax.axhline(st.end / scale, color="white", lw=2)
             bar.ax.axhline(st.end / scale, color="black", lw=1, ls=(0, (2, 2)))
+    for k, st in enumerate(result.stages):     # the time a temperature is ramped, hatched
+        low, high = max(stage_start(result.stages, k), times[0]), min(st.end, times[-1])
+        if st.ramp and low < high:
+            bar.ax.axhspan(low / scale, high / scale, fill=False, hatch="//", ec="0.45", lw=0,
+                           gid=f"stage{st.number}.ramp")
     blocks = f"{result.block_count} {result.block_name}s"
     count = blocks if shown == result.block_count else f"{shown} of {blocks} shown"
     return (f"Profiles from t = {time_label(times[0], 4)} to "

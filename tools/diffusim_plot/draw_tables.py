@@ -8,7 +8,6 @@ import numpy as np
 
 from .common import HOURS_ABOVE_S
 from .labels import conditions, fmt, mark_stages, swept_label
-from .results import Stage
 
 
 def draw_depth(result, fig, ax, overlay, full_depth, name):
@@ -39,8 +38,8 @@ def draw_depth(result, fig, ax, overlay, full_depth, name):
                         np.interp(inner, t[finite], depth[finite]) * per_m, "D",
                         ms=6, mfc="white", color=line.get_color(), gid="stage-ends")
     if shared:
-        stages = [Stage(st.number, e, st.duration, st.temperature, st.surface)
-                  for st, e in zip(result.stages, ends[0])]
+        starts = [0.0, *ends[0][:-1]]
+        stages = [st.moved_to(e, e - s) for st, e, s in zip(result.stages, ends[0], starts)]
         mark_stages(ax, stages, scale, t_last)
     else:
         from matplotlib.lines import Line2D

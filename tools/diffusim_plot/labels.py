@@ -1,10 +1,12 @@
 """What the drawings of every kind share: how numbers, times and swept
-values read, the conditions of the run for a title, the compositions an
-overlay takes, and the marks of a process cycle's stages."""
+values read, the specimen and the conditions of the run for a title, the
+compositions an overlay takes, and the marks of a process cycle's stages."""
 
 import re
 
-from .common import HOURS_ABOVE_S
+from .common import CYLINDER, HOURS_ABOVE_S
+
+RAMP_COLOUR = "C1"      # the span of a stage whose temperature is ramped
 
 
 def fmt(value, digits=6):
@@ -32,14 +34,41 @@ def swept_label(name, value):
     return f"{name} = {fmt(value)}"
 
 
+def length_unit(specimen):
+    """The unit of the depth and radius of a profile, and how many of it
+    make a metre: micrometres, or millimetres across a curved specimen of
+    1 mm radius or more."""
+    return ("mm", 1e3) if specimen.curved and specimen.radius >= 1e-3 else ("µm", 1e6)
+
+
+def specimen_label(specimen):
+    """'cylinder R = 10 mm', 'tube r = 4–10 mm', 'hollow sphere r = 4–10 mm';
+    empty for a plate."""
+    if not specimen.curved:
+        return ""
+    unit, per_m = length_unit(specimen)
+    outer = fmt(specimen.radius * per_m, 4)
+    if specimen.inner_radius is None:
+        return f"{specimen.geometry} R = {outer} {unit}"
+    hollow = "tube" if specimen.geometry == CYLINDER else f"hollow {specimen.geometry}"
+    return f"{hollow} r = {fmt(specimen.inner_radius * per_m, 4)}–{outer} {unit}"
+
+
 def conditions(result):
-    """The temperature of the run for a title, or the number of stages of a
+    """The specimen, where it is curved, and the temperature of the run (a
+    ramp from one to the other) for a title, or the number of stages of a
     cycle."""
-    if len(result.stages) > 1:
-        return f"{len(result.stages)}-stage cycle"
-    if result.temperature is None:
-        return "T not given"
-    return f"T = {fmt(result.temperature)} K"
+    stages = result.stages
+    if len(stages) > 1:
+        temperature = f"{len(stages)}-stage cycle"
+    elif stages and stages[0].ramp:
+        temperature = f"T = {fmt(stages[0].ramp[0])}→{fmt(stages[0].ramp[1])} K"
+    elif result.temperature is None:
+        temperature = "T not given"
+    else:
+        temperature = f"T = {fmt(result.temperature)} K"
+    shape = specimen_label(result.specimen)
+    return f"{shape}, {temperature}" if shape else temperature
 
 
 def chosen(overlay, option, given, default):
@@ -59,19 +88,33 @@ def stage_of(stages, t):
     return len(stages) - 1
 
 
+def stage_start(stages, k):
+    """When stage k starts: its end less its duration, or where the file
+    does not give that, the end of the stage before."""
+    st = stages[k]
+    if st.duration is not None:
+        return st.end - st.duration
+    return stages[k - 1].end if k else 0.0
+
+
 def mark_stages(ax, stages, scale, t_last):
     """A dotted vertical line at the end of each stage inside the time axis
     (0 to t_last), labelled with the stage that ends there; the stage that
-    reaches the end of the axis is named there, without a line."""
+    reaches the end of the axis is named there, without a line. A stage
+    whose temperature is ramped is shaded over its span, and its label
+    gives the ramp; a single stage is only marked if it is a ramp."""
     from matplotlib.transforms import blended_transform_factory
-    if len(stages) < 2:
+    if len(stages) < 2 and not any(st.ramp for st in stages):
         return
     where = blended_transform_factory(ax.transData, ax.transAxes)
     start = 0.0
-    for st in stages:
+    for k, st in enumerate(stages):
         if start >= t_last:
             break
         end = min(st.end, t_last)
+        if st.ramp:
+            ax.axvspan(max(stage_start(stages, k), 0.0) / scale, end / scale, lw=0,
+                       color=RAMP_COLOUR, alpha=0.15, zorder=0, gid=f"stage{st.number}.ramp")
         if end < t_last * (1 - 1e-12):
             ax.axvline(end / scale, color="0.35", ls=":", lw=1.3, zorder=1,
                        gid=f"stage{st.number}.end")

@@ -115,14 +115,18 @@ def overlay_from(args, result):
         raise UsageError(f"the erfc overlay is drawn over profiles and histories, "
                          f"not over the table of diffusim {result.kind}")
     stages = result.stages
-    if len(stages) > 1 or (stages and stages[0].surface != "composition"):
+    if len(stages) > 1 or (stages and (stages[0].surface != "composition" or stages[0].ramp)):
         raise UsageError("the erfc overlay needs one temperature and the surface held at "
                          "one composition; this run " + (
                              f"is a cycle of {len(stages)} stages" if len(stages) > 1
+                             else "has its temperature ramped" if stages[0].ramp
                              else f"has its surface {stages[0].surface}"))
     temperature = result.temperature
     if args.d is not None:
         d = args.d
+    elif temperature is None:
+        raise UsageError("the file does not give the temperature that D = A exp(B/RT) "
+                         "needs; give --D instead")
     else:
         try:
             d = diffusivity(args.a, args.b, temperature)
@@ -130,4 +134,8 @@ def overlay_from(args, result):
             d = float("nan")
     if not (math.isfinite(d) and d > 0):
         raise UsageError(f"the diffusion coefficient D = {d:g} is not a finite positive number")
+    if result.specimen.curved:
+        warn(f"the erfc solution is that of a flat surface: across a {result.specimen.geometry} "
+             f"of radius {result.specimen.radius:g} m it holds only while the profile "
+             "is shallow against the radius")
     return Overlay(d, args.c0, args.cs)

@@ -1,6 +1,6 @@
 """The CSV and JSON that diffusim's commands (profile, profiles, history,
 depth, time) write: '# key = value' settings or an object's inputs and
-grid, the stages of a process cycle, then the columns."""
+grid (what they tell is read by readers_header), then the columns."""
 
 import json
 import math
@@ -9,40 +9,45 @@ from array import array
 
 import numpy as np
 
-from .common import DEPTH, HISTORY, PROFILE, PROFILES, TIME, InputError, parse_number, warn
-from .results import DepthTable, History, Profile, Profiles, Stage, TimeTable, thin_indices
+from .common import (DEPTH, HISTORY, PROFILE, PROFILES, TIME, InputError, check_rising,
+                     parse_number, warn)
+from .readers_header import setting
+from .readers_header import specimen as read_specimen
+from .readers_header import stages as read_stages
+from .results import DepthTable, History, Profile, Profiles, TimeTable, thin_indices
 
-# The columns each command writes, in order.
+# The columns each command writes, in order; a curved specimen's profiles
+# have r_m after x_m, and any columns after these are not drawn.
 COLUMNS = {
     PROFILE: ("x_m", "c"),
     HISTORY: ("t_s", "c"),
     PROFILES: ("t_s", "x_m", "c"),
 }
+RADIUS = "r_m"
 CSV_BANNER = re.compile(r"^# diffusim(\s|$)")
 _CSV_SETTING = re.compile(r"^#\s*([A-Za-z_][A-Za-z0-9_.]*)\s*=\s*(.*?)\s*$")
 
 
-def _setting(meta, key, name, required=True):
-    """A number from the file's inputs or grid; None if absent and not
-    required."""
-    value = meta.get(key)
-    if value is None:
-        if required:
-            raise InputError(f"{name}: the file does not give '{key}'")
-        return None
-    if isinstance(value, bool) or not isinstance(value, (int, float, str)):
-        raise InputError(f"{name}: {key} '{value}' is not a number")
-    number = parse_number(str(value), key, name)
-    if not math.isfinite(number):
-        raise InputError(f"{name}: {key} '{value}' is not a finite number")
-    return number
+def _core(header):
+    """The header without the r_m that follows x_m in the profiles of a
+    curved specimen."""
+    k = header.index("x_m") + 1 if "x_m" in header else 0
+    return header[:k] + header[k + 1:] if k and header[k:k + 1] == (RADIUS,) else header
+
+
+def _with_radius(columns, present):
+    """A command's columns, with r_m after x_m where the file has it."""
+    k = columns.index("x_m") + 1 if "x_m" in columns else 0
+    return columns[:k] + (RADIUS,) + columns[k:] if k and present else columns
 
 
 def _table_kind(header, command):
     """The kind of table that the column names (and the command, where the
     file names it) make, or None. The tables of depth and time may start
-    with a column per swept value (temperature_K, stage2_duration_s, ...)."""
-    kind = next((kd for kd, cols in COLUMNS.items() if cols == header), None)
+    with a column per swept value (temperature_K, stage2_duration_s, ...);
+    the others may have more columns after their own."""
+    core = _core(header)
+    kind = next((kd for kd, cols in COLUMNS.items() if core[:len(cols)] == cols), None)
     if kind is not None and command in (None, kind):
         return kind
     swept = header[:-2] if header[-2:] == ("t_s", "depth_m") else (
@@ -80,7 +85,8 @@ def read_csv(text, name):
     kind = _table_kind(header, command)
     if kind is None:
         raise InputError(f"{name}: line {k + 1}: expected the column header 'x_m,c', "
-                         f"'t_s,c', 't_s,x_m,c', 't_s,depth_m' or 't_s', "
+                         f"'t_s,c', 't_s,x_m,c' (x_m maybe followed by r_m), 't_s,depth_m' "
+                         f"or 't_s', "
                          f"got '{lines[k].strip()[:60]}'")
     if command is not None and command != kind:
         raise InputError(f"{name}: line {k + 1}: the columns {','.join(header)} "
@@ -148,7 +154,7 @@ def read_json(text, name):
     if not isinstance(columns, dict):
         raise InputError(f"{name}: no \"columns\" object")
     if command in COLUMNS:
-        kind, header = command, COLUMNS[command]
+        kind, header = command, _with_radius(COLUMNS[command], RADIUS in columns)
     else:
         header = tuple(columns)
         kind = _table_kind(header, command) if header else None
@@ -178,72 +184,54 @@ def read_json(text, name):
     return kind, header, meta, np.column_stack(data), lambda i: f"{name}: row {i + 1}"
 
 
-def _check_rising(values, what, locate):
-    bad = np.flatnonzero(np.diff(values) <= 0)
-    if len(bad):
-        raise InputError(f"{locate(int(bad[0]) + 1)}: {what} does not increase")
-
-
-_STAGE_KEY = re.compile(r"^stage(\d+)\.(end|duration|temperature|surface)$")
-
-
-def _stages(meta, name):
-    """The stages of the process cycle that the header records, in order;
-    none for a file of a run without one."""
-    numbers = sorted({int(m.group(1)) for m in map(_STAGE_KEY.match, meta) if m})
-    if numbers != list(range(1, len(numbers) + 1)):
-        raise InputError(f"{name}: the stages are numbered {numbers}, not 1 to {len(numbers)}")
-    stages = []
-    for n in numbers:
-        key = f"stage{n}."
-        surface = meta.get(key + "surface")
-        stages.append(Stage(n, _setting(meta, key + "end", name),
-                            _setting(meta, key + "duration", name, required=False),
-                            _setting(meta, key + "temperature", name, required=False),
-                            surface if isinstance(surface, str) and surface else "?"))
-    _check_rising(np.array([st.end for st in stages]), "the end of the stages",
-                  lambda k: f"{name}: stage{k + 1}.end")
-    return stages
-
-
 def from_table(kind, header, meta, data, locate, name, max_curves):
     """A result from the columns of a CSV or JSON file."""
-    stages = _stages(meta, name)
-    temperature = _setting(meta, "temperature", name, required=not stages)
+    stages = read_stages(meta, name)
+    temperature = setting(meta, "temperature", name, required=not stages)
     if temperature is None:     # a cycle: its temperature, if it only has one
         temps = {st.temperature for st in stages}
         temperature = temps.pop() if len(temps) == 1 else None
-    dx = _setting(meta, "dx", name, required=False)
+    dx = setting(meta, "dx", name, required=False)
+    # The first of a name wins: a column of the kind before any extra one.
+    column = {h: data[:, k] for k, h in reversed(list(enumerate(header)))}
     if kind == PROFILE:
-        x, c = data[:, 0], data[:, 1]
+        x, c = column["x_m"], column["c"]
         if len(c) < 2:
             raise InputError(f"{name}: the profile has {len(c)} row(s); at least 2 are needed")
-        _check_rising(x, "the depth", locate)
-        result = Profile(temperature, _setting(meta, "time", name),
+        check_rising(x, "the depth", locate)
+        # A cycle's profile without --time is its end: the last stage's.
+        time = setting(meta, "time", name, required=not stages)
+        if time is None:
+            time = stages[-1].end
+        result = Profile(temperature, time,
                          dx if dx is not None else float(x[1] - x[0]), c, depth=x)
     elif kind == HISTORY:
-        t, c = data[:, 0], data[:, 1]
+        t, c = column["t_s"], column["c"]
         if len(c) == 0:
             raise InputError(f"{name}: the file holds no times")
-        _check_rising(t, "the time", locate)
-        result = History(temperature, _setting(meta, "depth", name),
-                         _setting(meta, "dt", name, required=False), t, c)
+        check_rising(t, "the time", locate)
+        result = History(temperature, setting(meta, "depth", name),
+                         setting(meta, "dt", name, required=False), t, c)
     elif kind == PROFILES:
-        result = _profiles_from_table(data, locate, name, temperature, dx, max_curves)
+        result = _profiles_from_table(column["t_s"], column["x_m"], column["c"], locate, name,
+                                      temperature, dx, max_curves)
     elif kind == DEPTH:
         result = _depth_from_table(header[:-2], meta, data, locate, name, temperature)
     else:
         result = _time_from_table(header[:-1], meta, data, name, temperature)
     result.stages = stages
+    across = kind in (PROFILE, PROFILES)     # the depths and radii of a profile
+    result.specimen = read_specimen(meta, column.get("x_m") if across else None,
+                                    column.get(RADIUS) if across else None, name, locate)
     if kind == DEPTH:
         result.stage_ends = [_curve_stage_ends(stages, result.swept, values, name)
                              for values, _, _ in result.curves]
-    result.c0 = _setting(meta, "c0", name, required=False)
-    result.cs = _setting(meta, "cs", name, required=False)
+    result.c0 = setting(meta, "c0", name, required=False)
+    result.cs = setting(meta, "cs", name, required=False)
     if result.c0 is None:
-        result.c0 = _setting(meta, "initial", name, required=False)
+        result.c0 = setting(meta, "initial", name, required=False)
     if result.cs is None and len(stages) == 1 and stages[0].surface == "composition":
-        result.cs = _setting(meta, "stage1.composition", name, required=False)
+        result.cs = setting(meta, "stage1.composition", name, required=False)
     result.x_given = True
     return result
 
@@ -278,12 +266,12 @@ def _depth_from_table(swept, meta, data, locate, name, temperature):
     curves = []
     for a, b in zip(starts, ends):
         t = data[a:b, width - 2]
-        _check_rising(t, "the time", lambda k, a=a: locate(int(a) + k))
+        check_rising(t, "the time", lambda k, a=a: locate(int(a) + k))
         curves.append((tuple(float(v) for v in keys[a]), t, data[a:b, width - 1]))
     if len({c[0] for c in curves}) != len(curves):
         raise InputError(f"{name}: the rows of one combination of {', '.join(swept)} "
                          "do not follow one another")
-    return DepthTable(temperature, _setting(meta, "composition", name, required=False),
+    return DepthTable(temperature, setting(meta, "composition", name, required=False),
                       list(swept), curves)
 
 
@@ -295,18 +283,17 @@ def _time_from_table(swept, meta, data, name, temperature):
                          "against one swept value")
     if len(data) == 0:
         raise InputError(f"{name}: the file holds no times")
-    return TimeTable(temperature, _setting(meta, "composition", name, required=False),
-                     _setting(meta, "depth", name, required=False), swept[0],
+    return TimeTable(temperature, setting(meta, "composition", name, required=False),
+                     setting(meta, "depth", name, required=False), swept[0],
                      data[:, 0], data[:, 1])
 
 
-def _profiles_from_table(data, locate, name, temperature, dx, max_curves):
+def _profiles_from_table(t, x, c, locate, name, temperature, dx, max_curves):
     """The long format: rows grouped by time, each group the same depths."""
-    t, x, c = data[:, 0], data[:, 1], data[:, 2]
     if len(c) == 0:
         raise InputError(f"{name}: the file holds no profiles")
     starts = np.flatnonzero(np.r_[True, t[1:] != t[:-1]])
-    _check_rising(t[starts], "the time", lambda k: locate(int(starts[k])))
+    check_rising(t[starts], "the time", lambda k: locate(int(starts[k])))
     rows = int(starts[1]) if len(starts) > 1 else len(c)
     if rows < 2:
         raise InputError(f"{name}: the first profile has {rows} row(s); at least 2 are needed")
@@ -322,7 +309,7 @@ def _profiles_from_table(data, locate, name, temperature, dx, max_curves):
                              f"t = {t[starts[k - 1]]:g} s does not have {rows} rows "
                              "like the first")
     depth = x[:rows]
-    _check_rising(depth, "the depth", locate)
+    check_rising(depth, "the depth", locate)
     grid = x[:count * rows].reshape(count, rows)
     differ = np.flatnonzero(np.any(grid != depth, axis=1))
     if len(differ):

@@ -3,33 +3,64 @@
 
 import numpy as np
 
-from .common import DEPTH, HISTORY, PROFILE, PROFILES, TIME
+from .common import DEPTH, HISTORY, PLATE, PROFILE, PROFILES, TIME
+
+
+class Specimen:
+    """The shape of the specimen: a plate, or a cylinder or sphere of outer
+    radius R, hollow down to an inner radius (a tube, a hollow sphere) or
+    solid. Depth x runs inward from the outer surface, so r = R - x."""
+
+    def __init__(self, geometry=PLATE, radius=None, inner_radius=None):
+        self.geometry = geometry
+        self.radius = radius                # m; None for a plate
+        self.inner_radius = inner_radius    # m; None unless hollow
+
+    @property
+    def curved(self):
+        return self.geometry != PLATE
+
+    def radius_at(self, depth):
+        return self.radius - depth
 
 
 class _Result:
     # What the CSV and JSON files tell beyond the data: the compositions of
     # the run (None where the file does not say), depths that are given
-    # exactly instead of printed rounded, and the stages of a process cycle.
+    # exactly instead of printed rounded, the stages of a process cycle and
+    # the shape of the specimen (the menu's files are all of plates).
     c0 = None
     cs = None
     x_given = False
     _depth = None
     stages = ()
+    specimen = Specimen()
 
 
 class Stage:
     """One stage of a process cycle, as the header of a command's file
-    records it: its end is the time since the start of the run."""
+    records it: its end is the time since the start of the run. A stage
+    whose temperature is a linear ramp has ramp = (from, to), in K, and no
+    single temperature."""
 
-    def __init__(self, number, end, duration, temperature, surface):
+    def __init__(self, number, end, duration, temperature, surface, ramp=None):
         self.number = number
         self.end = end
         self.duration = duration        # None where the file does not say
         self.temperature = temperature
         self.surface = surface          # composition, transfer or sealed
+        self.ramp = ramp
+
+    def moved_to(self, end, duration):
+        """The same stage ending elsewhere, after another duration (a swept
+        duration moves it)."""
+        return Stage(self.number, end, duration, self.temperature, self.surface, self.ramp)
 
     def label(self):
-        return f"stage {self.number}: {self.surface}"
+        text = f"stage {self.number}: {self.surface}"
+        if self.ramp:
+            text += f", {self.ramp[0]:.6g}→{self.ramp[1]:.6g} K"
+        return text
 
 
 class DepthTable(_Result):
