@@ -80,6 +80,7 @@ void registerRowBenchmarks(const fs::path& scratch, std::vector<Comparison>& com
 void registerSessionBenchmarks(const fs::path& scratch, std::vector<Comparison>& comparisons);
 // process_bench.cpp: process stages, the composition-dependent step, sweeps.
 void registerProcessBenchmarks(const fs::path& scratch, std::vector<Comparison>& comparisons);
+void registerGeometryBenchmarks(std::vector<Comparison>& comparisons);
 // rows_bench.cpp: the command line's CSV writer.
 void registerCsvBenchmarks(std::vector<Comparison>& comparisons);
 

@@ -101,6 +101,7 @@ void registerAll(const fs::path& scratch, std::vector<Comparison>& comparisons) 
   registerRowBenchmarks(scratch, comparisons);
   registerSessionBenchmarks(scratch, comparisons);
   registerProcessBenchmarks(scratch, comparisons);
+  registerGeometryBenchmarks(comparisons);
   registerCsvBenchmarks(comparisons);
 }
 

@@ -48,16 +48,17 @@ RunEnd Engine::run(std::span<const Segment> plan, RunObserver& observer) {
     bool steady = false;          // the last step changed nothing
     bool steadyAtReport = false;  // ... and had already when the last level was handed on
     for (std::int64_t s = 1; s <= seg.steps; ++s) {
-      // Threaded (the constant-r step only): a pass of several steps up to at
+      // Threaded (a constant D and a held surface, on a plate or a curved
+      // specimen): a pass of several steps up to at
       // most the next level handed on, which the pass leaves with the level
       // before it as the plain steps do. Proceeding is asked and the fixed
       // point looked for once per pass.
-      const bool tiles = tiled_ && rule == nullptr && !steady;
+      const bool tiles = tiled_ && (rule == nullptr || TiledStepper::tiles(*rule)) && !steady;
       const std::int64_t stop = tiles ? nextHandedOn(seg, s) : 0;
       const std::int64_t pass = tiles ? tiled_->passLength(stop - s + 1) : 0;
       if (pass > 0) {
         steady = tiled_->advance(*grid_, seg.meshRatio, static_cast<std::int32_t>(pass),
-                                 s + pass - 1 == stop);
+                                 s + pass - 1 == stop, rule);
         s += pass - 1;
         step_ += pass;
       } else if (!steady) {

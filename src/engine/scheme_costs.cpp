@@ -15,6 +15,11 @@ constexpr double EXPLICIT_CONSTANT_NS = 0.18;
 constexpr double EXPLICIT_VARIABLE_NS = 1.0;
 constexpr double IMPLICIT_CONSTANT_NS = 30.0;
 constexpr double IMPLICIT_VARIABLE_NS = 62.0;
+// The weighted explicit step (a curved specimen, an exchange at x = L)
+// beside the plate's (BM_step_explicit_cylinder against _plate), and a
+// ramp's rule remade for every explicit step.
+constexpr double WEIGHTED_FACTOR = 1.45;
+constexpr double RAMP_STEP_NS = 40.0;
 // The implicit step count after a change of stage, fitted to held-surface
 // runs of 100 to 9999 sections from 60 s to 1e7 s at tolerances 1e-5 to
 // 1e-9 (most within 1.3 times the steps taken, all within 3 times):
@@ -41,9 +46,13 @@ SchemeCosts estimateCosts(const ProcessSchedule& s, const ProcessPlan& plan, dou
   const double accuracy = std::pow(1e-7 / tolerance, TOLERANCE_POWER);
   std::size_t stage = std::numeric_limits<std::size_t>::max();
   double steps = 0.0;
+  bool ramps = false;
   forEachPiece(plan, [&](const ProcessPiece& p, const Segment&) {
+    const double perPoint = (variable ? EXPLICIT_VARIABLE_NS : EXPLICIT_CONSTANT_NS) *
+                            (p.plan.rule.weights != nullptr ? WEIGHTED_FACTOR : 1.0);
     costs.explicitNs +=
-        p.plan.explicitSteps * points * (variable ? EXPLICIT_VARIABLE_NS : EXPLICIT_CONSTANT_NS);
+        p.plan.explicitSteps * (points * perPoint + (p.plan.rule.ramped ? RAMP_STEP_NS : 0.0));
+    ramps = ramps || p.plan.rule.ramped;
     if (p.stage == stage) {
       steps += STEPS_PER_OUTPUT;
       return;
@@ -64,7 +73,9 @@ SchemeCosts estimateCosts(const ProcessSchedule& s, const ProcessPlan& plan, dou
              std::pow(change / 0.04, 0.4) * (span > slowest ? LONG_STAGE : 1.0);
   });
   costs.implicitSteps = steps;
-  costs.implicitNs = steps * points * (variable ? IMPLICIT_VARIABLE_NS : IMPLICIT_CONSTANT_NS);
+  // A ramp's D changes within a step: the predictor-corrector's solves.
+  costs.implicitNs =
+      steps * points * (variable || ramps ? IMPLICIT_VARIABLE_NS : IMPLICIT_CONSTANT_NS);
   return costs;
 }
 

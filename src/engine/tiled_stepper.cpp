@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "model/process_step.hpp"
+
 namespace diffusim {
 
 namespace {
@@ -68,6 +70,7 @@ struct TiledStepper::Pass {
   double* to;    // the grid's other level, each thread writing [a, b)
   double r;
   std::int32_t steps;
+  const StepRule* rule;  // the weighted step; none: the plate's constant-r one
 };
 
 TiledStepper::TiledStepper(std::int32_t points, FarFace farFace, const TileShape& shape)
@@ -117,8 +120,13 @@ void TiledStepper::runPass(void* context, unsigned part) {
     const std::int32_t lo = std::max(1, a - (s - j));
     const std::int32_t hi = std::min(n, b + (s - j));
     const std::int32_t interiorEnd = std::min(hi, n - 1);
-    if (interiorEnd > lo) kernel(src + lo - 1, dst + lo - 1, interiorEnd - lo + 2, r);
-    if (hi == n) stepFarFace(src, dst, n, r, st.farFace_);
+    if (pass.rule != nullptr) {
+      if (interiorEnd > lo) weightedConstantRange(src, dst, lo, interiorEnd, *pass.rule);
+      if (hi == n) weightedBackFace(src, dst, n, *pass.rule);
+    } else {
+      if (interiorEnd > lo) kernel(src + lo - 1, dst + lo - 1, interiorEnd - lo + 2, r);
+      if (hi == n) stepFarFace(src, dst, n, r, st.farFace_);
+    }
     w.last = src;
     src = dst;
   }
@@ -135,9 +143,9 @@ void TiledStepper::publishPrevious(void* context, unsigned part) {
   std::memcpy(pass.from + a, w.last + a, static_cast<std::size_t>(b - a) * 8);
 }
 
-bool TiledStepper::advance(ConcentrationGrid& grid, double r, std::int32_t steps,
-                           bool keepPrevious) {
-  if (!shape_.adaptive) return advanceThreaded(grid, r, steps, keepPrevious);
+bool TiledStepper::advance(ConcentrationGrid& grid, double r, std::int32_t steps, bool keepPrevious,
+                           const StepRule* rule) {
+  if (!shape_.adaptive) return advanceThreaded(grid, r, steps, keepPrevious, rule);
 
   // Both ways give the same bits; time tells which is faster now.
   using Clock = std::chrono::steady_clock;
@@ -159,11 +167,15 @@ bool TiledStepper::advance(ConcentrationGrid& grid, double r, std::int32_t steps
   lastThreaded_ = threaded;
   bool unchanged = false;
   if (threaded) {
-    unchanged = advanceThreaded(grid, r, steps, keepPrevious);
+    unchanged = advanceThreaded(grid, r, steps, keepPrevious, rule);
     ++threadedPasses_;
   } else {
     for (std::int32_t s = 0; s < steps; ++s) {
-      grid.advance(r);
+      if (rule != nullptr) {
+        grid.advance(*rule);
+      } else {
+        grid.advance(r);
+      }
       grid.commit();
     }
     unchanged = grid.atFixedPoint();
@@ -200,8 +212,8 @@ bool TiledStepper::advance(ConcentrationGrid& grid, double r, std::int32_t steps
 }
 
 bool TiledStepper::advanceThreaded(ConcentrationGrid& grid, double r, std::int32_t steps,
-                                   bool keepPrevious) {
-  Pass pass{this, grid.prevBuffer(), grid.nextBuffer(), r, steps};
+                                   bool keepPrevious, const StepRule* rule) {
+  Pass pass{this, grid.prevBuffer(), grid.nextBuffer(), r, steps, rule};
   pool_->run(shape_.threads, runPass, &pass);
   bool unchanged = true;
   for (const auto& w : workers_) unchanged = unchanged && w->unchanged;

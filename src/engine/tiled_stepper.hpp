@@ -63,7 +63,17 @@ class TiledStepper {
   // the newest level. next() is the level a step before it when
   // `keepPrevious` holds or the last step changed no bit, an older level
   // otherwise. Returns whether the last step changed no bit.
-  bool advance(ConcentrationGrid& grid, double r, std::int32_t steps, bool keepPrevious);
+  // `rule`, when given, is a constant-D weighted step with a held surface (a
+  // curved specimen; see tiles()), whose mesh ratio is r.
+  bool advance(ConcentrationGrid& grid, double r, std::int32_t steps, bool keepPrevious,
+               const StepRule* rule = nullptr);
+
+  // Whether a process stage's rule can go to the tiles: a constant D, a
+  // held surface, no ramp (the plain plate step, or the weighted one).
+  static bool tiles(const StepRule& rule) {
+    return rule.weights != nullptr && !rule.variable && !rule.ramped &&
+           rule.surface == SurfaceKind::Fixed;
+  }
 
   // Passes an adaptive stepper has run on one thread and on several.
   std::int64_t plainPasses() const { return plainPasses_; }
@@ -78,7 +88,8 @@ class TiledStepper {
   struct Pass;
   static void runPass(void* pass, unsigned part);
   static void publishPrevious(void* pass, unsigned part);
-  bool advanceThreaded(ConcentrationGrid& grid, double r, std::int32_t steps, bool keepPrevious);
+  bool advanceThreaded(ConcentrationGrid& grid, double r, std::int32_t steps, bool keepPrevious,
+                       const StepRule* rule);
 
   std::int32_t n_;
   FarFace farFace_;

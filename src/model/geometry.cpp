@@ -60,12 +60,16 @@ CellWeights cellWeights(const Geometry& g, double length, std::int32_t sections)
     w.backArea = m == 1 ? inner : inner * inner;
   }
   w.inverse.resize(idx(n));
+  w.toNext.resize(idx(n));
+  w.toPrevious.resize(idx(n));
   w.stiffness = 0.0;
   for (std::int32_t i = 0; i < n; ++i) {
     w.inverse[idx(i)] = 1.0 / w.volume[idx(i)];
     const double left = i > 0 ? w.area[idx(i - 1)] : 0.0;
     const double right = i < n - 1 ? w.area[idx(i)] : 0.0;
-    w.stiffness = std::max(w.stiffness, w.inverse[idx(i)] * (left + right));
+    w.toNext[idx(i)] = right * w.inverse[idx(i)];
+    w.toPrevious[idx(i)] = left * w.inverse[idx(i)];
+    w.stiffness = std::max(w.stiffness, w.toNext[idx(i)] + w.toPrevious[idx(i)]);
   }
   return w;
 }

@@ -11,10 +11,28 @@
 // and the content sum V_i C_i dx changes by what crosses the two surfaces.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <new>
 #include <vector>
 
 namespace diffusim {
+
+// Storage on 64-byte lines, as the grid's levels: a vector kernel then reads
+// a node's weights and its composition at the same alignment.
+template <typename T>
+struct CacheAligned {
+  using value_type = T;
+  CacheAligned() = default;
+  template <typename U>
+  explicit CacheAligned(const CacheAligned<U>&) {}
+  T* allocate(std::size_t n) {
+    return static_cast<T*>(::operator new (n * sizeof(T), std::align_val_t{64}));
+  }
+  void deallocate(T* p, std::size_t) { ::operator delete (p, std::align_val_t{64}); }
+  friend bool operator==(const CacheAligned&, const CacheAligned&) { return true; }
+};
+using AlignedDoubles = std::vector<double, CacheAligned<double>>;
 
 enum class Shape { Plate, Cylinder, Sphere };
 
@@ -41,6 +59,9 @@ struct CellWeights {
   std::vector<double> area;
   std::vector<double> volume;
   std::vector<double> inverse;
+  // a_i / V_i and a_{i-1} / V_i: node i's weights toward its neighbours
+  // (0 where there is none), for the explicit step's single pass.
+  AlignedDoubles toNext, toPrevious;
   double backArea = 1.0;
   // The largest inverse[i] (a_{i-1} + a_i) over the nodes: the explicit
   // step's stability weight (2 for a plate, 4 at a cylinder's centre, 6 at a

@@ -1,6 +1,12 @@
 #include "model/process_step.hpp"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 #include "model/grid.hpp"
 
@@ -83,9 +89,22 @@ DIFFUSIM_INLINE void variableInterior(const double* __restrict prev, double* __r
   for (std::int32_t i = 1; i + 1 < n; ++i) next[i] = (f[i] - f[i - 1]) * h + prev[i];
 }
 
+// Points [from, to) of the constant-D weighted step:
+//   C_i' = ((C_{i+1} - C_i) w+_i - (C_i - C_{i-1}) w-_i) s + C_i.
+DIFFUSIM_INLINE void weightedConstant(const double* __restrict prev, double* __restrict next,
+                                      std::int32_t from, std::int32_t to,
+                                      const double* __restrict toNext,
+                                      const double* __restrict toPrevious, double s) {
+  for (std::int32_t i = from; i < to; ++i)
+    next[i] = ((prev[i + 1] - prev[i]) * toNext[i] - (prev[i] - prev[i - 1]) * toPrevious[i]) * s +
+              prev[i];
+}
+
 // The weighted form (a curved specimen, an exchange at x = L): the face
-// fluxes F_j = a_j (C_{j+1} - C_j), times E_j + E_{j+1} for a variable D, in
-// scratch[N..2N), then C_i' = ((F_i - F_{i-1}) / V_i) s + C_i inside.
+// fluxes F_j = a_j (C_{j+1} - C_j), times E_j + E_{j+1} for a variable D,
+// then C_i' = ((F_i - F_{i-1}) / V_i) s + C_i inside; the two end faces'
+// fluxes are left in scratch[N] and scratch[2N - 2] (all of them for a
+// variable D).
 DIFFUSIM_INLINE void weightedInterior(const double* __restrict prev, double* __restrict next,
                                       std::int32_t n, const StepRule& rule,
                                       double* __restrict scratch) {
@@ -99,10 +118,17 @@ DIFFUSIM_INLINE void weightedInterior(const double* __restrict prev, double* __r
     for (std::int32_t j = 0; j + 1 < n; ++j)
       f[j] = (a[j] * (e[j] + e[j + 1])) * (prev[j + 1] - prev[j]);
     s = rule.halfRatio;
-  } else {
-    for (std::int32_t j = 0; j + 1 < n; ++j) f[j] = a[j] * (prev[j + 1] - prev[j]);
+    for (std::int32_t i = 1; i + 1 < n; ++i) next[i] = ((f[i] - f[i - 1]) * inv[i]) * s + prev[i];
+    return;
   }
-  for (std::int32_t i = 1; i + 1 < n; ++i) next[i] = ((f[i] - f[i - 1]) * inv[i]) * s + prev[i];
+  // A constant D in one pass with each node's two weights (a_i / V_i and
+  // a_{i-1} / V_i, the same division folded in beforehand); the ends' two
+  // fluxes for the faces.
+  const double* __restrict toNext = rule.weights->toNext.data();
+  const double* __restrict toPrevious = rule.weights->toPrevious.data();
+  weightedConstant(prev, next, 1, n - 1, toNext, toPrevious, s);
+  f[0] = a[0] * (prev[1] - prev[0]);
+  f[n - 2] = a[n - 2] * (prev[n - 1] - prev[n - 2]);
 }
 
 void variableBaseline(const double* prev, double* next, std::int32_t n, const StepRule& rule,
@@ -133,12 +159,66 @@ __attribute__((target("avx2"))) void weightedAvx2(const double* prev, double* ne
   weightedInterior(prev, next, n, rule, scratch);
 }
 
+// The constant-D pass over points [from, to) on aligned vectors: the
+// neighbours by lane shifts of the aligned level (as the plate's kernel), the
+// weights aligned alike, and the scalar loop's operations in its order, so
+// the same bits.
+__attribute__((target("avx512f"))) void weightedRangeAvx512(const double* prev, double* next,
+                                                            std::int32_t from, std::int32_t to,
+                                                            const double* toNext,
+                                                            const double* toPrevious, double s) {
+  std::int32_t i = from;
+  const auto lane = [](const double* p) {
+    return static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(p) % 64 / sizeof(double));
+  };
+  const std::int32_t misalignment = lane(prev + from);
+  const bool weightsAligned =
+      lane(toNext + from) == misalignment && lane(toPrevious + from) == misalignment;
+  const std::int32_t head = (8 - misalignment) % 8;
+  if (weightsAligned && from + head + 16 <= to + 1) {
+    weightedConstant(prev, next, from, from + head, toNext, toPrevious, s);
+    i += head;
+    const __m512d ratio = _mm512_set1_pd(s);
+    __m512d before = _mm512_set1_pd(prev[i - 1]);  // only its lane 7 is used
+    __m512d here = _mm512_load_pd(prev + i);
+    for (; i + 16 <= to + 1; i += 8) {
+      const __m512d after = _mm512_load_pd(prev + i + 8);
+      const __m512i h = _mm512_castpd_si512(here);
+      const __m512d left =
+          _mm512_castsi512_pd(_mm512_mask_alignr_epi64(h, 0xFF, h, _mm512_castpd_si512(before), 7));
+      const __m512d right =
+          _mm512_castsi512_pd(_mm512_mask_alignr_epi64(h, 0xFF, _mm512_castpd_si512(after), h, 1));
+      const __m512d up = _mm512_mul_pd(_mm512_sub_pd(right, here), _mm512_load_pd(toNext + i));
+      const __m512d down = _mm512_mul_pd(_mm512_sub_pd(here, left), _mm512_load_pd(toPrevious + i));
+      _mm512_storeu_pd(next + i,
+                       _mm512_add_pd(_mm512_mul_pd(_mm512_sub_pd(up, down), ratio), here));
+      before = here;
+      here = after;
+    }
+  }
+  weightedConstant(prev, next, i, to, toNext, toPrevious, s);
+}
+
 __attribute__((target("avx512f"))) void weightedAvx512(const double* prev, double* next,
                                                        std::int32_t n, const StepRule& rule,
                                                        double* scratch) {
-  weightedInterior(prev, next, n, rule, scratch);
+  if (rule.variable) {
+    weightedInterior(prev, next, n, rule, scratch);
+    return;
+  }
+  const CellWeights& w = *rule.weights;
+  weightedRangeAvx512(prev, next, 1, n - 1, w.toNext.data(), w.toPrevious.data(), rule.meshRatio);
+  double* f = scratch + n;
+  const double* a = w.area.data();
+  f[0] = a[0] * (prev[1] - prev[0]);
+  f[n - 2] = a[n - 2] * (prev[n - 1] - prev[n - 2]);
 }
 #endif
+
+void weightedRangeBaseline(const double* prev, double* next, std::int32_t from, std::int32_t to,
+                           const double* toNext, const double* toPrevious, double s) {
+  weightedConstant(prev, next, from, to, toNext, toPrevious, s);
+}
 
 struct VariableTable {
   VariableStepInfo entries[3];
@@ -146,6 +226,7 @@ struct VariableTable {
   std::size_t count = 0;
   decltype(VariableStepInfo::step) best = variableBaseline;
   decltype(VariableStepInfo::step) bestWeighted = weightedBaseline;
+  decltype(&weightedRangeBaseline) bestRange = weightedRangeBaseline;
 
   VariableTable() {
 #if defined(DIFFUSIM_X86_KERNELS)
@@ -159,6 +240,9 @@ struct VariableTable {
 #endif
     weighted[count] = {"baseline", weightedBaseline, true};
     entries[count++] = {"baseline", variableBaseline, true};
+#if defined(DIFFUSIM_X86_KERNELS)
+    if (avx512) bestRange = weightedRangeAvx512;
+#endif
     for (std::size_t i = 0; i < count; ++i) {
       if (entries[i].supported) {
         best = entries[i].step;
@@ -216,6 +300,27 @@ void processStep(const double* prev, double* next, std::int32_t n, const StepRul
 const VariableStepInfo* variableStepKernels(std::size_t& count) {
   count = variableTable().count;
   return variableTable().entries;
+}
+
+void weightedConstantRange(const double* prev, double* next, std::int32_t from, std::int32_t to,
+                           const StepRule& rule) {
+  static const auto range = variableTable().bestRange;
+  range(prev, next, from, to, rule.weights->toNext.data(), rule.weights->toPrevious.data(),
+        rule.meshRatio);
+}
+
+void weightedBackFace(const double* prev, double* next, std::int32_t n, const StepRule& rule) {
+  const std::int32_t last = n - 1;
+  if (rule.back == SurfaceKind::Fixed) {
+    next[last] = prev[last];
+    return;
+  }
+  const CellWeights& w = *rule.weights;
+  const double f = w.area[static_cast<std::size_t>(last - 1)] * (prev[last] - prev[last - 1]);
+  const double exchange = (0.5 * rule.backTransfer) * w.backArea;
+  next[last] = (((0.0 - f) * rule.meshRatio + (rule.backValue - prev[last]) * exchange) *
+                w.inverse[static_cast<std::size_t>(last)]) +
+               prev[last];
 }
 
 const VariableStepInfo* weightedStepKernels(std::size_t& count) {

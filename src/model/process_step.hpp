@@ -34,6 +34,13 @@ struct VariableStepInfo {
   bool supported;
 };
 const VariableStepInfo* variableStepKernels(std::size_t& count);
+// A constant-D weighted step's points [from, to) (1 <= from, to <= N - 1),
+// and its node N - 1 by the rule's back face (kept when held): the same
+// bits as processStep, for the threaded tiles.
+void weightedConstantRange(const double* prev, double* next, std::int32_t from, std::int32_t to,
+                           const StepRule& rule);
+void weightedBackFace(const double* prev, double* next, std::int32_t n, const StepRule& rule);
+
 // The same for the weighted form.
 const VariableStepInfo* weightedStepKernels(std::size_t& count);
 

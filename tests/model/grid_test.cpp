@@ -13,6 +13,8 @@
 #include <string>
 
 #include "format/number_format.hpp"
+#include "model/geometry.hpp"
+#include "model/process_step.hpp"
 #include "support/reference_grid.hpp"
 
 namespace diffusim {
@@ -166,6 +168,46 @@ TEST(FastGrid, EverySupportedKernelGivesTheScalarBits) {
             << kernels[k].name << " N = " << n << " offset " << offset;
         ASSERT_EQ(actual[n - 1], 0.0) << "a kernel must not write the far face";
         ASSERT_EQ(actual[0], 0.0) << "a kernel must not write the injection face";
+      }
+    }
+  }
+}
+
+// The weighted step (curved specimens) in every instruction set: the bits of
+// the baseline's, for a constant and a variable D, at aligned and misaligned
+// starts of the level.
+TEST(FastGrid, EverySupportedWeightedKernelGivesTheBaselineBits) {
+  std::size_t count = 0;
+  const VariableStepInfo* kernels = weightedStepKernels(count);
+  const VariableStepInfo& baseline = kernels[count - 1];
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> value(0.002, 0.012);
+  alignas(64) static double prev[MAX_GRID_POINTS + 8];
+  alignas(64) static double expected[MAX_GRID_POINTS + 8];
+  alignas(64) static double actual[MAX_GRID_POINTS + 8];
+  std::vector<double> scratch(2 * (MAX_GRID_POINTS + 8));
+  for (double& v : prev) v = value(rng);
+  for (const Shape shape : {Shape::Cylinder, Shape::Sphere}) {
+    for (const bool variable : {false, true}) {
+      for (int n : {3, 9, 17, 33, 64, 65, 1000, 4097}) {
+        const CellWeights w = cellWeights({shape, 0.01, 0.0}, 0.01, n - 1);
+        StepRule rule;
+        rule.weights = &w;
+        rule.variable = variable;
+        rule.meshRatio = 0.1;
+        rule.halfRatio = 0.05;
+        rule.exp = expRuleFor({2e-11, -160.0}, {0.002, 0.012});
+        for (int offset : {0, 1, 5}) {
+          baseline.step(prev + offset, expected, n, rule, scratch.data());
+          for (std::size_t k = 0; k + 1 < count; ++k) {
+            if (!kernels[k].supported) continue;
+            std::memset(actual, 0, sizeof actual);
+            kernels[k].step(prev + offset, actual, n, rule, scratch.data());
+            ASSERT_TRUE(sameBits(expected + 1, actual + 1, n - 2))
+                << kernels[k].name << " " << shapeName(shape) << " N = " << n << " offset "
+                << offset << (variable ? " D(C)" : "");
+          }
+        }
       }
     }
   }
