@@ -111,7 +111,8 @@ void checkCsv(const std::string& text) {
           fail("a composition table records neither c0 and cs nor a schedule");
         low = high = header["initial"];
         for (const auto& [key, v] : header) {
-          if (key.ends_with(".composition") || key.ends_with(".potential")) {
+          // (stageN.back_composition and back_potential: the face at x = L.)
+          if (key.ends_with("composition") || key.ends_with("potential")) {
             low = std::min(low, v);
             high = std::max(high, v);
           }

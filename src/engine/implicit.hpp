@@ -26,9 +26,10 @@ struct ImplicitStats {
   // The time-stepping error of the levels handed on, estimated by carrying
   // each step's local error through the later steps: its largest max-norm.
   double errorEstimate = 0.0;
-  // B that entered through x = 0, as the scheme's surface flux integrated
-  // over its steps (composition times metres): equals the growth of
-  // dx [C_0 / 2 (unless held) + C_1 + ... + C_{N-2} + C_{N-1} / 2].
+  // B that entered through both faces per unit outer area, as the scheme's
+  // face fluxes integrated over its steps (composition times metres):
+  // equals the growth of the content sum V_i C_i dx (cellContent; on a
+  // plate dx [C_0 / 2 (unless held) + C_1 + ... + C_{N-1} / 2]).
   double entered = 0.0;
   // The run was stopped after maxSteps() tries: the step control could not
   // settle (a D or a transfer rate out of any useful range).

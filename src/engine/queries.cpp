@@ -135,7 +135,8 @@ void timeQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budge
   double until = scheduleEnd(s);
   if (q.openEnded) {
     // One stage run until the composition is reached or the step limit is.
-    const StagePlan one = planStage(s, s.stages[0], 1.0, compositionRange(s));
+    const CellWeights weights = cellWeights(s.geometry, s.length, s.sections);
+    const StagePlan one = planStage(s, s.stages[0], 1.0, compositionRange(s), &weights);
     run.stages[0].duration = one.dtMax * static_cast<double>(OPEN_ENDED_STEPS);
     until = run.stages[0].duration;
   }
