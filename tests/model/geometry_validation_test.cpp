@@ -117,6 +117,7 @@ TEST(GeometryValidation, SolidCylinderAndSphereMatchTheirSeries) {
         offPlate = std::max(offPlate, std::fabs(series(x) - heldSlab(x, t, d, RADIUS, C0, CS)));
       }
       EXPECT_GT(offPlate, 50.0 * m.bound);
+      std::printf("%s tau %.2f: %.3g off the plate\n", shapeName(k.shape), k.tau, offPlate);
     }
     std::printf("%s tau %.2f %s: error %.3g, bound %.3g\n", shapeName(k.shape), k.tau,
                 k.implicit ? "implicit" : "explicit", m.error, m.bound);
@@ -142,6 +143,8 @@ TEST(GeometryValidation, TwoFacedSpecimensReachTheirSteadyStatesAndSymmetry) {
       SCOPED_TRACE(std::string(shapeName(shape)) + (implicit ? " implicit" : " explicit"));
       EXPECT_LE(m.error, m.bound);
       EXPECT_LT(m.bound, 5e-5 * (CS - C0));
+      std::printf("%s steady %s: error %.3g, bound %.3g\n", shapeName(shape),
+                  implicit ? "implicit" : "explicit", m.error, m.bound);
     }
   }
   for (const bool implicit : {false, true}) {
@@ -158,6 +161,8 @@ TEST(GeometryValidation, TwoFacedSpecimensReachTheirSteadyStatesAndSymmetry) {
       worst = std::max(worst, std::fabs(a[a.size() - 1 - i] - b[i]));
     }
     EXPECT_LE(worst, implicit ? 2.0 * TOL : 1e-15) << (implicit ? "implicit" : "explicit");
+    std::printf("two faces against the half plate %s: %.3g\n", implicit ? "implicit" : "explicit",
+                worst);
   }
 }
 
@@ -198,6 +203,8 @@ TEST(GeometryValidation, ARampIsTheIsothermalRunAtTheEquivalentTime) {
       schemeGap = std::max(schemeGap, std::fabs(e[i] - b[i]));
     }
     EXPECT_LE(explicitMiss, 2.0 * schemeGap + 3.0 * TOL) << shapeName(shape);
+    std::printf("ramp %s: implicit %.3g (bound %.3g), explicit %.3g (bound %.3g)\n",
+                shapeName(shape), worst, 3.0 * TOL, explicitMiss, 2.0 * schemeGap + 3.0 * TOL);
   }
 }
 
