@@ -95,8 +95,11 @@ Arguments::Arguments() : app_(std::make_unique<CLI::App>("diffusim", "diffusim")
   CLI::App* depth = app_->add_subcommand(
       "depth", "the case depth: where the profile falls to a composition, at a time or over time");
   addCommonFlags(depth, t);
-  depth->add_option("--composition", t.composition, "the composition C, a fraction or 0.35%")
-      ->required();
+  depth->add_option("--composition", t.composition,
+                    "the composition C, a fraction or 0.35% (or --hardness)");
+  depth->add_option("--hardness", t.hardness,
+                    "the effective case depth: where the hardness falls to HV (a schedule with "
+                    "a [hardness] table)");
   depth->add_option("--time", t.time,
                     "when: T, or a list T1,T2,... (with a schedule: default its end)");
   depth->add_option("--every", t.every, "a table of depth against time at DT, 2 DT, ..., T");
@@ -152,7 +155,8 @@ Arguments::Arguments() : app_(std::make_unique<CLI::App>("diffusim", "diffusim")
       {"--stage-duration", "N=TIME[,TIME...]"},
       {"--geometry", "plate|cylinder|sphere"},
       {"--radius", "LENGTH"},
-      {"--inner-radius", "LENGTH"}};
+      {"--inner-radius", "LENGTH"},
+      {"--hardness", "HV"}};
   for (CLI::App* sub : {profile, history, profiles, depth, timeCmd}) {
     for (const auto& [flag, type] : typeNames)
       if (CLI::Option* opt = sub->get_option_no_throw(flag)) opt->type_name(type);

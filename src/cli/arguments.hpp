@@ -19,7 +19,7 @@ struct FlagTexts {
   std::string time, depth, until, every, steps;
   std::string schedule, composition, threads;
   std::string scheme = "auto", tolerance;
-  std::string geometry, radius, innerRadius;
+  std::string geometry, radius, innerRadius, hardness;
   std::string example = "cycle";  // schedule --example
   std::vector<std::string> stageDurations;
   bool legacy = false;

@@ -104,16 +104,32 @@ int runExact(const Request& r, const CommandLineOptions& options, std::ostream& 
 
   Output output(r.output, out);
   const LevelKind kind = kindOf(r.command);
-  TableWriter table(output.sink(), r.format, rec, levelColumns(kind));
-  LevelRows rows(table, kind, grid.points, grid.dx, r.depth);
+  // A profile's record waits for its uptake.
+  std::optional<TableWriter> table;
+  if (profile) {
+    table.emplace(output.sink(), r.format, levelColumns(kind));
+  } else {
+    table.emplace(output.sink(), r.format, rec, levelColumns(kind));
+  }
+  LevelRows rows(*table, kind, grid.points, grid.dx, r.depth);
   return execute(
       options, out, err, output, engine, plan,
       [&](const Level& level) {
         if (!profile) rows.write(level.time, level.values);
       },
       [&](const Engine& e) {
-        if (profile) rows.write(e.time(), e.current());
-        table.finish();
+        if (!profile) {
+          table->finish();
+          return;
+        }
+        rows.write(e.time(), e.current());
+        ProcessSchedule s = r.schedule;
+        s.length = grid.dx * static_cast<double>(grid.points - 1);
+        s.sections = grid.points - 1;
+        const CellWeights w = cellWeights(s.geometry, s.length, s.sections);
+        rec.inputs.push_back(number("density", s.density));
+        rec.grid.push_back(number("uptake_g_per_m2", uptakeGramsPerSquareMetre(s, w, e.current())));
+        table->finish(rec);
       });
 }
 

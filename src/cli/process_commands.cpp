@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <optional>
 
 #include "cli/command_support.hpp"
+#include "cli/process_record.hpp"
 #include "engine/plan.hpp"
 #include "engine/queries.hpp"
 #include "engine/sweep.hpp"
@@ -16,151 +18,6 @@
 namespace diffusim {
 
 namespace {
-
-std::string stageKey(std::size_t i, const char* what) {
-  return "stage" + integer(static_cast<std::int64_t>(i + 1)) + "." + what;
-}
-
-// Which scheme ran, over every run a result comes from.
-struct SchemeSummary {
-  std::string name = "explicit";  // explicit, implicit, or mixed (a sweep)
-  std::int64_t implicitSteps = 0;
-  double errorEstimate = 0.0;
-  std::size_t runs = 0, implicitRuns = 0;
-  bool implicit() const { return name != "explicit"; }
-  void add(const SchemeRun& run) {
-    ++runs;
-    if (run.implicit) {
-      ++implicitRuns;
-      implicitSteps += run.stats.steps;
-      errorEstimate = std::max(errorEstimate, run.stats.errorEstimate);
-    }
-    name = implicitRuns == 0 ? "explicit" : implicitRuns == runs ? "implicit" : "mixed";
-  }
-};
-
-std::string list(const std::vector<double>& v) {
-  std::string text;
-  for (double x : v) {
-    if (!text.empty()) text += ',';
-    appendShortest(text, x);
-  }
-  return text;
-}
-
-void addStages(RunRecord& rec, const ProcessSchedule& s) {
-  double end = 0.0;
-  for (std::size_t i = 0; i < s.stages.size(); ++i) {
-    const Stage& st = s.stages[i];
-    end += st.duration;
-    rec.inputs.push_back(number(stageKey(i, "duration"), st.duration));
-    rec.inputs.push_back(number(stageKey(i, "end"), end));
-    if (st.ramped()) {
-      rec.inputs.push_back(number(stageKey(i, "temperature_from"), st.temperature));
-      rec.inputs.push_back(number(stageKey(i, "temperature_to"), st.temperatureTo));
-    } else {
-      rec.inputs.push_back(number(stageKey(i, "temperature"), st.temperature));
-    }
-    switch (st.surface.kind) {
-      case SurfaceKind::Fixed:
-        rec.inputs.push_back(word(stageKey(i, "surface"), "composition"));
-        rec.inputs.push_back(number(stageKey(i, "composition"), st.surface.composition));
-        break;
-      case SurfaceKind::Transfer:
-        rec.inputs.push_back(word(stageKey(i, "surface"), "transfer"));
-        rec.inputs.push_back(number(stageKey(i, "potential"), st.surface.potential));
-        rec.inputs.push_back(number(stageKey(i, "beta"), st.surface.beta));
-        break;
-      case SurfaceKind::Sealed:
-        rec.inputs.push_back(word(stageKey(i, "surface"), "sealed"));
-        break;
-    }
-    // The face at x = L, when it is not sealed.
-    switch (st.back.kind) {
-      case SurfaceKind::Fixed:
-        rec.inputs.push_back(word(stageKey(i, "back"), "composition"));
-        rec.inputs.push_back(number(stageKey(i, "back_composition"), st.back.composition));
-        break;
-      case SurfaceKind::Transfer:
-        rec.inputs.push_back(word(stageKey(i, "back"), "transfer"));
-        rec.inputs.push_back(number(stageKey(i, "back_potential"), st.back.potential));
-        rec.inputs.push_back(number(stageKey(i, "back_beta"), st.back.beta));
-        break;
-      case SurfaceKind::Sealed:
-        break;
-    }
-  }
-}
-
-// Each grid point's radius (a curved specimen's r_m column).
-std::vector<double> radiiOf(const ProcessSchedule& s) {
-  std::vector<double> r;
-  const std::int32_t n = s.sections + 1;
-  const double dx = s.length / static_cast<double>(s.sections);
-  for (std::int32_t i = 0; i < n; ++i) r.push_back(nodeRadius(s.geometry, dx, i, n));
-  return r;
-}
-
-RunRecord recordOf(const Request& r, const CommandLineOptions& options, const ProcessSchedule& s,
-                   const ProcessPlan* plan, const SchemeSummary& scheme = {},
-                   const GridErrorEstimate* reference = nullptr) {
-  RunRecord rec;
-  rec.program = "diffusim " + options.version;
-  rec.command = r.command;
-  rec.inputs.push_back(word("schedule", r.schedulePath.empty() ? "flags" : r.schedulePath));
-  if (s.geometry.curved()) {
-    rec.inputs.push_back(word("geometry", shapeName(s.geometry.shape)));
-    rec.inputs.push_back(number("radius", s.geometry.radius));
-    if (s.geometry.hollow()) rec.inputs.push_back(number("inner_radius", s.geometry.innerRadius));
-  }
-  rec.inputs.push_back(number("length", s.length));
-  rec.inputs.push_back(count("sections", s.sections));
-  rec.inputs.push_back(number("initial", s.initial));
-  rec.inputs.push_back(number("A", s.law.A));
-  rec.inputs.push_back(number("B", s.law.B));
-  rec.inputs.push_back(number("a", s.law.a));
-  rec.inputs.push_back(number("b", s.law.b));
-  addStages(rec, s);
-  if (r.temperatures.size() > 1)
-    rec.inputs.push_back(word("sweep.temperature", list(r.temperatures)));
-  for (const auto& [stage, values] : r.stageDurations)
-    if (values.size() > 1)
-      rec.inputs.push_back(word("sweep." + stageKey(stage, "duration"), list(values)));
-  if (r.command == "depth" || r.command == "time")
-    rec.inputs.push_back(number("composition", r.composition));
-  if (r.command == "history" || r.command == "time") rec.inputs.push_back(number("depth", r.depth));
-  if (r.times.size() == 1) rec.inputs.push_back(number("time", r.times[0]));
-  if (r.times.size() > 1) rec.inputs.push_back(word("time", list(r.times)));
-  if (r.until > 0.0) rec.inputs.push_back(number("until", r.until));
-  if (r.everyGiven) rec.inputs.push_back(number("every", r.every));
-
-  rec.grid.push_back(count("points", s.sections + 1));
-  rec.grid.push_back(number("dx", s.length / static_cast<double>(s.sections)));
-  if (plan != nullptr) {
-    for (const ProcessPiece& p : plan->firsts) {
-      if (!scheme.implicit()) rec.grid.push_back(number(stageKey(p.stage, "dt"), p.plan.dt));
-      rec.grid.push_back(number(stageKey(p.stage, "D_max"), p.plan.dMax));
-    }
-    if (!scheme.implicit())
-      rec.grid.push_back(count("steps", static_cast<std::int64_t>(plan->explicitSteps)));
-  }
-  // The far end: a zero-flux wall at L (the mirror node), or a solid
-  // specimen's centre, which no flux crosses by symmetry.
-  rec.grid.push_back(word("far_face", s.geometry.hasBackFace() ? "mirror" : "centre"));
-  rec.grid.push_back(word("scheme", scheme.name));
-  if (scheme.implicit()) {
-    rec.grid.push_back(count("steps", scheme.implicitSteps));
-    rec.grid.push_back(number("tolerance", r.scheme.tolerance));
-    rec.grid.push_back(number("error_estimate", scheme.errorEstimate));
-    if (diffusivityVariesWidely(s)) rec.grid.push_back(word("error_estimate_reliable", "no"));
-  }
-  if (reference != nullptr && reference->compared()) {
-    rec.grid.push_back(number("spatial_error_estimate", reference->estimate()));
-    rec.grid.push_back(count("spatial_error_sections", reference->sections()));
-    if (!reference->trusted()) rec.grid.push_back(word("spatial_error_estimate_reliable", "no"));
-  }
-  return rec;
-}
 
 [[noreturn]] void refuseEstimate(const GridErrorEstimate& e) {
   if (!e.planFault().ok()) throw UsageError("--estimate-error: " + faultText(e.planFault()));
@@ -387,24 +244,29 @@ int runLevels(const Request& r, const CommandLineOptions& options, std::ostream&
   const LevelKind kind = r.command == "profile"   ? LevelKind::Profile
                          : r.command == "history" ? LevelKind::History
                                                   : LevelKind::Profiles;
-  // An implicit run and an estimate of the grid's error are recorded in the
-  // header, so the table's record waits for the run (its rows are spooled).
-  const bool waits = implicit || r.estimateError;
+  // An implicit run, an estimate of the grid's error and a profile's uptake
+  // are recorded in the header, so the table's record waits for the run
+  // (its rows are spooled).
+  const bool profiles = kind != LevelKind::History;
+  const bool waits = implicit || r.estimateError || profiles;
   Output output(r.output, out);
   ByteSink& sink = output.sink();
   std::optional<TableWriter> table;
-  const bool curved = s.geometry.curved();
+  const LevelColumns columns{kind, s.geometry.curved(), profiles && !s.hardness.empty()};
   if (waits) {
-    table.emplace(sink, r.format, levelColumns(kind, curved));
+    table.emplace(sink, r.format, levelColumns(columns));
   } else {
-    table.emplace(sink, r.format, recordOf(r, options, s, &plan), levelColumns(kind, curved));
+    table.emplace(sink, r.format, recordOf(r, options, s, &plan), levelColumns(columns));
   }
   LevelRows rows(*table, kind, n, plan.dx, r.depth);
-  if (curved) rows.showRadii(radiiOf(s));
+  if (columns.radius) rows.showRadii(radiiOf(s));
+  if (columns.hardness) rows.showHardness(&s.hardness);
+  double uptake = std::numeric_limits<double>::quiet_NaN();
   CommandGuard run(options, sink, n, expectedWork(plan, pick));
   GuardedObserver observer(run, [&](const Level& level) {
     if (r.estimateError) reference.compare(level);
     rows.write(level.time, level.values);
+    if (profiles) uptake = uptakeGramsPerSquareMetre(s, *plan.weights, level.values);
     return true;
   });
   SchemeRun scheme;
@@ -414,8 +276,9 @@ int runLevels(const Request& r, const CommandLineOptions& options, std::ostream&
   if (ended == RunEnd::Stopped && !sink.failed()) return stopped(run, output, err);
   SchemeSummary summary;
   summary.add(scheme);
-  const bool kept =
-      waits ? table->finish(recordOf(r, options, s, &plan, summary, &reference)) : table->finish();
+  const bool kept = waits
+                        ? table->finish(recordOf(r, options, s, &plan, summary, &reference, uptake))
+                        : table->finish();
   if (!kept) return spoolFailed(&output, err);
   return finishOutput(output, out, err);
 }

@@ -368,9 +368,22 @@ void RequestBuilder::readProcess(Request& r) {
   r.everyGiven = args_.given("--every");
   if (r.everyGiven) r.every = time("--every", t.every);
   if (query) {
-    if (!args_.given("--composition")) throw UsageError("--composition is required");
-    r.composition = quantityFlag("--composition", t.composition, Quantity::Composition);
-    requireFraction("--composition", r.composition);
+    if (args_.given("--hardness")) {
+      if (args_.given("--composition"))
+        throw UsageError("--hardness: give --composition or --hardness, not both");
+      r.hardness = quantityFlag("--hardness", t.hardness, Quantity::Plain);
+      const HardnessTable& table = r.schedule.hardness;
+      if (table.empty())
+        throw UsageError("--hardness: the schedule has no [hardness] table (carbon and HV)");
+      r.composition = table.compositionFor(r.hardness);
+      if (std::isnan(r.composition))
+        throw UsageError("--hardness: " + shortest(r.hardness) + " HV lies outside the table's " +
+                         shortest(table.hv.front()) + " to " + shortest(table.hv.back()) + " HV");
+    } else {
+      if (!args_.given("--composition")) throw UsageError("--composition is required");
+      r.composition = quantityFlag("--composition", t.composition, Quantity::Composition);
+      requireFraction("--composition", r.composition);
+    }
   }
   if (r.command == "history" || r.command == "time") r.depth = depth();
   if (r.command == "profiles" && !r.everyGiven) throw UsageError("--every is required");

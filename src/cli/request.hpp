@@ -42,6 +42,7 @@ struct Request {
   std::vector<double> times;  // profile: its time; depth: when (empty: the schedule's end)
   double depth = 0.0;         // history, time
   double composition = 0.0;   // depth, time
+  double hardness = 0.0;      // depth --hardness: the HV asked (its composition in `composition`)
   double until = 0.0;         // history, profiles (0: the schedule's end)
   double every = 0.0;
   bool everyGiven = false;

@@ -57,6 +57,11 @@ constexpr double SMALLEST_STEP = 1e-14;
 // When every step is handed on, the floor a step may add while an old error
 // decays: a share of the allowance, every step.
 constexpr double EVERY_STEP_FLOOR = 0.02;
+// A flux surface within LIMIT_REACHED of the allowance below its limit at a
+// step's end has reached it; a step whose chord reaches it before
+// LIMIT_SHARE of its length is tried again, that share long.
+constexpr double LIMIT_REACHED = 0.1;
+constexpr double LIMIT_SHARE = 0.9;
 
 double maxNorm(const std::vector<double>& v) {
   double most = 0.0;
@@ -107,6 +112,17 @@ void decayToNextLevel(const ProcessPlan& plan, const std::vector<double>& rates,
     next[k].decay = (rates[p.stage] * RATE_SHARE) * (p.end - p.start) + next[k + 1].decay;
     next[k].time = next[k + 1].time;
   }
+}
+
+// A flux surface held at its limit for the rest of the stage.
+void holdAtLimit(StageModel& model, std::vector<double>& c, std::vector<double>& error,
+                 ImplicitStep& stepper) {
+  c[0] = model.limit;
+  error[0] = 0.0;
+  model.held = true;
+  model.surfaceValue = model.limit;
+  model.flux = 0.0;
+  stepper.restart();
 }
 
 }  // namespace
@@ -161,6 +177,7 @@ RunEnd runImplicit(const ProcessSchedule& schedule, ProcessPlan& plan,
           c[size - 1] = model.backValue;
           error[size - 1] = 0.0;
         }
+        if (model.limited() && !(c[0] < model.limit)) holdAtLimit(model, c, error, stepper);
         // The first step from the stage's curvature, as for a first-order
         // step: a jump in the surface makes it short.
         const double bend = stepper.curvature(model, c.data(), piece.start);
@@ -209,9 +226,24 @@ RunEnd runImplicit(const ProcessSchedule& schedule, ProcessPlan& plan,
         const double allowed = std::max(floor, allowedTotal - maxNorm(carried));
         const double err = maxNorm(estimate);
         const double ratio = std::max(err / allowed, 1e-10);
+        // A flux surface that passes its limit within the step: the step is
+        // tried again to end about where it reaches it (the chord's estimate),
+        // and a step that ends at or just past it holds the surface there.
+        bool reachesLimit = false;
+        if (model.limited() && next[0] > model.limit - budget * LIMIT_REACHED) {
+          const double share = (model.limit - c[0]) / (next[0] - c[0]);
+          if (share < LIMIT_SHARE && !fixed && dt * share > (t + dt) * SMALLEST_STEP) {
+            ++stats.rejected;
+            dtNext = dt * share;
+            stats.solves = stepper.solves();
+            continue;
+          }
+          reachesLimit = true;
+        }
         if (ratio <= 1.0 || dt <= (t + dt) * SMALLEST_STEP || fixed) {
           for (std::size_t i = 0; i < size; ++i) error[i] = carried[i] + estimate[i];
           c.swap(next);
+          if (reachesLimit) holdAtLimit(model, c, error, stepper);
           const double start = t;
           t = landing ? piece.end : t + dt;
           stats.entered += entered;

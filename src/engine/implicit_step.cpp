@@ -31,10 +31,14 @@ StageModel stageModel(const ProcessSchedule& s, const Stage& stage, CompositionR
   const StageDiffusivity d = stageDiffusivity(s.law, stage.temperature);
   m.variable = !s.law.constant();
   m.held = stage.surface.kind == SurfaceKind::Fixed;
-  m.surfaceValue = m.held ? stage.surface.composition : stage.surface.potential;
+  m.surfaceValue = stage.surface.kind == SurfaceKind::Flux ? 0.0 : faceValue(s, stage.surface);
   m.beta = stage.surface.kind == SurfaceKind::Transfer ? stage.surface.beta : 0.0;
+  if (stage.surface.kind == SurfaceKind::Flux) {
+    m.flux = stage.surface.flux / s.density;
+    m.limit = stage.surface.limit;
+  }
   m.backHeld = stage.back.kind == SurfaceKind::Fixed;
-  m.backValue = m.backHeld ? stage.back.composition : stage.back.potential;
+  m.backValue = faceValue(s, stage.back);
   m.backBeta = stage.back.kind == SurfaceKind::Transfer ? stage.back.beta : 0.0;
   m.diffusivity = d.base;
   if (m.variable) m.exp = expRuleFor(d, range);
@@ -207,6 +211,7 @@ void ImplicitStep::ratios(const StageModel& m, Matrix& a, const double* at, doub
   const double dx = m.dx;
   a.g = (m.beta * span) / dx;
   a.gBack = (m.backBeta * span) / dx;
+  a.inflow = (m.flux * span) / dx;
   double diffusivity = m.diffusivity;
   ExpRule exp = m.exp;
   if (m.ramped) {
@@ -255,6 +260,8 @@ void ImplicitStep::applyL(const StageModel& m, const Matrix& a, const double* x,
   }
   if (m.held) {
     out[0] = 0.0;
+  } else if (m.flux > 0.0) {
+    out[0] = (q[0] * (x[1] - x[0]) + (source ? a.inflow : 0.0)) * inv[0];
   } else {
     out[0] = (q[0] * (x[1] - x[0]) + ((source ? m.surfaceValue : 0.0) - x[0]) * a.g) * inv[0];
   }
@@ -263,7 +270,9 @@ void ImplicitStep::applyL(const StageModel& m, const Matrix& a, const double* x,
 // dx times the faces' terms of L(x) + S: the flux in through x = 0 and x = L.
 double ImplicitStep::faceFlux(const StageModel& m, const Matrix& a, const double* x) const {
   const std::int32_t last = n_ - 1;
-  const double surface = m.held ? a.q[0] * (x[0] - x[1]) : a.g * (m.surfaceValue - x[0]);
+  const double surface = m.held         ? a.q[0] * (x[0] - x[1])
+                         : m.flux > 0.0 ? a.inflow
+                                        : a.g * (m.surfaceValue - x[0]);
   if (!m.backHeld && m.backBeta == 0.0) return surface * m.dx;
   const double back = m.backHeld ? a.q[idx(last - 1)] * (x[last] - x[last - 1])
                                  : (a.gBack * m.weights->backArea) * (m.backValue - x[last]);

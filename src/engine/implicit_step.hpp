@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "model/process.hpp"
@@ -26,6 +27,12 @@ struct StageModel {
   bool held = false;
   double surfaceValue = 0.0;  // held: C_s; transfer: P
   double beta = 0.0;          // transfer only
+  // A flux surface: F = flux / density (composition times m/s) into x = 0
+  // until C(0) reaches `limit` (NaN: none), then held there (the run sets
+  // `held`).
+  double flux = 0.0;
+  double limit = std::numeric_limits<double>::quiet_NaN();
+  bool limited() const { return flux > 0.0 && !std::isnan(limit) && !held; }
   // The face at x = L, in the same terms (beta 0 and not held: sealed).
   bool backHeld = false;
   double backValue = 0.0;
@@ -78,6 +85,7 @@ class ImplicitStep {
   struct Matrix {
     std::vector<double> q, cp, pivot, lower;
     double g = 0.0, gBack = 0.0;
+    double inflow = 0.0;  // F gamma h / dx
   };
   void ratios(const StageModel& m, Matrix& a, const double* at, double span, double time);
   // Factors a and solves r and s with it (when not null).

@@ -16,13 +16,95 @@ bool finitePositive(double v) {
 
 }  // namespace
 
+const char* modelName(DiffusivityModel model) {
+  switch (model) {
+    case DiffusivityModel::Tibbetts:
+      return "tibbetts";
+    case DiffusivityModel::SlyckeEricsson:
+      return "slycke-ericsson";
+    case DiffusivityModel::Law:
+      break;
+  }
+  return "law";
+}
+
+DiffusivityLaw tibbettsLaw() {
+  // 0.47 cm^2/s; -1.6 per % C; 37000 and 6600 per % C in cal/mol (4.184 J).
+  return {4.7e-5, -154808.0, -160.0, 2761400.0, DiffusivityModel::Tibbetts};
+}
+
+double HardnessTable::hardnessAt(double c) const {
+  if (c <= carbon.front()) return hv.front();
+  if (c >= carbon.back()) return hv.back();
+  const std::size_t j =
+      static_cast<std::size_t>(std::upper_bound(carbon.begin(), carbon.end(), c) - carbon.begin());
+  const double t = (c - carbon[j - 1]) / (carbon[j] - carbon[j - 1]);
+  return hv[j - 1] + (hv[j] - hv[j - 1]) * t;
+}
+
+double HardnessTable::compositionFor(double target) const {
+  if (!(target >= hv.front() && target <= hv.back()))
+    return std::numeric_limits<double>::quiet_NaN();
+  if (target == hv.front()) return carbon.front();
+  for (std::size_t j = 1; j < hv.size(); ++j) {
+    if (hv[j] >= target && hv[j] > hv[j - 1])
+      return carbon[j - 1] +
+             (carbon[j] - carbon[j - 1]) * ((target - hv[j - 1]) / (hv[j] - hv[j - 1]));
+  }
+  return carbon.back();
+}
+
+double faceValue(const ProcessSchedule& schedule, const SurfaceCondition& c) {
+  switch (c.kind) {
+    case SurfaceKind::Fixed:
+      return c.composition;
+    case SurfaceKind::Transfer:
+      return c.potential / schedule.alloyFactor;
+    case SurfaceKind::Flux:
+      return c.limit;
+    case SurfaceKind::Sealed:
+      break;
+  }
+  return schedule.initial;
+}
+
+double uptakeGramsPerSquareMetre(const ProcessSchedule& schedule, const CellWeights& w,
+                                 const double* c) {
+  const double dx = schedule.length / static_cast<double>(schedule.sections);
+  double sum = 0.0;
+  for (std::size_t i = 0; i < w.volume.size(); ++i) sum += w.volume[i] * (c[i] - schedule.initial);
+  return ((sum * dx) * schedule.density) * 1000.0;
+}
+
+namespace {
+
+// The highest surface composition a flux without a limit can reach in a
+// stage: C0 + (F / D) (2 sqrt(D t / pi) + D t / (V / A)), the semi-infinite
+// rise and the whole inflow spread over the specimen, with D at the
+// initial composition.
+double fluxReach(const ProcessSchedule& s, const Stage& st) {
+  const Geometry& g = s.geometry;
+  const double depth = g.curved() ? s.length / static_cast<double>(g.exponent() + 1) : s.length;
+  double d = std::numeric_limits<double>::infinity();
+  for (const double t : {st.temperature, st.ramped() ? st.temperatureTo : st.temperature})
+    d = std::min(d, stageDiffusivity(s.law, t).at(s.initial));
+  const double f = st.surface.flux / s.density;
+  const double t = st.duration;
+  return s.initial + (f / d) * (2.0 * std::sqrt(d * t / 3.141592653589793) + d * t / depth);
+}
+
+}  // namespace
+
 CompositionRange compositionRange(const ProcessSchedule& schedule) {
   CompositionRange r{schedule.initial, schedule.initial};
   for (const Stage& s : schedule.stages) {
     for (const SurfaceCondition* face : {&s.surface, &s.back}) {
       double v = schedule.initial;
-      if (face->kind == SurfaceKind::Fixed) v = face->composition;
-      if (face->kind == SurfaceKind::Transfer) v = face->potential;
+      if (face->kind == SurfaceKind::Fixed || face->kind == SurfaceKind::Transfer ||
+          face->limited())
+        v = faceValue(schedule, *face);
+      if (face->kind == SurfaceKind::Flux && !face->limited())
+        v = std::min(1.0, fluxReach(schedule, s));
       r.low = std::min(r.low, v);
       r.high = std::max(r.high, v);
     }
@@ -44,10 +126,6 @@ void setDiffusivity(StepRule& rule, const DiffusivityLaw& law, double temperatur
   }
 }
 
-double faceValue(const SurfaceCondition& c) {
-  return c.kind == SurfaceKind::Fixed ? c.composition : c.potential;
-}
-
 double faceBeta(const SurfaceCondition& c) {
   return c.kind == SurfaceKind::Transfer ? c.beta : 0.0;
 }
@@ -64,11 +142,19 @@ StepRule rampRule(const StepRule& planned, double time) {
 }
 
 double StageDiffusivity::at(double c) const {
-  return base * std::exp(k * c);
+  if (!moleFraction) return base * std::exp(k * c);
+  const double x = diffusim::moleFraction(c);
+  return (base * std::exp(k * x)) / (1.0 - 5.0 * x);
 }
 
 StageDiffusivity stageDiffusivity(const DiffusivityLaw& law, double temperature) {
   StageDiffusivity d;
+  if (law.moleFraction()) {
+    d.moleFraction = true;
+    d.base = arrhenius(4.84e-5, -155000.0, temperature);
+    d.k = -38.0 + (570000.0 / GAS_CONSTANT) / temperature;
+    return d;
+  }
   d.base = arrhenius(law.A, law.B, temperature);
   d.k = law.a + (law.b / GAS_CONSTANT) / temperature;
   return d;
@@ -76,6 +162,8 @@ StageDiffusivity stageDiffusivity(const DiffusivityLaw& law, double temperature)
 
 ExpRule expRuleFor(const StageDiffusivity& d, CompositionRange range) {
   ExpRule rule;
+  rule.moleFraction = d.moleFraction;
+  if (d.moleFraction) range = {moleFraction(range.low), moleFraction(range.high)};
   rule.k = d.k;
   rule.mid = 0.5 * (range.low + range.high);
   rule.factor = d.base * std::exp(d.k * rule.mid);
@@ -100,6 +188,7 @@ StagePlan planStage(const ProcessSchedule& schedule, const Stage& stage, double 
   plan.dMax = largestD(stage.temperature);
   if (stage.ramped()) plan.dMax = std::max(plan.dMax, largestD(stage.temperatureTo));
   const double beta = faceBeta(stage.surface);
+  // (A flux surface's node weighs like a sealed one's: its inflow is a source.)
   const bool held = stage.surface.kind == SurfaceKind::Fixed;
   // The weighted form: a curved specimen, or an exchange at x = L.
   const bool weighted = schedule.geometry.curved() || stage.back.kind != SurfaceKind::Sealed;
@@ -129,10 +218,14 @@ StagePlan planStage(const ProcessSchedule& schedule, const Stage& stage, double 
   StepRule& rule = plan.rule;
   rule.variable = !schedule.law.constant();
   rule.surface = stage.surface.kind;
-  rule.surfaceValue = faceValue(stage.surface);
+  rule.surfaceValue = faceValue(schedule, stage.surface);
   rule.transfer = ((2.0 * beta) * plan.dt) / dx;
+  if (stage.surface.kind == SurfaceKind::Flux) {
+    rule.inflow = ((2.0 * (stage.surface.flux / schedule.density)) * plan.dt) / dx;
+    rule.limit = stage.surface.limit;
+  }
   rule.back = stage.back.kind;
-  rule.backValue = faceValue(stage.back);
+  rule.backValue = faceValue(schedule, stage.back);
   rule.backTransfer = ((2.0 * faceBeta(stage.back)) * plan.dt) / dx;
   rule.weights = weighted ? weights : nullptr;
   setDiffusivity(rule, schedule.law, stage.temperature, range, plan.dt, dx);
@@ -167,6 +260,16 @@ Fault checkSchedule(const ProcessSchedule& s) {
     return {FaultCode::ScheduleSections, 0, static_cast<double>(s.sections)};
   if (!std::isfinite(s.initial) || s.initial < 0.0 || s.initial > 1.0)
     return {FaultCode::ScheduleInitial};
+  if (!finitePositive(s.density) || !finitePositive(s.alloyFactor))
+    return {FaultCode::ScheduleSteel};
+  if (!s.hardness.empty()) {
+    const HardnessTable& h = s.hardness;
+    bool ok = h.carbon.size() == h.hv.size() && h.carbon.size() >= 2;
+    for (std::size_t j = 0; ok && j < h.carbon.size(); ++j)
+      ok = std::isfinite(h.carbon[j]) && std::isfinite(h.hv[j]) &&
+           (j == 0 || (h.carbon[j] > h.carbon[j - 1] && h.hv[j] >= h.hv[j - 1]));
+    if (!ok) return {FaultCode::ScheduleHardness};
+  }
   if (!finitePositive(s.law.A) || !std::isfinite(s.law.B) || !std::isfinite(s.law.a) ||
       !std::isfinite(s.law.b))
     return {FaultCode::ScheduleLaw};
@@ -185,6 +288,10 @@ Fault checkSchedule(const ProcessSchedule& s) {
       if (!(sc.potential >= 0.0 && sc.potential <= 1.0)) return {FaultCode::StagePotential, i};
       if (!(std::isfinite(sc.beta) && sc.beta >= 0.0)) return {FaultCode::StageBeta, i};
     }
+    if (sc.kind == SurfaceKind::Flux &&
+        !(std::isfinite(sc.flux) && sc.flux >= 0.0 &&
+          (!sc.limited() || (sc.limit > s.initial && sc.limit <= 1.0))))
+      return {FaultCode::StageFlux, i};
     const SurfaceCondition& back = st.back;
     if (back.kind != SurfaceKind::Sealed && !g.hasBackFace())
       return {FaultCode::StageBackOnSolid, i};

@@ -18,8 +18,9 @@ namespace diffusim {
 // surface; or x = L, a plate's far face or a hollow specimen's inner one).
 enum class SurfaceKind {
   Fixed,     // C(0, t) held at `composition`
-  Transfer,  // flux into the specimen = beta (potential - C(0, t))
+  Transfer,  // flux into the specimen = beta (potential / alloy factor - C(0, t))
   Sealed,    // no flux
+  Flux,      // a constant flux of B until C(0, t) reaches `limit`, then held there
 };
 
 struct SurfaceCondition {
@@ -27,6 +28,9 @@ struct SurfaceCondition {
   double composition = 0.0;  // Fixed
   double potential = 0.0;    // Transfer: the atmosphere's carbon potential
   double beta = 0.0;         // Transfer: the mass-transfer coefficient, m/s
+  double flux = 0.0;         // Flux: kg of B per m^2 and s
+  double limit = std::numeric_limits<double>::quiet_NaN();  // Flux: NaN for none
+  bool limited() const { return kind == SurfaceKind::Flux && !std::isnan(limit); }
 };
 
 struct Stage {
@@ -44,18 +48,50 @@ struct Stage {
   }
 };
 
-// D(C) = A exp(a C) exp((B + b C) / (R T)).
+// Which law D follows: A exp(a C) exp((B + b C) / (R T)) with its
+// constants as given (Law) or Tibbetts's constants by default, or Slycke and
+// Ericsson's for carbon in austenite,
+//   D = 4.84e-5 exp(-38 x) / (1 - 5 x) exp(-(155000 - 570000 x) / (R T)) m^2/s,
+// x the mole fraction of carbon, x = w / (w + (1 - w) M_C / M_Fe) for the
+// mass fraction w the program works in.
+enum class DiffusivityModel { Law, Tibbetts, SlyckeEricsson };
+const char* modelName(DiffusivityModel model);
+
+// M_C / M_Fe, 12.011 / 55.845.
+inline constexpr double CARBON_TO_IRON = 12.011 / 55.845;
+inline double moleFraction(double w) {
+  return w / (w + (1.0 - w) * CARBON_TO_IRON);
+}
+
 struct DiffusivityLaw {
   double A = 4.529e-07;
   double B = -147723.0;
   double a = 0.0;
   double b = 0.0;
-  bool constant() const { return a == 0.0 && b == 0.0; }
+  DiffusivityModel model = DiffusivityModel::Law;
+  bool moleFraction() const { return model == DiffusivityModel::SlyckeEricsson; }
+  bool constant() const { return !moleFraction() && a == 0.0 && b == 0.0; }
+};
+// Tibbetts's law for carbon in austenite, in the program's units: D = 0.47
+// exp(-1.6 C%) exp(-(37000 - 6600 C%) / RT) cm^2/s with cal/mol.
+DiffusivityLaw tibbettsLaw();
+
+// Vickers hardness against the composition, linear between points: carbon
+// increasing, HV not decreasing.
+struct HardnessTable {
+  std::vector<double> carbon, hv;
+  bool empty() const { return carbon.empty(); }
+  double hardnessAt(double c) const;
+  // The lowest composition whose hardness reaches hv; NaN outside the table.
+  double compositionFor(double hv) const;
 };
 
 struct ProcessSchedule {
   Geometry geometry;
-  double length = 0.0005;  // m: the depth from x = 0 to x = L (a curved specimen's R - R_inner)
+  double density = 7870.0;   // kg/m^3
+  double alloyFactor = 1.0;  // the surface's equilibrium is potential / alloyFactor
+  HardnessTable hardness;    // none: no HV column
+  double length = 0.0005;    // m: the depth from x = 0 to x = L (a curved specimen's R - R_inner)
   std::int32_t sections = 100;
   double initial = 0.01;  // composition everywhere at t = 0
   DiffusivityLaw law;
@@ -72,10 +108,12 @@ CompositionRange compositionRange(const ProcessSchedule& schedule);
 
 // D(C) at one temperature as base exp(k C): base = exp((B / R) / T) A, the
 // program's constant-D expression, and k = a + (b / R) / T.
+// For a law in the mole fraction: D = base exp(k x) / (1 - 5 x).
 struct StageDiffusivity {
   double base = 0.0;
   double k = 0.0;
-  double at(double c) const;  // base exp(k c), by std::exp
+  bool moleFraction = false;
+  double at(double c) const;  // by std::exp
 };
 StageDiffusivity stageDiffusivity(const DiffusivityLaw& law, double temperature);
 
@@ -83,7 +121,10 @@ StageDiffusivity stageDiffusivity(const DiffusivityLaw& law, double temperature)
 // every kernel: exp(k c) = exp(k mid) exp(u)^(2^s) with u = (k (c - mid)) 2^-s
 // reduced to |u| <= 1/32 and exp(u) by its Taylor polynomial to u^7 (error
 // below 1e-17 relative before the squarings, which multiply it by 2^s).
+// A law in the mole fraction takes u = (k (x - mid)) 2^-s with x the mole
+// fraction and mid the range's middle in x, and divides exp(u)^(2^s) by 1 - 5 x.
 struct ExpRule {
+  bool moleFraction = false;
   double k = 0.0;
   double mid = 0.0;    // the range's middle
   double scale = 1.0;  // 2^-s
@@ -128,8 +169,11 @@ struct StepRule {
   ExpRule exp;             // variable D
   double halfRatio = 0.0;  // variable D: h
   SurfaceKind surface = SurfaceKind::Fixed;
-  double surfaceValue = 0.0;               // Fixed: C_s; Transfer: P
-  double transfer = 0.0;                   // g
+  double surfaceValue = 0.0;  // Fixed: C_s; Transfer: P
+  double transfer = 0.0;      // g
+  // Flux: ((2 F) dt) / dx with F = flux / density, and the limit (NaN: none).
+  double inflow = 0.0;
+  double limit = std::numeric_limits<double>::quiet_NaN();
   SurfaceKind back = SurfaceKind::Sealed;  // the face at x = L
   double backValue = 0.0;
   double backTransfer = 0.0;             // g at x = L
@@ -168,6 +212,15 @@ struct StagePlan {
 StagePlan planStage(const ProcessSchedule& schedule, const Stage& stage, double span,
                     CompositionRange range, const CellWeights* weights = nullptr,
                     double stageStart = 0.0);
+
+// A face's value as the scheme uses it: a held composition, or a transfer
+// potential divided by the steel's alloy factor.
+double faceValue(const ProcessSchedule& schedule, const SurfaceCondition& c);
+
+// B taken up per unit of treated (outer) area, g/m^2: density times the
+// growth of sum V_i (C_i - C0) dx over the initial composition.
+double uptakeGramsPerSquareMetre(const ProcessSchedule& schedule, const CellWeights& weights,
+                                 const double* c);
 
 // The schedule's end, the sum of its durations.
 double scheduleEnd(const ProcessSchedule& schedule);

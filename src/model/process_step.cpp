@@ -1,6 +1,7 @@
 #include "model/process_step.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -24,57 +25,62 @@ namespace {
 // counts), the fluxes f_{i+1/2} = (E_i + E_{i+1}) (C_{i+1} - C_i) in a
 // second, then C_i' = (f_{i+1/2} - f_{i-1/2}) h + C_i. Plain loops the
 // compiler vectorises without reordering a single operation.
-template <int Squarings>
+// (A law in the mole fraction: u from x = C / (C + (1 - C) M_C / M_Fe), and
+// E divided by 1 - 5 x.)
+template <int Squarings, bool Mole>
 DIFFUSIM_INLINE void expPass(const double* __restrict prev, double* __restrict e, std::int32_t n,
                              double k, double mid, double scale, std::int32_t squarings) {
   for (std::int32_t i = 0; i < n; ++i) {
-    const double u = (k * (prev[i] - mid)) * scale;
+    double c = prev[i];
+    if constexpr (Mole) c = c / (c + (1.0 - c) * CARBON_TO_IRON);
+    const double u = (k * (c - mid)) * scale;
     double v = expPolynomial(u);
     if constexpr (Squarings >= 0) {
       for (int s = 0; s < Squarings; ++s) v = v * v;
     } else {
       for (std::int32_t s = 0; s < squarings; ++s) v = v * v;
     }
+    if constexpr (Mole) v = v / (1.0 - 5.0 * c);
     e[i] = v;
   }
 }
 
-// e_i = exp(u_i)^(2^s) for the rule's squarings.
-DIFFUSIM_INLINE void exponentials(const double* __restrict prev, double* __restrict e,
-                                  std::int32_t n, const ExpRule& rule) {
+template <bool Mole>
+DIFFUSIM_INLINE void exponentialsOf(const double* __restrict prev, double* __restrict e,
+                                    std::int32_t n, const ExpRule& rule) {
   const double k = rule.k, mid = rule.mid, scale = rule.scale;
   const std::int32_t sq = rule.squarings;
   switch (sq) {
     case 0:
-      expPass<0>(prev, e, n, k, mid, scale, sq);
-      break;
+      return expPass<0, Mole>(prev, e, n, k, mid, scale, sq);
     case 1:
-      expPass<1>(prev, e, n, k, mid, scale, sq);
-      break;
+      return expPass<1, Mole>(prev, e, n, k, mid, scale, sq);
     case 2:
-      expPass<2>(prev, e, n, k, mid, scale, sq);
-      break;
+      return expPass<2, Mole>(prev, e, n, k, mid, scale, sq);
     case 3:
-      expPass<3>(prev, e, n, k, mid, scale, sq);
-      break;
+      return expPass<3, Mole>(prev, e, n, k, mid, scale, sq);
     case 4:
-      expPass<4>(prev, e, n, k, mid, scale, sq);
-      break;
+      return expPass<4, Mole>(prev, e, n, k, mid, scale, sq);
     case 5:
-      expPass<5>(prev, e, n, k, mid, scale, sq);
-      break;
+      return expPass<5, Mole>(prev, e, n, k, mid, scale, sq);
     case 6:
-      expPass<6>(prev, e, n, k, mid, scale, sq);
-      break;
+      return expPass<6, Mole>(prev, e, n, k, mid, scale, sq);
     case 7:
-      expPass<7>(prev, e, n, k, mid, scale, sq);
-      break;
+      return expPass<7, Mole>(prev, e, n, k, mid, scale, sq);
     case 8:
-      expPass<8>(prev, e, n, k, mid, scale, sq);
-      break;
+      return expPass<8, Mole>(prev, e, n, k, mid, scale, sq);
     default:
-      expPass<-1>(prev, e, n, k, mid, scale, sq);
-      break;
+      return expPass<-1, Mole>(prev, e, n, k, mid, scale, sq);
+  }
+}
+
+// e_i = exp(u_i)^(2^s) for the rule's squarings (over 1 - 5 x in the mole fraction).
+DIFFUSIM_INLINE void exponentials(const double* __restrict prev, double* __restrict e,
+                                  std::int32_t n, const ExpRule& rule) {
+  if (rule.moleFraction) {
+    exponentialsOf<true>(prev, e, n, rule);
+  } else {
+    exponentialsOf<false>(prev, e, n, rule);
   }
 }
 
@@ -258,6 +264,13 @@ const VariableTable& variableTable() {
   return table;
 }
 
+// A flux surface that has reached its limit stays held there: a level at
+// the limit is the latch, so the rule needs no state of its own.
+void limitSurface(const double* prev, double* next, const StepRule& rule) {
+  if (std::isnan(rule.limit)) return;
+  if (!(prev[0] < rule.limit) || next[0] > rule.limit) next[0] = rule.limit;
+}
+
 }  // namespace
 
 void processStep(const double* prev, double* next, std::int32_t n, const StepRule& rule,
@@ -270,8 +283,12 @@ void processStep(const double* prev, double* next, std::int32_t n, const StepRul
     const double* inv = rule.weights->inverse.data();
     const double s = rule.variable ? rule.halfRatio : rule.meshRatio;
     const std::int32_t last = n - 1;
-    if (rule.surface != SurfaceKind::Fixed)
+    if (rule.surface == SurfaceKind::Flux) {
+      next[0] = ((f[0] * s + 0.5 * rule.inflow) * inv[0]) + prev[0];
+      limitSurface(prev, next, rule);
+    } else if (rule.surface != SurfaceKind::Fixed) {
       next[0] = ((f[0] * s + (p - prev[0]) * (0.5 * g)) * inv[0]) + prev[0];
+    }
     if (rule.back != SurfaceKind::Fixed) {
       const double exchange = (0.5 * rule.backTransfer) * rule.weights->backArea;
       next[last] =
@@ -286,14 +303,22 @@ void processStep(const double* prev, double* next, std::int32_t n, const StepRul
     const double* f = scratch + n;
     const double h = rule.halfRatio;
     next[n - 1] = ((0.0 - f[n - 2]) - f[n - 2]) * h + prev[n - 1];
-    if (rule.surface != SurfaceKind::Fixed)
+    if (rule.surface == SurfaceKind::Flux) {
+      next[0] = ((f[0] * (2.0 * h)) + rule.inflow) + prev[0];
+      limitSurface(prev, next, rule);
+    } else if (rule.surface != SurfaceKind::Fixed) {
       next[0] = ((f[0] * (2.0 * h)) + (p - prev[0]) * g) + prev[0];
+    }
   } else {
     const double r = rule.meshRatio;
     interior(prev, next, n, r);
     stepFarFace(prev, next, n, r, FarFace::Mirror);
-    if (rule.surface != SurfaceKind::Fixed)
+    if (rule.surface == SurfaceKind::Flux) {
+      next[0] = ((prev[1] - prev[0]) * (2.0 * r) + rule.inflow) + prev[0];
+      limitSurface(prev, next, rule);
+    } else if (rule.surface != SurfaceKind::Fixed) {
       next[0] = ((prev[1] - prev[0]) * (2.0 * r) + (p - prev[0]) * g) + prev[0];
+    }
   }
 }
 

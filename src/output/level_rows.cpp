@@ -5,18 +5,15 @@
 
 namespace diffusim {
 
-std::vector<std::string_view> levelColumns(LevelKind kind, bool radius) {
-  switch (kind) {
-    case LevelKind::Profile:
-      if (radius) return {"x_m", "r_m", "c"};
-      return {"x_m", "c"};
-    case LevelKind::History:
-      return {"t_s", "c"};
-    case LevelKind::Profiles:
-      break;
-  }
-  if (radius) return {"t_s", "x_m", "r_m", "c"};
-  return {"t_s", "x_m", "c"};
+std::vector<std::string_view> levelColumns(const LevelColumns& columns) {
+  if (columns.kind == LevelKind::History) return {"t_s", "c"};
+  std::vector<std::string_view> names;
+  if (columns.kind == LevelKind::Profiles) names.push_back("t_s");
+  names.push_back("x_m");
+  if (columns.radius) names.push_back("r_m");
+  names.push_back("c");
+  if (columns.hardness) names.push_back("HV");
+  return names;
 }
 
 void LevelRows::showRadii(const std::vector<double>& radii) {
@@ -52,6 +49,7 @@ void LevelRows::write(double time, const double* values) {
     table_.cellText(xText_[static_cast<std::size_t>(i)]);
     if (!rText_.empty()) table_.cellText(rText_[static_cast<std::size_t>(i)]);
     table_.cell(values[i]);
+    if (hardness_ != nullptr) table_.cell(hardness_->hardnessAt(values[i]));
   }
 }
 

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "model/process.hpp"
 #include "output/table_writer.hpp"
 
 namespace diffusim {
@@ -15,8 +16,16 @@ namespace diffusim {
 enum class LevelKind { Profile, History, Profiles };
 
 // The columns of a kind's table, in order; a curved specimen's profiles add
-// r_m, the radius, after x_m.
-std::vector<std::string_view> levelColumns(LevelKind kind, bool radius = false);
+// r_m, the radius, after x_m, and a hardness table HV after c.
+struct LevelColumns {
+  LevelKind kind = LevelKind::Profile;
+  bool radius = false;
+  bool hardness = false;
+};
+std::vector<std::string_view> levelColumns(const LevelColumns& columns);
+inline std::vector<std::string_view> levelColumns(LevelKind kind) {
+  return levelColumns(LevelColumns{kind});
+}
 
 class LevelRows {
  public:
@@ -30,6 +39,9 @@ class LevelRows {
   // Profiles of a curved specimen: each point's radius in an r_m column.
   void showRadii(const std::vector<double>& radii);
 
+  // Profiles: each point's hardness by the table in an HV column.
+  void showHardness(const HardnessTable* table) { hardness_ = table; }
+
   // The rows of the level at `time`.
   void write(double time, const double* values);
 
@@ -41,6 +53,7 @@ class LevelRows {
   std::int32_t point_ = -1;         // a history at this grid point rather than at depth_
   std::vector<std::string> xText_;  // each x in shortest form, made once
   std::vector<std::string> rText_;  // each r, when shown
+  const HardnessTable* hardness_ = nullptr;
 };
 
 }  // namespace diffusim

@@ -94,6 +94,15 @@ std::string faultText(const Fault& f) {
     case FaultCode::ScheduleGeometry:
       return "a cylinder or sphere needs a finite radius above 0, an inner radius from 0 to "
              "below it, and a length equal to their difference";
+    case FaultCode::ScheduleSteel:
+      return "the density and the alloy factor must be finite numbers above 0";
+    case FaultCode::ScheduleHardness:
+      return "the hardness table needs carbon and HV of equal lengths (2 or more), carbon "
+             "increasing and HV not decreasing";
+    case FaultCode::StageFlux:
+      return stage +
+             "the flux must be a finite number, 0 or above, and its limit above the "
+             "initial composition and at most 1";
     case FaultCode::StageBack:
       return stage +
              "the back face's composition or potential must be a fraction from 0 to 1 "

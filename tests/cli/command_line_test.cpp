@@ -218,6 +218,45 @@ TEST(CommandLineSchemes, AutoTakesTheCheaperSchemeAndSaysWhichRan) {
   for (std::size_t i = 0; i < a.size(); ++i) EXPECT_NEAR(a[i], b[i], 2e-7) << i;
 }
 
+// A repeated group (nested, of flux pulses and sealed pauses) runs exactly
+// as its stages written out, in both schemes: the same bytes but for the
+// schedule's name; and depth --hardness is the case depth at the table's
+// composition for that hardness.
+TEST(CommandLineSchedules, GroupsRunAsWrittenOutAndHardnessIsACaseDepth) {
+  ScratchDir scratch;
+  const fs::path schedules = CLI_GOLDEN.parent_path() / "schedules";
+  for (const char* name : {"pulses_group.toml", "pulses_written.toml"})
+    fs::copy(schedules / name, scratch.path() / name);
+  const auto withoutName = [](std::string text) {
+    const std::size_t at = text.find("# schedule = ");
+    return text.erase(at, text.find('\n', at) - at);
+  };
+  for (const char* scheme : {"explicit", "implicit"}) {
+    const ProgramRun group = runProgram(
+        scratch.path(),
+        {"profiles", "--schedule", "pulses_group.toml", "--every", "4min", "--scheme", scheme});
+    const ProgramRun written = runProgram(
+        scratch.path(),
+        {"profiles", "--schedule", "pulses_written.toml", "--every", "4min", "--scheme", scheme});
+    ASSERT_EQ(group.status, 0) << group.err;
+    EXPECT_EQ(withoutName(group.out), withoutName(written.out)) << scheme;
+  }
+  std::ofstream(scratch.path() / "hard.toml")
+      << "[specimen]\nlength = \"2mm\"\nsections = 100\ninitial = 0.002\n"
+         "[diffusivity]\nmodel = \"tibbetts\"\n"
+         "[hardness]\ncarbon = [0.002, 0.004, 0.008]\nHV = [300, 600, 800]\n"
+         "[[stage]]\nduration = \"4h\"\ntemperature = \"930C\"\n"
+         "surface = { composition = 0.01 }\n";
+  const ProgramRun byHardness =
+      runProgram(scratch.path(), {"depth", "--schedule", "hard.toml", "--hardness", "450"});
+  const ProgramRun byCarbon =
+      runProgram(scratch.path(), {"depth", "--schedule", "hard.toml", "--composition", "0.003"});
+  ASSERT_EQ(byHardness.status, 0) << byHardness.err;
+  EXPECT_EQ(headerValue(byHardness.out, "composition"), "0.003");
+  EXPECT_EQ(byHardness.out.substr(byHardness.out.rfind("t_s")),
+            byCarbon.out.substr(byCarbon.out.rfind("t_s")));
+}
+
 TEST(CommandLineSchemes, GridErrorEstimateMatchesTheErrorAgainstErfc) {
   // At 1 h the default specimen is semi-infinite (sqrt(D t) = 21 um of 500):
   // the error against erfc is the grid's, which half the sections estimate.

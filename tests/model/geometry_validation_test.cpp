@@ -19,7 +19,7 @@
 #include "model/process.hpp"
 #include "model/process_step.hpp"
 #include "support/exact_solutions.hpp"
-#include "support/watch.hpp"
+#include "support/process_runs.hpp"
 
 namespace diffusim::testing {
 namespace {
@@ -46,40 +46,13 @@ Stage held(double duration, double cs = CS) {
   return {duration, T, {SurfaceKind::Fixed, cs, 0.0, 0.0}};
 }
 
-// The level at the schedule's end by either scheme.
 std::vector<double> endLevel(const ProcessSchedule& s, bool implicit) {
-  ProcessPlan plan;
-  EXPECT_TRUE(planProcess(s, scheduleEnd(s), 0.0, plan).ok());
-  std::vector<double> last;
-  Watch watch([&](const Level& level) {
-    last.assign(level.values, level.values + s.sections + 1);
-    return true;
-  });
-  SchemeRun run;
-  const SchemeOptions options{implicit ? SchemeChoice::Implicit : SchemeChoice::Explicit, TOL};
-  EXPECT_EQ(runScheme(options, plan, implicit, watch, run), RunEnd::Completed);
-  return last;
+  return testing::endLevel(s, implicit, TOL);
 }
 
-// The largest miss of the N-grid against `exact`, and its Richardson bound.
-struct Miss {
-  double error = 0.0, bound = 0.0;
-};
 template <typename Exact>
-Miss against(ProcessSchedule s, bool implicit, Exact exact) {
-  const std::vector<double> coarse = endLevel(s, implicit);
-  s.sections *= 2;
-  const std::vector<double> fine = endLevel(s, implicit);
-  const double dx = s.length / (s.sections / 2);
-  Miss m;
-  double spread = 0.0;
-  for (std::size_t i = 0; i < coarse.size(); ++i) {
-    const double x = static_cast<double>(i) * dx;
-    m.error = std::max(m.error, std::fabs(coarse[i] - exact(x)));
-    spread = std::max(spread, std::fabs(coarse[i] - fine[2 * i]));
-  }
-  m.bound = 2.0 * (4.0 / 3.0) * spread + 2.0 * TOL + 1e-12;
-  return m;
+Miss against(const ProcessSchedule& s, bool implicit, Exact exact) {
+  return testing::against(s, implicit, TOL, exact);
 }
 
 // Solid cylinder and sphere, surface held: early (the case a tenth of the

@@ -63,6 +63,15 @@ inline double surfaceTransfer(double x, double t, double d, double c0, double p,
   return c0 + (p - c0) * (std::erfc(z) - std::exp(-z * z) * erfcx(z + h * s));
 }
 
+// Semi-infinite specimen, a constant flux f (composition times m/s) in
+// through x = 0 (Crank 3.3.3): C = c0 + (2 f / D) [sqrt(D t / pi)
+// exp(-x^2 / (4 D t)) - (x / 2) erfc(x / (2 sqrt(D t)))].
+inline double constantFlux(double x, double t, double d, double c0, double f) {
+  const double s = std::sqrt(d * t);
+  return c0 + (2.0 * f / d) * (s / std::sqrt(std::numbers::pi) * std::exp(-x * x / (4.0 * s * s)) -
+                               0.5 * x * std::erfc(x / (2.0 * s)));
+}
+
 // Solid cylinder of radius a, initially c0, its surface held at cs from
 // t = 0: (c - cs) / (c0 - cs) = 2 sum_n exp(-D k_n^2 t / a^2) J0(k_n r / a)
 // / (k_n J1(k_n)), k_n the zeros of J0 (Newton from McMahon's (n - 1/4) pi),
