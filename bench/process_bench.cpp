@@ -43,10 +43,13 @@ void profileForStage(benchmark::State& state) {
                   stageSteps(1e6, 0.0005, 1000, d) * 1001);
 }
 
-// One step of each kind on 1001 points, the level kept within the range.
-void stepProcessKind(benchmark::State& state, bool variable) {
-  const ProcessSchedule s =
-      exampleSpecimen(variable, {3600.0, 1200.0, {SurfaceKind::Transfer, 0.0, 0.0115, 1.5e-7}});
+// One step of each kind on 1001 points, the level kept within the range:
+// a constant D, Tibbetts's D(C), Slycke and Ericsson's D(x) (mole fraction).
+enum class Model { Constant, Tibbetts, SlyckeEricsson };
+void stepProcessKind(benchmark::State& state, Model model) {
+  ProcessSchedule s = exampleSpecimen(
+      model != Model::Constant, {3600.0, 1200.0, {SurfaceKind::Transfer, 0.0, 0.0115, 1.5e-7}});
+  if (model == Model::SlyckeEricsson) s.law.model = DiffusivityModel::SlyckeEricsson;
   const StagePlan plan = planStage(s, s.stages[0], 3600.0, compositionRange(s));
   auto grid = std::make_unique<ConcentrationGrid>(1001, FarFace::Mirror);
   grid->resetGrid(0.002, 0.002);
@@ -90,8 +93,13 @@ void registerProcessBenchmarks(const fs::path& scratch, std::vector<Comparison>&
       ->UseRealTime()
       ->Unit(benchmark::kMillisecond);
   comparisons.push_back({"BM_stage_constant_D", "BM_profile_same_run", 0.95});
-  benchmark::RegisterBenchmark("BM_step_variable_D/1001", stepProcessKind, true);
-  benchmark::RegisterBenchmark("BM_step_constant_D_transfer/1001", stepProcessKind, false);
+  benchmark::RegisterBenchmark("BM_step_variable_D/1001", stepProcessKind, Model::Tibbetts);
+  benchmark::RegisterBenchmark("BM_step_constant_D_transfer/1001", stepProcessKind,
+                               Model::Constant);
+  benchmark::RegisterBenchmark("BM_step_slycke_ericsson/1001", stepProcessKind,
+                               Model::SlyckeEricsson);
+  // The mole fraction's two divisions per point: at most twice Tibbetts's cost.
+  comparisons.push_back({"BM_step_slycke_ericsson/1001", "BM_step_variable_D/1001", 0.5});
   comparisons.push_back({"BM_step_variable_D/1001", "BM_step_constant_D_transfer/1001", 1.0 / 3.0});
   benchmark::RegisterBenchmark("BM_sweep16_threads2", sweep16, "2")
       ->UseRealTime()

@@ -127,8 +127,8 @@ Arguments::Arguments() : app_(std::make_unique<CLI::App>("diffusim", "diffusim")
   CLI::App* scheduleCmd =
       app_->add_subcommand("schedule", "print an example process schedule as a TOML file");
   scheduleCmd->add_option("--example", t.example,
-                          "cycle (default: boost and diffuse on a plate) or shaft (a carburised "
-                          "shaft with a heat-up ramp)");
+                          "cycle (default: boost and diffuse on a plate), shaft (a carburised "
+                          "shaft with a heat-up ramp) or low-pressure (twelve flux pulses)");
 
   // What each flag takes, as its help shows it.
   const std::vector<std::pair<std::string, std::string>> typeNames = {
@@ -161,7 +161,7 @@ Arguments::Arguments() : app_(std::make_unique<CLI::App>("diffusim", "diffusim")
     for (const auto& [flag, type] : typeNames)
       if (CLI::Option* opt = sub->get_option_no_throw(flag)) opt->type_name(type);
   }
-  scheduleCmd->get_option("--example")->type_name("cycle|shaft");
+  scheduleCmd->get_option("--example")->type_name("cycle|shaft|low-pressure");
   for (CLI::App* sub : {profile, history, profiles, depth, timeCmd, params, scheduleCmd}) {
     sub->set_help_flag("-h,--help", "show this help and exit");
     sub->allow_extras(true);

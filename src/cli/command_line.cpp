@@ -56,12 +56,14 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       }
       throw UsageError("unknown argument '" + extras.front() + "'");
     }
-    if (a.printsSchedule() && a.texts.example != "cycle" && a.texts.example != "shaft")
-      throw UsageError("--example: '" + a.texts.example + "' is not cycle or shaft");
+    if (a.printsSchedule() && a.texts.example != "cycle" && a.texts.example != "shaft" &&
+        a.texts.example != "low-pressure")
+      throw UsageError("--example: '" + a.texts.example + "' is not cycle, shaft or low-pressure");
     if (a.printsParameters() || a.printsSchedule()) {
-      out << (a.printsParameters()         ? defaultParameterFile()
-              : a.texts.example == "shaft" ? exampleShaftFile()
-                                           : exampleScheduleFile());
+      out << (a.printsParameters()                ? defaultParameterFile()
+              : a.texts.example == "shaft"        ? exampleShaftFile()
+              : a.texts.example == "low-pressure" ? exampleLowPressureFile()
+                                                  : exampleScheduleFile());
       out.flush();
       return out.fail() ? EXIT_FAILED : EXIT_DONE;
     }

@@ -75,4 +75,43 @@ std::string exampleShaftFile() {
          "surface = \"sealed\"\n";
 }
 
+std::string exampleLowPressureFile() {
+  return "# A diffusim process schedule: low-pressure (acetylene) carburising of a\n"
+         "# 20MnCr5-like gear steel at 930 C: twelve boost and diffuse pulses.\n"
+         "# Run it with  diffusim depth --schedule FILE --hardness 550 --every 10min\n"
+         "# The flux and the limit are illustrative; take your furnace's and steel's.\n"
+         "\n"
+         "[specimen]\n"
+         "length = \"4mm\"                           # a plate; geometry = \"cylinder\" for a "
+         "shaft\n"
+         "sections = 400\n"
+         "initial = \"0.2%\"                         # the core's carbon\n"
+         "density = 7850                           # kg/m^3: the uptake is in g/m^2 of surface\n"
+         "\n"
+         "[diffusivity]\n"
+         "model = \"slycke-ericsson\"                # carbon in austenite, D(C, T)\n"
+         "\n"
+         "[hardness]                               # as-quenched HV against carbon: your steel's\n"
+         "carbon = [\"0.2%\", \"0.3%\", \"0.4%\", \"0.5%\", \"0.6%\", \"0.8%\"]\n"
+         "HV = [450, 550, 640, 700, 750, 800]\n"
+         "\n"
+         "[[stage]]                                # heat up, sealed (no carbon yet)\n"
+         "duration = \"30min\"\n"
+         "temperature = { from = \"850C\", to = \"930C\" }\n"
+         "surface = \"sealed\"\n"
+         "\n"
+         "[[stage]]                                # twelve pulses: a boost at a constant\n"
+         "repeat = 12                              # flux until austenite saturates, then a pause\n"
+         "stages = [\n"
+         "  { duration = \"1min\", temperature = \"930C\", surface = { flux = 5e-5, limit = "
+         "\"1.25%\" } },\n"
+         "  { duration = \"12min\", temperature = \"930C\", surface = \"sealed\" },\n"
+         "]\n"
+         "\n"
+         "[[stage]]                                # the final diffuse\n"
+         "duration = \"1h\"\n"
+         "temperature = \"930C\"\n"
+         "surface = \"sealed\"\n";
+}
+
 }  // namespace diffusim

@@ -17,5 +17,7 @@ bool readScheduleFile(const std::string& path, ProcessSchedule& schedule, std::s
 std::string exampleScheduleFile();
 // A commented example: a carburised shaft (a cylinder) with a heat-up ramp.
 std::string exampleShaftFile();
+// A commented example: twelve low-pressure boost and diffuse pulses.
+std::string exampleLowPressureFile();
 
 }  // namespace diffusim
