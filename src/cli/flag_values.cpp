@@ -1,0 +1,51 @@
+#include "cli/flag_values.hpp"
+
+#include "cli/request.hpp"
+#include "format/number_format.hpp"
+
+namespace diffusim {
+
+double quantityFlag(const std::string& flag, const std::string& text, Quantity q) {
+  double v = 0.0;
+  if (!parseQuantity(text, q, v))
+    throw UsageError(flag + ": '" + text + "' is not " + describeQuantity(q));
+  return v;
+}
+
+void requirePositive(const std::string& flag, double v, std::string_view what) {
+  // A temperature may be written in degrees: its limit is absolute zero.
+  const char* zero = what == "temperature" ? "0 K" : "0";
+  if (!(v > 0.0)) throw UsageError(flag + ": the " + std::string(what) + " must be above " + zero);
+}
+
+void requireFraction(const std::string& flag, double v) {
+  if (!(v >= 0.0 && v <= 1.0))
+    throw UsageError(flag + ": a composition is a fraction from 0 to 1 (got " + shortest(v) +
+                     "; write 5% for five percent)");
+}
+
+std::vector<std::string> splitList(const std::string& text) {
+  std::vector<std::string> items;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',', start);
+    items.push_back(text.substr(start, comma - start));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return items;
+}
+
+std::vector<double> quantityList(const std::string& flag, const std::string& text, Quantity q,
+                                 std::string_view what) {
+  std::vector<double> values;
+  for (const std::string& item : splitList(text)) {
+    const double v = quantityFlag(flag, item, q);
+    requirePositive(flag, v, what);
+    values.push_back(v);
+  }
+  if (values.size() > 10000) throw UsageError(flag + ": more than 10000 values");
+  return values;
+}
+
+}  // namespace diffusim

@@ -1,0 +1,22 @@
+// The values of the command line's flags: a quantity with its unit, lists of
+// them, and the checks every flag applies, each failing with a UsageError
+// that names the flag.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/quantity.hpp"
+
+namespace diffusim {
+
+double quantityFlag(const std::string& flag, const std::string& text, Quantity q);
+void requirePositive(const std::string& flag, double v, std::string_view what);
+void requireFraction(const std::string& flag, double v);
+std::vector<std::string> splitList(const std::string& text);
+// A comma-separated list of positive quantities, at most 10000.
+std::vector<double> quantityList(const std::string& flag, const std::string& text, Quantity q,
+                                 std::string_view what);
+
+}  // namespace diffusim
