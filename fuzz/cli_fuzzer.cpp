@@ -86,6 +86,7 @@ void checkCsv(const std::string& text) {
   std::size_t columns = 0;
   double low = 0.0, high = 0.0;
   bool composition = false;
+  std::size_t cColumn = 0;
   bool inRows = false;
   for (const std::string& line : lines(text)) {
     if (!inRows && line.rfind("# ", 0) == 0) {
@@ -101,7 +102,9 @@ void checkCsv(const std::string& text) {
                               std::string::npos)
         fail("bad header row", line);
       columns = static_cast<std::size_t>(std::count(line.begin(), line.end(), ',')) + 1;
-      composition = line.ends_with(",c");
+      // The composition's column: c, last or before HV.
+      composition = line.ends_with(",c") || line.ends_with(",c,HV");
+      cColumn = line.ends_with(",c,HV") ? columns - 2 : columns - 1;
       if (composition && header.count("c0") && header.count("cs")) {
         low = std::min(header["c0"], header["cs"]);
         high = std::max(header["c0"], header["cs"]);
@@ -110,12 +113,18 @@ void checkCsv(const std::string& text) {
         if (!header.count("initial"))
           fail("a composition table records neither c0 and cs nor a schedule");
         low = high = header["initial"];
+        const double factor = header.count("alloy_factor") ? header["alloy_factor"] : 1.0;
         for (const auto& [key, v] : header) {
-          // (stageN.back_composition and back_potential: the face at x = L.)
-          if (key.ends_with("composition") || key.ends_with("potential")) {
+          // (stageN.back_composition and back_potential: the face at x = L;
+          // a potential over the alloy factor; a flux's limit, or none.)
+          if (key.ends_with("composition") || key.ends_with("potential") ||
+              key.ends_with(".limit")) {
             low = std::min(low, v);
             high = std::max(high, v);
           }
+          if (key.ends_with("potential")) low = std::min(low, v / factor);
+          if (key.ends_with(".flux") && !header.count(key.substr(0, key.size() - 4) + "limit"))
+            high = 1.0;
         }
       }
       inRows = true;
@@ -138,7 +147,7 @@ void checkCsv(const std::string& text) {
     }
     if (values.size() != columns) fail("a row has the wrong number of cells", line);
     if (!composition) continue;
-    const double c = values.back();
+    const double c = values[cColumn];
     const double slack = 4 * std::numeric_limits<double>::epsilon() * std::max(1.0, high);
     if (c < low - slack || c > high + slack) fail("a composition outside [c0, cs]", line);
   }
