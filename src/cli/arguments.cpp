@@ -123,6 +123,31 @@ Arguments::Arguments() : app_(std::make_unique<CLI::App>("diffusim", "diffusim")
 
   for (CLI::App* sub : {profile, history, profiles, depth, timeCmd}) addScheduleFlags(sub, t);
 
+  // The inverse questions.
+  CLI::App* design = app_->add_subcommand(
+      "design", "the durations of chosen stages that meet targets at the end of a schedule");
+  design->add_option("--schedule", t.schedule, "the template schedule (TOML)")->required();
+  design->add_option("--vary", t.vary, "the stages to vary, N[,N...], as many as the targets")
+      ->required();
+  design->add_option("--surface", t.surface, "target: the surface composition at the end");
+  design->add_option("--depth", t.depth, "target: the case depth at the end (with --at)");
+  design->add_option("--at", t.at, "the composition the case depth is measured to");
+  design->add_option("--write-schedule", t.writeSchedule,
+                     "write the template with the durations found to FILE (atomically)");
+  CLI::App* fit = app_->add_subcommand(
+      "fit", "schedule parameters that fit measured profiles (nonlinear least squares)");
+  fit->add_option("--schedule", t.schedule, "the schedule, its values the starting point")
+      ->required();
+  fit->add_option("--data", t.data, "CSV of x_m,c (and t_s): the measured profile(s)")->required();
+  fit->add_option("--fit", t.fit, "the keys to fit, e.g. stage1.beta,stage1.potential")->required();
+  fit->add_option("--write-schedule", t.writeSchedule, "write the fitted schedule to FILE");
+  for (CLI::App* sub : {design, fit}) {
+    sub->add_option("--format", t.format, "csv (default) or json");
+    sub->add_option("-o,--output", t.output, "write to FILE, replaced atomically");
+    sub->add_option("--scheme", t.scheme, "explicit, implicit or auto (default) for each run");
+    sub->add_option("--tolerance", t.tolerance, "the implicit scheme's tolerance (default 1e-7)");
+  }
+
   CLI::App* params = app_->add_subcommand("params", "print the default parameters as a TOML file");
   CLI::App* scheduleCmd =
       app_->add_subcommand("schedule", "print an example process schedule as a TOML file");
@@ -156,18 +181,25 @@ Arguments::Arguments() : app_(std::make_unique<CLI::App>("diffusim", "diffusim")
       {"--geometry", "plate|cylinder|sphere"},
       {"--radius", "LENGTH"},
       {"--inner-radius", "LENGTH"},
-      {"--hardness", "HV"}};
-  for (CLI::App* sub : {profile, history, profiles, depth, timeCmd}) {
+      {"--hardness", "HV"},
+      {"--vary", "N[,N...]"},
+      {"--surface", "FRACTION"},
+      {"--at", "FRACTION"},
+      {"--write-schedule", "FILE"},
+      {"--data", "FILE"},
+      {"--fit", "KEY[,KEY...]"}};
+  for (CLI::App* sub : {profile, history, profiles, depth, timeCmd, design, fit}) {
     for (const auto& [flag, type] : typeNames)
       if (CLI::Option* opt = sub->get_option_no_throw(flag)) opt->type_name(type);
   }
   scheduleCmd->get_option("--example")->type_name("cycle|shaft|low-pressure");
-  for (CLI::App* sub : {profile, history, profiles, depth, timeCmd, params, scheduleCmd}) {
+  for (CLI::App* sub :
+       {profile, history, profiles, depth, timeCmd, design, fit, params, scheduleCmd}) {
     sub->set_help_flag("-h,--help", "show this help and exit");
     sub->allow_extras(true);
   }
 
-  commands_ = {profile, history, profiles, depth, timeCmd, params, scheduleCmd};
+  commands_ = {profile, history, profiles, depth, timeCmd, design, fit, params, scheduleCmd};
   params_ = params;
   schedule_ = scheduleCmd;
 }

@@ -20,7 +20,8 @@ struct FlagTexts {
   std::string schedule, composition, threads;
   std::string scheme = "auto", tolerance;
   std::string geometry, radius, innerRadius, hardness;
-  std::string example = "cycle";  // schedule --example
+  std::string vary, surface, at, writeSchedule, data, fit;  // design, fit
+  std::string example = "cycle";                            // schedule --example
   std::vector<std::string> stageDurations;
   bool legacy = false;
   bool estimateError = false;

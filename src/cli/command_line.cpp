@@ -8,6 +8,7 @@
 #include "cli/arguments.hpp"
 #include "cli/exact_runs.hpp"
 #include "cli/help_text.hpp"
+#include "cli/inverse_commands.hpp"
 #include "cli/parameter_file.hpp"
 #include "cli/process_commands.hpp"
 #include "cli/request.hpp"
@@ -70,6 +71,8 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     try {
       Request request = buildRequest(a);
       if (request.threads == 0) request.threads = options.threads;
+      if (request.command == "design") return runDesign(request, options, out, err);
+      if (request.command == "fit") return runFit(request, options, out, err);
       switch (request.path) {
         case Request::Path::Legacy:
           return runLegacy(request, options, out, err);

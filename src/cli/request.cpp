@@ -44,7 +44,6 @@ class RequestBuilder {
 
  private:
   void readInputs(bool temperatureList, SimulationInputs& inputs, std::int64_t& sections);
-  void readSchemeFlags(Request& r);
 
   const Arguments& args_;
   ParameterValues params_;
@@ -195,29 +194,6 @@ void RequestBuilder::readExact(Request& r) {
   }
 }
 
-// --scheme, --tolerance and --estimate-error.
-void RequestBuilder::readSchemeFlags(Request& r) {
-  const FlagTexts& t = args_.texts;
-  if (t.scheme == "auto") {
-    r.scheme.choice = SchemeChoice::Auto;
-  } else if (t.scheme == "explicit") {
-    r.scheme.choice = SchemeChoice::Explicit;
-  } else if (t.scheme == "implicit") {
-    r.scheme.choice = SchemeChoice::Implicit;
-  } else {
-    throw UsageError("--scheme: '" + t.scheme + "' is not explicit, implicit or auto");
-  }
-  if (args_.given("--tolerance")) {
-    const double v = quantityFlag("--tolerance", t.tolerance, Quantity::Composition);
-    // Below 1e-12 the error estimate meets the rounding of the solves.
-    if (!(v >= 1e-12 && v <= 0.01))
-      throw UsageError("--tolerance: the composition error must be from 1e-12 to 0.01 (got " +
-                       shortest(v) + ")");
-    r.scheme.tolerance = v;
-  }
-  r.estimateError = t.estimateError;
-}
-
 // --geometry, --radius and --inner-radius over the flags' plate.
 void readGeometry(const Arguments& args, ProcessSchedule& s) {
   const FlagTexts& t = args.texts;
@@ -263,7 +239,7 @@ void RequestBuilder::readProcess(Request& r) {
   if (args_.given("--output") && r.output.empty())
     throw UsageError("--output: the file name is empty");
   r.threads = threadsOf(t);
-  readSchemeFlags(r);
+  readSchemeFlags(args_, r);
   for (const char* flag : {"--temperature", "--time"}) {
     const std::string& text = std::string_view(flag) == "--time" ? t.time : t.temperature;
     if (!query && text.find(',') != std::string::npos)
@@ -370,6 +346,29 @@ void RequestBuilder::readProcess(Request& r) {
 
 }  // namespace
 
+// --scheme, --tolerance and --estimate-error.
+void readSchemeFlags(const Arguments& args, Request& r) {
+  const FlagTexts& t = args.texts;
+  if (t.scheme == "auto") {
+    r.scheme.choice = SchemeChoice::Auto;
+  } else if (t.scheme == "explicit") {
+    r.scheme.choice = SchemeChoice::Explicit;
+  } else if (t.scheme == "implicit") {
+    r.scheme.choice = SchemeChoice::Implicit;
+  } else {
+    throw UsageError("--scheme: '" + t.scheme + "' is not explicit, implicit or auto");
+  }
+  if (args.given("--tolerance")) {
+    const double v = quantityFlag("--tolerance", t.tolerance, Quantity::Composition);
+    // Below 1e-12 the error estimate meets the rounding of the solves.
+    if (!(v >= 1e-12 && v <= 0.01))
+      throw UsageError("--tolerance: the composition error must be from 1e-12 to 0.01 (got " +
+                       shortest(v) + ")");
+    r.scheme.tolerance = v;
+  }
+  r.estimateError = t.estimateError;
+}
+
 SimulationInputs flagInputs(const ProcessSchedule& s) {
   SimulationInputs in;
   in.temperature = s.stages.front().temperature;
@@ -385,6 +384,10 @@ Request buildRequest(const Arguments& args) {
   const FlagTexts& t = args.texts;
   Request r;
   r.command = args.command();
+  if (r.command == "design" || r.command == "fit") {
+    readInverse(args, r);
+    return r;
+  }
   if (!t.geometry.empty() && t.geometry != "plate" && t.geometry != "cylinder" &&
       t.geometry != "sphere")
     throw UsageError("--geometry: '" + t.geometry + "' is not plate, cylinder or sphere");

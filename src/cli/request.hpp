@@ -49,6 +49,15 @@ struct Request {
   std::int64_t steps = 0;  // legacy: the menu's number of steps
   bool openEnded = false;  // the time query without a schedule
 
+  // design: the varied stages (indices) and the targets; fit: the keys and
+  // the data file; both: where the schedule they find is written.
+  std::vector<std::size_t> varied;
+  bool surfaceTarget = false, depthTarget = false;
+  double surfaceComposition = 0.0, depthTargetValue = 0.0, depthAt = 0.0;
+  std::vector<std::string> fitKeys;
+  std::string dataPath;
+  std::string writeSchedule;
+
   TableFormat format = TableFormat::Csv;
   bool legacyFormat = false;  // the menu's result-file layout
   std::string output;         // empty: standard output
@@ -63,5 +72,10 @@ SimulationInputs flagInputs(const ProcessSchedule& schedule);
 
 // The request the arguments make, or a UsageError naming the flag or limit.
 Request buildRequest(const Arguments& args);
+
+// --scheme, --tolerance and --estimate-error.
+void readSchemeFlags(const Arguments& args, Request& r);
+// design and fit: their flags and the schedule file.
+void readInverse(const Arguments& args, Request& r);
 
 }  // namespace diffusim

@@ -1,0 +1,102 @@
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "cli/command_support.hpp"
+#include "cli/inverse_commands.hpp"
+#include "cli/process_record.hpp"
+#include "cli/schedule_writer.hpp"
+#include "engine/design.hpp"
+#include "format/number_format.hpp"
+#include "words/fault_words.hpp"
+
+namespace diffusim {
+
+namespace {
+
+std::string stageList(const std::vector<std::size_t>& varied) {
+  std::string text;
+  for (const std::size_t k : varied) {
+    if (!text.empty()) text += ',';
+    text += integer(static_cast<std::int64_t>(k + 1));
+  }
+  return text;
+}
+
+// Why no recipe came, in one line.
+std::string missWords(const Request& r, const DesignResult& d) {
+  switch (d.status) {
+    case DesignResult::Status::SurfaceOutOfReach:
+      return "--surface: " + shortest(r.surfaceComposition) +
+             " is above the highest surface composition the schedule's stages hold or tend to (" +
+             shortest(d.value) + ")";
+    case DesignResult::Status::DepthOutOfReach:
+      return "--depth: " + shortest(r.depthTargetValue) + " m is not inside the specimen (0 to " +
+             shortest(d.value) + " m)";
+    case DesignResult::Status::RunFailed:
+      return d.fault.ok() ? std::string("a forward run could not settle its steps")
+                          : faultText(d.fault);
+    case DesignResult::Status::NoSolution:
+    case DesignResult::Status::Met:
+      break;
+  }
+  std::string closest = "surface " + shortest(d.surfaceReached);
+  if (r.depthTarget) closest += ", depth " + shortest(d.depthReached) + " m";
+  return "no durations of stage(s) " + stageList(r.varied) +
+         " meet the targets; the closest run (" + integer(d.runs) + " runs) reached " + closest;
+}
+
+}  // namespace
+
+int runDesign(const Request& r, const CommandLineOptions& options, std::ostream& out,
+              std::ostream& err) {
+  DesignTargets targets;
+  targets.surface = r.surfaceTarget;
+  targets.surfaceComposition = r.surfaceComposition;
+  targets.depth = r.depthTarget;
+  targets.depthValue = r.depthTargetValue;
+  targets.at = r.depthAt;
+  const DesignResult d = designDurations(r.schedule, r.varied, targets, r.scheme);
+  if (d.status != DesignResult::Status::Met) {
+    err << "diffusim design: " << missWords(r, d) << "; nothing written\n";
+    return EXIT_FAILED;
+  }
+  if (!r.writeSchedule.empty()) {
+    std::vector<ScheduleValue> values;
+    for (std::size_t k = 0; k < r.varied.size(); ++k)
+      values.emplace_back(stageKey(r.varied[k], "duration"), d.durations[k]);
+    std::string problem;
+    if (!writeScheduleWith(r.schedulePath, values, r.writeSchedule, problem)) {
+      err << "diffusim design: " << problem << "\n";
+      return EXIT_FAILED;
+    }
+  }
+  RunRecord rec;
+  rec.program = "diffusim " + options.version;
+  rec.command = r.command;
+  rec.inputs.push_back(word("schedule", r.schedulePath));
+  rec.inputs.push_back(word("vary", stageList(r.varied)));
+  if (r.surfaceTarget) rec.inputs.push_back(number("target.surface", r.surfaceComposition));
+  if (r.depthTarget) {
+    rec.inputs.push_back(number("target.depth", r.depthTargetValue));
+    rec.inputs.push_back(number("target.at", r.depthAt));
+  }
+  if (!r.writeSchedule.empty()) rec.inputs.push_back(word("write_schedule", r.writeSchedule));
+  rec.grid.push_back(number("reached.surface", d.surfaceReached));
+  if (r.depthTarget) rec.grid.push_back(number("reached.depth", d.depthReached));
+  rec.grid.push_back(count("forward_runs", d.runs));
+  rec.grid.push_back(number("tolerance", r.scheme.tolerance));
+  Output output(r.output, out);
+  TableWriter table(output.sink(), r.format, rec, {"stage", "duration_s"});
+  for (std::size_t k = 0; k < r.varied.size(); ++k) {
+    table.cell(static_cast<double>(r.varied[k] + 1));
+    table.cell(d.durations[k]);
+  }
+  if (!table.finish()) {
+    err << "diffusim design: the result could not be written\n";
+    return EXIT_FAILED;
+  }
+  return finishOutput(output, out, err);
+}
+
+}  // namespace diffusim

@@ -1,0 +1,189 @@
+#include <cmath>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/command_support.hpp"
+#include "cli/flag_values.hpp"
+#include "cli/input_file.hpp"
+#include "cli/inverse_commands.hpp"
+#include "cli/process_record.hpp"
+#include "cli/schedule_writer.hpp"
+#include "engine/fit.hpp"
+#include "format/number_format.hpp"
+#include "format/number_parse.hpp"
+#include "words/fault_words.hpp"
+
+namespace diffusim {
+
+namespace {
+
+// A dotted key of the schedule as a parameter, or a UsageError.
+FitParameter parameterOf(const std::string& key, const ProcessSchedule& s) {
+  using Kind = FitParameter::Kind;
+  const auto refuse = [&](const std::string& why) -> FitParameter {
+    throw UsageError("--fit: " + key + ": " + why);
+  };
+  if (key == "diffusivity.A" || key == "diffusivity.B") {
+    if (s.law.moleFraction()) return refuse("the slycke-ericsson model has no A or B");
+    return {key == "diffusivity.A" ? Kind::LawA : Kind::LawB};
+  }
+  if (key == "specimen.initial") return {Kind::Initial};
+  if (key == "specimen.alloy_factor") return {Kind::AlloyFactor};
+  const std::size_t dot = key.find('.');
+  std::int64_t stage = 0;
+  if (key.rfind("stage", 0) != 0 || dot == std::string::npos ||
+      !parseCount(key.substr(5, dot - 5), 1, 1000000, stage))
+    return refuse(
+        "unknown key (known: diffusivity.A, diffusivity.B, specimen.initial, "
+        "specimen.alloy_factor, stageN.duration, stageN.temperature, stageN.composition, "
+        "stageN.potential, stageN.beta)");
+  if (static_cast<std::size_t>(stage) > s.stages.size())
+    return refuse("the schedule has no stage " + integer(stage));
+  const auto index = static_cast<std::size_t>(stage - 1);
+  const Stage& st = s.stages[index];
+  const std::string what = key.substr(dot + 1);
+  if (what == "duration") return {Kind::StageDuration, index};
+  if (what == "temperature") {
+    if (st.ramped()) return refuse("the stage is a ramp");
+    return {Kind::StageTemperature, index};
+  }
+  if (what == "composition") {
+    if (st.surface.kind != SurfaceKind::Fixed) return refuse("the stage's surface is not held");
+    return {Kind::StageComposition, index};
+  }
+  if (what == "potential" || what == "beta") {
+    if (st.surface.kind != SurfaceKind::Transfer)
+      return refuse("the stage's surface is not a mass transfer");
+    return {what == "beta" ? Kind::StageBeta : Kind::StagePotential, index};
+  }
+  return refuse("unknown key");
+}
+
+// The measured profiles: a CSV with columns x_m and c, and t_s (else the
+// schedule's end); '#' lines are comments.
+FitData readData(const std::string& path, const ProcessSchedule& s) {
+  std::string text, problem;
+  if (!readInputFile("--data", path, text, problem)) throw UsageError(problem);
+  FitData d;
+  std::istringstream lines(text);
+  std::string line;
+  int xColumn = -1, cColumn = -1, tColumn = -1, columns = 0, number = 0;
+  const double end = scheduleEnd(s);
+  while (std::getline(lines, line)) {
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    const std::vector<std::string> cells = splitList(line);
+    const std::string where = path + ":" + std::to_string(number) + ": ";
+    if (columns == 0) {
+      columns = static_cast<int>(cells.size());
+      for (int k = 0; k < columns; ++k) {
+        const std::string& name = cells[static_cast<std::size_t>(k)];
+        if (name == "x_m") xColumn = k;
+        if (name == "c") cColumn = k;
+        if (name == "t_s") tColumn = k;
+      }
+      if (xColumn < 0 || cColumn < 0)
+        throw UsageError(where + "the header row needs the columns x_m and c (and t_s)");
+      continue;
+    }
+    if (static_cast<int>(cells.size()) != columns)
+      throw UsageError(where + "a row has " + std::to_string(cells.size()) + " cells, not " +
+                       std::to_string(columns));
+    const auto cell = [&](int k) {
+      double v = 0.0;
+      if (!parseReal(cells[static_cast<std::size_t>(k)], v) || !std::isfinite(v))
+        throw UsageError(where + "'" + cells[static_cast<std::size_t>(k)] +
+                         "' is not a finite number");
+      return v;
+    };
+    const double x = cell(xColumn), c = cell(cColumn), t = tColumn >= 0 ? cell(tColumn) : end;
+    if (!(x >= 0.0 && x <= s.length))
+      throw UsageError(where + "the depth " + shortest(x) + " m lies outside the specimen [0, " +
+                       shortest(s.length) + "] m");
+    if (!(c >= 0.0 && c <= 1.0)) throw UsageError(where + "c is a fraction from 0 to 1");
+    if (!(t > 0.0 && t <= end * (1.0 + 1e-12)))
+      throw UsageError(where + "the time " + shortest(t) + " s is outside the schedule (0, " +
+                       shortest(end) + "] s");
+    if (!d.t.empty() && t < d.t.back())
+      throw UsageError(where + "the times must not decrease (the rows of a time together)");
+    if (!d.t.empty() && t == d.t.back() && !(x > d.x.back()))
+      throw UsageError(where + "the depths of a time must increase (no depth twice)");
+    d.x.push_back(x);
+    d.c.push_back(c);
+    d.t.push_back(std::min(t, end));
+  }
+  return d;
+}
+
+}  // namespace
+
+int runFit(const Request& r, const CommandLineOptions& options, std::ostream& out,
+           std::ostream& err) {
+  std::vector<FitParameter> parameters;
+  for (const std::string& key : r.fitKeys) {
+    parameters.push_back(parameterOf(key, r.schedule));
+    for (std::size_t k = 0; k + 1 < parameters.size(); ++k)
+      if (r.fitKeys[k] == key) throw UsageError("--fit: " + key + " is given twice");
+  }
+  const FitData data = readData(r.dataPath, r.schedule);
+  if (data.c.size() <= parameters.size())
+    throw UsageError("--data: " + std::to_string(data.c.size()) + " points for " +
+                     std::to_string(parameters.size()) +
+                     " parameters; a fit needs more points than parameters");
+  const FitResult fit = fitSchedule(r.schedule, parameters, data, r.scheme);
+  if (!fit.fault.ok()) throw UsageError(faultText(fit.fault));
+  if (!fit.converged) {
+    err << "diffusim fit: the fit did not converge after " << fit.iterations
+        << " iterations (rms residual " << shortest(fit.rmsResidual)
+        << "); try other starting values; nothing written\n";
+    return EXIT_FAILED;
+  }
+  if (!r.writeSchedule.empty()) {
+    std::vector<ScheduleValue> values;
+    for (std::size_t j = 0; j < parameters.size(); ++j)
+      values.emplace_back(r.fitKeys[j], fit.values[j]);
+    std::string problem;
+    if (!writeScheduleWith(r.schedulePath, values, r.writeSchedule, problem)) {
+      err << "diffusim fit: " << problem << "\n";
+      return EXIT_FAILED;
+    }
+  }
+  RunRecord rec;
+  rec.program = "diffusim " + options.version;
+  rec.command = r.command;
+  rec.inputs.push_back(word("schedule", r.schedulePath));
+  rec.inputs.push_back(word("data", r.dataPath));
+  std::string keys;
+  for (const std::string& k : r.fitKeys) {
+    if (!keys.empty()) keys += ',';
+    keys += k;
+  }
+  rec.inputs.push_back(word("fit", keys));
+  rec.grid.push_back(word("converged", "yes"));
+  rec.grid.push_back(count("points", static_cast<std::int64_t>(data.c.size())));
+  rec.grid.push_back(number("rms_residual", fit.rmsResidual));
+  rec.grid.push_back(word("correlation", list(fit.correlation)));
+  rec.grid.push_back(count("iterations", fit.iterations));
+  rec.grid.push_back(count("forward_runs", fit.runs));
+  rec.grid.push_back(word("solver", "gsl multifit_nlinear trust-region lm"));
+  Output output(r.output, out);
+  TableWriter table(output.sink(), r.format, rec,
+                    {"parameter", "value", "std_error", "ci95_low", "ci95_high"});
+  for (std::size_t j = 0; j < parameters.size(); ++j) {
+    const double half = fit.tQuantile * fit.standardErrors[j];
+    table.cellText(r.fitKeys[j]);
+    table.cell(fit.values[j]);
+    table.cell(fit.standardErrors[j]);
+    table.cell(fit.values[j] - half);
+    table.cell(fit.values[j] + half);
+  }
+  if (!table.finish()) {
+    err << "diffusim fit: the result could not be written\n";
+    return EXIT_FAILED;
+  }
+  return finishOutput(output, out, err);
+}
+
+}  // namespace diffusim

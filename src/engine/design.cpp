@@ -1,0 +1,193 @@
+#include "engine/design.hpp"
+
+#include <gsl/gsl_errno.h>
+#include <gsl/gsl_multifit_nlinear.h>
+#include <gsl/gsl_vector.h>
+
+#include <algorithm>
+#include <boost/math/tools/toms748_solve.hpp>
+#include <cmath>
+#include <limits>
+
+#include "engine/forward.hpp"
+
+namespace diffusim {
+
+namespace {
+
+// Durations between a second and a thousand days, searched in ln(seconds).
+constexpr double SHORTEST = 0.0;        // ln 1 s
+constexpr double LONGEST = 18.27;       // ln 8.6e7 s
+constexpr double BRACKET_STEP = 1.386;  // ln 4
+constexpr double JACOBIAN_STEP = 1e-4;  // in ln(duration)
+constexpr std::size_t MOST_ITERATIONS = 60;
+
+struct Context {
+  ProcessSchedule schedule;
+  const std::vector<std::size_t>* varied;
+  const DesignTargets* targets;
+  const SchemeOptions* scheme;
+  DesignResult* result;
+  bool failed = false;
+};
+
+// The targets' residuals at ln(durations) u, in units of their tolerances.
+bool residuals(Context& c, const double* u, double* r) {
+  for (std::size_t k = 0; k < c.varied->size(); ++k)
+    c.schedule.stages[(*c.varied)[k]].duration = std::exp(u[k]);
+  const EndState e = endState(c.schedule, c.targets->at, *c.scheme);
+  ++c.result->runs;
+  if (!e.fault.ok() || e.failed) {
+    c.result->fault = e.fault;
+    c.failed = true;
+    return false;
+  }
+  c.result->surfaceReached = e.surface;
+  c.result->depthReached = e.depth;
+  std::size_t i = 0;
+  if (c.targets->surface)
+    r[i++] = (e.surface - c.targets->surfaceComposition) / DESIGN_COMPOSITION_TOLERANCE;
+  if (c.targets->depth) {
+    // A profile that stays above the composition through the specimen is
+    // as deep as the specimen.
+    const double d = std::isnan(e.depth) ? c.schedule.length : e.depth;
+    r[i++] = (d - c.targets->depthValue) / DESIGN_DEPTH_TOLERANCE;
+  }
+  return true;
+}
+
+int gslResiduals(const gsl_vector* x, void* params, gsl_vector* f) {
+  Context& c = *static_cast<Context*>(params);
+  std::vector<double> u(x->size), r(f->size);
+  for (std::size_t k = 0; k < x->size; ++k) u[k] = gsl_vector_get(x, k);
+  if (!residuals(c, u.data(), r.data())) return GSL_EDOM;
+  for (std::size_t k = 0; k < f->size; ++k) gsl_vector_set(f, k, r[k]);
+  return GSL_SUCCESS;
+}
+
+bool met(const DesignResult& r, const DesignTargets& t) {
+  bool ok = true;
+  if (t.surface)
+    ok = ok && std::fabs(r.surfaceReached - t.surfaceComposition) <= DESIGN_COMPOSITION_TOLERANCE;
+  if (t.depth)
+    ok = ok && !std::isnan(r.depthReached) &&
+         std::fabs(r.depthReached - t.depthValue) <= DESIGN_DEPTH_TOLERANCE;
+  return ok;
+}
+
+// One stage: a bracket of a sign change from the template's duration
+// outward, then TOMS 748.
+void solveOne(Context& c, std::vector<double>& u) {
+  const auto f = [&](double v) {
+    double r = 0.0;
+    if (!residuals(c, &v, &r)) throw std::domain_error("run failed");
+    return r;
+  };
+  double a = u[0], fa = f(a);
+  if (fa == 0.0) return;
+  // Walk toward the side that reduces |r|, by factors of four in duration.
+  for (const double direction : {1.0, -1.0}) {
+    double b = a, fb = fa;
+    while (true) {
+      const double next = b + direction * BRACKET_STEP;
+      if (next > LONGEST || next < SHORTEST) break;
+      const double fn = f(next);
+      if ((fn < 0.0) != (fb < 0.0)) {
+        std::uintmax_t iterations = MOST_ITERATIONS;
+        const auto [lo, hi] = boost::math::tools::toms748_solve(
+            f, std::min(b, next), std::max(b, next), direction > 0 ? fb : fn,
+            direction > 0 ? fn : fb, [](double x, double y) { return std::fabs(x - y) < 1e-12; },
+            iterations);
+        // Evaluate the end that leaves the smaller residual last, so that
+        // the result's reached values are its own.
+        const double flo = f(lo), fhi = f(hi);
+        u[0] = std::fabs(flo) <= std::fabs(fhi) ? lo : hi;
+        f(u[0]);
+        return;
+      }
+      b = next;
+      fb = fn;
+    }
+  }
+}
+
+void solveSeveral(Context& c, std::vector<double>& u) {
+  const std::size_t p = u.size();
+  gsl_multifit_nlinear_fdf fdf;
+  fdf.f = gslResiduals;
+  fdf.df = nullptr;
+  fdf.fvv = nullptr;
+  fdf.n = c.targets->count();
+  fdf.p = p;
+  fdf.params = &c;
+  gsl_multifit_nlinear_parameters params = gsl_multifit_nlinear_default_parameters();
+  params.h_df = JACOBIAN_STEP;
+  gsl_multifit_nlinear_workspace* w =
+      gsl_multifit_nlinear_alloc(gsl_multifit_nlinear_trust, &params, fdf.n, p);
+  gsl_vector* x = gsl_vector_alloc(p);
+  for (std::size_t k = 0; k < p; ++k) gsl_vector_set(x, k, u[k]);
+  int info = 0;
+  if (gsl_multifit_nlinear_init(x, &fdf, w) == GSL_SUCCESS)
+    gsl_multifit_nlinear_driver(MOST_ITERATIONS, 1e-10, 1e-12, 1e-12, nullptr, nullptr, &info, w);
+  const gsl_vector* best = gsl_multifit_nlinear_position(w);
+  for (std::size_t k = 0; k < p; ++k) u[k] = std::clamp(gsl_vector_get(best, k), SHORTEST, LONGEST);
+  gsl_vector_free(x);
+  gsl_multifit_nlinear_free(w);
+  if (!c.failed) {
+    std::vector<double> r(fdf.n);
+    residuals(c, u.data(), r.data());
+  }
+}
+
+}  // namespace
+
+DesignResult designDurations(const ProcessSchedule& schedule,
+                             const std::vector<std::size_t>& varied, const DesignTargets& targets,
+                             const SchemeOptions& scheme) {
+  DesignResult result;
+  // What no durations can reach: a surface above every value a stage holds
+  // or tends to (and the initial composition), a depth beyond the specimen.
+  if (targets.surface) {
+    double highest = schedule.initial;
+    for (const Stage& st : schedule.stages) {
+      if (st.surface.kind == SurfaceKind::Flux && !st.surface.limited()) highest = 1.0;
+      if (st.surface.kind != SurfaceKind::Sealed && st.surface.kind != SurfaceKind::Flux)
+        highest = std::max(highest, faceValue(schedule, st.surface));
+      if (st.surface.limited()) highest = std::max(highest, st.surface.limit);
+    }
+    if (targets.surfaceComposition > highest) {
+      result.status = DesignResult::Status::SurfaceOutOfReach;
+      result.value = highest;
+      return result;
+    }
+  }
+  if (targets.depth && !(targets.depthValue > 0.0 && targets.depthValue < schedule.length)) {
+    result.status = DesignResult::Status::DepthOutOfReach;
+    result.value = schedule.length;
+    return result;
+  }
+  gsl_error_handler_t* previous = gsl_set_error_handler_off();
+  Context c{schedule, &varied, &targets, &scheme, &result};
+  std::vector<double> u;
+  for (const std::size_t k : varied)
+    u.push_back(std::clamp(std::log(schedule.stages[k].duration), SHORTEST, LONGEST));
+  try {
+    if (u.size() == 1) {
+      solveOne(c, u);
+    } else {
+      solveSeveral(c, u);
+    }
+  } catch (const std::domain_error&) {
+  }
+  gsl_set_error_handler(previous);
+  for (const double v : u) result.durations.push_back(std::exp(v));
+  if (c.failed) {
+    result.status = DesignResult::Status::RunFailed;
+  } else {
+    result.status =
+        met(result, targets) ? DesignResult::Status::Met : DesignResult::Status::NoSolution;
+  }
+  return result;
+}
+
+}  // namespace diffusim
