@@ -8,6 +8,7 @@ DIFFUSIM in the environment names the executable too; without either the
 release build in the source tree is used.
 """
 
+import functools
 import io
 import json
 import math
@@ -533,6 +534,15 @@ surface = { potential = 0.0, beta = 1e-5 }
 FLAT = ["--length", "4mm", "--sections", "400", "--c0", "0.2%", "--cs", "1.15%"]
 
 
+def diffusim_output(directory, name, *args):
+    """The file diffusim writes to its standard output, run with args."""
+    path = os.path.join(directory, name)
+    with open(path, "w") as out:
+        subprocess.run([DIFFUSIM, *args], stdout=out, stderr=subprocess.DEVNULL,
+                       check=True, timeout=60)
+    return path
+
+
 class ProcessCycleTests(unittest.TestCase):
     """Files of the example cycle: boost to 4 h, diffuse to 6 h, sealed to 6.5 h."""
 
@@ -574,11 +584,7 @@ class ProcessCycleTests(unittest.TestCase):
 
     @classmethod
     def make(cls, name, *args):
-        path = os.path.join(cls.dir, name)
-        with open(path, "w") as out:
-            subprocess.run([DIFFUSIM, *args], stdout=out, stderr=subprocess.DEVNULL,
-                           check=True, timeout=60)
-        return path
+        return diffusim_output(cls.dir, name, *args)
 
     def table(self, key):
         """The file's columns as diffusim wrote them, read here without the tool."""
@@ -696,6 +702,126 @@ class ProcessCycleTests(unittest.TestCase):
 
 
 # ---------------------------------------------------------------------------
+# A low-pressure cycle: twelve flux pulses (26 stages), a hardness table with
+# an HV column and depth --hardness, the uptake in the profiles' header
+# ---------------------------------------------------------------------------
+
+# Stage surfaces in a row, and the repeated runs found in them: (first stage
+# index, stages in the pattern, repeats).
+RUNS_OF_STAGES = (
+    (["composition", "flux", "sealed", "flux", "sealed", "flux", "sealed", "sealed"],
+     [(1, 2, 3)]),
+    (["sealed", "flux", "sealed", "flux", "sealed", "flux", "sealed", "sealed"],
+     [(0, 2, 3), (6, 1, 2)]),     # the first run found from the left wins
+    (["composition", "transfer", "sealed"], []),
+    (["sealed", "sealed", "sealed", "flux"], [(0, 1, 3)]),
+    (["flux", "sealed", "flux", "transfer", "flux", "transfer"], [(2, 2, 2)]),
+    (["a", "b", "c", "a", "b", "c", "a", "b"], [(0, 3, 2)]),
+)
+
+
+class LowPressureCycleTests(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = os.path.join(TMP.name, "low-pressure")
+        os.makedirs(cls.dir)
+        make = functools.partial(diffusim_output, cls.dir)
+        lpc = ["--schedule", make("lpc.toml", "schedule", "--example", "low-pressure")]
+        hardness = lpc + ["--hardness", "550", "--every", "2min"]
+        cls.files = {
+            "depth": make("depth.csv", "depth", *hardness),
+            "depth.json": make("depth.json", "depth", *hardness, "--format", "json"),
+            "depth-c": make("depth-c.csv", "depth", *lpc, "--composition", "0.35%",
+                            "--every", "2min"),
+            "profile": make("profile.csv", "profile", *lpc),
+            "profile.json": make("profile.json", "profile", *lpc, "--format", "json"),
+            "profiles": make("profiles.csv", "profiles", *lpc, "--every", "1h"),
+            "surface": make("surface.csv", "history", *lpc, "--depth", "0", "--every", "30s"),
+            "plain": make("plain.csv", "profile", "--time", "1h"),
+        }
+
+    def header(self, key):
+        with open(self.files[key]) as f:
+            return dict(line[2:].strip().split(" = ", 1) for line in f
+                        if line.startswith("# ") and " = " in line)
+
+    def draw(self, key, size=(8, 5)):
+        from matplotlib.backends.backend_agg import FigureCanvasAgg
+        fig = Figure(figsize=size, dpi=100)
+        FigureCanvasAgg(fig)
+        ax = dp.draw(dp.load(self.files[key]), fig)
+        fig.canvas.draw()
+        return fig, ax
+
+    def test_titles_and_flux_stages(self):
+        for key, title in (
+                ("depth", "Effective case depth to 550 HV (C = 0.003), 26-stage cycle"),
+                ("depth.json", "Effective case depth to 550 HV (C = 0.003), 26-stage cycle"),
+                ("depth-c", "Case depth to C = 0.0035, 26-stage cycle")):
+            self.assertEqual(self.draw(key)[1].get_title(), title, key)
+        stages = dp.load(self.files["profile"]).stages
+        self.assertEqual([(st.surface, st.limit) for st in stages[:3]],
+                         [("sealed", None), ("flux", 0.0125), ("sealed", None)])
+        self.assertEqual(stages[1].label(), "stage 2: flux → 1.25 %")
+        for surfaces, runs in RUNS_OF_STAGES:
+            cycle = [dp.Stage(k + 1, k + 1.0, 1.0, 1200.0, s) for k, s in enumerate(surfaces)]
+            self.assertEqual(dp.repeated_runs(cycle), runs, surfaces)
+        self.assertEqual(dp.run_label(stages, 1, 2, 12),
+                         "stages 2–25: 12 pulses: flux → 1.25 % / sealed")
+
+    def test_hardness_on_a_second_axis_only_with_the_column(self):
+        def hardness_axes(fig):
+            return [a for a in fig.axes if a.get_ylabel() == "hardness (HV)"]
+        for key in ("profile", "profile.json", "profiles"):
+            fig, ax = self.draw(key)
+            (right,) = hardness_axes(fig)
+            (line,) = right.get_lines()
+            hv = ProcessCycleTests.table(self, key.replace(".json", ""))["HV"]
+            # A profiles file: the last profile's alone, named so in the legend.
+            self.assertEqual(list(line.get_ydata()), list(hv[-len(line.get_ydata()):]), key)
+            self.assertEqual(line.get_color(), ax.get_lines()[-1].get_color(), key)
+            self.assertEqual(line.get_linestyle(), "--", key)
+            named = [t.get_text() for t in ax.get_legend().get_texts()]
+            self.assertIn("hardness at t = 4.1 h (right axis)" if key == "profiles"
+                          else "hardness (right axis)", named, key)
+            uptake = float(self.header(key.replace(".json", ""))["uptake_g_per_m2"])
+            self.assertIn(f", uptake {uptake:.3g} g/m²", ax.get_title(), key)
+        for key in ("surface", "plain"):
+            fig, ax = self.draw(key)
+            self.assertEqual(hardness_axes(fig), [], key)
+        self.assertIn("uptake", ax.get_title())       # a plain run takes up carbon too
+        self.assertNotIn("uptake", DrawingTests.draw(self, "profile")[1].get_title())
+
+    def test_stage_labels_never_overlap(self):
+        def shown(ax):      # from left to right
+            return sorted((t for t in ax.texts if t.get_visible()),
+                          key=lambda t: t.get_position()[0])
+
+        def assert_apart(ax, what):
+            boxes = sorted((t.get_bbox_patch().get_window_extent() for t in shown(ax)),
+                           key=lambda b: b.x0)
+            for a, b in zip(boxes, boxes[1:]):
+                self.assertLessEqual(a.x1, b.x0, what)
+        run = "stages 2–25: 12 pulses: flux → 1.25 % / sealed"
+        for key in ("surface", "depth"):
+            for size in ((8, 5), (6.4, 4.8), (4, 3)):
+                _, ax = self.draw(key, size)
+                assert_apart(ax, (key, size))
+                self.assertEqual(len(ProcessCycleTests.boundaries(self, ax)), 25, key)
+                self.assertEqual([t.get_text().strip() for t in shown(ax)],
+                                 ["stage 1: sealed, 1123.15→1203.15 K", run,
+                                  "stage 26: sealed"], (key, size))
+        # Zoomed in on the first pulses, they have room to be named one by one.
+        ax.set_xlim(0.45, 0.8)
+        ax.figure.canvas.draw()
+        assert_apart(ax, "zoomed")
+        self.assertEqual([t.get_text().strip() for t in shown(ax)][:3],
+                         ["stage 1: sealed, 1123.15→1203.15 K", "stage 2: flux → 1.25 %",
+                          "stage 3: sealed"])
+        self.assertNotIn(run, [t.get_text().strip() for t in shown(ax)])
+
+
+# ---------------------------------------------------------------------------
 # Cylinders, spheres and temperature ramps, in files laid out by hand
 # (tests/plot/fixtures) with the header keys and the r_m column they carry
 # ---------------------------------------------------------------------------
@@ -736,7 +862,8 @@ class CurvedSpecimenAndRampTests(unittest.TestCase):
                              (kind, shape), name)
             self.assertEqual([(st.number, *st.ramp) for st in result.stages if st.ramp],
                              ramps, name)
-            self.assertIn(title, self.draw(name)[1].get_title())
+            # (in two lines where it is too wide for the figure)
+            self.assertIn(title, self.draw(name)[1].get_title().replace(",\n", ", "))
             proc = run_tool(os.path.join(FIXTURES, name), "-o", os.path.join(TMP.name, "f.png"))
             self.assertEqual((proc.returncode, proc.stderr), (0, ""), name)
         # Without a radius in the header, r_m gives it.

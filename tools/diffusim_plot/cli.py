@@ -23,7 +23,8 @@ Files
   "program": "diffusim") of the commands
     diffusim profile    columns x_m,c: one profile, like Result_dt.txt
     diffusim profiles   columns t_s,x_m,c: profiles every DT, like Result.txt
-                        (of a cylinder or sphere r_m follows x_m: x_m,r_m,c)
+                        (of a cylinder or sphere r_m follows x_m: x_m,r_m,c;
+                        with a hardness table HV follows c: x_m,c,HV)
     diffusim history    columns t_s,c: the history at one depth
     diffusim depth      columns t_s,depth_m: the case depth against time; a
                         sweep (leading columns such as temperature_K or
@@ -36,13 +37,24 @@ Process cycles
   A file of a run with a schedule records its stages (stageN.end,
   stageN.surface). A history or a depth against time gets a dotted line at
   the end of each stage within the time axis, labelled with the stage and
-  its surface (composition, transfer or sealed); in a family of profiles
-  each stage has its own line style, named in the legend, and its ends are
-  marked on the colour bar. Where a swept stage duration moves the ends,
-  they are marked by diamonds on each depth curve instead. A stage whose
-  temperature is ramped (stageN.temperature_from and _to) is shaded over its
-  span on a time axis and hatched on the colour bar, and its label gives the
-  ramp (stage 1: composition, 1123.15→1203.15 K).
+  its surface (composition, transfer, sealed, or flux with its limit: flux
+  → 1.25 %). Labels never overlap: a run of repeated stages too close to
+  name one by one is named once (stages 2–25: 12 pulses: flux → 1.25 % /
+  sealed), and any other label that would overlap the one before is left
+  out, until zooming in makes room. In a family of profiles each stage has
+  its own line style, named in the legend, and its ends are marked on the
+  colour bar. Where a swept stage duration moves the ends, they are marked
+  by diamonds on each depth curve instead. A stage whose temperature is
+  ramped (stageN.temperature_from and _to) is shaded over its span on a time
+  axis and hatched on the colour bar, and its label gives the ramp (stage 1:
+  composition, 1123.15→1203.15 K).
+
+Hardness and uptake
+  A profile with an HV column has the hardness on a second axis at the
+  right, dashed in the colour of its profile; of a family, the last
+  profile's only, named in the legend. The uptake_g_per_m2 of the header
+  ends the title (uptake 24.5 g/m²). A case depth of depth --hardness is
+  titled "Effective case depth to 550 HV (C = 0.003)".
 
 Axes
   Depth is measured from the surface, in micrometres. Result_dt.txt and

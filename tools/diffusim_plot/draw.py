@@ -1,5 +1,5 @@
 """Drawing a result that has been read: the axes every kind shares, then
-the drawing of its kind, then the title."""
+the drawing of its kind, then the title, in two lines if one is too wide."""
 
 from .common import DEPTH, HISTORY, PROFILE, PROFILES, TIME
 from .draw_history import draw_history
@@ -28,4 +28,20 @@ def draw(result, fig, overlay=None, title=None, full_depth=False, name=""):
     ax.ticklabel_format(axis="y", style="plain", useOffset=False)
     ax.set_title(title if title is not None else default_title, fontsize=11)
     fig.tight_layout()
+    if title is None:
+        _fit_title(fig, ax, default_title)
     return ax
+
+
+def _fit_title(fig, ax, title):
+    """A title made from the file that is wider than the figure, broken in
+    two at the comma nearest its end that lets the first line fit."""
+    def fits():
+        box = ax.title.get_window_extent()
+        return fig.bbox.x0 <= box.x0 and box.x1 <= fig.bbox.x1
+    parts = title.split(", ")
+    for k in range(len(parts) - 1, 0, -1):
+        if fits():
+            return
+        ax.set_title(", ".join(parts[:k]) + ",\n" + ", ".join(parts[k:]), fontsize=11)
+        fig.tight_layout()

@@ -5,8 +5,9 @@ erfc solution at that depth laid over it."""
 import numpy as np
 
 from .common import HOURS_ABOVE_S, PRINT_HALF_STEP, PROGRAM_DEFAULT_CS, warn
-from .labels import chosen, conditions, fmt, length_unit, mark_stages
+from .labels import chosen, conditions, fmt, length_unit
 from .overlays import erfc_solution, history_grid_point
+from .stage_marks import mark_stages
 
 
 def draw_history(result, fig, ax, overlay, full_depth, name):

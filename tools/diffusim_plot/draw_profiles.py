@@ -1,15 +1,18 @@
 """Profiles: one (Result_dt.txt, diffusim profile) as C(B) against depth,
 or a series (Result.txt, diffusim profiles) as a family of curves coloured
-by time; either with the erfc solution laid over it, and across a curved
-specimen with the radius along the top."""
+by time; either with the erfc solution laid over it, across a curved
+specimen with the radius along the top, and where the file has the
+hardness of each row, that on an axis of its own at the right."""
 
 import math
 
 import numpy as np
 
 from .common import HOURS_ABOVE_S, STAGE_STYLES
-from .labels import chosen, conditions, length_unit, stage_of, stage_start, time_label
+from .labels import chosen, conditions, fmt, length_unit, stage_of, stage_start, time_label
 from .overlays import check_overlay_reach, erfc_solution
+
+HARDNESS_DASHES = (0, (8, 3))   # long dashes, unlike the overlay's and the stages' styles
 
 
 def depth_limit(depth, comp, c0, cs, full):
@@ -43,6 +46,25 @@ def depth_axis(ax, specimen, xmax):
     return per_m
 
 
+def hardness_axis(ax, x, hv, colour, label):
+    """The hardness against depth on a second axis at the right, dashed in
+    the colour of its profile and drawn under it; returns its line, for a
+    legend."""
+    right = ax.twinx()
+    right.set_ylabel("hardness (HV)")
+    (line,) = right.plot(x, hv, color=colour, lw=1.4, ls=HARDNESS_DASHES, label=label)
+    # The composition axis on top, so that its curves and legend cover the
+    # hardness rather than the other way round.
+    ax.set_zorder(right.get_zorder() + 1)
+    ax.patch.set_visible(False)
+    return line
+
+
+def uptake_label(result):
+    """', uptake 24.5 g/m²' where the file records it, for a title."""
+    return "" if result.uptake is None else f", uptake {fmt(result.uptake, 3)} g/m²"
+
+
 def draw_profile(result, fig, ax, overlay, full_depth, name):
     """One profile; returns the title it would have."""
     depth = result.depth
@@ -51,7 +73,8 @@ def draw_profile(result, fig, ax, overlay, full_depth, name):
     xmax = depth_limit(depth, result.comp, c0, cs, full_depth)
     per_m = depth_axis(ax, result.specimen, xmax)
     style = "-o" if np.count_nonzero(depth <= xmax) <= 60 else "-"   # marks while apart
-    ax.plot(depth * per_m, result.comp, style, ms=3, lw=1.5, color="C0", label="diffusim")
+    ax.plot(depth * per_m, result.comp, style, ms=3, lw=1.5, color="C0",
+            label="diffusim" if overlay else "C(B)")
     if overlay:
         note = "" if overlay.c0_option is not None or result.c0 is not None else (
             " (and C0, read from the deepest row, may be off: set it with --C0)")
@@ -59,9 +82,13 @@ def draw_profile(result, fig, ax, overlay, full_depth, name):
         xs = np.linspace(0.0, xmax, 400)
         ax.plot(xs * per_m, erfc_solution(xs, result.time, overlay.d, c0, cs), "--",
                 color="C3", lw=1.5, label=overlay.label(approx))
-    if overlay:
+    if result.hv is not None:
+        hv = hardness_axis(ax, depth * per_m, result.hv, "C0", "hardness (right axis)")
+        ax.legend(handles=[*ax.get_lines(), hv], loc="best")
+    elif overlay:
         ax.legend(loc="best")
-    return f"Profile at t = {time_label(result.time)}, {conditions(result)}"
+    return (f"Profile at t = {time_label(result.time)}, {conditions(result)}"
+            f"{uptake_label(result)}")
 
 
 def draw_profiles(result, fig, ax, overlay, full_depth, name):
@@ -86,26 +113,28 @@ def draw_profiles(result, fig, ax, overlay, full_depth, name):
     for t, comp in zip(times, result.comps):
         style = STAGE_STYLES[stage_of(result.stages, t) % len(STAGE_STYLES)] if staged else "-"
         ax.plot(depth * per_m, comp, style, lw=1.4, color=cmap(norm(t / scale)))
+    handles, where = [], {"loc": "best"}    # the legend's, drawn once the axes are made
     if staged:
         present = sorted({stage_of(result.stages, t) for t in times})
-        ax.legend(handles=[Line2D([], [], color="0.3", lw=1.4,
-                                  ls=STAGE_STYLES[k % len(STAGE_STYLES)],
-                                  label=result.stages[k].label()) for k in present],
-                  loc="upper right", fontsize=9)
+        handles = [Line2D([], [], color="0.3", lw=1.4, ls=STAGE_STYLES[k % len(STAGE_STYLES)],
+                          label=result.stages[k].label()) for k in present]
+        where = {"loc": "upper right", "fontsize": 9}
     if overlay:
         approx = check_overlay_reach(overlay, float(depth[-1]), float(times[-1]), name)
         xs = np.linspace(0.0, xmax, 300)
         for t in times:
             ax.plot(xs * per_m, erfc_solution(xs, t, overlay.d, c0, cs), "--", lw=1.0,
                     color=cmap(norm(t / scale)), alpha=0.9)
-        ax.legend(handles=[Line2D([], [], color="0.3", lw=1.4, label="diffusim"),
-                           Line2D([], [], color="0.3", lw=1.0, ls="--",
-                                  label=overlay.label(approx))], loc="best")
+        handles = [Line2D([], [], color="0.3", lw=1.4, label="diffusim"),
+                   Line2D([], [], color="0.3", lw=1.0, ls="--", label=overlay.label(approx))]
     temp = conditions(result)
     shown = len(times)
     if shown == 1:      # a run of one step: nothing for a colour scale to tell
-        return f"Profile at t = {time_label(times[0])}, {temp} (1 step)"
-    bar = fig.colorbar(ScalarMappable(norm=norm, cmap=cmap), ax=ax, pad=0.02)
+        _hardness_and_legend(ax, result, depth * per_m, "C0", handles, where)
+        return f"Profile at t = {time_label(times[0])}, {temp} (1 step){uptake_label(result)}"
+    # Beyond the hardness axis's labels, where there is one.
+    bar = fig.colorbar(ScalarMappable(norm=norm, cmap=cmap), ax=ax,
+                       pad=0.02 if result.hvs is None else 0.08)
     bar.set_label("time (h)" if in_h else "time (s)")
     for st in result.stages[:-1]:       # where one stage gives way to the next
         if times[0] < st.end < times[-1]:
@@ -116,7 +145,19 @@ def draw_profiles(result, fig, ax, overlay, full_depth, name):
         if st.ramp and low < high:
             bar.ax.axhspan(low / scale, high / scale, fill=False, hatch="//", ec="0.45", lw=0,
                            gid=f"stage{st.number}.ramp")
+    _hardness_and_legend(ax, result, depth * per_m, cmap(norm(times[-1] / scale)), handles,
+                         where)
     blocks = f"{result.block_count} {result.block_name}s"
     count = blocks if shown == result.block_count else f"{shown} of {blocks} shown"
     return (f"Profiles from t = {time_label(times[0], 4)} to "
-            f"{time_label(times[-1], 4)}, {temp} ({count})")
+            f"{time_label(times[-1], 4)}, {temp} ({count}){uptake_label(result)}")
+
+
+def _hardness_and_legend(ax, result, x, colour, handles, where):
+    """The hardness of the last profile alone (more would tangle with the
+    family), then the legend, which names it."""
+    if result.hvs is not None:
+        label = f"hardness at t = {time_label(result.times[-1], 4)} (right axis)"
+        handles = [*handles, hardness_axis(ax, x, result.hvs[-1], colour, label)]
+    if handles:
+        ax.legend(handles=handles, **where)

@@ -7,7 +7,8 @@ import re
 import numpy as np
 
 from .common import HOURS_ABOVE_S
-from .labels import conditions, fmt, mark_stages, swept_label
+from .labels import conditions, fmt, swept_label
+from .stage_marks import mark_stages
 
 
 def draw_depth(result, fig, ax, overlay, full_depth, name):
@@ -52,9 +53,14 @@ def draw_depth(result, fig, ax, overlay, full_depth, name):
     ax.set_ylabel(f"case depth ({unit})")
     if result.swept:
         ax.legend(handles=handles, loc="lower right", fontsize=9)
-    to = f" to C = {fmt(result.composition)}" if result.composition is not None else ""
+    carbon = f"C = {fmt(result.composition)}" if result.composition is not None else ""
+    if result.hardness is not None:     # depth --hardness: the carbon of that HV
+        what = f"Effective case depth to {fmt(result.hardness)} HV" + (
+            f" ({carbon})" if carbon else "")
+    else:
+        what = f"Case depth to {carbon}" if carbon else "Case depth"
     swept_t = "temperature_K" in result.swept
-    return f"Case depth{to}" + ("" if swept_t else f", {conditions(result)}")
+    return what + ("" if swept_t else f", {conditions(result)}")
 
 
 def draw_time(result, fig, ax, overlay, full_depth, name):

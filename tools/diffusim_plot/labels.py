@@ -1,12 +1,11 @@
 """What the drawings of every kind share: how numbers, times and swept
 values read, the specimen and the conditions of the run for a title, the
-compositions an overlay takes, and the marks of a process cycle's stages."""
+compositions an overlay takes, and where a process cycle's stages lie in
+time (stage_marks draws them)."""
 
 import re
 
 from .common import CYLINDER, HOURS_ABOVE_S
-
-RAMP_COLOUR = "C1"      # the span of a stage whose temperature is ramped
 
 
 def fmt(value, digits=6):
@@ -95,31 +94,3 @@ def stage_start(stages, k):
     if st.duration is not None:
         return st.end - st.duration
     return stages[k - 1].end if k else 0.0
-
-
-def mark_stages(ax, stages, scale, t_last):
-    """A dotted vertical line at the end of each stage inside the time axis
-    (0 to t_last), labelled with the stage that ends there; the stage that
-    reaches the end of the axis is named there, without a line. A stage
-    whose temperature is ramped is shaded over its span, and its label
-    gives the ramp; a single stage is only marked if it is a ramp."""
-    from matplotlib.transforms import blended_transform_factory
-    if len(stages) < 2 and not any(st.ramp for st in stages):
-        return
-    where = blended_transform_factory(ax.transData, ax.transAxes)
-    start = 0.0
-    for k, st in enumerate(stages):
-        if start >= t_last:
-            break
-        end = min(st.end, t_last)
-        if st.ramp:
-            ax.axvspan(max(stage_start(stages, k), 0.0) / scale, end / scale, lw=0,
-                       color=RAMP_COLOUR, alpha=0.15, zorder=0, gid=f"stage{st.number}.ramp")
-        if end < t_last * (1 - 1e-12):
-            ax.axvline(end / scale, color="0.35", ls=":", lw=1.3, zorder=1,
-                       gid=f"stage{st.number}.end")
-        ax.text(end / scale, 0.03, f"{st.label()} ", transform=where, rotation=90,
-                ha="right", va="bottom", fontsize=8, color="0.25", zorder=3,
-                bbox=dict(boxstyle="square,pad=0.1", fc="white", ec="none", alpha=0.75))
-        start = st.end
-

@@ -1,6 +1,7 @@
 """What the header of a command's CSV or JSON tells beyond the data: its
 settings as numbers, the stages of a process cycle (each held at one
-temperature or ramped linearly between two) and the shape of the specimen."""
+temperature or ramped linearly between two, a flux surface maybe up to a
+limit) and the shape of the specimen."""
 
 import math
 import re
@@ -31,7 +32,7 @@ def setting(meta, key, name, required=True):
 
 
 # Any stageN.something names stage N: end, duration, surface, temperature
-# or temperature_from and _to, the back face's condition, ...
+# or temperature_from and _to, flux and limit, the back face's condition, ...
 _STAGE_KEY = re.compile(r"^stage(\d+)\.[A-Za-z_]+$")
 
 
@@ -63,7 +64,8 @@ def stages(meta, name):
         found.append(Stage(n, setting(meta, key + "end", name),
                            setting(meta, key + "duration", name, required=False),
                            temperature,
-                           surface if isinstance(surface, str) and surface else "?", ramp))
+                           surface if isinstance(surface, str) and surface else "?", ramp,
+                           setting(meta, key + "limit", name, required=False)))
     check_rising(np.array([st.end for st in found]), "the end of the stages",
                  lambda k: f"{name}: stage{k + 1}.end")
     return found

@@ -17,13 +17,15 @@ from .readers_header import stages as read_stages
 from .results import DepthTable, History, Profile, Profiles, TimeTable, thin_indices
 
 # The columns each command writes, in order; a curved specimen's profiles
-# have r_m after x_m, and any columns after these are not drawn.
+# have r_m after x_m, those of a schedule with a hardness table HV after c,
+# and any other columns after these are not drawn.
 COLUMNS = {
     PROFILE: ("x_m", "c"),
     HISTORY: ("t_s", "c"),
     PROFILES: ("t_s", "x_m", "c"),
 }
 RADIUS = "r_m"
+HARDNESS = "HV"
 CSV_BANNER = re.compile(r"^# diffusim(\s|$)")
 _CSV_SETTING = re.compile(r"^#\s*([A-Za-z_][A-Za-z0-9_.]*)\s*=\s*(.*?)\s*$")
 
@@ -155,6 +157,8 @@ def read_json(text, name):
         raise InputError(f"{name}: no \"columns\" object")
     if command in COLUMNS:
         kind, header = command, _with_radius(COLUMNS[command], RADIUS in columns)
+        if command != HISTORY and HARDNESS in columns:
+            header += (HARDNESS,)
     else:
         header = tuple(columns)
         kind = _table_kind(header, command) if header else None
@@ -204,7 +208,8 @@ def from_table(kind, header, meta, data, locate, name, max_curves):
         if time is None:
             time = stages[-1].end
         result = Profile(temperature, time,
-                         dx if dx is not None else float(x[1] - x[0]), c, depth=x)
+                         dx if dx is not None else float(x[1] - x[0]), c, depth=x,
+                         hv=column.get(HARDNESS))
     elif kind == HISTORY:
         t, c = column["t_s"], column["c"]
         if len(c) == 0:
@@ -213,8 +218,9 @@ def from_table(kind, header, meta, data, locate, name, max_curves):
         result = History(temperature, setting(meta, "depth", name),
                          setting(meta, "dt", name, required=False), t, c)
     elif kind == PROFILES:
-        result = _profiles_from_table(column["t_s"], column["x_m"], column["c"], locate, name,
-                                      temperature, dx, max_curves)
+        result = _profiles_from_table(column["t_s"], column["x_m"], column["c"],
+                                      column.get(HARDNESS), locate, name, temperature, dx,
+                                      max_curves)
     elif kind == DEPTH:
         result = _depth_from_table(header[:-2], meta, data, locate, name, temperature)
     else:
@@ -227,6 +233,7 @@ def from_table(kind, header, meta, data, locate, name, max_curves):
         result.stage_ends = [_curve_stage_ends(stages, result.swept, values, name)
                              for values, _, _ in result.curves]
     result.c0 = setting(meta, "c0", name, required=False)
+    result.uptake = setting(meta, "uptake_g_per_m2", name, required=False)
     result.cs = setting(meta, "cs", name, required=False)
     if result.c0 is None:
         result.c0 = setting(meta, "initial", name, required=False)
@@ -272,7 +279,7 @@ def _depth_from_table(swept, meta, data, locate, name, temperature):
         raise InputError(f"{name}: the rows of one combination of {', '.join(swept)} "
                          "do not follow one another")
     return DepthTable(temperature, setting(meta, "composition", name, required=False),
-                      list(swept), curves)
+                      list(swept), curves, setting(meta, "hardness", name, required=False))
 
 
 def _time_from_table(swept, meta, data, name, temperature):
@@ -288,8 +295,9 @@ def _time_from_table(swept, meta, data, name, temperature):
                      data[:, 0], data[:, 1])
 
 
-def _profiles_from_table(t, x, c, locate, name, temperature, dx, max_curves):
-    """The long format: rows grouped by time, each group the same depths."""
+def _profiles_from_table(t, x, c, hv, locate, name, temperature, dx, max_curves):
+    """The long format: rows grouped by time, each group the same depths,
+    with the hardness of each row where hv is a column."""
     if len(c) == 0:
         raise InputError(f"{name}: the file holds no profiles")
     starts = np.flatnonzero(np.r_[True, t[1:] != t[:-1]])
@@ -318,7 +326,8 @@ def _profiles_from_table(t, x, c, locate, name, temperature, dx, max_curves):
                          f"t = {t[k * rows]:g} s are not those of the first")
     comps = c[:count * rows].reshape(count, rows)
     picks = thin_indices(count, max_curves)
+    hvs = None if hv is None else hv[:count * rows].reshape(count, rows)[picks]
     result = Profiles(temperature, dx if dx is not None else float(depth[1] - depth[0]),
-                      t[starts[picks]], comps[picks], count, comps[0], depth=depth)
+                      t[starts[picks]], comps[picks], count, comps[0], depth=depth, hvs=hvs)
     result.block_name = "profile"
     return result

@@ -35,32 +35,43 @@ class _Result:
     _depth = None
     stages = ()
     specimen = Specimen()
+    uptake = None       # g of carbon taken up per m² of surface, where recorded
 
 
 class Stage:
     """One stage of a process cycle, as the header of a command's file
     records it: its end is the time since the start of the run. A stage
     whose temperature is a linear ramp has ramp = (from, to), in K, and no
-    single temperature."""
+    single temperature; a surface fed a constant flux may have the
+    composition it is held at once reached, its limit."""
 
-    def __init__(self, number, end, duration, temperature, surface, ramp=None):
+    def __init__(self, number, end, duration, temperature, surface, ramp=None, limit=None):
         self.number = number
         self.end = end
         self.duration = duration        # None where the file does not say
         self.temperature = temperature
-        self.surface = surface          # composition, transfer or sealed
+        self.surface = surface          # composition, transfer, flux or sealed
         self.ramp = ramp
+        self.limit = limit              # a composition, or None
 
     def moved_to(self, end, duration):
         """The same stage ending elsewhere, after another duration (a swept
         duration moves it)."""
-        return Stage(self.number, end, duration, self.temperature, self.surface, self.ramp)
+        return Stage(self.number, end, duration, self.temperature, self.surface, self.ramp,
+                     self.limit)
 
-    def label(self):
-        text = f"stage {self.number}: {self.surface}"
+    def describe(self):
+        """What the stage does, without its number: 'flux → 1.25 %',
+        'sealed, 1123.15→1203.15 K'."""
+        text = self.surface
+        if self.limit is not None:
+            text += f" → {self.limit * 100:.4g} %"
         if self.ramp:
             text += f", {self.ramp[0]:.6g}→{self.ramp[1]:.6g} K"
         return text
+
+    def label(self):
+        return f"stage {self.number}: {self.describe()}"
 
 
 class DepthTable(_Result):
@@ -69,9 +80,10 @@ class DepthTable(_Result):
 
     kind = DEPTH
 
-    def __init__(self, temperature, composition, swept, curves):
+    def __init__(self, temperature, composition, swept, curves, hardness=None):
         self.temperature = temperature
         self.composition = composition
+        self.hardness = hardness    # HV whose carbon the composition is, or None
         self.swept = swept          # the names of the swept columns, maybe none
         self.curves = curves        # (swept values, t, depth) per combination
 
@@ -96,12 +108,13 @@ class Profile(_Result):
 
     kind = PROFILE
 
-    def __init__(self, temperature, time, dx, comp, depth=None):
+    def __init__(self, temperature, time, dx, comp, depth=None, hv=None):
         self.temperature = temperature
         self.time = time
         self.dx = dx
         self.comp = comp            # numpy array, row i at depth i * dx
         self._depth = depth         # or the depths themselves, where given
+        self.hv = hv                # the hardness of each row (HV), or None
 
     @property
     def depth(self):
@@ -116,7 +129,8 @@ class Profiles(_Result):
     kind = PROFILES
     block_name = "step"         # what one block is called in the title
 
-    def __init__(self, temperature, dx, times, comps, block_count, first_block, depth=None):
+    def __init__(self, temperature, dx, times, comps, block_count, first_block, depth=None,
+                 hvs=None):
         self.temperature = temperature
         self.dx = dx
         self.times = times          # numpy array, one per kept block
@@ -124,6 +138,7 @@ class Profiles(_Result):
         self.block_count = block_count
         self.first_block = first_block   # the first block in full, for C0
         self._depth = depth
+        self.hvs = hvs              # the hardness, shaped like comps, or None
 
     @property
     def depth(self):
