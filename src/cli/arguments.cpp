@@ -122,6 +122,11 @@ Arguments::Arguments() : app_(std::make_unique<CLI::App>("diffusim", "diffusim")
                   UNITS_FOOTER);
 
   for (CLI::App* sub : {profile, history, profiles, depth, timeCmd}) addScheduleFlags(sub, t);
+  for (CLI::App* sub : {profile, depth, timeCmd}) {
+    sub->add_option("--samples", t.samples,
+                    "with a schedule's [uncertainty]: N runs, and quantiles of the answer");
+    sub->add_option("--seed", t.seed, "the samples' seed (default 1): the same numbers each time");
+  }
 
   // The inverse questions.
   CLI::App* design = app_->add_subcommand(
@@ -187,7 +192,9 @@ Arguments::Arguments() : app_(std::make_unique<CLI::App>("diffusim", "diffusim")
       {"--at", "FRACTION"},
       {"--write-schedule", "FILE"},
       {"--data", "FILE"},
-      {"--fit", "KEY[,KEY...]"}};
+      {"--fit", "KEY[,KEY...]"},
+      {"--samples", "N"},
+      {"--seed", "S"}};
   for (CLI::App* sub : {profile, history, profiles, depth, timeCmd, design, fit}) {
     for (const auto& [flag, type] : typeNames)
       if (CLI::Option* opt = sub->get_option_no_throw(flag)) opt->type_name(type);

@@ -21,6 +21,7 @@ struct FlagTexts {
   std::string scheme = "auto", tolerance;
   std::string geometry, radius, innerRadius, hardness;
   std::string vary, surface, at, writeSchedule, data, fit;  // design, fit
+  std::string samples, seed;
   std::string example = "cycle";                            // schedule --example
   std::vector<std::string> stageDurations;
   bool legacy = false;

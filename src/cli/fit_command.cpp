@@ -8,6 +8,7 @@
 #include "cli/input_file.hpp"
 #include "cli/inverse_commands.hpp"
 #include "cli/process_record.hpp"
+#include "cli/schedule_keys.hpp"
 #include "cli/schedule_writer.hpp"
 #include "engine/fit.hpp"
 #include "format/number_format.hpp"
@@ -17,48 +18,6 @@
 namespace diffusim {
 
 namespace {
-
-// A dotted key of the schedule as a parameter, or a UsageError.
-FitParameter parameterOf(const std::string& key, const ProcessSchedule& s) {
-  using Kind = FitParameter::Kind;
-  const auto refuse = [&](const std::string& why) -> FitParameter {
-    throw UsageError("--fit: " + key + ": " + why);
-  };
-  if (key == "diffusivity.A" || key == "diffusivity.B") {
-    if (s.law.moleFraction()) return refuse("the slycke-ericsson model has no A or B");
-    return {key == "diffusivity.A" ? Kind::LawA : Kind::LawB};
-  }
-  if (key == "specimen.initial") return {Kind::Initial};
-  if (key == "specimen.alloy_factor") return {Kind::AlloyFactor};
-  const std::size_t dot = key.find('.');
-  std::int64_t stage = 0;
-  if (key.rfind("stage", 0) != 0 || dot == std::string::npos ||
-      !parseCount(key.substr(5, dot - 5), 1, 1000000, stage))
-    return refuse(
-        "unknown key (known: diffusivity.A, diffusivity.B, specimen.initial, "
-        "specimen.alloy_factor, stageN.duration, stageN.temperature, stageN.composition, "
-        "stageN.potential, stageN.beta)");
-  if (static_cast<std::size_t>(stage) > s.stages.size())
-    return refuse("the schedule has no stage " + integer(stage));
-  const auto index = static_cast<std::size_t>(stage - 1);
-  const Stage& st = s.stages[index];
-  const std::string what = key.substr(dot + 1);
-  if (what == "duration") return {Kind::StageDuration, index};
-  if (what == "temperature") {
-    if (st.ramped()) return refuse("the stage is a ramp");
-    return {Kind::StageTemperature, index};
-  }
-  if (what == "composition") {
-    if (st.surface.kind != SurfaceKind::Fixed) return refuse("the stage's surface is not held");
-    return {Kind::StageComposition, index};
-  }
-  if (what == "potential" || what == "beta") {
-    if (st.surface.kind != SurfaceKind::Transfer)
-      return refuse("the stage's surface is not a mass transfer");
-    return {what == "beta" ? Kind::StageBeta : Kind::StagePotential, index};
-  }
-  return refuse("unknown key");
-}
 
 // The measured profiles: a CSV with columns x_m and c, and t_s (else the
 // schedule's end); '#' lines are comments.
@@ -123,7 +82,10 @@ int runFit(const Request& r, const CommandLineOptions& options, std::ostream& ou
            std::ostream& err) {
   std::vector<FitParameter> parameters;
   for (const std::string& key : r.fitKeys) {
-    parameters.push_back(parameterOf(key, r.schedule));
+    ScheduleParameter p;
+    std::string why;
+    if (!parameterOf(key, r.schedule, p, why)) throw UsageError("--fit: " + key + ": " + why);
+    parameters.push_back(p);
     for (std::size_t k = 0; k + 1 < parameters.size(); ++k)
       if (r.fitKeys[k] == key) throw UsageError("--fit: " + key + " is given twice");
   }

@@ -299,6 +299,7 @@ bool implicitPreferred(const Request& r) {
 
 int runProcessCommand(const Request& request, const CommandLineOptions& options, std::ostream& out,
                       std::ostream& err) {
+  if (request.samples > 0) return runSamples(request, options, out, err);
   if (request.command == "depth" || request.command == "time")
     return runQueries(request, options, out, err);
   return runLevels(request, options, out, err);

@@ -14,6 +14,10 @@ namespace diffusim {
 // of one stage from the flags ask this before choosing their path).
 bool implicitPreferred(const Request& request);
 
+// --samples: the quantiles of the answer over draws of the uncertain values.
+int runSamples(const Request& request, const CommandLineOptions& options, std::ostream& out,
+               std::ostream& err);
+
 int runProcessCommand(const Request& request, const CommandLineOptions& options, std::ostream& out,
                       std::ostream& err);
 

@@ -21,7 +21,7 @@ struct SchemeSummary {
   std::int64_t implicitSteps = 0;
   double errorEstimate = 0.0;
   std::size_t runs = 0, implicitRuns = 0;
-  bool implicit() const { return name != "explicit"; }
+  bool implicit() const { return name == "implicit" || name == "mixed"; }
   void add(const SchemeRun& run) {
     ++runs;
     if (run.implicit) {

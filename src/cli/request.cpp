@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <string_view>
 
@@ -228,6 +229,26 @@ void readGeometry(const Arguments& args, ProcessSchedule& s) {
   s.length = g.radius - g.innerRadius;
 }
 
+// --samples and --seed: a schedule with an [uncertainty] table, no sweep.
+void readSamples(const Arguments& args, Request& r) {
+  const FlagTexts& t = args.texts;
+  if (!args.given("--samples")) throw UsageError("--seed is for --samples");
+  if (!parseCount(t.samples, 2, 100000, r.samples))
+    throw UsageError("--samples: '" + t.samples + "' is not a number of samples from 2 to 100000");
+  if (args.given("--seed")) {
+    std::int64_t seed = 0;
+    if (!parseCount(t.seed, 0, std::numeric_limits<std::int64_t>::max(), seed))
+      throw UsageError("--seed: '" + t.seed + "' is not a whole number, 0 or above");
+    r.seed = static_cast<std::uint64_t>(seed);
+  }
+  if (r.schedule.uncertainty.empty())
+    throw UsageError("--samples: the schedule has no [uncertainty] table to draw from");
+  if (r.temperatures.size() > 1 || r.times.size() > 1 || !r.stageDurations.empty())
+    throw UsageError("--samples: give one time and no sweep");
+  if (r.everyGiven) throw UsageError("--every: not with --samples (one time)");
+  if (r.estimateError) throw UsageError("--estimate-error: not with --samples");
+}
+
 // Schedules, case depths, times to a composition and their sweeps.
 void RequestBuilder::readProcess(Request& r) {
   const FlagTexts& t = args_.texts;
@@ -337,6 +358,7 @@ void RequestBuilder::readProcess(Request& r) {
     r.schedule.stages[0].duration = 1.0;
     r.openEnded = true;
   }
+  if (args_.given("--samples") || args_.given("--seed")) readSamples(args_, r);
   if (r.estimateError && (r.command == "time" || r.temperatures.size() > 1 ||
                           std::any_of(r.stageDurations.begin(), r.stageDurations.end(),
                                       [](const auto& d) { return d.second.size() > 1; })))

@@ -57,6 +57,9 @@ struct Request {
   std::vector<std::string> fitKeys;
   std::string dataPath;
   std::string writeSchedule;
+  // The spread: this many samples of the schedule's uncertain values (0: none).
+  std::int64_t samples = 0;
+  std::uint64_t seed = 1;
 
   TableFormat format = TableFormat::Csv;
   bool legacyFormat = false;  // the menu's result-file layout

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/input_file.hpp"
+#include "cli/schedule_keys.hpp"
 #include "cli/schedule_reader.hpp"
 #include "format/number_format.hpp"
 #include "model/geometry.hpp"
@@ -16,7 +17,7 @@ namespace schedule {
 
 ProcessSchedule Reader::read(const toml::table& root) const {
   ProcessSchedule s;
-  onlyKeys(root, "", {"specimen", "diffusivity", "stage", "hardness"});
+  onlyKeys(root, "", {"specimen", "diffusivity", "stage", "hardness", "uncertainty"});
   const toml::source_region top = root.source();
 
   const toml::table& specimen = table(root, "specimen", top);
@@ -36,7 +37,41 @@ ProcessSchedule Reader::read(const toml::table& root) const {
     fail(*specimen.get("initial"), "specimen.initial", "must be a fraction from 0 to 1");
   readSteel(root, specimen, s);
   readStages(root, s);
+  if (const toml::node* node = root.get("uncertainty")) {
+    const toml::table* t = node->as_table();
+    if (t == nullptr) fail(*node, "uncertainty", "must be a table");
+    readUncertainty(*t, "", s);
+  }
   return s;
+}
+
+// [uncertainty]: a table of dotted keys, each { sd = S } or { relative = R }.
+void Reader::readUncertainty(const toml::table& t, const std::string& prefix,
+                             ProcessSchedule& s) const {
+  for (auto&& [name, node] : t) {
+    const std::string key = prefix + std::string(name.str());
+    const std::string shown = "uncertainty." + key;
+    const toml::table* leaf = node.as_table();
+    if (leaf == nullptr) fail(node, shown, "must be { sd = S } or { relative = R }");
+    if (!leaf->contains("sd") && !leaf->contains("relative")) {
+      readUncertainty(*leaf, key + ".", s);
+      continue;
+    }
+    onlyKeys(*leaf, shown + ".", {"sd", "relative"});
+    if (leaf->contains("sd") && leaf->contains("relative"))
+      fail(node, shown, "give sd or relative, not both");
+    Uncertainty u;
+    u.key = key;
+    u.relative = leaf->contains("relative");
+    const char* which = u.relative ? "relative" : "sd";
+    u.sd = quantity(*leaf, which, shown + "." + which, Quantity::Plain);
+    if (!(u.sd >= 0.0)) fail(*leaf->get(which), shown + "." + which, "must be 0 or above");
+    std::string why;
+    if (!parameterOf(key, s, u.parameter, why)) fail(node, shown, why);
+    for (const Uncertainty& other : s.uncertainty)
+      if (other.key == key) fail(node, shown, "is given twice");
+    s.uncertainty.push_back(u);
+  }
 }
 
 // The steel: its density and alloy factor, the diffusivity's model or law,

@@ -88,6 +88,7 @@ class Reader {
   // The stage list, repeated groups written out.
   void readStages(const toml::table& root, ProcessSchedule& s) const;
   void readTemperature(const toml::table& st, const std::string& name, Stage& stage) const;
+  void readUncertainty(const toml::table& t, const std::string& prefix, ProcessSchedule& s) const;
   SurfaceCondition surface(const toml::table& st, const std::string& name, const char* face) const;
 
  private:

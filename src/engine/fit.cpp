@@ -57,67 +57,6 @@ int residuals(const gsl_vector* y, void* params, gsl_vector* f) {
 
 }  // namespace
 
-double parameterValue(const ProcessSchedule& s, const FitParameter& p) {
-  switch (p.kind) {
-    case FitParameter::Kind::LawA:
-      return s.law.A;
-    case FitParameter::Kind::LawB:
-      return s.law.B;
-    case FitParameter::Kind::Initial:
-      return s.initial;
-    case FitParameter::Kind::Density:
-      return s.density;
-    case FitParameter::Kind::AlloyFactor:
-      return s.alloyFactor;
-    case FitParameter::Kind::StageDuration:
-      return s.stages[p.stage].duration;
-    case FitParameter::Kind::StageTemperature:
-      return s.stages[p.stage].temperature;
-    case FitParameter::Kind::StageComposition:
-      return s.stages[p.stage].surface.composition;
-    case FitParameter::Kind::StagePotential:
-      return s.stages[p.stage].surface.potential;
-    case FitParameter::Kind::StageBeta:
-      return s.stages[p.stage].surface.beta;
-  }
-  return 0.0;
-}
-
-void setParameter(ProcessSchedule& s, const FitParameter& p, double v) {
-  switch (p.kind) {
-    case FitParameter::Kind::LawA:
-      s.law.A = v;
-      break;
-    case FitParameter::Kind::LawB:
-      s.law.B = v;
-      break;
-    case FitParameter::Kind::Initial:
-      s.initial = v;
-      break;
-    case FitParameter::Kind::Density:
-      s.density = v;
-      break;
-    case FitParameter::Kind::AlloyFactor:
-      s.alloyFactor = v;
-      break;
-    case FitParameter::Kind::StageDuration:
-      s.stages[p.stage].duration = v;
-      break;
-    case FitParameter::Kind::StageTemperature:
-      s.stages[p.stage].temperature = v;
-      break;
-    case FitParameter::Kind::StageComposition:
-      s.stages[p.stage].surface.composition = v;
-      break;
-    case FitParameter::Kind::StagePotential:
-      s.stages[p.stage].surface.potential = v;
-      break;
-    case FitParameter::Kind::StageBeta:
-      s.stages[p.stage].surface.beta = v;
-      break;
-  }
-}
-
 FitResult fitSchedule(const ProcessSchedule& start, const std::vector<FitParameter>& parameters,
                       const FitData& data, const SchemeOptions& scheme) {
   FitResult result;

@@ -11,27 +11,11 @@
 #include "engine/scheme.hpp"
 #include "model/fault.hpp"
 #include "model/process.hpp"
+#include "model/schedule_parameter.hpp"
 
 namespace diffusim {
 
-// A value of the schedule that a fit may move.
-struct FitParameter {
-  enum class Kind {
-    LawA,
-    LawB,
-    Initial,
-    Density,
-    AlloyFactor,
-    StageDuration,
-    StageTemperature,
-    StageComposition,
-    StagePotential,
-    StageBeta,
-  } kind = Kind::LawA;
-  std::size_t stage = 0;
-};
-double parameterValue(const ProcessSchedule& s, const FitParameter& p);
-void setParameter(ProcessSchedule& s, const FitParameter& p, double value);
+using FitParameter = ScheduleParameter;
 
 // Measured compositions c at depth x (m) and time t (s), the rows of a time
 // together, times ascending.

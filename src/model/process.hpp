@@ -11,6 +11,7 @@
 
 #include "model/fault.hpp"
 #include "model/geometry.hpp"
+#include "model/schedule_parameter.hpp"
 
 namespace diffusim {
 
@@ -86,12 +87,23 @@ struct HardnessTable {
   double compositionFor(double hv) const;
 };
 
+// A value the schedule is not sure of: normally distributed about its
+// value with the standard deviation `sd` (in its units), or `sd` times the
+// value when relative.
+struct Uncertainty {
+  ScheduleParameter parameter;
+  std::string key;  // as written: stage1.temperature
+  double sd = 0.0;
+  bool relative = false;
+};
+
 struct ProcessSchedule {
   Geometry geometry;
   double density = 7870.0;   // kg/m^3
   double alloyFactor = 1.0;  // the surface's equilibrium is potential / alloyFactor
   HardnessTable hardness;    // none: no HV column
-  double length = 0.0005;    // m: the depth from x = 0 to x = L (a curved specimen's R - R_inner)
+  std::vector<Uncertainty> uncertainty;
+  double length = 0.0005;  // m: the depth from x = 0 to x = L (a curved specimen's R - R_inner)
   std::int32_t sections = 100;
   double initial = 0.01;  // composition everywhere at t = 0
   DiffusivityLaw law;
