@@ -87,6 +87,7 @@ void checkCsv(const std::string& text) {
   double low = 0.0, high = 0.0;
   bool composition = false;
   std::size_t cColumn = 0;
+  bool named = false;
   bool inRows = false;
   for (const std::string& line : lines(text)) {
     if (!inRows && line.rfind("# ", 0) == 0) {
@@ -104,6 +105,7 @@ void checkCsv(const std::string& text) {
       columns = static_cast<std::size_t>(std::count(line.begin(), line.end(), ',')) + 1;
       // The composition's column: c, last or before HV.
       composition = line.ends_with(",c") || line.ends_with(",c,HV");
+      named = line.rfind("parameter,", 0) == 0;
       cColumn = line.ends_with(",c,HV") ? columns - 2 : columns - 1;
       if (composition && header.count("c0") && header.count("cs")) {
         low = std::min(header["c0"], header["cs"]);
@@ -132,6 +134,13 @@ void checkCsv(const std::string& text) {
     }
     std::vector<double> values;
     std::size_t start = 0;
+    // A fit's table names its parameters in the first column.
+    if (named) {
+      start = line.find(',');
+      if (start == 0 || start == std::string::npos) fail("a parameter has no name", line);
+      values.push_back(0.0);
+      ++start;
+    }
     for (;;) {
       const std::size_t comma = line.find(',', start);
       const std::string cell = line.substr(start, comma - start);

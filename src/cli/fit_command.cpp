@@ -135,7 +135,7 @@ int runFit(const Request& r, const CommandLineOptions& options, std::ostream& ou
                     {"parameter", "value", "std_error", "ci95_low", "ci95_high"});
   for (std::size_t j = 0; j < parameters.size(); ++j) {
     const double half = fit.tQuantile * fit.standardErrors[j];
-    table.cellText(r.fitKeys[j]);
+    table.cellWord(r.fitKeys[j]);
     table.cell(fit.values[j]);
     table.cell(fit.standardErrors[j]);
     table.cell(fit.values[j] - half);

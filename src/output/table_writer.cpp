@@ -115,6 +115,15 @@ void TableWriter::cellText(std::string_view text) {
   endCell();
 }
 
+void TableWriter::cellWord(std::string_view text) {
+  if (format_ == TableFormat::Json) {
+    appendJsonString(rowText(), text);
+  } else {
+    rowText().append(text);
+  }
+  endCell();
+}
+
 void TableWriter::endCell() {
   if (format_ == TableFormat::Json) {
     columns_[column_].settle();

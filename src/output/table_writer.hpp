@@ -51,6 +51,8 @@ class TableWriter {
   // its last column. `text` is a number already in shortest form.
   void cell(double value);
   void cellText(std::string_view text);
+  // A word (a name, not a number): a string in JSON, as it is in CSV.
+  void cellWord(std::string_view text);
 
   // Writes what is held and, for JSON, closes the object. False when rows
   // held in a temporary file were lost (the file could not be written or
