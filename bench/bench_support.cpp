@@ -52,6 +52,12 @@ ProcessSchedule heldSpecimen(std::int32_t sections, double t) {
   return s;
 }
 
+std::string runCommandOnce(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  runCommandLine(args, out, err, CommandLineOptions{});
+  return out.str();
+}
+
 std::string timeCommand(benchmark::State& state, const std::vector<std::string>& args) {
   const CommandLineOptions options;
   std::string text;

@@ -59,6 +59,8 @@ class LastLevel final : public RunObserver {
 // standard output, or nothing (the benchmark marked as failed) when a run
 // fails.
 std::string timeCommand(benchmark::State& state, const std::vector<std::string>& args);
+// One run of a command line; its standard output.
+std::string runCommandOnce(const std::vector<std::string>& args);
 
 // Writes `text` to dir/name (creating dir) and returns the file's path.
 std::string writeScheduleFile(const fs::path& dir, const std::string& name,
@@ -81,6 +83,7 @@ void registerSessionBenchmarks(const fs::path& scratch, std::vector<Comparison>&
 // process_bench.cpp: process stages, the composition-dependent step, sweeps.
 void registerProcessBenchmarks(const fs::path& scratch, std::vector<Comparison>& comparisons);
 void registerGeometryBenchmarks(std::vector<Comparison>& comparisons);
+void registerInverseBenchmarks(const fs::path& scratch, std::vector<Comparison>& comparisons);
 // rows_bench.cpp: the command line's CSV writer.
 void registerCsvBenchmarks(std::vector<Comparison>& comparisons);
 
