@@ -200,21 +200,26 @@ void Reader::readShape(const toml::table& specimen, ProcessSchedule& s) const {
 
 }  // namespace schedule
 
-bool readScheduleFile(const std::string& path, ProcessSchedule& schedule, std::string& problem) {
-  std::string text;
-  if (!readInputFile("--schedule", path, text, problem)) return false;
+bool parseScheduleText(const std::string& text, const std::string& name, ProcessSchedule& schedule,
+                       std::string& problem) {
   try {
-    const toml::table root = toml::parse(text, path);
-    schedule = schedule::Reader(path).read(root);
+    const toml::table root = toml::parse(text, name);
+    schedule = schedule::Reader(name).read(root);
   } catch (const toml::parse_error& e) {
     problem =
-        path + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
+        name + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
     return false;
   } catch (const schedule::ScheduleError& e) {
     problem = e.message;
     return false;
   }
   return true;
+}
+
+bool readScheduleFile(const std::string& path, ProcessSchedule& schedule, std::string& problem) {
+  std::string text;
+  if (!readInputFile("--schedule", path, text, problem)) return false;
+  return parseScheduleText(text, path, schedule, problem);
 }
 
 }  // namespace diffusim

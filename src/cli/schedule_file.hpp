@@ -12,6 +12,9 @@ namespace diffusim {
 // the key when it cannot be read or parsed, has an unknown or missing key, a
 // value of the wrong type or out of range, or no stage.
 bool readScheduleFile(const std::string& path, ProcessSchedule& schedule, std::string& problem);
+// The same for text already read, `name` standing for the file in messages.
+bool parseScheduleText(const std::string& text, const std::string& name, ProcessSchedule& schedule,
+                       std::string& problem);
 
 // The example schedule `diffusim schedule` prints, commented.
 std::string exampleScheduleFile();

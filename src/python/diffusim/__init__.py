@@ -1,0 +1,244 @@
+"""diffusim from Python: transient diffusion of carbon (or any element B) into
+steel by the program's own engine, with the same numbers, bit for bit, as the
+command line for the same request.
+
+Units are SI throughout: m, s, K, and compositions as mass fractions (0.008 for
+0.8 %); strings with units are accepted where a schedule file takes them.
+
+    import diffusim
+    s = diffusim.load_schedule("cycle.toml")
+    p = diffusim.profile(s)                 # p.x, p.c (numpy), p.header
+    d = diffusim.depth(s, composition=0.0035)
+
+Schedules pickle (as their TOML text), so any concurrent.futures executor or a
+dask.distributed Client can run sweeps; see docs/examples/notebook.py.
+"""
+
+from dataclasses import dataclass, field
+import math
+
+import numpy as np
+
+from . import _core
+
+__all__ = [
+    "__version__", "ScheduleError", "Schedule", "load_schedule", "parse_schedule",
+    "profile", "profiles", "history", "depth", "time_to", "design", "fit",
+    "Result", "Design", "Fit",
+]
+
+__version__ = "1.0.0"
+
+
+class ScheduleError(ValueError):
+    """A schedule or a request the program refuses; the message is the command
+    line's."""
+
+
+def _refused(call, *args):
+    try:
+        return call(*args)
+    except _core._RequestError as e:
+        raise ScheduleError(str(e)) from None
+
+
+class Schedule:
+    """A process cycle: the specimen, the diffusivity and the stages, as a
+    schedule file describes them (see `diffusim schedule`). Build one with
+    load_schedule, parse_schedule or Schedule.constant. Picklable."""
+
+    def __init__(self, text, name="<schedule>"):
+        self._core = _refused(_core._Schedule, text, name)
+
+    @property
+    def text(self):
+        """The TOML text of the schedule."""
+        return self._core.text
+
+    @property
+    def end(self):
+        """The schedule's end, the sum of its durations, s."""
+        return self._core.end
+
+    def __reduce__(self):
+        return (Schedule, (self._core.text, self._core.name))
+
+    def __repr__(self):
+        return f"Schedule({self._core.name!r}, {self._core.stages} stage(s), end {self.end} s)"
+
+    @classmethod
+    def constant(cls, *, duration, temperature=1173.0, length=0.0005, sections=100,
+                 A=4.529e-7, B=-147723.0, c0=0.01, cs=0.05, geometry="plate",
+                 radius=None, inner_radius=None):
+        """One stage with the surface held at `cs` for `duration` s at
+        `temperature` (K): the quick-run parameters of the command line
+        (D = A exp(B / RT), m^2/s and J/mol). A cylinder or sphere takes
+        `radius` (and `inner_radius`, m) instead of `length`."""
+        if geometry == "plate":
+            shape = f"length = {float(length)!r}\n"
+        else:
+            shape = f"geometry = {geometry!r}\nradius = {float(radius)!r}\n"
+            if inner_radius is not None:
+                shape += f"inner_radius = {float(inner_radius)!r}\n"
+        text = (f"[specimen]\n{shape}sections = {int(sections)}\ninitial = {float(c0)!r}\n"
+                f"[diffusivity]\nA = {float(A)!r}\nB = {float(B)!r}\n"
+                f"[[stage]]\nduration = {float(duration)!r}\ntemperature = {float(temperature)!r}\n"
+                f"surface = {{ composition = {float(cs)!r} }}\n")
+        return cls(text, "constant")
+
+
+def load_schedule(path):
+    """The schedule in the TOML file at `path`."""
+    with open(path, encoding="utf-8") as f:
+        return Schedule(f.read(), str(path))
+
+
+def parse_schedule(text, name="<schedule>"):
+    """The schedule in TOML `text`; `name` stands for the file in messages."""
+    return Schedule(text, name)
+
+
+@dataclass
+class Result:
+    """A run's numbers as float64 arrays it owns: t (s); x (m, depth from the
+    surface), r (m, radius; curved specimens) and c (fractions) for profiles;
+    depth (m) for case depths; HV for a schedule with a hardness table; and
+    `header`, the fields the CSV header records (made when first read)."""
+    record: object
+    t: np.ndarray
+    c: np.ndarray = None
+    x: np.ndarray = None
+    r: np.ndarray = None
+    depth: np.ndarray = None
+    HV: np.ndarray = None
+    _header: dict = field(default=None, repr=False)
+
+    @property
+    def header(self):
+        if self._header is None:
+            self._header = self.record if isinstance(self.record, dict) else self.record.dict()
+        return self._header
+
+    def __getstate__(self):
+        state = dict(self.__dict__)
+        state["record"] = self.header
+        state["_header"] = None
+        return state
+
+
+def _options(scheme, tolerance, threads):
+    return scheme, float(tolerance), 0 if threads is None else int(threads)
+
+
+def profile(schedule, time=None, *, scheme="auto", tolerance=1e-7, threads=None):
+    """C(x) at `time` s (default: the schedule's end): a Result with x, c
+    (and r for a curved specimen)."""
+    s, tol, th = _options(scheme, tolerance, threads)
+    until = math.nan if time is None else float(time)
+    out = _refused(_core.run_levels, schedule._core, "profile", until, 0.0, 0.0, s, tol, th,
+                   __version__)
+    hv = out.get("HV")
+    return Result(record=out["header"], t=out["t"], c=out["c"][-1].copy(), x=out["x"],
+                  r=out.get("r"), HV=None if hv is None else hv[-1].copy())
+
+
+def profiles(schedule, every, until=None, *, scheme="auto", tolerance=1e-7, threads=None):
+    """Every profile at every, 2 every, ..., until (default the end): a Result
+    whose c is a 2-D array, one row per time in t."""
+    s, tol, th = _options(scheme, tolerance, threads)
+    end = math.nan if until is None else float(until)
+    out = _refused(_core.run_levels, schedule._core, "profiles", end, float(every), 0.0, s, tol,
+                   th, __version__)
+    return Result(record=out["header"], t=out["t"], c=out["c"], x=out["x"], r=out.get("r"),
+                  HV=out.get("HV"))
+
+
+def history(schedule, depth, every=None, until=None, *, scheme="auto", tolerance=1e-7,
+            threads=None):
+    """C at `depth` m at every, 2 every, ..., until (every None: every step)."""
+    s, tol, th = _options(scheme, tolerance, threads)
+    end = math.nan if until is None else float(until)
+    out = _refused(_core.run_levels, schedule._core, "history", end,
+                   0.0 if every is None else float(every), float(depth), s, tol, th, __version__)
+    return Result(record=out["header"], t=out["t"], c=out["c"])
+
+
+def depth(schedule, composition, time=None, *, every=None, scheme="auto", tolerance=1e-7):
+    """The case depth, m: where the profile falls to `composition`. A float for
+    one time (default the end; NaN when the profile stays above it); with a
+    list of times or `every`, a Result with arrays t and depth."""
+    times = [] if time is None else ([float(time)] if np.isscalar(time) else
+                                     [float(v) for v in time])
+    out = _refused(_core.run_query, schedule._core, True, float(composition), 0.0, times,
+                   0.0 if every is None else float(every), scheme, float(tolerance), __version__)
+    if every is None and (time is None or np.isscalar(time)):
+        return float(out["depth"][0])
+    return Result(record=out["header"], t=out["t"], depth=out["depth"])
+
+
+def time_to(schedule, depth, composition, *, scheme="auto", tolerance=1e-7):
+    """The first time, s, at which the composition at `depth` m reaches
+    `composition` (NaN when the schedule ends first)."""
+    out = _refused(_core.run_query, schedule._core, False, float(composition), float(depth), [],
+                   0.0, scheme, float(tolerance), __version__)
+    return float(out["t"][0])
+
+
+@dataclass
+class Design:
+    """A designed recipe: the durations (s) of the varied stages, the values
+    the recipe reaches, and the forward runs it took."""
+    met: bool
+    durations: list
+    surface: float
+    depth: float
+    runs: int
+    schedule: Schedule = None
+
+
+def design(schedule, vary, *, surface=None, depth=None, at=None, scheme="auto",
+           tolerance=1e-7):
+    """The durations of the stages `vary` (numbers from 1) that bring the end
+    of the schedule to `surface` (composition) and/or a case depth `depth` (m)
+    to composition `at`. Raises ScheduleError when no durations reach them."""
+    stages = [int(k) - 1 for k in vary]
+    out = _refused(_core.design, schedule._core, stages,
+                   math.nan if surface is None else float(surface),
+                   math.nan if depth is None else float(depth),
+                   0.0 if at is None else float(at), scheme, float(tolerance))
+    if not out["met"]:
+        raise ScheduleError(
+            f"no durations of stage(s) {list(vary)} meet the targets (closest: surface "
+            f"{out['surface']}, depth {out['depth']} m after {out['runs']} runs)")
+    return Design(True, list(out["durations"]), out["surface"], out["depth"], out["runs"])
+
+
+@dataclass
+class Fit:
+    """Fitted values, their standard errors (from the Jacobian at the optimum,
+    s^2 (J^T J)^-1) and 95 % intervals; the correlation matrix."""
+    keys: list
+    values: np.ndarray
+    std_errors: np.ndarray
+    ci95: np.ndarray
+    correlation: np.ndarray
+    rms_residual: float
+    converged: bool = True
+
+
+def fit(schedule, keys, x, c, t=None, *, scheme="auto", tolerance=1e-7):
+    """Schedule values named by dotted `keys` (stage1.beta, diffusivity.A, ...)
+    that fit compositions `c` measured at depths `x` (m) and times `t` (s;
+    default the schedule's end), by GSL's trust-region Levenberg-Marquardt."""
+    x = [float(v) for v in x]
+    c = [float(v) for v in c]
+    t = [schedule.end] * len(x) if t is None else [float(v) for v in t]
+    out = _refused(_core.fit, schedule._core, list(keys), x, c, t, scheme, float(tolerance))
+    if not out["converged"]:
+        raise ScheduleError(f"the fit did not converge after {out['iterations']} iterations")
+    values = np.array(out["values"])
+    se = np.array(out["std_errors"])
+    half = out["t_quantile"] * se
+    p = len(values)
+    return Fit(list(keys), values, se, np.stack([values - half, values + half], axis=1),
+               np.array(out["correlation"]).reshape(p, p), out["rms_residual"])

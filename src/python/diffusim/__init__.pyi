@@ -1,0 +1,70 @@
+# Type stubs of the diffusim package: SI units (m, s, K, mass fractions).
+from dataclasses import dataclass
+from typing import Iterable, Sequence
+
+import numpy as np
+
+__version__: str
+
+class ScheduleError(ValueError): ...
+
+class Schedule:
+    def __init__(self, text: str, name: str = ...) -> None: ...
+    @property
+    def text(self) -> str: ...
+    @property
+    def end(self) -> float: ...
+    @classmethod
+    def constant(cls, *, duration: float, temperature: float = ..., length: float = ...,
+                 sections: int = ..., A: float = ..., B: float = ..., c0: float = ...,
+                 cs: float = ..., geometry: str = ..., radius: float | None = ...,
+                 inner_radius: float | None = ...) -> Schedule: ...
+
+def load_schedule(path: str) -> Schedule: ...
+def parse_schedule(text: str, name: str = ...) -> Schedule: ...
+
+class Result:
+    t: np.ndarray
+    c: np.ndarray | None
+    x: np.ndarray | None
+    r: np.ndarray | None
+    depth: np.ndarray | None
+    HV: np.ndarray | None
+    @property
+    def header(self) -> dict[str, float | str]: ...
+
+def profile(schedule: Schedule, time: float | None = ..., *, scheme: str = ...,
+            tolerance: float = ..., threads: int | None = ...) -> Result: ...
+def profiles(schedule: Schedule, every: float, until: float | None = ..., *, scheme: str = ...,
+             tolerance: float = ..., threads: int | None = ...) -> Result: ...
+def history(schedule: Schedule, depth: float, every: float | None = ..., until: float | None = ...,
+            *, scheme: str = ..., tolerance: float = ..., threads: int | None = ...) -> Result: ...
+def depth(schedule: Schedule, composition: float, time: float | Sequence[float] | None = ..., *,
+          every: float | None = ..., scheme: str = ..., tolerance: float = ...) -> float | Result: ...
+def time_to(schedule: Schedule, depth: float, composition: float, *, scheme: str = ...,
+            tolerance: float = ...) -> float: ...
+
+@dataclass
+class Design:
+    met: bool
+    durations: list[float]
+    surface: float
+    depth: float
+    runs: int
+
+def design(schedule: Schedule, vary: Iterable[int], *, surface: float | None = ...,
+           depth: float | None = ..., at: float | None = ..., scheme: str = ...,
+           tolerance: float = ...) -> Design: ...
+
+@dataclass
+class Fit:
+    keys: list[str]
+    values: np.ndarray
+    std_errors: np.ndarray
+    ci95: np.ndarray
+    correlation: np.ndarray
+    rms_residual: float
+    converged: bool
+
+def fit(schedule: Schedule, keys: Sequence[str], x: Sequence[float], c: Sequence[float],
+        t: Sequence[float] | None = ..., *, scheme: str = ..., tolerance: float = ...) -> Fit: ...

@@ -1,0 +1,328 @@
+// diffusim's engine from Python: the schedule parsed once into the record the
+// command line runs, and each question run by the same plan, scheme choice
+// and engine calls as the command line, so the numbers are the same bits.
+// The GIL is released while a run computes; Ctrl-C stops it between steps
+// and raises KeyboardInterrupt. The Python package (diffusim/__init__.py)
+// gives this its keyword arguments, result objects and docstrings.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "cli/process_record.hpp"
+#include "cli/schedule_file.hpp"
+#include "cli/schedule_keys.hpp"
+#include "engine/design.hpp"
+#include "engine/fit.hpp"
+#include "engine/process_plan.hpp"
+#include "engine/queries.hpp"
+#include "model/readings.hpp"
+#include "words/fault_words.hpp"
+
+namespace py = pybind11;
+
+namespace diffusim {
+namespace {
+
+// A schedule as Python holds it: its text (what pickles) and the record.
+struct PySchedule {
+  std::string text, name;
+  ProcessSchedule schedule;
+};
+
+PySchedule parse(const std::string& text, const std::string& name) {
+  PySchedule s{text, name, {}};
+  std::string problem;
+  if (!parseScheduleText(text, name, s.schedule, problem)) throw std::invalid_argument(problem);
+  if (const Fault f = checkSchedule(s.schedule); !f.ok()) throw std::invalid_argument(faultText(f));
+  return s;
+}
+
+SchemeOptions schemeOf(const std::string& scheme, double tolerance) {
+  SchemeOptions o;
+  if (scheme == "explicit") {
+    o.choice = SchemeChoice::Explicit;
+  } else if (scheme == "implicit") {
+    o.choice = SchemeChoice::Implicit;
+  } else if (scheme != "auto") {
+    throw std::invalid_argument("scheme: '" + scheme + "' is not explicit, implicit or auto");
+  }
+  if (!(tolerance >= 1e-12 && tolerance <= 0.01))
+    throw std::invalid_argument("tolerance: the composition error must be from 1e-12 to 0.01");
+  o.tolerance = tolerance;
+  return o;
+}
+
+// Levels as they come; between steps, now and then, the GIL is taken back
+// to ask Python whether Ctrl-C was pressed.
+class Levels final : public RunObserver {
+ public:
+  explicit Levels(std::int32_t points) : points_(points) {}
+  bool onLevel(const Level& level) override {
+    times.push_back(level.time);
+    values.insert(values.end(), level.values, level.values + points_);
+    return true;
+  }
+  bool proceed(std::uint64_t done) override {
+    if (done - lastCheck_ < 4096) return true;
+    lastCheck_ = done;
+    py::gil_scoped_acquire gil;
+    if (PyErr_CheckSignals() != 0) {
+      interrupted = true;
+      return false;
+    }
+    return true;
+  }
+  std::vector<double> times, values;
+  bool interrupted = false;
+
+ private:
+  std::int32_t points_;
+  std::uint64_t lastCheck_ = 0;
+};
+
+py::array_t<double> owned(const std::vector<double>& v) {
+  py::array_t<double> a(static_cast<py::ssize_t>(v.size()));
+  std::copy(v.begin(), v.end(), a.mutable_data());
+  return a;
+}
+
+// A run's record, turned into a dict only when Python asks for it.
+struct PyRecord {
+  RunRecord record;
+};
+
+py::dict headerOf(const RunRecord& rec) {
+  py::dict h;
+  for (const auto* part : {&rec.inputs, &rec.grid})
+    for (const Field& f : *part)
+      h[py::str(f.key)] =
+          f.isNumber ? py::object(py::float_(std::stod(f.value))) : py::object(py::str(f.value));
+  return h;
+}
+
+CommandLineOptions optionsOf(const std::string& version) {
+  CommandLineOptions o;
+  o.version = version;
+  return o;
+}
+
+// profile, history and profiles: the command line's plan and scheme.
+py::dict runLevels(const PySchedule& ps, const std::string& command, double until, double every,
+                   double depth, const std::string& scheme, double tolerance, unsigned threads,
+                   const std::string& version) {
+  const ProcessSchedule& s = ps.schedule;
+  Request r;
+  r.command = command;
+  r.schedule = s;
+  r.schedulePath = ps.name;
+  r.scheme = schemeOf(scheme, tolerance);
+  r.threads = threads;
+  const double end = scheduleEnd(s);
+  if (std::isnan(until)) until = end;
+  if (!(until > 0.0) || until > end * (1.0 + 1e-12))
+    throw std::invalid_argument("time: " + std::to_string(until) +
+                                " s is not within the schedule (0, " + std::to_string(end) + "] s");
+  until = std::min(until, end);
+  if (command == "profile") r.times = {until};
+  if (command != "profile") r.until = until;
+  if (every > 0.0) {
+    r.every = every;
+    r.everyGiven = true;
+  }
+  r.depth = depth;
+  ProcessPlan plan;
+  const double planEvery = command == "profile" ? 0.0 : (every > 0.0 ? every : -1.0);
+  if (const Fault f = planProcess(s, until, planEvery, plan); !f.ok())
+    throw std::invalid_argument(faultText(f));
+  const SchemePick pick = pickScheme(r.scheme, plan);
+  if (const Fault f = schemeLimit(plan, pick); !f.ok()) throw std::invalid_argument(faultText(f));
+  const std::int32_t n = s.sections + 1;
+  Levels levels(n);
+  SchemeRun run;
+  {
+    py::gil_scoped_release release;
+    runScheme(r.scheme, plan, pick.implicit, levels, run, threads);
+  }
+  if (levels.interrupted) throw py::error_already_set();
+  if (run.stats.exhausted)
+    throw std::runtime_error("the implicit run was stopped at its step limit");
+  SchemeSummary summary;
+  summary.add(run);
+  double uptake = std::numeric_limits<double>::quiet_NaN();
+  if (command != "history")
+    uptake = uptakeGramsPerSquareMetre(s, *plan.weights,
+                                       levels.values.data() + levels.values.size() - n);
+  py::dict out;
+  out["header"] = PyRecord{recordOf(r, optionsOf(version), s, &plan, summary, nullptr, uptake)};
+  out["t"] = owned(levels.times);
+  if (command == "history") {
+    const double dx = s.length / static_cast<double>(s.sections);
+    std::vector<double> c;
+    for (std::size_t k = 0; k < levels.times.size(); ++k)
+      c.push_back(
+          compositionAtDepth(levels.values.data() + k * static_cast<std::size_t>(n), n, dx, depth));
+    out["c"] = owned(c);
+    return out;
+  }
+  py::array_t<double> c(
+      {static_cast<py::ssize_t>(levels.times.size()), static_cast<py::ssize_t>(n)});
+  std::copy(levels.values.begin(), levels.values.end(), c.mutable_data());
+  out["c"] = c;
+  if (!s.hardness.empty()) {
+    py::array_t<double> hv(
+        {static_cast<py::ssize_t>(levels.times.size()), static_cast<py::ssize_t>(n)});
+    std::transform(levels.values.begin(), levels.values.end(), hv.mutable_data(),
+                   [&](double v) { return s.hardness.hardnessAt(v); });
+    out["HV"] = hv;
+  }
+  std::vector<double> x;
+  const double dx = s.length / static_cast<double>(s.sections);
+  for (std::int32_t i = 0; i < n; ++i) x.push_back(static_cast<double>(i) * dx);
+  out["x"] = owned(x);
+  if (s.geometry.curved()) out["r"] = owned(radiiOf(s));
+  return out;
+}
+
+// depth and time_to: the command line's query.
+py::dict runQueryOf(const PySchedule& ps, bool depthQuery, double composition, double depth,
+                    const std::vector<double>& times, double every, const std::string& scheme,
+                    double tolerance, const std::string& version) {
+  Query q;
+  q.kind = depthQuery ? Query::Kind::Depth : Query::Kind::Time;
+  q.composition = composition;
+  q.depth = depth;
+  q.times = times;
+  q.every = every;
+  q.scheme = schemeOf(scheme, tolerance);
+  if (!(composition >= 0.0 && composition <= 1.0))
+    throw std::invalid_argument("composition: a fraction from 0 to 1");
+  if (!depthQuery && !(depth >= 0.0 && depth <= ps.schedule.length))
+    throw std::invalid_argument("depth: outside the specimen");
+  std::vector<double> t, value;
+  QueryOutcome o;
+  {
+    py::gil_scoped_release release;
+    o = runQuery(q, ps.schedule, WorkBudget{}, [&](std::span<const double> row) {
+      t.push_back(row[0]);
+      if (row.size() > 1) value.push_back(row[1]);
+    });
+  }
+  if (!o.fault.ok()) throw std::invalid_argument(faultText(o.fault));
+  if (o.failure != QueryOutcome::Failure::None) throw std::runtime_error("the run failed");
+  Request r;
+  r.command = depthQuery ? "depth" : "time";
+  r.schedulePath = ps.name;
+  r.composition = composition;
+  r.depth = depth;
+  r.times = times;
+  if (every > 0.0) {
+    r.every = every;
+    r.everyGiven = true;
+  }
+  r.scheme = q.scheme;
+  SchemeSummary summary;
+  summary.add(o.scheme);
+  py::dict out;
+  out["header"] = PyRecord{recordOf(r, optionsOf(version), ps.schedule, nullptr, summary)};
+  out["t"] = owned(t);
+  if (depthQuery) out["depth"] = owned(value);
+  return out;
+}
+
+}  // namespace
+}  // namespace diffusim
+
+PYBIND11_MODULE(_core, m) {
+  using namespace diffusim;
+  m.doc() = "diffusim's engine (use the diffusim package)";
+  py::register_exception<std::invalid_argument>(m, "_RequestError", PyExc_ValueError);
+  py::class_<PyRecord>(m, "_Record").def("dict", [](const PyRecord& r) {
+    return headerOf(r.record);
+  });
+  py::class_<PySchedule>(m, "_Schedule")
+      .def(py::init(&parse), py::arg("text"), py::arg("name"))
+      .def_readonly("text", &PySchedule::text)
+      .def_readonly("name", &PySchedule::name)
+      .def_property_readonly("end", [](const PySchedule& s) { return scheduleEnd(s.schedule); })
+      .def_property_readonly("stages", [](const PySchedule& s) { return s.schedule.stages.size(); })
+      .def(py::pickle([](const PySchedule& s) { return py::make_tuple(s.text, s.name); },
+                      [](const py::tuple& t) {
+                        return parse(t[0].cast<std::string>(), t[1].cast<std::string>());
+                      }));
+  m.def("run_levels", &runLevels);
+  // For the bench: seconds per run of a profile's plan on the engine alone,
+  // without the binding's conversions (the baseline of its overhead).
+  m.def("_engine_seconds", [](const PySchedule& ps, double until, int repetitions) {
+    const SchemeOptions options;
+    const auto start = std::chrono::steady_clock::now();
+    for (int k = 0; k < repetitions; ++k) {
+      ProcessPlan plan;
+      planProcess(ps.schedule, until, 0.0, plan);
+      const SchemePick pick = pickScheme(options, plan);
+      Levels levels(ps.schedule.sections + 1);
+      SchemeRun run;
+      runScheme(options, plan, pick.implicit, levels, run, 1);
+    }
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
+           repetitions;
+  });
+  m.def("run_query", &runQueryOf);
+  m.def("design", [](const PySchedule& ps, const std::vector<std::size_t>& varied, double surface,
+                     double depth, double at, const std::string& scheme, double tolerance) {
+    DesignTargets t;
+    t.surface = !std::isnan(surface);
+    t.surfaceComposition = surface;
+    t.depth = !std::isnan(depth);
+    t.depthValue = depth;
+    t.at = at;
+    DesignResult d;
+    const SchemeOptions o = schemeOf(scheme, tolerance);
+    {
+      py::gil_scoped_release release;
+      d = designDurations(ps.schedule, varied, t, o);
+    }
+    py::dict out;
+    out["met"] = d.status == DesignResult::Status::Met;
+    out["status"] = static_cast<int>(d.status);
+    out["durations"] = d.durations;
+    out["surface"] = d.surfaceReached;
+    out["depth"] = d.depthReached;
+    out["runs"] = d.runs;
+    out["limit"] = d.value;
+    return out;
+  });
+  m.def("fit", [](const PySchedule& ps, const std::vector<std::string>& keys,
+                  const std::vector<double>& x, const std::vector<double>& c,
+                  const std::vector<double>& t, const std::string& scheme, double tolerance) {
+    std::vector<FitParameter> params;
+    for (const std::string& key : keys) {
+      ScheduleParameter p;
+      std::string why;
+      if (!parameterOf(key, ps.schedule, p, why)) throw std::invalid_argument(key + ": " + why);
+      params.push_back(p);
+    }
+    if (x.size() != c.size() || x.size() != t.size() || x.size() <= params.size())
+      throw std::invalid_argument("data: x, c and t of one length, more points than parameters");
+    FitResult f;
+    const SchemeOptions o = schemeOf(scheme, tolerance);
+    {
+      py::gil_scoped_release release;
+      f = fitSchedule(ps.schedule, params, FitData{x, c, t}, o);
+    }
+    py::dict out;
+    out["converged"] = f.converged;
+    out["values"] = f.values;
+    out["std_errors"] = f.standardErrors;
+    out["correlation"] = f.correlation;
+    out["rms_residual"] = f.rmsResidual;
+    out["t_quantile"] = f.tQuantile;
+    out["iterations"] = f.iterations;
+    return out;
+  });
+}

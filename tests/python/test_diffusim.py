@@ -1,0 +1,124 @@
+"""The Python module against the command line: the same numbers, bit for bit,
+for every function; refusals as ScheduleError; schedules that pickle into
+executors and a dask cluster; Ctrl-C as KeyboardInterrupt."""
+
+import concurrent.futures
+import csv
+import io
+import os
+import pickle
+import signal
+import subprocess
+import threading
+
+import numpy as np
+import pytest
+
+import diffusim
+
+PROGRAM = os.environ["DIFFUSIM"]
+CYCLE = subprocess.run([PROGRAM, "schedule"], capture_output=True, text=True,
+                       check=True).stdout.replace("sections = 400", "sections = 120")
+SHAFT = subprocess.run([PROGRAM, "schedule", "--example", "shaft"], capture_output=True,
+                       text=True, check=True).stdout.replace("sections = 400", "sections = 80")
+
+
+@pytest.fixture(scope="module")
+def files(tmp_path_factory):
+    d = tmp_path_factory.mktemp("schedules")
+    (d / "cycle.toml").write_text(CYCLE)
+    (d / "shaft.toml").write_text(SHAFT)
+    return d
+
+
+def command(*args):
+    """The command line's CSV: header fields and the columns as floats."""
+    out = subprocess.run([PROGRAM, *map(str, args)], capture_output=True, text=True, check=True)
+    rows = [l for l in out.stdout.splitlines() if not l.startswith("#")]
+    table = list(csv.reader(io.StringIO("\n".join(rows))))
+    return {name: np.array([float(r[k]) for r in table[1:]]) for k, name in enumerate(table[0])}
+
+
+# Every function gives the command line's numbers for the same request.
+@pytest.mark.parametrize("name", ["cycle.toml", "shaft.toml"])
+@pytest.mark.parametrize("scheme", ["explicit", "implicit"])
+def test_profiles_and_histories_are_the_command_lines_bits(files, name, scheme):
+    path = files / name
+    s = diffusim.load_schedule(path)
+    p = diffusim.profile(s, scheme=scheme)
+    cli = command("profile", "--schedule", path, "--scheme", scheme)
+    assert np.array_equal(p.c, cli["c"]) and np.array_equal(p.x, cli["x_m"])
+    if "r_m" in cli:
+        assert np.array_equal(p.r, cli["r_m"])
+    assert p.header["uptake_g_per_m2"] > 0
+    many = diffusim.profiles(s, every=3600.0, scheme=scheme)
+    cli = command("profiles", "--schedule", path, "--every", "1h", "--scheme", scheme)
+    assert np.array_equal(many.c.ravel(), cli["c"])
+    h = diffusim.history(s, depth=2e-4, every=1800.0, scheme=scheme)
+    cli = command("history", "--schedule", path, "--depth", "0.2mm", "--every", "30min",
+                  "--scheme", scheme)
+    assert np.array_equal(h.t, cli["t_s"]) and np.array_equal(h.c, cli["c"])
+
+
+def test_queries_design_and_fit_are_the_command_lines_bits(files):
+    path = files / "cycle.toml"
+    s = diffusim.load_schedule(path)
+    assert diffusim.depth(s, 0.0035) == command("depth", "--schedule", path, "--composition",
+                                                "0.0035")["depth_m"][0]
+    table = diffusim.depth(s, 0.0035, every=3600.0)
+    assert np.array_equal(table.depth, command("depth", "--schedule", path, "--composition",
+                                               "0.0035", "--every", "1h")["depth_m"])
+    assert diffusim.time_to(s, 5e-4, 0.005) == command(
+        "time", "--schedule", path, "--depth", "0.5mm", "--composition", "0.005")["t_s"][0]
+    d = diffusim.design(s, [1], depth=1e-3, at=0.0035)
+    cli = command("design", "--schedule", path, "--vary", "1", "--depth", "1mm", "--at",
+                  "0.0035")
+    assert d.durations == list(cli["duration_s"])
+    p = diffusim.profile(s)
+    f = diffusim.fit(s, ["stage2.beta"], p.x[:60:4], p.c[:60:4] + 1e-6)
+    assert abs(f.values[0] - 1.5e-7) < 4 * f.std_errors[0] + 1e-9
+
+
+def test_refusals_raise_schedule_error_with_the_command_lines_words(files):
+    with pytest.raises(diffusim.ScheduleError, match="missing key specimen.sections"):
+        diffusim.parse_schedule("[specimen]\nlength = 0.001\n")
+    s = diffusim.load_schedule(files / "cycle.toml")
+    with pytest.raises(diffusim.ScheduleError, match="not within the schedule"):
+        diffusim.profile(s, time=1e9)
+    with pytest.raises(ValueError, match="not explicit, implicit or auto"):
+        diffusim.profile(s, scheme="fast")
+    with pytest.raises(diffusim.ScheduleError, match="no durations"):
+        diffusim.design(s, [1], surface=0.5)
+
+
+def run_case(args):
+    schedule, temperature = args
+    text = schedule.text.replace("temperature = 1200", f"temperature = {temperature}")
+    return temperature, diffusim.depth(diffusim.parse_schedule(text), 0.0035)
+
+
+# Schedules pickle: threads (the GIL released), processes and a dask
+# cluster give the very numbers of a loop.
+def test_sweeps_on_executors_and_a_dask_cluster(files):
+    s = diffusim.load_schedule(files / "cycle.toml")
+    assert pickle.loads(pickle.dumps(s)).text == s.text
+    cases = [(s, t) for t in (1150, 1175, 1200, 1225)]
+    expected = [run_case(c) for c in cases]
+    with concurrent.futures.ThreadPoolExecutor(4) as pool:
+        assert list(pool.map(run_case, cases)) == expected
+    with concurrent.futures.ProcessPoolExecutor(2) as pool:
+        assert list(pool.map(run_case, cases)) == expected
+    distributed = pytest.importorskip("distributed")
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                  dashboard_address=None) as cluster, \
+            distributed.Client(cluster) as client:
+        assert client.gather(client.map(run_case, cases)) == expected
+
+
+def test_ctrl_c_stops_a_long_run_promptly():
+    s = diffusim.Schedule.constant(duration=1e7, sections=2000)  # about 30 s explicit
+    timer = threading.Timer(0.2, lambda: os.kill(os.getpid(), signal.SIGINT))
+    timer.start()
+    with pytest.raises(KeyboardInterrupt):
+        diffusim.profile(s, scheme="explicit", threads=1)
+    timer.join()
