@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -92,9 +93,27 @@ py::array_t<double> owned(const std::vector<double>& v) {
   return a;
 }
 
-// A run's record, turned into a dict only when Python asks for it.
+CommandLineOptions optionsOf(const std::string& version) {
+  CommandLineOptions o;
+  o.version = version;
+  return o;
+}
+
+// A run's record, made (and turned into a dict) only when Python asks for
+// it: the request, the schedule, what recordOf reads of the plan (the first
+// piece of each stage, the explicit steps) and of the run.
 struct PyRecord {
-  RunRecord record;
+  Request request;
+  ProcessSchedule schedule;
+  bool hasPlan = false;
+  ProcessPlan plan;
+  SchemeSummary summary;
+  double uptake = std::numeric_limits<double>::quiet_NaN();
+  std::string version;
+  RunRecord make() const {
+    return recordOf(request, optionsOf(version), schedule, hasPlan ? &plan : nullptr, summary,
+                    nullptr, uptake);
+  }
 };
 
 py::dict headerOf(const RunRecord& rec) {
@@ -106,12 +125,6 @@ py::dict headerOf(const RunRecord& rec) {
   return h;
 }
 
-CommandLineOptions optionsOf(const std::string& version) {
-  CommandLineOptions o;
-  o.version = version;
-  return o;
-}
-
 // profile, history and profiles: the command line's plan and scheme.
 py::dict runLevels(const PySchedule& ps, const std::string& command, double until, double every,
                    double depth, const std::string& scheme, double tolerance, unsigned threads,
@@ -119,7 +132,6 @@ py::dict runLevels(const PySchedule& ps, const std::string& command, double unti
   const ProcessSchedule& s = ps.schedule;
   Request r;
   r.command = command;
-  r.schedule = s;
   r.schedulePath = ps.name;
   r.scheme = schemeOf(scheme, tolerance);
   r.threads = threads;
@@ -159,7 +171,10 @@ py::dict runLevels(const PySchedule& ps, const std::string& command, double unti
     uptake = uptakeGramsPerSquareMetre(s, *plan.weights,
                                        levels.values.data() + levels.values.size() - n);
   py::dict out;
-  out["header"] = PyRecord{recordOf(r, optionsOf(version), s, &plan, summary, nullptr, uptake)};
+  PyRecord record{r, s, true, {}, summary, uptake, version};
+  record.plan.firsts = plan.firsts;
+  record.plan.explicitSteps = plan.explicitSteps;
+  out["header"] = std::move(record);
   out["t"] = owned(levels.times);
   if (command == "history") {
     const double dx = s.length / static_cast<double>(s.sections);
@@ -170,9 +185,12 @@ py::dict runLevels(const PySchedule& ps, const std::string& command, double unti
     out["c"] = owned(c);
     return out;
   }
-  py::array_t<double> c(
-      {static_cast<py::ssize_t>(levels.times.size()), static_cast<py::ssize_t>(n)});
-  std::copy(levels.values.begin(), levels.values.end(), c.mutable_data());
+  // A profile's one level as a 1-D array, several as rows of a 2-D one.
+  const auto rows = static_cast<py::ssize_t>(levels.times.size());
+  const bool one = command == "profile";
+  py::array_t<double> c = one ? py::array_t<double>(static_cast<py::ssize_t>(n))
+                              : py::array_t<double>({rows, static_cast<py::ssize_t>(n)});
+  std::copy(levels.values.end() - (one ? n : rows * n), levels.values.end(), c.mutable_data());
   out["c"] = c;
   if (!s.hardness.empty()) {
     py::array_t<double> hv(
@@ -229,7 +247,8 @@ py::dict runQueryOf(const PySchedule& ps, bool depthQuery, double composition, d
   SchemeSummary summary;
   summary.add(o.scheme);
   py::dict out;
-  out["header"] = PyRecord{recordOf(r, optionsOf(version), ps.schedule, nullptr, summary)};
+  out["header"] = PyRecord{
+      r, ps.schedule, false, {}, summary, std::numeric_limits<double>::quiet_NaN(), version};
   out["t"] = owned(t);
   if (depthQuery) out["depth"] = owned(value);
   return out;
@@ -243,7 +262,7 @@ PYBIND11_MODULE(_core, m) {
   m.doc() = "diffusim's engine (use the diffusim package)";
   py::register_exception<std::invalid_argument>(m, "_RequestError", PyExc_ValueError);
   py::class_<PyRecord>(m, "_Record").def("dict", [](const PyRecord& r) {
-    return headerOf(r.record);
+    return headerOf(r.make());
   });
   py::class_<PySchedule>(m, "_Schedule")
       .def(py::init(&parse), py::arg("text"), py::arg("name"))

@@ -138,8 +138,8 @@ def profile(schedule, time=None, *, scheme="auto", tolerance=1e-7, threads=None)
     out = _refused(_core.run_levels, schedule._core, "profile", until, 0.0, 0.0, s, tol, th,
                    __version__)
     hv = out.get("HV")
-    return Result(record=out["header"], t=out["t"], c=out["c"][-1].copy(), x=out["x"],
-                  r=out.get("r"), HV=None if hv is None else hv[-1].copy())
+    return Result(record=out["header"], t=out["t"], c=out["c"], x=out["x"], r=out.get("r"),
+                  HV=None if hv is None else hv[-1].copy())
 
 
 def profiles(schedule, every, until=None, *, scheme="auto", tolerance=1e-7, threads=None):
