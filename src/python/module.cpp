@@ -20,8 +20,12 @@
 #include "cli/schedule_keys.hpp"
 #include "engine/design.hpp"
 #include "engine/fit.hpp"
+#include "engine/forward.hpp"
 #include "engine/process_plan.hpp"
 #include "engine/queries.hpp"
+#include "engine/sampling.hpp"
+#include "engine/sweep.hpp"
+#include "engine/worker_pool.hpp"
 #include "model/readings.hpp"
 #include "words/fault_words.hpp"
 
@@ -315,6 +319,33 @@ PYBIND11_MODULE(_core, m) {
     out["runs"] = d.runs;
     out["limit"] = d.value;
     return out;
+  });
+  // The spread of a case depth: the command line's samples (sampledSchedule,
+  // the level at the time, depthOf), in order, on `threads` threads.
+  m.def("sample_depths", [](const PySchedule& ps, double composition, double time, int samples,
+                            std::uint64_t seed, unsigned threads) {
+    if (ps.schedule.uncertainty.empty())
+      throw std::invalid_argument("samples: the schedule has no [uncertainty] table to draw from");
+    if (samples < 2 || samples > 100000) throw std::invalid_argument("samples: from 2 to 100000");
+    const auto n = static_cast<std::size_t>(samples);
+    std::vector<double> depths(n, std::numeric_limits<double>::quiet_NaN());
+    const ProcessSchedule& base = ps.schedule;
+    const double when = std::isnan(time) ? scheduleEnd(base) : time;
+    {
+      py::gil_scoped_release release;
+      runInOrder(
+          n, threads == 0 ? hardwareThreads() : threads,
+          [&](std::size_t i) {
+            const ProcessSchedule s = sampledSchedule(base, seed, i);
+            if (!checkSchedule(s).ok()) return;
+            const ForwardRun run = forwardLevels(s, {std::min(when, scheduleEnd(s))}, {});
+            if (!run.fault.ok() || run.failed) return;
+            depths[i] = depthOf(run.levels.back().data(), s.sections + 1,
+                                s.length / static_cast<double>(s.sections), composition);
+          },
+          [](std::size_t) { return true; });
+    }
+    return owned(depths);
   });
   m.def("fit", [](const PySchedule& ps, const std::vector<std::string>& keys,
                   const std::vector<double>& x, const std::vector<double>& c,

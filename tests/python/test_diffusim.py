@@ -5,6 +5,7 @@ executors and a dask cluster; Ctrl-C as KeyboardInterrupt."""
 import concurrent.futures
 import csv
 import io
+import math
 import os
 import pickle
 import signal
@@ -36,7 +37,12 @@ def command(*args):
     out = subprocess.run([PROGRAM, *map(str, args)], capture_output=True, text=True, check=True)
     rows = [l for l in out.stdout.splitlines() if not l.startswith("#")]
     table = list(csv.reader(io.StringIO("\n".join(rows))))
-    return {name: np.array([float(r[k]) for r in table[1:]]) for k, name in enumerate(table[0])}
+    def number(text):
+        try:
+            return float(text)
+        except ValueError:
+            return math.nan  # a name (the fit's parameter column)
+    return {name: np.array([number(r[k]) for r in table[1:]]) for k, name in enumerate(table[0])}
 
 
 # Every function gives the command line's numbers for the same request.
@@ -75,8 +81,19 @@ def test_queries_design_and_fit_are_the_command_lines_bits(files):
                   "0.0035")
     assert d.durations == list(cli["duration_s"])
     p = diffusim.profile(s)
+    data = files / "measured.csv"
+    data.write_text("x_m,c\n" + "".join(f"{x!r},{c!r}\n" for x, c in
+                                        zip(p.x[:60:4], p.c[:60:4] + 1e-6)))
     f = diffusim.fit(s, ["stage2.beta"], p.x[:60:4], p.c[:60:4] + 1e-6)
+    cli = command("fit", "--schedule", path, "--data", data, "--fit", "stage2.beta")
+    assert f.values[0] == cli["value"][0] and f.std_errors[0] == cli["std_error"][0]
     assert abs(f.values[0] - 1.5e-7) < 4 * f.std_errors[0] + 1e-9
+    uncertain = diffusim.parse_schedule(CYCLE + "[uncertainty]\nstage1.temperature = { sd = 3 }\n")
+    (files / "uncertain.toml").write_text(uncertain.text)
+    depths, q = diffusim.depth_spread(uncertain, 0.0035, samples=40, seed=5, threads=2)
+    cli = command("depth", "--schedule", files / "uncertain.toml", "--composition", "0.0035",
+                  "--samples", "40", "--seed", "5")
+    assert [q[p] for p in diffusim.QUANTILES] == list(cli["depth_m"])
 
 
 def test_refusals_raise_schedule_error_with_the_command_lines_words(files):

@@ -23,7 +23,7 @@ from . import _core
 
 __all__ = [
     "__version__", "ScheduleError", "Schedule", "load_schedule", "parse_schedule",
-    "profile", "profiles", "history", "depth", "time_to", "design", "fit",
+    "profile", "profiles", "history", "depth", "time_to", "depth_spread", "design", "fit",
     "Result", "Design", "Fit",
 ]
 
@@ -182,6 +182,24 @@ def time_to(schedule, depth, composition, *, scheme="auto", tolerance=1e-7):
     out = _refused(_core.run_query, schedule._core, False, float(composition), float(depth), [],
                    0.0, scheme, float(tolerance), __version__)
     return float(out["t"][0])
+
+
+QUANTILES = (0.05, 0.25, 0.5, 0.75, 0.95)
+
+
+def depth_spread(schedule, composition, time=None, *, samples=400, seed=1, threads=None):
+    """The case depth's spread over the schedule's [uncertainty]: `samples`
+    draws (the command line's `depth --samples N --seed S`, the same numbers
+    on any thread count). Returns (depths, quantiles): every sample's depth
+    (NaN where it has none) and a dict of the 0.05 ... 0.95 quantiles, linear
+    between order statistics, with "mean" and "sd"."""
+    d = _refused(_core.sample_depths, schedule._core, float(composition),
+                 math.nan if time is None else float(time), int(samples), int(seed),
+                 0 if threads is None else int(threads))
+    valid = np.sort(d[np.isfinite(d)])
+    q = {p: float(np.quantile(valid, p)) for p in QUANTILES}
+    q["mean"], q["sd"] = float(valid.mean()), float(valid.std(ddof=1))
+    return d, q
 
 
 @dataclass

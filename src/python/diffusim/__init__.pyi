@@ -44,6 +44,12 @@ def depth(schedule: Schedule, composition: float, time: float | Sequence[float] 
 def time_to(schedule: Schedule, depth: float, composition: float, *, scheme: str = ...,
             tolerance: float = ...) -> float: ...
 
+QUANTILES: tuple[float, ...]
+
+def depth_spread(schedule: Schedule, composition: float, time: float | None = ..., *,
+                 samples: int = ..., seed: int = ...,
+                 threads: int | None = ...) -> tuple[np.ndarray, dict[float | str, float]]: ...
+
 @dataclass
 class Design:
     met: bool
