@@ -125,8 +125,9 @@ void checkCsv(const std::string& text) {
             high = std::max(high, v);
           }
           if (key.ends_with("potential")) low = std::min(low, v / factor);
+          // (no bound: with D falling with C a flux can pass its estimate)
           if (key.ends_with(".flux") && !header.count(key.substr(0, key.size() - 4) + "limit"))
-            high = 1.0;
+            high = std::numeric_limits<double>::infinity();
         }
       }
       inRows = true;

@@ -37,6 +37,7 @@ enum class FaultCode {
   StagePotential,    // stage
   StageBeta,         // stage
   StageFlux,         // stage: flux finite, 0 or above; its limit above the initial composition
+  StageFluxUnbounded,  // stage; value: the surface composition a flux without a limit could reach
   StageBack,         // stage: the face at x = L's composition, potential or beta
   StageBackOnSolid,  // stage: a solid cylinder or sphere has no face at x = L
   StageDiffusivity,  // stage; temperature; low, high: D; compositionLow, compositionHigh

@@ -292,6 +292,9 @@ Fault checkSchedule(const ProcessSchedule& s) {
         !(std::isfinite(sc.flux) && sc.flux >= 0.0 &&
           (!sc.limited() || (sc.limit > s.initial && sc.limit <= 1.0))))
       return {FaultCode::StageFlux, i};
+    // A flux without a limit that would take the surface past pure B.
+    if (sc.kind == SurfaceKind::Flux && !sc.limited() && !(fluxReach(s, st) <= 1.0))
+      return {FaultCode::StageFluxUnbounded, i, fluxReach(s, st)};
     const SurfaceCondition& back = st.back;
     if (back.kind != SurfaceKind::Sealed && !g.hasBackFace())
       return {FaultCode::StageBackOnSolid, i};

@@ -99,6 +99,9 @@ std::string faultText(const Fault& f) {
     case FaultCode::ScheduleHardness:
       return "the hardness table needs carbon and HV of equal lengths (2 or more), carbon "
              "increasing and HV not decreasing";
+    case FaultCode::StageFluxUnbounded:
+      return stage + "the flux could raise the surface composition to " + general(f.value) +
+             ", past pure B (1); give it a limit";
     case FaultCode::StageFlux:
       return stage +
              "the flux must be a finite number, 0 or above, and its limit above the "
