@@ -56,9 +56,13 @@ int runDesign(const Request& r, const CommandLineOptions& options, std::ostream&
   targets.depth = r.depthTarget;
   targets.depthValue = r.depthTargetValue;
   targets.at = r.depthAt;
-  const DesignResult d = designDurations(r.schedule, r.varied, targets, r.scheme);
+  SharedBudget budget(options.budget.pointUpdates);
+  const DesignResult d = designDurations(r.schedule, r.varied, targets, r.scheme, &budget);
   if (d.status != DesignResult::Status::Met) {
-    err << "diffusim design: " << missWords(r, d) << "; nothing written\n";
+    err << "diffusim design: "
+        << (budget.exhausted() ? "stopped at the work limit after " + integer(d.runs) + " runs"
+                               : missWords(r, d))
+        << "; nothing written\n";
     return EXIT_FAILED;
   }
   if (!r.writeSchedule.empty()) {

@@ -94,8 +94,14 @@ int runFit(const Request& r, const CommandLineOptions& options, std::ostream& ou
     throw UsageError("--data: " + std::to_string(data.c.size()) + " points for " +
                      std::to_string(parameters.size()) +
                      " parameters; a fit needs more points than parameters");
-  const FitResult fit = fitSchedule(r.schedule, parameters, data, r.scheme);
+  SharedBudget budget(options.budget.pointUpdates);
+  const FitResult fit = fitSchedule(r.schedule, parameters, data, r.scheme, &budget);
   if (!fit.fault.ok()) throw UsageError(faultText(fit.fault));
+  if (!fit.converged && budget.exhausted()) {
+    err << "diffusim fit: stopped at the work limit after " << fit.runs
+        << " runs; nothing written\n";
+    return EXIT_FAILED;
+  }
   if (!fit.converged) {
     err << "diffusim fit: the fit did not converge after " << fit.iterations
         << " iterations (rms residual " << shortest(fit.rmsResidual)

@@ -47,14 +47,18 @@ int runSamples(const Request& r, const CommandLineOptions& options, std::ostream
   // Each sample's answer: a depth or a time, or its profile.
   std::vector<double> answers(n, std::numeric_limits<double>::quiet_NaN());
   std::vector<std::vector<double>> profiles(profile ? n : 0);
+  // Under a work budget the samples share it: once spent, the rest give
+  // no answer (a time query's run is charged the whole per-run budget).
+  SharedBudget budget(options.budget.pointUpdates);
   unsigned threads = r.threads != 0 ? r.threads : hardwareThreads();
   threads = static_cast<unsigned>(std::min<std::size_t>(threads, n));
   runInOrder(
       n, threads,
       [&](std::size_t i) {
         const ProcessSchedule s = sampledSchedule(base, r.seed, i);
-        if (!checkSchedule(s).ok()) return;
+        if (!checkSchedule(s).ok() || budget.exhausted()) return;
         if (r.command == "time") {
+          budget.spend(options.budget.pointUpdates);
           Query q;
           q.kind = Query::Kind::Time;
           q.composition = r.composition;
@@ -66,7 +70,7 @@ int runSamples(const Request& r, const CommandLineOptions& options, std::ostream
           return;
         }
         const double at = std::min(when, scheduleEnd(s));
-        const ForwardRun run = forwardLevels(s, {at}, r.scheme);
+        const ForwardRun run = forwardLevels(s, {at}, r.scheme, &budget);
         if (!run.fault.ok() || run.failed) return;
         if (profile) {
           profiles[i] = run.levels.back();

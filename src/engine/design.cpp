@@ -28,6 +28,7 @@ struct Context {
   const DesignTargets* targets;
   const SchemeOptions* scheme;
   DesignResult* result;
+  SharedBudget* budget;
   bool failed = false;
 };
 
@@ -35,7 +36,7 @@ struct Context {
 bool residuals(Context& c, const double* u, double* r) {
   for (std::size_t k = 0; k < c.varied->size(); ++k)
     c.schedule.stages[(*c.varied)[k]].duration = std::exp(u[k]);
-  const EndState e = endState(c.schedule, c.targets->at, *c.scheme);
+  const EndState e = endState(c.schedule, c.targets->at, *c.scheme, c.budget);
   ++c.result->runs;
   if (!e.fault.ok() || e.failed) {
     c.result->fault = e.fault;
@@ -143,7 +144,7 @@ void solveSeveral(Context& c, std::vector<double>& u) {
 
 DesignResult designDurations(const ProcessSchedule& schedule,
                              const std::vector<std::size_t>& varied, const DesignTargets& targets,
-                             const SchemeOptions& scheme) {
+                             const SchemeOptions& scheme, SharedBudget* budget) {
   DesignResult result;
   // What no durations can reach: a surface above every value a stage holds
   // or tends to (and the initial composition), a depth beyond the specimen.
@@ -167,7 +168,7 @@ DesignResult designDurations(const ProcessSchedule& schedule,
     return result;
   }
   gsl_error_handler_t* previous = gsl_set_error_handler_off();
-  Context c{schedule, &varied, &targets, &scheme, &result};
+  Context c{schedule, &varied, &targets, &scheme, &result, budget};
   std::vector<double> u;
   for (const std::size_t k : varied)
     u.push_back(std::clamp(std::log(schedule.stages[k].duration), SHORTEST, LONGEST));

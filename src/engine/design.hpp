@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/forward.hpp"
 #include "engine/scheme.hpp"
 #include "model/process.hpp"
 
@@ -44,9 +45,10 @@ struct DesignResult {
   std::int64_t runs = 0;  // forward runs made
 };
 
-// `varied`: stage indices (distinct, as many as targets).
+// `varied`: stage indices (distinct, as many as targets). `budget`, when
+// given, caps the point updates of all its runs together.
 DesignResult designDurations(const ProcessSchedule& schedule,
                              const std::vector<std::size_t>& varied, const DesignTargets& targets,
-                             const SchemeOptions& scheme);
+                             const SchemeOptions& scheme, SharedBudget* budget = nullptr);
 
 }  // namespace diffusim

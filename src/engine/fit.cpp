@@ -30,6 +30,7 @@ struct Context {
   const FitData* data;
   std::vector<double> times;  // distinct, ascending
   const SchemeOptions* scheme;
+  SharedBudget* budget;
   std::int64_t runs = 0;
 };
 
@@ -38,7 +39,8 @@ int residuals(const gsl_vector* y, void* params, gsl_vector* f) {
   for (std::size_t j = 0; j < c.parameters->size(); ++j)
     setParameter(c.schedule, (*c.parameters)[j], gsl_vector_get(y, j) * (*c.start)[j]);
   ++c.runs;
-  const ForwardRun run = forwardLevels(c.schedule, c.times, *c.scheme);
+  const ForwardRun run = forwardLevels(c.schedule, c.times, *c.scheme, c.budget);
+  if (c.budget != nullptr && c.budget->exhausted()) return GSL_EBADFUNC;
   const FitData& d = *c.data;
   if (!run.fault.ok() || run.failed) {
     for (std::size_t i = 0; i < d.c.size(); ++i) gsl_vector_set(f, i, UNRUNNABLE);
@@ -58,7 +60,7 @@ int residuals(const gsl_vector* y, void* params, gsl_vector* f) {
 }  // namespace
 
 FitResult fitSchedule(const ProcessSchedule& start, const std::vector<FitParameter>& parameters,
-                      const FitData& data, const SchemeOptions& scheme) {
+                      const FitData& data, const SchemeOptions& scheme, SharedBudget* budget) {
   FitResult result;
   const std::size_t n = data.c.size(), p = parameters.size();
   if (result.fault = checkSchedule(start); !result.fault.ok()) return result;
@@ -67,7 +69,7 @@ FitResult fitSchedule(const ProcessSchedule& start, const std::vector<FitParamet
     const double v = parameterValue(start, q);
     scale.push_back(v != 0.0 ? v : 1.0);
   }
-  Context c{start, &parameters, &scale, &data, {}, &scheme};
+  Context c{start, &parameters, &scale, &data, {}, &scheme, budget};
   c.times = data.t;
   c.times.erase(std::unique(c.times.begin(), c.times.end()), c.times.end());
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/forward.hpp"
 #include "engine/scheme.hpp"
 #include "model/fault.hpp"
 #include "model/process.hpp"
@@ -33,7 +34,10 @@ struct FitResult {
   double tQuantile = 0.0;  // Student's t at 0.975 for n - p degrees of freedom
 };
 
+// `budget`, when given, caps the point updates of all its runs together;
+// a fit that runs out of it has not converged.
 FitResult fitSchedule(const ProcessSchedule& start, const std::vector<FitParameter>& parameters,
-                      const FitData& data, const SchemeOptions& scheme);
+                      const FitData& data, const SchemeOptions& scheme,
+                      SharedBudget* budget = nullptr);
 
 }  // namespace diffusim
