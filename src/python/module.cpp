@@ -213,14 +213,15 @@ py::dict runLevels(const PySchedule& ps, const std::string& command, double unti
 
 // depth and time_to: the command line's query.
 py::dict runQueryOf(const PySchedule& ps, bool depthQuery, double composition, double depth,
-                    const std::vector<double>& times, double every, const std::string& scheme,
-                    double tolerance, const std::string& version) {
+                    const std::vector<double>& times, double every, bool openEnded,
+                    const std::string& scheme, double tolerance, const std::string& version) {
   Query q;
   q.kind = depthQuery ? Query::Kind::Depth : Query::Kind::Time;
   q.composition = composition;
   q.depth = depth;
   q.times = times;
   q.every = every;
+  q.openEnded = openEnded;
   q.scheme = schemeOf(scheme, tolerance);
   if (!(composition >= 0.0 && composition <= 1.0))
     throw std::invalid_argument("composition: a fraction from 0 to 1");

@@ -96,6 +96,19 @@ def test_queries_design_and_fit_are_the_command_lines_bits(files):
     assert [q[p] for p in diffusim.QUANTILES] == list(cli["depth_m"])
 
 
+# A constant schedule without a duration lasts as the flags make it: until
+# the time asked, and onward for time_to (the flags' open-ended search).
+def test_a_constant_schedule_without_a_duration_lasts_as_the_flags_do():
+    open_ended = diffusim.Schedule.constant(temperature=1200.0, sections=60)
+    fixed = diffusim.Schedule.constant(duration=5400.0, temperature=1200.0, sections=60)
+    assert np.array_equal(diffusim.profile(open_ended, time=5400.0).c, diffusim.profile(fixed).c)
+    assert diffusim.depth(open_ended, 0.03, time=5400.0) == diffusim.depth(fixed, 0.03)
+    assert diffusim.time_to(open_ended, 2e-5, 0.03) == command(
+        "time", "--temperature", "1200", "--sections", "60", "--depth", "2e-5",
+        "--composition", "0.03")["t_s"][0]
+    assert pickle.loads(pickle.dumps(open_ended))._open == open_ended._open
+
+
 def test_refusals_raise_schedule_error_with_the_command_lines_words(files):
     with pytest.raises(diffusim.ScheduleError, match="missing key specimen.sections"):
         diffusim.parse_schedule("[specimen]\nlength = 0.001\n")

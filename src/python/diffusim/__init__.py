@@ -61,30 +61,49 @@ class Schedule:
         return self._core.end
 
     def __reduce__(self):
+        if getattr(self, "_open", None) is not None:
+            return (_open_constant, (self._open,))
         return (Schedule, (self._core.text, self._core.name))
 
     def __repr__(self):
         return f"Schedule({self._core.name!r}, {self._core.stages} stage(s), end {self.end} s)"
 
     @classmethod
-    def constant(cls, *, duration, temperature=1173.0, length=0.0005, sections=100,
+    def constant(cls, *, duration=None, temperature=1173.0, length=0.0005, sections=100,
                  A=4.529e-7, B=-147723.0, c0=0.01, cs=0.05, geometry="plate",
                  radius=None, inner_radius=None):
-        """One stage with the surface held at `cs` for `duration` s at
-        `temperature` (K): the quick-run parameters of the command line
-        (D = A exp(B / RT), m^2/s and J/mol). A cylinder or sphere takes
-        `radius` (and `inner_radius`, m) instead of `length`."""
+        """One stage with the surface held at `cs` at `temperature` (K): the
+        quick-run parameters of the command line (D = A exp(B / RT), m^2/s
+        and J/mol). A cylinder or sphere takes `radius` (and `inner_radius`,
+        m) instead of `length`. Without a `duration` (s) the stage lasts as
+        the command line's flags make it: until the time a question asks
+        (time_to searches onward from its start)."""
+        params = dict(temperature=temperature, length=length, sections=sections, A=A, B=B,
+                      c0=c0, cs=cs, geometry=geometry, radius=radius, inner_radius=inner_radius)
         if geometry == "plate":
             shape = f"length = {float(length)!r}\n"
         else:
             shape = f"geometry = {geometry!r}\nradius = {float(radius)!r}\n"
             if inner_radius is not None:
                 shape += f"inner_radius = {float(inner_radius)!r}\n"
+        span = 1.0 if duration is None else float(duration)
         text = (f"[specimen]\n{shape}sections = {int(sections)}\ninitial = {float(c0)!r}\n"
                 f"[diffusivity]\nA = {float(A)!r}\nB = {float(B)!r}\n"
-                f"[[stage]]\nduration = {float(duration)!r}\ntemperature = {float(temperature)!r}\n"
+                f"[[stage]]\nduration = {span!r}\ntemperature = {float(temperature)!r}\n"
                 f"surface = {{ composition = {float(cs)!r} }}\n")
-        return cls(text, "constant")
+        s = cls(text, "constant")
+        s._open = None if duration is not None else params
+        return s
+
+    def _lasting(self, end):
+        """An open constant schedule made to last until `end`; else itself."""
+        if getattr(self, "_open", None) is None or end is None:
+            return self
+        return Schedule.constant(duration=float(end), **self._open)
+
+
+def _open_constant(params):
+    return Schedule.constant(**params)
 
 
 def load_schedule(path):
@@ -134,6 +153,7 @@ def profile(schedule, time=None, *, scheme="auto", tolerance=1e-7, threads=None)
     """C(x) at `time` s (default: the schedule's end): a Result with x, c
     (and r for a curved specimen)."""
     s, tol, th = _options(scheme, tolerance, threads)
+    schedule = schedule._lasting(time)
     until = math.nan if time is None else float(time)
     out = _refused(_core.run_levels, schedule._core, "profile", until, 0.0, 0.0, s, tol, th,
                    __version__)
@@ -146,6 +166,7 @@ def profiles(schedule, every, until=None, *, scheme="auto", tolerance=1e-7, thre
     """Every profile at every, 2 every, ..., until (default the end): a Result
     whose c is a 2-D array, one row per time in t."""
     s, tol, th = _options(scheme, tolerance, threads)
+    schedule = schedule._lasting(until)
     end = math.nan if until is None else float(until)
     out = _refused(_core.run_levels, schedule._core, "profiles", end, float(every), 0.0, s, tol,
                    th, __version__)
@@ -157,6 +178,7 @@ def history(schedule, depth, every=None, until=None, *, scheme="auto", tolerance
             threads=None):
     """C at `depth` m at every, 2 every, ..., until (every None: every step)."""
     s, tol, th = _options(scheme, tolerance, threads)
+    schedule = schedule._lasting(until)
     end = math.nan if until is None else float(until)
     out = _refused(_core.run_levels, schedule._core, "history", end,
                    0.0 if every is None else float(every), float(depth), s, tol, th, __version__)
@@ -169,8 +191,10 @@ def depth(schedule, composition, time=None, *, every=None, scheme="auto", tolera
     list of times or `every`, a Result with arrays t and depth."""
     times = [] if time is None else ([float(time)] if np.isscalar(time) else
                                      [float(v) for v in time])
+    schedule = schedule._lasting(max(times) if times else None)
     out = _refused(_core.run_query, schedule._core, True, float(composition), 0.0, times,
-                   0.0 if every is None else float(every), scheme, float(tolerance), __version__)
+                   0.0 if every is None else float(every), False, scheme, float(tolerance),
+                   __version__)
     if every is None and (time is None or np.isscalar(time)):
         return float(out["depth"][0])
     return Result(record=out["header"], t=out["t"], depth=out["depth"])
@@ -179,8 +203,9 @@ def depth(schedule, composition, time=None, *, every=None, scheme="auto", tolera
 def time_to(schedule, depth, composition, *, scheme="auto", tolerance=1e-7):
     """The first time, s, at which the composition at `depth` m reaches
     `composition` (NaN when the schedule ends first)."""
+    open_ended = getattr(schedule, "_open", None) is not None
     out = _refused(_core.run_query, schedule._core, False, float(composition), float(depth), [],
-                   0.0, scheme, float(tolerance), __version__)
+                   0.0, open_ended, scheme, float(tolerance), __version__)
     return float(out["t"][0])
 
 

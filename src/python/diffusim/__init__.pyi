@@ -15,7 +15,7 @@ class Schedule:
     @property
     def end(self) -> float: ...
     @classmethod
-    def constant(cls, *, duration: float, temperature: float = ..., length: float = ...,
+    def constant(cls, *, duration: float | None = ..., temperature: float = ..., length: float = ...,
                  sections: int = ..., A: float = ..., B: float = ..., c0: float = ...,
                  cs: float = ..., geometry: str = ..., radius: float | None = ...,
                  inner_radius: float | None = ...) -> Schedule: ...
