@@ -10,6 +10,34 @@ namespace diffusim {
 
 namespace {
 
+// A stage's face: stageN.<face> = its kind, then its values under keys
+// with `prefix` (stageN.composition, stageN.back_potential, ...).
+void addFace(RunRecord& rec, std::size_t i, const SurfaceCondition& c, const char* face,
+             const std::string& prefix) {
+  const auto value = [&](const char* what, double v) {
+    rec.inputs.push_back(number(stageKey(i, (prefix + what).c_str()), v));
+  };
+  switch (c.kind) {
+    case SurfaceKind::Fixed:
+      rec.inputs.push_back(word(stageKey(i, face), "composition"));
+      value("composition", c.composition);
+      break;
+    case SurfaceKind::Transfer:
+      rec.inputs.push_back(word(stageKey(i, face), "transfer"));
+      value("potential", c.potential);
+      value("beta", c.beta);
+      break;
+    case SurfaceKind::Sealed:
+      rec.inputs.push_back(word(stageKey(i, face), "sealed"));
+      break;
+    case SurfaceKind::Flux:
+      rec.inputs.push_back(word(stageKey(i, face), "flux"));
+      value("flux", c.flux);
+      if (c.limited()) value("limit", c.limit);
+      break;
+  }
+}
+
 void addStages(RunRecord& rec, const ProcessSchedule& s) {
   double end = 0.0;
   for (std::size_t i = 0; i < s.stages.size(); ++i) {
@@ -23,41 +51,9 @@ void addStages(RunRecord& rec, const ProcessSchedule& s) {
     } else {
       rec.inputs.push_back(number(stageKey(i, "temperature"), st.temperature));
     }
-    switch (st.surface.kind) {
-      case SurfaceKind::Fixed:
-        rec.inputs.push_back(word(stageKey(i, "surface"), "composition"));
-        rec.inputs.push_back(number(stageKey(i, "composition"), st.surface.composition));
-        break;
-      case SurfaceKind::Transfer:
-        rec.inputs.push_back(word(stageKey(i, "surface"), "transfer"));
-        rec.inputs.push_back(number(stageKey(i, "potential"), st.surface.potential));
-        rec.inputs.push_back(number(stageKey(i, "beta"), st.surface.beta));
-        break;
-      case SurfaceKind::Sealed:
-        rec.inputs.push_back(word(stageKey(i, "surface"), "sealed"));
-        break;
-      case SurfaceKind::Flux:
-        rec.inputs.push_back(word(stageKey(i, "surface"), "flux"));
-        rec.inputs.push_back(number(stageKey(i, "flux"), st.surface.flux));
-        if (st.surface.limited())
-          rec.inputs.push_back(number(stageKey(i, "limit"), st.surface.limit));
-        break;
-    }
+    addFace(rec, i, st.surface, "surface", "");
     // The face at x = L, when it is not sealed.
-    switch (st.back.kind) {
-      case SurfaceKind::Fixed:
-        rec.inputs.push_back(word(stageKey(i, "back"), "composition"));
-        rec.inputs.push_back(number(stageKey(i, "back_composition"), st.back.composition));
-        break;
-      case SurfaceKind::Transfer:
-        rec.inputs.push_back(word(stageKey(i, "back"), "transfer"));
-        rec.inputs.push_back(number(stageKey(i, "back_potential"), st.back.potential));
-        rec.inputs.push_back(number(stageKey(i, "back_beta"), st.back.beta));
-        break;
-      case SurfaceKind::Sealed:
-      case SurfaceKind::Flux:
-        break;
-    }
+    if (st.back.kind != SurfaceKind::Sealed) addFace(rec, i, st.back, "back", "back_");
   }
 }
 

@@ -3,13 +3,14 @@
 // the case depth, the time to a composition or the profile.
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/command_support.hpp"
 #include "cli/process_commands.hpp"
 #include "cli/process_record.hpp"
-#include "engine/forward.hpp"
 #include "engine/queries.hpp"
 #include "engine/sampling.hpp"
 #include "engine/sweep.hpp"
@@ -55,9 +56,9 @@ int runSamples(const Request& r, const CommandLineOptions& options, std::ostream
   runInOrder(
       n, threads,
       [&](std::size_t i) {
-        const ProcessSchedule s = sampledSchedule(base, r.seed, i);
-        if (!checkSchedule(s).ok() || budget.exhausted()) return;
         if (r.command == "time") {
+          const ProcessSchedule s = sampledSchedule(base, r.seed, i);
+          if (!checkSchedule(s).ok() || budget.exhausted()) return;
           budget.spend(options.budget.pointUpdates);
           Query q;
           q.kind = Query::Kind::Time;
@@ -69,14 +70,14 @@ int runSamples(const Request& r, const CommandLineOptions& options, std::ostream
                    [&](std::span<const double> row) { answers[i] = row.back(); });
           return;
         }
-        const double at = std::min(when, scheduleEnd(s));
-        const ForwardRun run = forwardLevels(s, {at}, r.scheme, &budget);
-        if (!run.fault.ok() || run.failed) return;
+        std::optional<std::vector<double>> level =
+            sampledLevel(base, r.seed, i, when, r.scheme, &budget);
+        if (!level) return;
         if (profile) {
-          profiles[i] = run.levels.back();
+          profiles[i] = std::move(*level);
           answers[i] = 0.0;
         } else {
-          answers[i] = depthOf(run.levels.back().data(), points, dx, r.composition);
+          answers[i] = depthOf(level->data(), points, dx, r.composition);
         }
       },
       [](std::size_t) { return true; });

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <utility>
 
 namespace diffusim {
 
@@ -33,6 +34,16 @@ ProcessSchedule sampledSchedule(const ProcessSchedule& s, std::uint64_t seed, st
     setParameter(drawn, u.parameter, v + gsl_ran_gaussian_ziggurat(rng.get(), sd));
   }
   return drawn;
+}
+
+std::optional<std::vector<double>> sampledLevel(const ProcessSchedule& s, std::uint64_t seed,
+                                                std::uint64_t i, double time,
+                                                const SchemeOptions& scheme, SharedBudget* budget) {
+  const ProcessSchedule drawn = sampledSchedule(s, seed, i);
+  if (!checkSchedule(drawn).ok()) return std::nullopt;
+  ForwardRun run = forwardLevels(drawn, {std::min(time, scheduleEnd(drawn))}, scheme, budget);
+  if (!run.fault.ok() || run.failed) return std::nullopt;
+  return std::move(run.levels.back());
 }
 
 double quantileOf(const std::vector<double>& sorted, double q) {

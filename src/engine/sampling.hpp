@@ -6,8 +6,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
+#include "engine/forward.hpp"
 #include "model/process.hpp"
 
 namespace diffusim {
@@ -16,6 +18,13 @@ namespace diffusim {
 // times v when relative), z standard normal, in the order of the table.
 ProcessSchedule sampledSchedule(const ProcessSchedule& schedule, std::uint64_t seed,
                                 std::uint64_t i);
+
+// Sample i's level at `time` (or its own end, if earlier); nothing when its
+// drawn schedule cannot run, its run fails or the budget is spent.
+std::optional<std::vector<double>> sampledLevel(const ProcessSchedule& schedule, std::uint64_t seed,
+                                                std::uint64_t i, double time,
+                                                const SchemeOptions& scheme,
+                                                SharedBudget* budget = nullptr);
 
 // The q quantile of ascending values, linear between order statistics
 // (h = (n - 1) q); NaN for none.

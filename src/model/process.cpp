@@ -207,7 +207,7 @@ StagePlan planStage(const ProcessSchedule& schedule, const Stage& stage, double 
     // Surface node: 1 - 2 Dmax dt / dx^2 - 2 beta dt / dx >= 0, halved.
     plan.dtMax = 0.5 / ((2.0 * plan.dMax) / (dx * dx) + (2.0 * beta) / dx);
   }
-  const bool allHeld = held && (stage.back.kind == SurfaceKind::Sealed || !weighted);
+  const bool allHeld = held && stage.back.kind == SurfaceKind::Sealed;
   const EqualSteps e = equalSteps(span, plan.dtMax, [&](double dt) {
     return allHeld && (((plan.dMax * dt) / dx) / dx) * stiffness > 2.0 * SAFETY_FACTOR;
   });

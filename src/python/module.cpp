@@ -337,12 +337,10 @@ PYBIND11_MODULE(_core, m) {
       runInOrder(
           n, threads == 0 ? hardwareThreads() : threads,
           [&](std::size_t i) {
-            const ProcessSchedule s = sampledSchedule(base, seed, i);
-            if (!checkSchedule(s).ok()) return;
-            const ForwardRun run = forwardLevels(s, {std::min(when, scheduleEnd(s))}, {});
-            if (!run.fault.ok() || run.failed) return;
-            depths[i] = depthOf(run.levels.back().data(), s.sections + 1,
-                                s.length / static_cast<double>(s.sections), composition);
+            const auto level = sampledLevel(base, seed, i, when, {});
+            if (level)
+              depths[i] = depthOf(level->data(), base.sections + 1,
+                                  base.length / static_cast<double>(base.sections), composition);
           },
           [](std::size_t) { return true; });
     }
