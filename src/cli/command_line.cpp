@@ -84,6 +84,9 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       return runProcessCommand(request, options, out, err);
     } catch (const UsageError&) {
       throw;
+    } catch (const RunFailure& e) {
+      err << prefix << ": " << e.what() << "\n";
+      return EXIT_FAILED;
     } catch (const std::exception& e) {
       err << "diffusim: " << e.what() << "\n";
       return EXIT_FAILED;

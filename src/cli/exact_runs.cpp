@@ -77,6 +77,8 @@ int execute(const CommandLineOptions& options, std::ostream& out, std::ostream& 
   });
   const RunEnd end = engine.run(plan, observer);
   run.finish();
+  if (end == RunEnd::NonFinite)
+    throw RunFailure(faultText({FaultCode::NonFiniteLevel, 0, engine.time()}) + output.discard());
   if (end == RunEnd::Stopped && !output.sink().failed()) return stopped(run, output, err);
   last(engine);
   return finishOutput(output, out, err);

@@ -20,6 +20,8 @@ namespace diffusim {
 namespace {
 
 [[noreturn]] void refuseEstimate(const GridErrorEstimate& e) {
+  if (e.planFault().code == FaultCode::NonFiniteLevel)
+    throw RunFailure("--estimate-error: " + faultText(e.planFault()));
   if (!e.planFault().ok()) throw UsageError("--estimate-error: " + faultText(e.planFault()));
   throw UsageError("--estimate-error: an odd number of sections is compared with twice as many, " +
                    integer(e.sections()) + ", above 9999; use an even number");
@@ -159,6 +161,8 @@ int runQueries(const Request& r, const CommandLineOptions& options, std::ostream
             failed = true;
             return false;
           }
+          if (o.failure == QueryOutcome::Failure::NonFinite)
+            throw RunFailure(faultText(o.fault) + output.discard());
           if (o.failure != QueryOutcome::Failure::None) throw UsageError(faultText(o.fault));
           if (o.stopped != StopReason::None) {
             stopped = o.stopped;
@@ -272,6 +276,10 @@ int runLevels(const Request& r, const CommandLineOptions& options, std::ostream&
   SchemeRun scheme;
   const RunEnd ended = runScheme(r.scheme, plan, implicit, observer, scheme, r.threads);
   run.finish();
+  if (ended == RunEnd::NonFinite)
+    throw RunFailure(
+        faultText({FaultCode::NonFiniteLevel, scheme.stats.failedStage, scheme.stats.failedTime}) +
+        output.discard());
   if (scheme.stats.exhausted) return exhausted(&output, err);
   if (ended == RunEnd::Stopped && !sink.failed()) return stopped(run, output, err);
   SchemeSummary summary;

@@ -25,6 +25,12 @@ struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A request that was sound but whose run failed (exit 1): one line, under
+// the command's name, with no hint at the usage.
+struct RunFailure : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
 struct Request {
   std::string command;  // profile, history, profiles, depth, time
   // Exact: the flags' single stage on the grid as entered, landing exactly

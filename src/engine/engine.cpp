@@ -88,6 +88,12 @@ RunEnd Engine::run(std::span<const Segment> plan, RunObserver& observer) {
                                                      : start + static_cast<double>(s) * seg.dt;
       const bool wanted =
           (s == seg.steps && seg.reportLast) || (seg.every > 0 && s % seg.every == 0);
+      // Every level handed on, and every segment's last, is checked: a value
+      // that is not finite ends the run in the segment where it appeared.
+      if ((wanted || s == seg.steps) && stopOnNonFinite_ && !grid_->finite()) {
+        failedSegment_ = k;
+        return RunEnd::NonFinite;
+      }
       if (wanted) {
         if (!observer.onLevel({step_, time_, grid_->prev(), steadyAtReport}))
           return RunEnd::Stopped;

@@ -63,7 +63,9 @@ struct Segment {
   const StepRule* rule = nullptr;
 };
 
-enum class RunEnd { Completed, Stopped };
+// NonFinite: a level came out with a value that is not a finite number; the
+// run ends there and nothing of that level is handed on.
+enum class RunEnd { Completed, Stopped, NonFinite };
 
 class Engine {
  public:
@@ -81,6 +83,13 @@ class Engine {
   // segment equals it, so the engine stops computing, hands on the remaining
   // levels asked for as they are, and jumps to the segment's end when none is.
   RunEnd run(std::span<const Segment> plan, RunObserver& observer);
+
+  // Whether a level with a value that is not finite ends the run (on by
+  // default; the menu's runs hand such levels on as they are).
+  void stopOnNonFinite(bool stop) { stopOnNonFinite_ = stop; }
+  // After a run that ended NonFinite: the segment (index into its plan) and
+  // the time of the level.
+  std::size_t failedSegment() const { return failedSegment_; }
 
   // Threads the steps run on.
   unsigned threads() const { return tiled_ ? tiled_->shape().threads : 1; }
@@ -100,6 +109,8 @@ class Engine {
   std::unique_ptr<TiledStepper> tiled_;  // none: every step the plain way
   std::int64_t step_ = 0;
   double time_ = 0.0;
+  bool stopOnNonFinite_ = true;
+  std::size_t failedSegment_ = 0;
 };
 
 // The menu's choice between the last two levels of a run toward t: the

@@ -45,7 +45,10 @@ ForwardRun forwardLevels(const ProcessSchedule& s, const std::vector<double>& ti
   }
   Collect collect(s.sections + 1, run.levels, budget);
   SchemeRun ran;
-  runScheme(scheme, plan, pick.implicit, collect, ran);
+  if (runScheme(scheme, plan, pick.implicit, collect, ran) == RunEnd::NonFinite) {
+    run.fault = {FaultCode::NonFiniteLevel, ran.stats.failedStage, ran.stats.failedTime};
+    return run;
+  }
   run.failed = ran.stats.exhausted || run.levels.size() != times.size();
   return run;
 }

@@ -32,8 +32,8 @@ class SharedBudget {
 };
 
 struct ForwardRun {
-  Fault fault;                              // the schedule or its plan cannot run
-  bool failed = false;                      // the implicit step control could not settle
+  Fault fault;          // the schedule or its plan cannot run, or the run gave a value not finite
+  bool failed = false;  // the implicit step control could not settle
   std::vector<std::vector<double>> levels;  // one per time, in order
 };
 

@@ -151,7 +151,7 @@ RunEnd runImplicit(const ProcessSchedule& schedule, ProcessPlan& plan,
   std::vector<double> rates;
   std::vector<NextLevel> decayAfter;
   for (std::size_t k = 0; k < schedule.stages.size(); ++k)
-    rates.push_back(stageModel(schedule, schedule.stages[k], plan.range, plan.dx,
+    rates.push_back(stageModel(schedule, schedule.stages[k], plan.ranges[k], plan.dx,
                                plan.weights.get(), k == 0 ? 0.0 : plan.stageEnds[k - 1])
                         .slowRate);
   std::size_t stage = std::numeric_limits<std::size_t>::max();
@@ -166,7 +166,7 @@ RunEnd runImplicit(const ProcessSchedule& schedule, ProcessPlan& plan,
       if (piece.stage != stage) {
         stage = piece.stage;
         stageStart = piece.start;
-        model = stageModel(schedule, schedule.stages[stage], plan.range, plan.dx,
+        model = stageModel(schedule, schedule.stages[stage], plan.ranges[stage], plan.dx,
                            plan.weights.get(), stage == 0 ? 0.0 : plan.stageEnds[stage - 1]);
         stepper.restart();
         if (model.held) {
@@ -203,6 +203,14 @@ RunEnd runImplicit(const ProcessSchedule& schedule, ProcessPlan& plan,
         }
         const double entered = stepper.step(model, c.data(), t, dt, next.data(), estimate.data(),
                                             error.data(), carried.data());
+        // A step that gives a value that is not finite ends the run: no
+        // shorter step mends a D or a surface out of every range.
+        if (!allFinite(next.data(), n)) {
+          stats.failedStage = piece.stage;
+          stats.failedTime = t + dt;
+          stats.solves = stepper.solves();
+          return RunEnd::NonFinite;
+        }
         // What the step may leave, as it will stand at the next level.
         const double decay = everyStep ? 0.0
                                        : (model.slowRate * RATE_SHARE) * (piece.end - (t + dt)) +

@@ -34,6 +34,10 @@ struct ImplicitStats {
   // The run was stopped after maxSteps() tries: the step control could not
   // settle (a D or a transfer rate out of any useful range).
   bool exhausted = false;
+  // A run that ended RunEnd::NonFinite: the stage and the time of the step
+  // that gave a value that is not a finite number.
+  std::size_t failedStage = 0;
+  double failedTime = 0.0;
 };
 
 // Most steps (accepted and rejected) an implicit run may try: a run of

@@ -60,7 +60,7 @@ bool nextPiece(ProcessPlan& plan, ProcessPiece& piece, bool& handOn) {
     if (end >= stageEnd) ++c.stage;
     if (end > start) {
       piece = {stage, start, end,
-               planStage(schedule, schedule.stages[stage], end - start, plan.range,
+               planStage(schedule, schedule.stages[stage], end - start, plan.ranges[stage],
                          plan.weights.get(), stage == 0 ? 0.0 : plan.stageEnds[stage - 1])};
       c.now = end;
       return true;
@@ -103,6 +103,7 @@ Fault prepare(const ProcessSchedule& schedule, OutputTimes times, ProcessPlan& p
   plan.times = std::move(times);
   plan.end = plan.times.listed.empty() ? plan.times.until : plan.times.listed.back();
   plan.range = compositionRange(schedule);
+  plan.ranges = stageRanges(schedule);
   plan.dx = schedule.length / static_cast<double>(schedule.sections);
   plan.weights = std::make_shared<const CellWeights>(
       cellWeights(schedule.geometry, schedule.length, schedule.sections));
@@ -173,7 +174,8 @@ Fault explicitLimit(const ProcessPlan& plan) {
 
 RunEnd runWindows(Engine& engine, ProcessPlan& plan, RunObserver& observer) {
   do {
-    if (engine.run(plan.segments, observer) == RunEnd::Stopped) return RunEnd::Stopped;
+    if (const RunEnd end = engine.run(plan.segments, observer); end != RunEnd::Completed)
+      return end;
   } while (nextWindow(plan));
   return RunEnd::Completed;
 }

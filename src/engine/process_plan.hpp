@@ -44,8 +44,9 @@ struct OutputTimes {
 struct ProcessPlan {
   ProcessSchedule schedule;
   OutputTimes times;
-  std::vector<double> stageEnds;  // each stage's end time, s
-  CompositionRange range;
+  std::vector<double> stageEnds;               // each stage's end time, s
+  CompositionRange range;                      // the schedule's
+  std::vector<CompositionRange> ranges;        // each stage's (stageRanges)
   std::shared_ptr<const CellWeights> weights;  // the specimen's, shared by its copies
   double dx = 0.0;
   double end = 0.0;  // where the run ends, s
@@ -106,7 +107,8 @@ void forEachPiece(const ProcessPlan& plan, F&& f) {
 // step length at all); None when it can.
 Fault explicitLimit(const ProcessPlan& plan);
 
-// Runs every window of the plan on the engine, from wherever it stands.
+// Runs every window of the plan on the engine, from wherever it stands; a
+// run that ends early leaves the plan at the window where it ended.
 RunEnd runWindows(Engine& engine, ProcessPlan& plan, RunObserver& observer);
 
 }  // namespace diffusim

@@ -21,6 +21,12 @@ bool ready(QueryOutcome& o, const ProcessPlan& plan, const SchemePick& pick) {
   return false;
 }
 
+// A run that gave a value that is not finite: no answer, and where.
+void nonFinite(QueryOutcome& o) {
+  o.failure = QueryOutcome::Failure::NonFinite;
+  o.fault = {FaultCode::NonFiniteLevel, o.scheme.stats.failedStage, o.scheme.stats.failedTime};
+}
+
 void depthQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budget,
                 const RowFn& row, QueryOutcome& o) {
   ProcessPlan plan;
@@ -70,7 +76,9 @@ void depthQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budg
     }
     return true;
   });
-  if (runScheme(q.scheme, plan, implicit, guard, o.scheme) == RunEnd::Stopped) {
+  const RunEnd ended = runScheme(q.scheme, plan, implicit, guard, o.scheme);
+  if (ended == RunEnd::NonFinite) return nonFinite(o);
+  if (ended == RunEnd::Stopped) {
     if (o.scheme.stats.exhausted) o.failure = QueryOutcome::Failure::Exhausted;
     o.stopped = guard.reason();
     return;
@@ -136,7 +144,7 @@ void timeQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budge
   if (q.openEnded) {
     // One stage run until the composition is reached or the step limit is.
     const CellWeights weights = cellWeights(s.geometry, s.length, s.sections);
-    const StagePlan one = planStage(s, s.stages[0], 1.0, compositionRange(s), &weights);
+    const StagePlan one = planStage(s, s.stages[0], 1.0, stageRanges(s)[0], &weights);
     run.stages[0].duration = one.dtMax * static_cast<double>(OPEN_ENDED_STEPS);
     until = run.stages[0].duration;
   }
@@ -201,8 +209,9 @@ void timeQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budge
     prevNext = n > 1 ? level.values[1] : level.values[0];
     return true;
   });
-  if (runScheme(q.scheme, plan, implicit, guard, o.scheme) == RunEnd::Stopped &&
-      !guard.satisfied()) {
+  const RunEnd ended = runScheme(q.scheme, plan, implicit, guard, o.scheme);
+  if (ended == RunEnd::NonFinite) return nonFinite(o);
+  if (ended == RunEnd::Stopped && !guard.satisfied()) {
     if (o.scheme.stats.exhausted) o.failure = QueryOutcome::Failure::Exhausted;
     o.stopped = guard.reason();
     return;

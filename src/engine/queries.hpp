@@ -38,9 +38,9 @@ enum class Miss {
 };
 
 struct QueryOutcome {
-  enum class Failure { None, Plan, Limit, Estimate, Exhausted, Lost };
+  enum class Failure { None, Plan, Limit, Estimate, Exhausted, Lost, NonFinite };
   Failure failure = Failure::None;
-  Fault fault;  // Plan, Limit: the planner's
+  Fault fault;  // Plan, Limit: the planner's; NonFinite: where
   StopReason stopped = StopReason::None;
   SchemeRun scheme;
   GridErrorEstimate reference;  // when estimated

@@ -9,9 +9,10 @@ namespace diffusim {
 
 bool diffusivityVariesWidely(const ProcessSchedule& s) {
   if (s.law.constant()) return false;
-  const CompositionRange range = compositionRange(s);
-  for (const Stage& st : s.stages) {
-    const StageDiffusivity d = stageDiffusivity(s.law, st.temperature);
+  const std::vector<CompositionRange> ranges = stageRanges(s);
+  for (std::size_t k = 0; k < s.stages.size(); ++k) {
+    const CompositionRange& range = ranges[k];
+    const StageDiffusivity d = stageDiffusivity(s.law, s.stages[k].temperature);
     const double low = d.at(range.low), high = d.at(range.high);
     if (std::max(low, high) > WIDE_D_RATIO * std::min(low, high)) return true;
   }
@@ -47,7 +48,12 @@ RunEnd runScheme(const SchemeOptions& options, ProcessPlan& plan, bool implicit,
   }
   Engine engine(s.sections + 1, FarFace::Mirror, Threading{threads});
   engine.start(s.initial, s.initial);
-  return runWindows(engine, plan, observer);
+  const RunEnd end = runWindows(engine, plan, observer);
+  if (end == RunEnd::NonFinite) {
+    run.stats.failedStage = plan.pieces[engine.failedSegment()].stage;
+    run.stats.failedTime = engine.time();
+  }
+  return end;
 }
 
 std::uint64_t expectedWork(const ProcessPlan& plan, const SchemePick& pick) {
@@ -87,7 +93,12 @@ GridErrorEstimate::Failure GridErrorEstimate::prepare(const SchemeOptions& optio
   });
   record_.resize(static_cast<std::size_t>((n - 1) / stride + 2));
   SchemeRun run;
-  if (runScheme(options, otherPlan, implicit, guard, run) == RunEnd::Stopped) {
+  const RunEnd end = runScheme(options, otherPlan, implicit, guard, run);
+  if (end == RunEnd::NonFinite) {
+    planFault_ = {FaultCode::NonFiniteLevel, run.stats.failedStage, run.stats.failedTime};
+    return Failure::Plan;
+  }
+  if (end == RunEnd::Stopped) {
     stopped_ = guard.reason();
     return Failure::Stopped;
   }

@@ -49,7 +49,9 @@ Fault schemeLimit(const ProcessPlan& plan, const SchemePick& pick);
 inline constexpr double WIDE_D_RATIO = 100.0;
 bool diffusivityVariesWidely(const ProcessSchedule& schedule);
 
-// How a run went: which scheme, and the implicit one's account of itself.
+// How a run went: which scheme, and the implicit one's account of itself;
+// after RunEnd::NonFinite, stats.failedStage and failedTime say where, for
+// either scheme.
 struct SchemeRun {
   bool implicit = false;
   ImplicitStats stats;

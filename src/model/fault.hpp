@@ -20,6 +20,7 @@ enum class FaultCode {
   NoStableStep,            // the explicit step has no length
   TooManyLevels,           // value: the most levels a plan may hand on
   ImplicitTooManySteps,    // value: the implicit model's steps
+  NonFiniteLevel,          // stage; value: the time a value that is not finite came out
   // Schedules.
   ScheduleLength,
   ScheduleSections,  // value: the sections
@@ -27,20 +28,22 @@ enum class FaultCode {
   ScheduleLaw,
   ScheduleEmpty,
   ScheduleEndNotFinite,
-  ScheduleGeometry,  // a curved specimen's radii (inner below outer), length their difference
-  ScheduleSteel,     // density and alloy factor finite and above 0
-  ScheduleHardness,  // the hardness table: equal lengths of 2 or more, carbon rising, HV not
-                     // falling
-  StageDuration,     // stage
-  StageTemperature,  // stage
-  StageComposition,  // stage
-  StagePotential,    // stage
-  StageBeta,         // stage
-  StageFlux,         // stage: flux finite, 0 or above; its limit above the initial composition
-  StageFluxUnbounded,  // stage; value: the surface composition a flux without a limit could reach
-  StageBack,         // stage: the face at x = L's composition, potential or beta
-  StageBackOnSolid,  // stage: a solid cylinder or sphere has no face at x = L
-  StageDiffusivity,  // stage; temperature; low, high: D; compositionLow, compositionHigh
+  ScheduleGeometry,      // a curved specimen's radii (inner below outer), length their difference
+  ScheduleSteel,         // density and alloy factor finite and above 0
+  ScheduleHardness,      // the hardness table: equal lengths of 2 or more, carbon rising, HV not
+                         // falling
+  StageDuration,         // stage
+  StageTemperature,      // stage
+  StageComposition,      // stage
+  StagePotential,        // stage
+  StageBeta,             // stage
+  StageFlux,             // stage: flux finite, 0 or above; its limit above the initial composition
+  StageFluxUnbounded,    // stage; value: the surface composition a flux without a limit could reach
+  StageFluxBound,        // stage: the bound of what a flux without a limit can reach is not finite
+  StageFluxDiffusivity,  // stage: as StageDiffusivity, over the compositions such a flux can reach
+  StageBack,             // stage: the face at x = L's composition, potential or beta
+  StageBackOnSolid,      // stage: a solid cylinder or sphere has no face at x = L
+  StageDiffusivity,      // stage; temperature; low, high: D; compositionLow, compositionHigh
 };
 
 struct Fault {

@@ -173,6 +173,17 @@ bool ConcentrationGrid::atFixedPoint() const {
   return std::memcmp(next_, prev_, static_cast<std::size_t>(n_) * sizeof(double)) == 0;
 }
 
+bool ConcentrationGrid::finite() const {
+  return allFinite(prev_, n_);
+}
+
+bool allFinite(const double* values, std::int32_t count) {
+  // v - v is 0 for a finite v and NaN otherwise; one sum looks at them all.
+  double sum = 0.0;
+  for (std::int32_t i = 0; i < count; ++i) sum += values[i] - values[i];
+  return sum == 0.0;
+}
+
 const StepKernelInfo* stepKernels(std::size_t& count) {
   count = kernelTable().count;
   return kernelTable().entries;

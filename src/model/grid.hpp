@@ -65,6 +65,8 @@ class ConcentrationGrid {
   // True when the last advance left every point bitwise unchanged: the state
   // is then a fixed point of the step, and every later level equals it.
   bool atFixedPoint() const;
+  // Every composition of the newest level is a finite number.
+  bool finite() const;
 
   std::int32_t points() const { return n_; }
   FarFace farFace() const { return farFace_; }
@@ -95,6 +97,9 @@ struct StepKernelInfo {
   bool supported;  // by the processor running this program
 };
 const StepKernelInfo* stepKernels(std::size_t& count);
+
+// Every one of the `count` values is a finite number.
+bool allFinite(const double* values, std::int32_t count);
 const char* activeStepKernel();
 StepKernel activeStepKernelFunction();
 

@@ -112,6 +112,32 @@ CompositionRange compositionRange(const ProcessSchedule& schedule) {
   return r;
 }
 
+std::vector<CompositionRange> stageRanges(const ProcessSchedule& schedule) {
+  const CompositionRange all = compositionRange(schedule);
+  std::vector<CompositionRange> ranges(schedule.stages.size(), all);
+  const auto unlimited = [](const Stage& st) {
+    return st.surface.kind == SurfaceKind::Flux && !st.surface.limited();
+  };
+  if (std::none_of(schedule.stages.begin(), schedule.stages.end(), unlimited)) return ranges;
+  // The surface cell's volume in units of dx (a plate's half cell: 1/2).
+  const Geometry& g = schedule.geometry;
+  const double dx = schedule.length / static_cast<double>(schedule.sections);
+  const double surfaceCell =
+      g.curved() ? cellWeights(g, schedule.length, schedule.sections).volume.front() : 0.5;
+  double bound = schedule.initial;
+  for (std::size_t k = 0; k < schedule.stages.size(); ++k) {
+    const Stage& st = schedule.stages[k];
+    for (const SurfaceCondition* face : {&st.surface, &st.back})
+      if (face->kind == SurfaceKind::Fixed || face->kind == SurfaceKind::Transfer ||
+          face->limited())
+        bound = std::max(bound, faceValue(schedule, *face));
+    if (unlimited(st))
+      bound += (((st.surface.flux / schedule.density) * st.duration) / dx) / surfaceCell;
+    ranges[k].high = std::isfinite(bound) ? std::max(all.high, bound) : bound;
+  }
+  return ranges;
+}
+
 namespace {
 
 // D's part of a rule at temperature T: the constant r or the variable h.
@@ -275,9 +301,11 @@ Fault checkSchedule(const ProcessSchedule& s) {
     return {FaultCode::ScheduleLaw};
   if (s.stages.empty()) return {FaultCode::ScheduleEmpty};
   if (!std::isfinite(scheduleEnd(s))) return {FaultCode::ScheduleEndNotFinite};
-  const CompositionRange range = compositionRange(s);
+  const std::vector<CompositionRange> ranges = stageRanges(s);
+  const CompositionRange widest = compositionRange(s);
   for (std::size_t i = 0; i < s.stages.size(); ++i) {
     const Stage& st = s.stages[i];
+    const CompositionRange& range = ranges[i];
     if (!finitePositive(st.duration)) return {FaultCode::StageDuration, i};
     if (!finitePositive(st.temperature) || (st.ramped() && !finitePositive(st.temperatureTo)))
       return {FaultCode::StageTemperature, i};
@@ -295,6 +323,7 @@ Fault checkSchedule(const ProcessSchedule& s) {
     // A flux without a limit that would take the surface past pure B.
     if (sc.kind == SurfaceKind::Flux && !sc.limited() && !(fluxReach(s, st) <= 1.0))
       return {FaultCode::StageFluxUnbounded, i, fluxReach(s, st)};
+    if (!std::isfinite(range.high)) return {FaultCode::StageFluxBound, i};
     const SurfaceCondition& back = st.back;
     if (back.kind != SurfaceKind::Sealed && !g.hasBackFace())
       return {FaultCode::StageBackOnSolid, i};
@@ -307,7 +336,15 @@ Fault checkSchedule(const ProcessSchedule& s) {
       const StageDiffusivity d = stageDiffusivity(s.law, t);
       const double dLow = d.at(range.low), dHigh = d.at(range.high);
       if (!finitePositive(dLow) || !finitePositive(dHigh))
-        return {FaultCode::StageDiffusivity, i, 0.0, t, dLow, dHigh, range.low, range.high};
+        return {range.high > widest.high ? FaultCode::StageFluxDiffusivity
+                                         : FaultCode::StageDiffusivity,
+                i,
+                0.0,
+                t,
+                dLow,
+                dHigh,
+                range.low,
+                range.high};
     }
   }
   return {};

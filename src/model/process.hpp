@@ -118,6 +118,16 @@ struct CompositionRange {
 };
 CompositionRange compositionRange(const ProcessSchedule& schedule);
 
+// Each stage's range: the schedule's, widened where a flux without a limit
+// could carry the surface above it. The profile's maximum is bounded stage by
+// stage: a stage starts at most at the bound the one before it ended at, and
+// ends at most there, at a value its faces hold, or (an unlimited flux) there
+// plus the stage's whole inflow gathered in the surface cell, which is what a
+// step with non-negative weights allows. Without an unlimited flux every
+// stage's range is the schedule's. A bound that is not finite stays so, for
+// checkSchedule to refuse.
+std::vector<CompositionRange> stageRanges(const ProcessSchedule& schedule);
+
 // D(C) at one temperature as base exp(k C): base = exp((B / R) / T) A, the
 // program's constant-D expression, and k = a + (b / R) / T.
 // For a law in the mole fraction: D = base exp(k x) / (1 - 5 x).

@@ -34,6 +34,13 @@ namespace py = pybind11;
 namespace diffusim {
 namespace {
 
+// A run that gave a value that is not finite: FloatingPointError, saying
+// where, as the command line's one line does.
+[[noreturn]] void raiseNonFinite(const Fault& f) {
+  PyErr_SetString(PyExc_FloatingPointError, faultText(f).c_str());
+  throw py::error_already_set();
+}
+
 // A schedule as Python holds it: its text (what pickles) and the record.
 struct PySchedule {
   std::string text, name;
@@ -161,11 +168,14 @@ py::dict runLevels(const PySchedule& ps, const std::string& command, double unti
   const std::int32_t n = s.sections + 1;
   Levels levels(n);
   SchemeRun run;
+  RunEnd ended = RunEnd::Completed;
   {
     py::gil_scoped_release release;
-    runScheme(r.scheme, plan, pick.implicit, levels, run, threads);
+    ended = runScheme(r.scheme, plan, pick.implicit, levels, run, threads);
   }
   if (levels.interrupted) throw py::error_already_set();
+  if (ended == RunEnd::NonFinite)
+    raiseNonFinite({FaultCode::NonFiniteLevel, run.stats.failedStage, run.stats.failedTime});
   if (run.stats.exhausted)
     throw std::runtime_error("the implicit run was stopped at its step limit");
   SchemeSummary summary;
@@ -236,6 +246,7 @@ py::dict runQueryOf(const PySchedule& ps, bool depthQuery, double composition, d
       if (row.size() > 1) value.push_back(row[1]);
     });
   }
+  if (o.failure == QueryOutcome::Failure::NonFinite) raiseNonFinite(o.fault);
   if (!o.fault.ok()) throw std::invalid_argument(faultText(o.fault));
   if (o.failure != QueryOutcome::Failure::None) throw std::runtime_error("the run failed");
   Request r;

@@ -21,6 +21,7 @@ ReportOutcome reportHistoryAtDistance(const ReportContext& ctx, const DiffusionP
   // is not silent and needs no progress line.
   const std::int32_t steps = stepCount < 1 ? 1 : stepCount;
   Engine engine(p.grid.gridPoints, FarFace::CopyNeighbour, ctx.threading);
+  engine.stopOnNonFinite(false);  // the menu shows every level as it came out
   engine.start(p.inputs.initialComposition, p.inputs.injectionComposition);
   ReportRun run(ctx, file, p.grid.gridPoints, static_cast<std::uint64_t>(steps), false);
   GuardedObserver observer(run, [&](const Level& level) {

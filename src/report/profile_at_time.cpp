@@ -20,6 +20,7 @@ ReportOutcome reportProfileAtTime(const ReportContext& ctx, const DiffusionParam
   // nearer of the last two levels.
   const std::int32_t steps = firstStepReaching(t, p.grid.dt, 1);
   Engine engine(p.grid.gridPoints, FarFace::CopyNeighbour, ctx.threading);
+  engine.stopOnNonFinite(false);  // the menu shows every level as it came out
   engine.start(p.inputs.initialComposition, p.inputs.injectionComposition);
   ReportRun run(ctx, file, p.grid.gridPoints, static_cast<std::uint64_t>(steps));
   GuardedObserver observer(run, [](const Level&) { return true; });

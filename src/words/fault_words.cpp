@@ -81,6 +81,10 @@ std::string faultText(const Fault& f) {
              " results";
     case FaultCode::ImplicitTooManySteps:
       return "the implicit run would take about " + fixed(f.value, 0) + " time steps" + most;
+    case FaultCode::NonFiniteLevel:
+      return stage + "at t = " + shortest(f.value) +
+             " s the run gave a composition that is not a finite number (D or the surface is "
+             "out of any range the step can follow); nothing was written";
     case FaultCode::ScheduleLength:
       return "the specimen length must be a finite number above 0";
     case FaultCode::ScheduleInitial:
@@ -102,6 +106,13 @@ std::string faultText(const Fault& f) {
     case FaultCode::StageFluxUnbounded:
       return stage + "the flux could raise the surface composition to " + general(f.value) +
              ", past pure B (1); give it a limit";
+    case FaultCode::StageFluxBound:
+      return stage + "the flux has no finite bound on the surface composition; give it a limit";
+    case FaultCode::StageFluxDiffusivity:
+      return stage + "a flux without a limit could take the surface to " +
+             general(f.compositionHigh) +
+             " on this grid, where D(C) at T = " + shortest(f.temperature) +
+             " K is not a finite positive number; give the flux a limit";
     case FaultCode::StageFlux:
       return stage +
              "the flux must be a finite number, 0 or above, and its limit above the "

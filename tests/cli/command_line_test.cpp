@@ -17,6 +17,7 @@
 
 #include "cli/input_file.hpp"
 #include "cli/quantity.hpp"
+#include "support/program_run.hpp"
 #include "support/session_runner.hpp"
 
 namespace diffusim::testing {
@@ -25,49 +26,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const fs::path CLI_GOLDEN = fs::path(DIFFUSIM_CLI_GOLDEN_DIR);
-
-struct ProgramRun {
-  int status = -1;
-  std::string out, err;
-  long maxRssKb = 0;  // the run's peak resident memory
-};
-
-// Runs the program in `dir` with `args`, standard input closed, in the C.UTF-8 locale.
-ProgramRun runProgram(const fs::path& dir, const std::vector<std::string>& args) {
-  const fs::path outPath = dir / ".stdout", errPath = dir / ".stderr";
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::chdir(dir.c_str()) != 0) ::_exit(127);
-    if (!std::freopen("/dev/null", "r", stdin) || !std::freopen(outPath.c_str(), "w", stdout) ||
-        !std::freopen(errPath.c_str(), "w", stderr))
-      ::_exit(127);
-    ::setenv("LC_ALL", "C.UTF-8", 1);
-    std::vector<char*> argv{const_cast<char*>(DIFFUSIM_EXECUTABLE)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(DIFFUSIM_EXECUTABLE, argv.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  struct rusage usage {};
-  ::wait4(pid, &status, 0, &usage);
-  ProgramRun r;
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.maxRssKb = usage.ru_maxrss;
-  r.out = readFile(outPath).value_or("");
-  r.err = readFile(errPath).value_or("");
-  fs::remove(outPath);
-  fs::remove(errPath);
-  return r;
-}
-
-std::vector<std::string> linesOf(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-    if (!line.empty()) lines.push_back(line);
-  return lines;
-}
 
 std::vector<std::string> caseNames() {
   std::vector<std::string> names;
@@ -179,14 +137,7 @@ TEST(CommandLineFailures, AFailedWriteKeepsThePreviousFile) {
   EXPECT_EQ(WIFEXITED(full) ? WEXITSTATUS(full) : -1, 1);
 }
 
-// The header field `key`, and the composition column of a profile.
-std::string headerValue(const std::string& csv, const std::string& key) {
-  const std::string tag = "# " + key + " = ";
-  const std::size_t at = csv.find(tag);
-  if (at == std::string::npos) return {};
-  return csv.substr(at + tag.size(), csv.find('\n', at) - at - tag.size());
-}
-
+// The composition column of a profile.
 std::vector<double> profileColumn(const std::string& csv) {
   std::vector<double> c;
   for (const std::string& line : linesOf(csv))

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/implicit.hpp"
 #include "engine/plan.hpp"
 #include "engine/process_plan.hpp"
 #include "support/reference_grid.hpp"
@@ -181,6 +182,53 @@ TEST(ProcessPlans, PiecesEndOnOutputsAndStageEnds) {
     for (double c : l.values) {
       ASSERT_TRUE(c >= 0.002 && c <= 0.01) << c;
     }
+}
+
+// A level with a value that is not finite ends the run in the segment where
+// it appeared, before it is handed on, in both schemes; the menu's engine
+// may hand such levels on.
+TEST(NonFiniteLevels, EndTheRunWhereTheyAppearInEitherScheme) {
+  // r = 2 is far past the stable 1/2: the profile overflows within the
+  // second segment's first thousand steps.
+  const Segment plan[] = {{100, 1.0, 0.25, 0}, {5000, 1.0, 2.0, 1000}};
+  for (const bool stop : {true, false}) {
+    Engine engine(50, FarFace::Mirror);
+    engine.stopOnNonFinite(stop);
+    engine.start(0.0, 1.0);
+    Recorder rec(50);
+    const RunEnd end = engine.run(plan, rec);
+    bool anyNonFinite = false;
+    for (const Recorded& l : rec.levels)
+      for (double v : l.values) anyNonFinite = anyNonFinite || !std::isfinite(v);
+    if (stop) {
+      EXPECT_EQ(end, RunEnd::NonFinite);
+      EXPECT_EQ(engine.failedSegment(), 1u);
+      EXPECT_EQ(engine.time(), 1100.0);
+      EXPECT_FALSE(anyNonFinite);
+    } else {
+      EXPECT_EQ(end, RunEnd::Completed);
+      EXPECT_TRUE(anyNonFinite);
+    }
+  }
+  // The implicit run: a law whose D is not finite in the second stage.
+  ProcessSchedule s;
+  s.sections = 20;
+  s.stages.resize(2);
+  for (Stage& st : s.stages) {
+    st.duration = 600.0;
+    st.temperature = 1173.0;
+    st.surface = {SurfaceKind::Fixed, 0.05};
+  }
+  s.stages[1].temperature = 1e-300;
+  s.law.B = 147723.0;  // D = A exp(B / RT): +inf at 1e-300 K
+  ProcessPlan p;
+  ASSERT_TRUE(planProcess(s, scheduleEnd(s), 0.0, p).ok());
+  Recorder rec(21);
+  ImplicitStats stats;
+  EXPECT_EQ(runImplicit(s, p, {}, rec, stats), RunEnd::NonFinite);
+  EXPECT_EQ(stats.failedStage, 1u);
+  EXPECT_GT(stats.failedTime, 600.0);
+  EXPECT_TRUE(rec.levels.empty());
 }
 
 }  // namespace

@@ -1,0 +1,108 @@
+// Where two features meet: requests that once gave a wrong answer with exit
+// 0. Each case is a schedule and a command line; what must hold of every
+// case is the same: exit 0 with only finite numbers in the table (a `nan`
+// only where the header says why), or exit 1 or 2 with one line on standard
+// error, nothing on standard output and the -o file as it was.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "support/program_run.hpp"
+#include "support/session_runner.hpp"
+
+namespace diffusim::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A plate 1 mm on 50 sections, Tibbetts's D(C), ten flux pulses without a
+// limit: each pulse starts where the one before left the surface.
+const char* const FLUX_PULSES = R"(
+[specimen]
+length = "1mm"
+sections = 50
+initial = 0.002
+[diffusivity]
+model = "MODEL"
+[[stage]]
+repeat = 10
+stages = [ { duration = "30min", temperature = 1273, surface = { flux = 1e-5 } } ]
+)";
+
+std::string withModel(std::string text, const std::string& model) {
+  text.replace(text.find("MODEL"), 5, model);
+  return text;
+}
+
+struct SeamCase {
+  const char* name;
+  std::string schedule;  // written to s.toml
+  std::vector<std::string> args;
+  int status;           // 0, or the refusal's
+  const char* message;  // a part of the one line on standard error (refusals)
+};
+
+std::vector<SeamCase> seamCases() {
+  const std::string tibbetts = withModel(FLUX_PULSES, "tibbetts");
+  const std::string slycke = withModel(FLUX_PULSES, "slycke-ericsson");
+  return {
+      {"flux pulses, auto", tibbetts, {"profile", "--schedule", "s.toml"}, 0, ""},
+      {"flux pulses, depth",
+       tibbetts,
+       {"depth", "--schedule", "s.toml", "--composition", "2.5%"},
+       0,
+       ""},
+      {"flux pulses, explicit",
+       tibbetts,
+       {"profile", "--schedule", "s.toml", "--scheme", "explicit"},
+       2,
+       "time steps"},
+      {"flux pulses, implicit history",
+       tibbetts,
+       {"history", "--schedule", "s.toml", "--scheme", "implicit", "--depth", "0.1mm", "--every",
+        "10min"},
+       0,
+       ""},
+      {"flux pulses past the law's range",
+       slycke,
+       {"profile", "--schedule", "s.toml"},
+       2,
+       "stage 1: a flux without a limit could take the surface to"},
+  };
+}
+
+bool finiteCell(const std::string& cell) {
+  std::size_t used = 0;
+  const double v = std::stod(cell, &used);
+  return used == cell.size() && std::isfinite(v);
+}
+
+TEST(SeamFaults, EveryAnswerIsFiniteOrARefusalThatLeavesTheOutputAlone) {
+  for (const SeamCase& c : seamCases()) {
+    SCOPED_TRACE(c.name);
+    ScratchDir scratch;
+    writeFile(scratch.path() / "s.toml", c.schedule);
+    const ProgramRun run = runProgram(scratch.path(), c.args);
+    ASSERT_EQ(run.status, c.status) << run.err;
+    if (c.status == 0) {
+      EXPECT_EQ(run.err, "");
+      const std::vector<std::string> cells = tableCells(run.out);
+      ASSERT_FALSE(cells.empty());
+      for (const std::string& cell : cells) ASSERT_TRUE(finiteCell(cell)) << cell;
+      continue;
+    }
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    // The same request into a file leaves the file as it was.
+    writeFile(scratch.path() / "out.csv", "kept\n");
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"-o", "out.csv"});
+    EXPECT_EQ(runProgram(scratch.path(), args).status, c.status);
+    EXPECT_EQ(readFile(scratch.path() / "out.csv"), "kept\n");
+  }
+}
+
+}  // namespace
+}  // namespace diffusim::testing
