@@ -20,6 +20,7 @@ enum class FaultCode {
   NoStableStep,            // the explicit step has no length
   TooManyLevels,           // value: the most levels a plan may hand on
   ImplicitTooManySteps,    // value: the implicit model's steps
+  SamplesInvalid,          // value: the invalid draws; high: the samples drawn
   // Schedules.
   ScheduleLength,
   ScheduleSections,  // value: the sections

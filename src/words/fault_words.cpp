@@ -81,6 +81,10 @@ std::string faultText(const Fault& f) {
              " results";
     case FaultCode::ImplicitTooManySteps:
       return "the implicit run would take about " + fixed(f.value, 0) + " time steps" + most;
+    case FaultCode::SamplesInvalid:
+      return countText(f.value) + " of " + countText(f.high) +
+             " samples drew a schedule that cannot run (a value out of its range, or an end "
+             "before the time asked), more than 1 %; narrow the [uncertainty] table";
     case FaultCode::ScheduleLength:
       return "the specimen length must be a finite number above 0";
     case FaultCode::ScheduleInitial:
