@@ -21,6 +21,7 @@ enum class FaultCode {
   TooManyLevels,           // value: the most levels a plan may hand on
   ImplicitTooManySteps,    // value: the implicit model's steps
   NonFiniteLevel,          // stage; value: the time a value that is not finite came out
+  SamplesInvalid,          // value: the invalid draws; high: the samples drawn
   // Schedules.
   ScheduleLength,
   ScheduleSections,  // value: the sections

@@ -28,7 +28,9 @@ void appendJsonFields(std::string& out, const std::vector<Field>& fields) {
     appendJsonString(out, fields[i].key);
     out += ':';
     if (fields[i].isNumber) {
-      out += fields[i].value;
+      const std::string_view v = fields[i].value;
+      const bool finite = v != "inf" && v != "-inf" && v != "nan" && v != "-nan";
+      out += finite ? v : std::string_view("null");  // JSON has no infinity or NaN
     } else {
       appendJsonString(out, fields[i].value);
     }
@@ -99,8 +101,8 @@ std::string& TableWriter::rowText() {
 
 void TableWriter::cell(double value) {
   std::string& out = rowText();
-  if (format_ == TableFormat::Json && std::isnan(value)) {
-    out += "null";  // JSON has no NaN: a result that does not exist
+  if (format_ == TableFormat::Json && !std::isfinite(value)) {
+    out += "null";  // JSON has no NaN or infinity
   } else {
     const std::size_t used = out.size();
     out.resize(used + SHORTEST_MAX_BYTES);

@@ -2,7 +2,7 @@
 // run, one header row, comma-separated rows, LF line ends) or one JSON
 // object (the run's record and each column as an array). Every number is the
 // shortest decimal that reads back as the same double; a result that does not
-// exist (NaN) is "nan" in CSV and null in JSON.
+// exist (NaN) is "nan" in CSV and an unbounded one "inf", both null in JSON.
 #pragma once
 
 #include <cstdint>

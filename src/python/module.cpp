@@ -332,30 +332,65 @@ PYBIND11_MODULE(_core, m) {
     out["limit"] = d.value;
     return out;
   });
-  // The spread of a case depth: the command line's samples (sampledSchedule,
-  // the level at the time, depthOf), in order, on `threads` threads.
+  // The spread of a case depth: the command line's samples (sampledLevel at
+  // the time or each sample's own end, depthOf, spreadOf), in order, on
+  // `threads` threads: each sample's depth (+inf beyond the specimen, NaN
+  // for an invalid draw) and the spread's quantiles, mean, sd and counts.
   m.def("sample_depths", [](const PySchedule& ps, double composition, double time, int samples,
                             std::uint64_t seed, unsigned threads) {
     if (ps.schedule.uncertainty.empty())
       throw std::invalid_argument("samples: the schedule has no [uncertainty] table to draw from");
     if (samples < 2 || samples > 100000) throw std::invalid_argument("samples: from 2 to 100000");
     const auto n = static_cast<std::size_t>(samples);
-    std::vector<double> depths(n, std::numeric_limits<double>::quiet_NaN());
     const ProcessSchedule& base = ps.schedule;
-    const double when = std::isnan(time) ? scheduleEnd(base) : time;
+    const double end = scheduleEnd(base);
+    if (!std::isnan(time) && (!(time > 0.0) || time > end * (1.0 + 1e-12)))
+      throw std::invalid_argument("time: " + std::to_string(time) +
+                                  " s is not within the schedule (0, " + std::to_string(end) +
+                                  "] s");
+    if (!std::isnan(time)) time = std::min(time, end);
+    if (const Fault f = checkDraws(base, seed, n, time); !f.ok())
+      throw std::invalid_argument(faultText(f));
+    std::vector<double> depths(n, INVALID_SAMPLE);
+    std::vector<SampledLevel> failures(n);
     {
       py::gil_scoped_release release;
       runInOrder(
           n, threads == 0 ? hardwareThreads() : threads,
           [&](std::size_t i) {
-            const auto level = sampledLevel(base, seed, i, when, {});
-            if (level)
-              depths[i] = depthOf(level->data(), base.sections + 1,
-                                  base.length / static_cast<double>(base.sections), composition);
+            SampledLevel level = sampledLevel(base, seed, i, time, {});
+            if (level.run == SampleRun::Ran) {
+              const double d =
+                  depthOf(level.level.data(), base.sections + 1,
+                          base.length / static_cast<double>(base.sections), composition);
+              depths[i] = std::isnan(d) ? std::numeric_limits<double>::infinity() : d;
+            } else if (level.run != SampleRun::Invalid) {
+              level.level.clear();
+              failures[i] = std::move(level);
+            }
           },
           [](std::size_t) { return true; });
     }
-    return owned(depths);
+    for (std::size_t i = 0; i < n; ++i) {
+      const SampledLevel& f = failures[i];
+      const std::string which = "sample " + std::to_string(i + 1) + ": ";
+      if (f.run == SampleRun::Fault) throw std::invalid_argument(which + faultText(f.fault));
+      if (f.run == SampleRun::StepLimit)
+        throw std::runtime_error(which + "the implicit run was stopped at its step limit");
+      if (f.run == SampleRun::NotFinite)
+        throw std::runtime_error(which + "the run gave a composition that is not a finite number");
+    }
+    const Spread spread = spreadOf(depths);
+    py::dict out;
+    out["depths"] = owned(depths);
+    std::vector<double> quantiles;
+    for (const double q : SPREAD_QUANTILES) quantiles.push_back(quantileOf(spread.sorted, q));
+    out["quantiles"] = quantiles;
+    out["mean"] = spread.mean;
+    out["sd"] = spread.sd;
+    out["beyond"] = spread.beyond;
+    out["invalid"] = spread.invalid;
+    return out;
   });
   m.def("fit", [](const PySchedule& ps, const std::vector<std::string>& keys,
                   const std::vector<double>& x, const std::vector<double>& c,

@@ -85,6 +85,10 @@ std::string faultText(const Fault& f) {
       return stage + "at t = " + shortest(f.value) +
              " s the run gave a composition that is not a finite number (D or the surface is "
              "out of any range the step can follow); nothing was written";
+    case FaultCode::SamplesInvalid:
+      return countText(f.value) + " of " + countText(f.high) +
+             " samples drew a schedule that cannot run (a value out of its range, or an end "
+             "before the time asked), more than 1 %; narrow the [uncertainty] table";
     case FaultCode::ScheduleLength:
       return "the specimen length must be a finite number above 0";
     case FaultCode::ScheduleInitial:

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "engine/design.hpp"
@@ -169,6 +170,75 @@ TEST(Sampling, TheCaseDepthsSpreadIsTheLinearisedOneOnAnyThreadCount) {
   EXPECT_NEAR(sd / mean, linearised, 0.15 * linearised);
   EXPECT_NEAR(quantileOf(sorted, 0.5), depth, 0.01 * depth);
   std::printf("spread: relative sd %.4f, linearised %.4f\n", sd / mean, linearised);
+}
+
+// An uncertain duration: each sample is its drawn schedule's own forward
+// run, bit for bit, read at that schedule's end, or at the time asked when
+// the schedule lasts that long and an invalid draw when it does not.
+TEST(Sampling, EachSampleIsReadAtItsOwnEndOrAtTheTimeAsked) {
+  ProcessSchedule s;
+  s.length = 0.002;
+  s.sections = 60;
+  s.initial = 0.002;
+  s.law = {4.529e-7, -147723.0, 0.0, 0.0};
+  s.stages.push_back({14400.0, 1223.0, {SurfaceKind::Fixed, 0.01, 0.0, 0.0}});
+  s.uncertainty.push_back({{ScheduleParameter::Kind::StageDuration, 0}, "stage1.duration", 3600.0});
+  const double asked = 13000.0;
+  int later = 0, earlier = 0;
+  for (std::uint64_t i = 0; i < 12; ++i) {
+    const ProcessSchedule drawn = sampledSchedule(s, 4, i);
+    const double end = scheduleEnd(drawn);
+    (end > s.stages[0].duration ? later : earlier) += 1;
+    const SampledLevel own = sampledLevel(s, 4, i, std::nan(""), SCHEME);
+    ASSERT_EQ(own.run, SampleRun::Ran);
+    EXPECT_EQ(own.level, forwardLevels(drawn, {end}, SCHEME).levels.at(0)) << i;
+    const SampledLevel at = sampledLevel(s, 4, i, asked, SCHEME);
+    if (asked > end) {
+      EXPECT_EQ(at.run, SampleRun::Invalid) << i;
+    } else {
+      ASSERT_EQ(at.run, SampleRun::Ran) << i;
+      EXPECT_EQ(at.level, forwardLevels(drawn, {asked}, SCHEME).levels.at(0)) << i;
+    }
+  }
+  EXPECT_GT(later, 0);  // draws on both sides of the template's end
+  EXPECT_GT(earlier, 0);
+}
+
+// The spread of answers with samples beyond (+inf) and invalid draws (NaN):
+// the quantiles are of the valid samples, +inf where one falls among those
+// beyond, and the mean and the sd are +inf once any sample is beyond.
+TEST(Sampling, QuantilesCountSamplesBeyondAndLeaveInvalidDrawsOut) {
+  const double inf = std::numeric_limits<double>::infinity(), invalid = INVALID_SAMPLE;
+  struct Case {
+    std::vector<double> answers;
+    std::size_t beyond, invalid;
+    double mean, sd;
+    std::vector<double> quantiles;  // at 0, 0.25, 0.5, 0.75, 1
+  };
+  const Case cases[] = {
+      {{3.0, 1.0, 2.0, 4.0, 5.0}, 0, 0, 3.0, std::sqrt(2.5), {1.0, 2.0, 3.0, 4.0, 5.0}},
+      {{3.0, invalid, 1.0, 2.0}, 0, 1, 2.0, 1.0, {1.0, 1.5, 2.0, 2.5, 3.0}},
+      {{3.0, inf, 1.0, invalid, 2.0}, 1, 1, inf, inf, {1.0, 1.75, 2.5, inf, inf}},
+      {{inf, 1.0, inf, 2.0, inf}, 3, 0, inf, inf, {1.0, 2.0, inf, inf, inf}},
+      {{inf, inf}, 2, 0, inf, inf, {inf, inf, inf, inf, inf}},
+  };
+  const double at[] = {0.0, 0.25, 0.5, 0.75, 1.0};
+  for (const Case& c : cases) {
+    const Spread sp = spreadOf(c.answers);
+    EXPECT_EQ(sp.samples, c.answers.size());
+    EXPECT_EQ(sp.beyond, c.beyond);
+    EXPECT_EQ(sp.invalid, c.invalid);
+    EXPECT_DOUBLE_EQ(sp.mean, c.mean);
+    EXPECT_DOUBLE_EQ(sp.sd, c.sd);
+    for (std::size_t k = 0; k < 5; ++k)
+      EXPECT_EQ(quantileOf(sp.sorted, at[k]), c.quantiles[k]) << c.answers.size() << " " << at[k];
+  }
+  // More than 1 % invalid refuses the request.
+  std::vector<double> many(200, 1.0);
+  many[3] = many[70] = invalid;
+  EXPECT_FALSE(spreadOf(many).tooManyInvalid());
+  many[150] = invalid;
+  EXPECT_TRUE(spreadOf(many).tooManyInvalid());
 }
 
 }  // namespace

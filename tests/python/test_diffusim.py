@@ -96,6 +96,75 @@ def test_queries_design_and_fit_are_the_command_lines_bits(files):
     assert [q[p] for p in diffusim.QUANTILES] == list(cli["depth_m"])
 
 
+HELD = """[specimen]
+length = "2mm"
+sections = 100
+initial = 0.002
+
+[diffusivity]
+A = 4.529e-7
+B = -147723
+
+[[stage]]
+duration = "4h"
+temperature = 1223
+surface = { composition = 0.01 }
+"""
+
+
+def header(*args):
+    """The command line's CSV header fields, as text."""
+    out = subprocess.run([PROGRAM, *map(str, args)], capture_output=True, text=True, check=True)
+    return dict(l[2:].split(" = ", 1) for l in out.stdout.splitlines()
+                if l.startswith("# ") and " = " in l)
+
+
+# An uncertain duration: each sample is read at its own schedule's end, so
+# the 5 % and 95 % quantiles are those of the schedules held 1.645 sd
+# shorter and longer (to the sampling error of 400 draws, about 1 %).
+def test_a_spread_reads_each_sample_at_its_own_end(files):
+    path = files / "held.toml"
+    path.write_text(HELD + "[uncertainty]\nstage1.duration = { sd = 3600 }\n")
+    depths = command("depth", "--schedule", path, "--composition", "0.4%", "--samples", 400)
+    profiles = command("profile", "--schedule", path, "--samples", 400)
+    for k, z, column in ((0, -1.645, "c_p05"), (4, 1.645, "c_p95")):
+        held = diffusim.parse_schedule(HELD.replace('"4h"', repr(14400 + z * 3600)))
+        assert depths["depth_m"][k] == pytest.approx(diffusim.depth(held, 0.004), rel=0.03)
+        assert profiles[column][4] == pytest.approx(diffusim.profile(held).c[4], rel=0.03)
+    _, q = diffusim.depth_spread(diffusim.load_schedule(path), 0.004, samples=400)
+    assert [q[p] for p in diffusim.QUANTILES] == list(depths["depth_m"])
+
+
+# Samples whose profile stays above the composition through the specimen
+# count as beyond it (inf), in the command line and in Python alike; draws
+# that cannot run (a negative duration) are left out and counted, and more
+# than 1 % of them refuse the request.
+def test_samples_beyond_the_specimen_count_and_invalid_draws_are_left_out(files):
+    cases = [  # schedule, samples, seed, beyond, invalid
+        (HELD.replace('"2mm"', '"0.2mm"').replace("100", "40").replace('"4h"', '"8h"')
+         + "[uncertainty]\nstage1.temperature = { sd = 25 }\n", 100, 3, 20, 0),
+        (HELD.replace('"4h"', '"1h"') + "[uncertainty]\nstage1.duration = { sd = 1500 }\n",
+         200, 2, 0, 1),
+    ]
+    for text, samples, seed, beyond, invalid in cases:
+        path = files / "spread.toml"
+        path.write_text(text)
+        args = ("depth", "--schedule", path, "--composition", "0.4%", "--samples", samples,
+                "--seed", seed)
+        fields, table = header(*args), command(*args)
+        depths, q = diffusim.depth_spread(diffusim.load_schedule(path), 0.004, samples=samples,
+                                          seed=seed)
+        assert int(fields["samples_beyond_specimen"]) == q["beyond"] == beyond
+        assert int(fields["samples_invalid"]) == q["invalid"] == invalid
+        assert np.count_nonzero(np.isinf(depths)) == beyond
+        assert np.count_nonzero(np.isnan(depths)) == invalid
+        assert [q[p] for p in diffusim.QUANTILES] == list(table["depth_m"])
+        assert (q[0.95] == math.inf) == (beyond > 0) and math.isfinite(q[0.05])
+        assert fields["mean"] == ("inf" if beyond else repr(q["mean"]))
+    with pytest.raises(diffusim.ScheduleError, match="5 of 200 samples drew a schedule"):
+        diffusim.depth_spread(diffusim.load_schedule(path), 0.004, samples=200, seed=9)
+
+
 # A constant schedule without a duration lasts as the flags make it: until
 # the time asked, and onward for time_to (the flags' open-ended search).
 def test_a_constant_schedule_without_a_duration_lasts_as_the_flags_do():

@@ -215,16 +215,21 @@ QUANTILES = (0.05, 0.25, 0.5, 0.75, 0.95)
 def depth_spread(schedule, composition, time=None, *, samples=400, seed=1, threads=None):
     """The case depth's spread over the schedule's [uncertainty]: `samples`
     draws (the command line's `depth --samples N --seed S`, the same numbers
-    on any thread count). Returns (depths, quantiles): every sample's depth
-    (NaN where it has none) and a dict of the 0.05 ... 0.95 quantiles, linear
-    between order statistics, with "mean" and "sd"."""
-    d = _refused(_core.sample_depths, schedule._core, float(composition),
-                 math.nan if time is None else float(time), int(samples), int(seed),
-                 0 if threads is None else int(threads))
-    valid = np.sort(d[np.isfinite(d)])
-    q = {p: float(np.quantile(valid, p)) for p in QUANTILES}
-    q["mean"], q["sd"] = float(valid.mean()), float(valid.std(ddof=1))
-    return d, q
+    on any thread count), each read at `time` or at its own schedule's end.
+    Returns (depths, quantiles): every sample's depth (inf where its profile
+    stays above the composition through the specimen, NaN for an invalid
+    draw: a schedule that cannot run or ends before `time`) and a dict of
+    the 0.05 ... 0.95 quantiles of the valid samples, linear between order
+    statistics (inf where one falls among those beyond), with "mean" and
+    "sd" (inf when any sample is beyond), "beyond" and "invalid" (counts).
+    More than 1 % invalid draws raise ScheduleError."""
+    out = _refused(_core.sample_depths, schedule._core, float(composition),
+                   math.nan if time is None else float(time), int(samples), int(seed),
+                   0 if threads is None else int(threads))
+    q = dict(zip(QUANTILES, out["quantiles"]))
+    q["mean"], q["sd"] = out["mean"], out["sd"]
+    q["beyond"], q["invalid"] = out["beyond"], out["invalid"]
+    return out["depths"], q
 
 
 @dataclass
