@@ -55,6 +55,13 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
           throw UsageError(args[i - 2] + ": '" + args[i - 1] + " " + args[i] +
                            "' is two words; write the unit without a space, as in 0.5mm");
       }
+      if (extras.front() == "--stage-duration" && (a.command() == "design" || a.command() == "fit"))
+        throw UsageError("--stage-duration: " + a.command() +
+                         (a.command() == "design"
+                              ? " chooses the durations of the stages it varies"
+                              : " runs the schedule as written (fit a duration with --fit "
+                                "stageN.duration)") +
+                         "; edit the schedule instead");
       throw UsageError("unknown argument '" + extras.front() + "'");
     }
     if (a.printsSchedule() && a.texts.example != "cycle" && a.texts.example != "shaft" &&

@@ -299,10 +299,21 @@ void RequestBuilder::readProcess(Request& r) {
       if (stage == static_cast<std::size_t>(index - 1))
         throw UsageError("--stage-duration: stage " + integer(index) +
                          " is given twice; give its values once, as a list");
-    r.stageDurations.emplace_back(
-        static_cast<std::size_t>(index - 1),
-        quantityList("--stage-duration", item.substr(eq + 1), Quantity::Time, "duration"));
+    std::vector<double> values =
+        quantityList("--stage-duration", item.substr(eq + 1), Quantity::Time, "duration");
+    const auto stage = static_cast<std::size_t>(index - 1);
+    // One value edits the schedule, for every command; a list sweeps it.
+    if (values.size() == 1) {
+      r.schedule.stages[stage].duration = values.front();
+      r.stageDurations.emplace_back(stage, std::vector<double>{});
+      continue;
+    }
+    if (!query)
+      throw UsageError("--stage-duration: lists (sweeps) are for the depth and time commands");
+    r.stageDurations.emplace_back(stage, std::move(values));
   }
+  // (The edited stages stay listed, empty, only to refuse a stage given twice.)
+  std::erase_if(r.stageDurations, [](const auto& d) { return d.second.empty(); });
 
   const auto time = [&](const char* flag, const std::string& text) {
     const double v = quantityFlag(flag, text, Quantity::Time);

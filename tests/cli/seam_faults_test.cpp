@@ -104,5 +104,54 @@ TEST(SeamFaults, EveryAnswerIsFiniteOrARefusalThatLeavesTheOutputAlone) {
   }
 }
 
+// The header without the schedule's file name.
+std::string withoutScheduleName(const std::string& out) {
+  std::string kept;
+  for (const std::string& line : linesOf(out))
+    if (line.rfind("# schedule = ", 0) != 0) kept += line + "\n";
+  return kept;
+}
+
+// --stage-duration N=VALUE gives, in every command that runs a schedule, the
+// bytes of the schedule with stage N's duration edited; the commands that
+// cannot take it refuse it.
+TEST(SeamFaults, AStageDurationOverrideIsTheEditedScheduleInEveryCommand) {
+  ScratchDir scratch;
+  std::string cycle = runProgram(scratch.path(), {"schedule"}).out;
+  writeFile(scratch.path() / "s.toml", cycle);
+  const std::size_t at = cycle.find("duration = \"2h\"");
+  ASSERT_NE(at, std::string::npos);
+  cycle.replace(at, 16, "duration = \"1h\"");
+  writeFile(scratch.path() / "edited.toml", cycle);
+  const std::vector<std::vector<std::string>> commands = {
+      {"profile"},
+      {"profiles", "--every", "1h"},
+      {"history", "--depth", "0.2mm", "--every", "30min"},
+      {"depth", "--composition", "0.35%"},
+      {"time", "--composition", "0.35%", "--depth", "0.3mm"},
+  };
+  for (const std::vector<std::string>& command : commands) {
+    SCOPED_TRACE(command.front());
+    std::vector<std::string> edited = command, overridden = command;
+    edited.insert(edited.end(), {"--schedule", "edited.toml"});
+    overridden.insert(overridden.end(), {"--schedule", "s.toml", "--stage-duration", "2=1h"});
+    const ProgramRun e = runProgram(scratch.path(), edited);
+    const ProgramRun o = runProgram(scratch.path(), overridden);
+    ASSERT_EQ(e.status, 0) << e.err;
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(withoutScheduleName(o.out), withoutScheduleName(e.out));
+  }
+  for (const std::vector<std::string>& refused :
+       {std::vector<std::string>{"design", "--vary", "2", "--surface", "0.8%"},
+        std::vector<std::string>{"fit", "--data", "d.csv", "--fit", "stage2.beta"},
+        std::vector<std::string>{"profile", "--stage-duration", "2=1h,2h"}}) {
+    std::vector<std::string> args = refused;
+    args.insert(args.end(), {"--schedule", "s.toml", "--stage-duration", "2=1h"});
+    const ProgramRun r = runProgram(scratch.path(), args);
+    EXPECT_EQ(r.status, 2) << refused.front();
+    EXPECT_NE(r.err.find("--stage-duration: "), std::string::npos) << r.err;
+  }
+}
+
 }  // namespace
 }  // namespace diffusim::testing
