@@ -122,6 +122,7 @@ Arguments::Arguments() : app_(std::make_unique<CLI::App>("diffusim", "diffusim")
                   UNITS_FOOTER);
 
   for (CLI::App* sub : {profile, history, profiles, depth, timeCmd}) addScheduleFlags(sub, t);
+
   for (CLI::App* sub : {profile, depth, timeCmd}) {
     sub->add_option("--samples", t.samples,
                     "with a schedule's [uncertainty]: N runs, and quantiles of the answer");
@@ -152,6 +153,8 @@ Arguments::Arguments() : app_(std::make_unique<CLI::App>("diffusim", "diffusim")
     sub->add_option("--scheme", t.scheme, "explicit, implicit or auto (default) for each run");
     sub->add_option("--tolerance", t.tolerance, "the implicit scheme's tolerance (default 1e-7)");
   }
+  for (CLI::App* sub : {profile, history, profiles, depth, timeCmd, design, fit})
+    sub->add_flag("-q,--quiet", t.quiet, "no warnings on standard error");
 
   CLI::App* params = app_->add_subcommand("params", "print the default parameters as a TOML file");
   CLI::App* scheduleCmd =

@@ -26,6 +26,7 @@ struct FlagTexts {
   std::vector<std::string> stageDurations;
   bool legacy = false;
   bool estimateError = false;
+  bool quiet = false;
 };
 
 class Arguments {

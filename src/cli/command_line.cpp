@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <exception>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "cli/parameter_file.hpp"
 #include "cli/process_commands.hpp"
 #include "cli/request.hpp"
+#include "cli/request_guards.hpp"
 #include "cli/schedule_file.hpp"
 
 namespace diffusim {
@@ -80,15 +82,28 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       if (request.threads == 0) request.threads = options.threads;
       if (request.command == "design") return runDesign(request, options, out, err);
       if (request.command == "fit") return runFit(request, options, out, err);
-      switch (request.path) {
-        case Request::Path::Legacy:
-          return runLegacy(request, options, out, err);
-        case Request::Path::Exact:
-          return runExact(request, options, out, err);
-        case Request::Path::Process:
-          break;
+      // Warnings wait for the run: a request refused later says only why.
+      std::ostringstream warnings;
+      guardRequest(request, warnings);
+      std::ostream& sink = err;
+      const auto warned = [&](int status) {
+        sink << warnings.str();
+        return status;
+      };
+      try {
+        switch (request.path) {
+          case Request::Path::Legacy:
+            return runLegacy(request, options, out, err);
+          case Request::Path::Exact:
+            return warned(runExact(request, options, out, err));
+          case Request::Path::Process:
+            break;
+        }
+        return warned(runProcessCommand(request, options, out, err));
+      } catch (const RunFailure&) {
+        err << warnings.str();
+        throw;
       }
-      return runProcessCommand(request, options, out, err);
     } catch (const UsageError&) {
       throw;
     } catch (const RunFailure& e) {

@@ -135,6 +135,8 @@ int runQueries(const Request& r, const CommandLineOptions& options, std::ostream
   bool lost = false;    // the grid estimate's levels were lost
   std::string missed;   // a single case's miss
   double reach = 0.0;   // how far the time query's runs went
+  double highest = -std::numeric_limits<double>::infinity();  // the depth query's runs
+  bool beyond = false;                                        // a depth that does not exist (NaN)
   std::vector<double> row(width);
   {
     InterruptScope interrupts(options.catchInterrupts);
@@ -170,6 +172,8 @@ int runQueries(const Request& r, const CommandLineOptions& options, std::ostream
           }
           summary.add(o.scheme);
           reach = std::max(reach, o.lastTime);
+          highest = std::max(highest, o.highest);
+          beyond = beyond || o.beyondSpecimen;
           if (o.miss != Miss::None) {
             if (cases == 1) missed = missWords(r, o);
             if (cases > 1) err << "diffusim time: row " << i + 1 << ": " << missWords(r, o) << "\n";
@@ -195,6 +199,18 @@ int runQueries(const Request& r, const CommandLineOptions& options, std::ostream
     err << "diffusim time: " << missed << "\n";
     return EXIT_FAILED;
   }
+  // A composition no level reached has no case depth: a depth of 0 in every
+  // row would read as an answer.
+  if (r.command == "depth" && !(highest >= r.composition)) {
+    output.discard();
+    throw RunFailure(
+        (r.hardness > 0.0 ? "--hardness: " + shortest(r.hardness) + " HV is"
+                          : "--composition: " + shortest(r.composition) + " is") +
+        " above every composition the run reaches (" + shortest(highest) + " at most)" +
+        (r.hardness > 0.0 || r.composition < 0.1 || !(r.composition / 100.0 < highest)
+             ? std::string()
+             : "; a composition is a fraction: did you mean " + shortest(r.composition) + "%?"));
+  }
   // The record: the first case's schedule; one depth case adds its plan.
   ProcessSchedule recorded = first;
   if (r.openEnded) {
@@ -208,8 +224,11 @@ int runQueries(const Request& r, const CommandLineOptions& options, std::ostream
     planProcess(first, end, r.everyGiven ? r.every : 0.0, plan);
   }
   const GridErrorEstimate* reference = cases == 1 ? &batch[0].outcome.reference : nullptr;
-  if (!table.finish(recordOf(r, options, recorded, single ? &plan : nullptr, summary, reference)))
-    return spoolFailed(&output, err);
+  RunRecord record = recordOf(r, options, recorded, single ? &plan : nullptr, summary, reference);
+  if (beyond)
+    record.grid.push_back(
+        word("depth_nan", "the profile stays above the composition through the specimen"));
+  if (!table.finish(record)) return spoolFailed(&output, err);
   return finishOutput(output, out, err);
 }
 

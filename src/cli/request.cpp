@@ -417,6 +417,7 @@ Request buildRequest(const Arguments& args) {
   const FlagTexts& t = args.texts;
   Request r;
   r.command = args.command();
+  r.quiet = t.quiet;
   if (r.command == "design" || r.command == "fit") {
     readInverse(args, r);
     return r;
@@ -453,6 +454,7 @@ Request buildRequest(const Arguments& args) {
   if (t.scheme != "explicit" || t.estimateError) {
     Request process;
     process.command = r.command;
+    process.quiet = r.quiet;
     builder.readProcess(process);
     const bool implicit = implicitPreferred(process);
     if (process.estimateError || implicit) {

@@ -73,6 +73,7 @@ struct Request {
   unsigned threads = 0;       // 0: every hardware thread
   SchemeOptions scheme;
   bool estimateError = false;  // also run half (or twice) the sections
+  bool quiet = false;          // no warnings on standard error
 };
 
 // The flags' parameters as the exact and legacy runs read them: the single

@@ -66,6 +66,8 @@ void depthQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budg
   std::vector<double> found;
   LimitGuard guard(budget, n, [&](const Level& level) {
     const double d = depthOf(level.values, n, plan.dx, q.composition);
+    o.highest = std::max(o.highest, *std::max_element(level.values, level.values + n));
+    o.beyondSpecimen = o.beyondSpecimen || std::isnan(d);
     if (q.estimateError) o.reference.compare(level);
     if (listed) {
       found.push_back(d);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -48,6 +49,11 @@ struct QueryOutcome {
   // The time query: why it has no answer, with the last composition seen
   // at the depth and its time (also how far the run went).
   Miss miss = Miss::None;
+  // The depth query: the highest composition of any level it read (whether
+  // the composition was reached at all), and whether a depth was NaN (the
+  // profile above the composition through the specimen).
+  double highest = -std::numeric_limits<double>::infinity();
+  bool beyondSpecimen = false;
   double lastComposition = 0.0;
   double lastTime = 0.0;
 };

@@ -1,8 +1,8 @@
-// Where two features meet: requests that once gave a wrong answer with exit
-// 0. Each case is a schedule and a command line; what must hold of every
-// case is the same: exit 0 with only finite numbers in the table (a `nan`
-// only where the header says why), or exit 1 or 2 with one line on standard
-// error, nothing on standard output and the -o file as it was.
+// Where two features meet, and the mistakes people make: requests that once
+// gave a wrong answer with exit 0. Each case is a schedule and a command line; what must hold of
+// every case is the same: exit 0 with only finite numbers in the table (a `nan` only where the
+// header says why), or exit 1 or 2 with one line on standard error, nothing on standard output and
+// the -o file as it was.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -41,13 +41,28 @@ struct SeamCase {
   std::string schedule;  // written to s.toml
   std::vector<std::string> args;
   int status;           // 0, or the refusal's
-  const char* message;  // a part of the one line on standard error (refusals)
+  const char* message;  // a part of standard error: the refusal, or a warning (status 0)
 };
+
+// A plate of `sections` sections over 1 mm, D(C) by `model`, one held stage.
+std::string heldPlate(int sections, const std::string& model, const std::string& temperature) {
+  return "[specimen]\nlength = \"1mm\"\nsections = " + std::to_string(sections) +
+         "\ninitial = 0.002\n[diffusivity]\nmodel = \"" + model +
+         "\"\n[[stage]]\nduration = \"4h\"\ntemperature = " + temperature +
+         "\nsurface = { composition = \"0.8%\" }\n";
+}
 
 std::vector<SeamCase> seamCases() {
   const std::string tibbetts = withModel(FLUX_PULSES, "tibbetts");
   const std::string slycke = withModel(FLUX_PULSES, "slycke-ericsson");
+  const std::string held = heldPlate(100, "tibbetts", "\"930C\"");
+  const std::vector<std::string> flags = {"--time", "8h", "--temperature", "1273"};
+  const auto with = [](std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
   return {
+      // A flux without a limit over D(C): each stage sized for what it can reach.
       {"flux pulses, auto", tibbetts, {"profile", "--schedule", "s.toml"}, 0, ""},
       {"flux pulses, depth",
        tibbetts,
@@ -70,6 +85,48 @@ std::vector<SeamCase> seamCases() {
        {"profile", "--schedule", "s.toml"},
        2,
        "stage 1: a flux without a limit could take the surface to"},
+      // A grid too coarse for the answer, and units that are probably wrong.
+      {"length in metres meant as mm", "",
+       with({"depth", "--composition", "0.35%", "--length", "4"}, flags), 2,
+       "no grid of up to 9999 sections resolves it"},
+      {"too few sections", "",
+       with({"depth", "--composition", "0.35%", "--length", "4mm", "--sections", "30"}, flags), 2,
+       "spans 0.80 cells of dx = 0.133 mm: too coarse for any answer; give --sections 151"},
+      {"too few sections in a schedule",
+       heldPlate(1, "tibbetts", "\"930C\""),
+       {"profile", "--schedule", "s.toml"},
+       2,
+       "set sections = "},
+      {"a coarse grid is trusted with a warning",
+       "",
+       {"profile", "--time", "10min"},
+       0,
+       "warning: the run's diffusion length sqrt(D t) = 0.00847 mm spans 1.69 cells"},
+      {"a depth inside the first cell",
+       "",
+       {"time", "--depth", "1um", "--composition", "0.03"},
+       2,
+       "--depth: 0.00100 mm lies inside the first cell"},
+      {"a steel's temperature in kelvin meant as Celsius",
+       heldPlate(100, "tibbetts", "930"),
+       {"depth", "--schedule", "s.toml", "--composition", "0.3%"},
+       0,
+       "warning: 930 K = 656.85 \xC2\xB0"
+       "C, below austenite for a steel's diffusivity: "
+       "did you mean 930C?"},
+      {"a specimen in metres", "",
+       with({"profile", "--length", "0.2", "--sections", "9999"}, {"--time", "1000h"}), 0,
+       "warning: the specimen's length is 0.2 m: did you mean 0.2mm?"},
+      {"a composition meant as percent",
+       held,
+       {"depth", "--schedule", "s.toml", "--composition", "0.35"},
+       1,
+       "--composition: 0.35 is above every composition the run reaches"},
+      {"a composition no row of a table reaches",
+       held,
+       {"depth", "--schedule", "s.toml", "--composition", "0.9%", "--every", "1h"},
+       1,
+       "above every composition the run reaches (0.008 at most)"},
   };
 }
 
@@ -83,17 +140,31 @@ TEST(SeamFaults, EveryAnswerIsFiniteOrARefusalThatLeavesTheOutputAlone) {
   for (const SeamCase& c : seamCases()) {
     SCOPED_TRACE(c.name);
     ScratchDir scratch;
-    writeFile(scratch.path() / "s.toml", c.schedule);
+    if (!c.schedule.empty()) writeFile(scratch.path() / "s.toml", c.schedule);
     const ProgramRun run = runProgram(scratch.path(), c.args);
     ASSERT_EQ(run.status, c.status) << run.err;
     if (c.status == 0) {
-      EXPECT_EQ(run.err, "");
       const std::vector<std::string> cells = tableCells(run.out);
       ASSERT_FALSE(cells.empty());
       for (const std::string& cell : cells) ASSERT_TRUE(finiteCell(cell)) << cell;
+      // A warning is one line on standard error; --quiet drops it and
+      // changes nothing else.
+      if (*c.message == '\0') {
+        EXPECT_EQ(run.err, "");
+        continue;
+      }
+      EXPECT_EQ(linesOf(run.err).size(), 1u) << run.err;
+      EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+      std::vector<std::string> quiet = c.args;
+      quiet.push_back("--quiet");
+      const ProgramRun q = runProgram(scratch.path(), quiet);
+      EXPECT_EQ(q.status, 0);
+      EXPECT_EQ(q.err, "");
+      EXPECT_EQ(q.out, run.out);
       continue;
     }
     EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.rfind("diffusim ", 0), 0u) << run.err;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
     // The same request into a file leaves the file as it was.
     writeFile(scratch.path() / "out.csv", "kept\n");

@@ -1,0 +1,125 @@
+#include "cli/request_guards.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+
+#include "engine/process_plan.hpp"
+#include "engine/sweep.hpp"
+#include "format/number_format.hpp"
+#include "model/parameters.hpp"
+#include "model/resolution.hpp"
+
+namespace diffusim {
+
+namespace {
+
+// A length in millimetres to three significant digits ("0.0126 mm").
+std::string millimetres(double m) {
+  const double mm = m * 1000.0;
+  const int digits = mm > 0.0 && std::isfinite(mm)
+                         ? std::clamp(2 - static_cast<int>(std::floor(std::log10(mm))), 0, 12)
+                         : 3;
+  return fixed(mm, digits) + " mm";
+}
+
+std::string cellCount(double cells) {
+  return cells >= 0.01 ? fixed(cells, 2) : general(cells);
+}
+
+// Where the run ends: the time the answer is asked at, or the schedule's end.
+double runEnd(const Request& r, const ProcessSchedule& s) {
+  const double end = scheduleEnd(s);
+  if (r.command == "profile") return r.times.empty() ? end : r.times.front();
+  if (r.command == "history" || r.command == "profiles") return r.until > 0.0 ? r.until : end;
+  if (r.command == "depth" && !r.times.empty())
+    return *std::max_element(r.times.begin(), r.times.end());
+  return end;
+}
+
+// "--sections N" or the schedule's "sections = N", for `cells` cells over `length`.
+std::string sectionsAdvice(const Request& r, const ProcessSchedule& s, double length,
+                           double cells) {
+  const double n = sectionsFor(s.length, length, cells);
+  if (!(n <= static_cast<double>(MAX_GRID_POINTS - 1)))
+    return "no grid of up to " + integer(MAX_GRID_POINTS - 1) + " sections resolves it over " +
+           shortest(s.length) + " m: is the length in the unit meant (4mm, not 4)?";
+  const std::string count = fixed(n, 0);
+  return r.schedulePath.empty() ? "give --sections " + count + " or more"
+                                : "set sections = " + count + " or more in [specimen]";
+}
+
+void checkResolution(const Request& r, const ProcessSchedule& s, std::ostream& err) {
+  if (!r.openEnded) {
+    const Resolution res = gridResolution(s, runEnd(r, s));
+    const std::string what = "the run's diffusion length sqrt(D t) = " + millimetres(res.length) +
+                             " spans " + cellCount(res.cells) +
+                             " cells of dx = " + millimetres(res.dx);
+    if (res.cells < UNRESOLVED_CELLS)
+      throw UsageError(what + ": too coarse for any answer; " +
+                       sectionsAdvice(r, s, res.length, RESOLVED_CELLS));
+    if (res.cells < RESOLVED_CELLS)
+      warn(r, err,
+           what + ", too few to trust the answer; " +
+               sectionsAdvice(r, s, res.length, RESOLVED_CELLS));
+  }
+  const bool atDepth = r.command == "history" || r.command == "time";
+  const double dx = s.length / static_cast<double>(s.sections);
+  if (atDepth && r.depth > 0.0 && r.depth < UNRESOLVED_CELLS * dx)
+    throw UsageError("--depth: " + millimetres(r.depth) + " lies inside the first cell, dx = " +
+                     millimetres(dx) + "; " + sectionsAdvice(r, s, r.depth, RESOLVED_CELLS));
+}
+
+// Units that are probably wrong: a steel's temperature in kelvin that reads
+// as degrees Celsius, a specimen measured in metres where millimetres were meant.
+void checkUnits(const Request& r, const ProcessSchedule& s, std::ostream& err) {
+  if (s.law.model != DiffusivityModel::Law) {
+    std::set<double> low;
+    for (const Stage& st : s.stages)
+      for (const double t : {st.temperature, st.ramped() ? st.temperatureTo : st.temperature})
+        if (t < STEEL_LOWEST_KELVIN) low.insert(t);
+    for (const double t : low)
+      warn(r, err,
+           shortest(t) + " K = " + shortest(t - 273.15) +
+               " \xC2\xB0"
+               "C, below austenite for a steel's diffusivity: did you mean " +
+               shortest(t) + "C?");
+  }
+  const double size = s.geometry.curved() ? s.geometry.radius : s.length;
+  if (size > LARGEST_LIKELY_SPECIMEN)
+    warn(r, err,
+         std::string(s.geometry.curved() ? "the radius" : "the specimen's length") + " is " +
+             shortest(size) + " m: did you mean " + shortest(size) + "mm?");
+}
+
+}  // namespace
+
+void warn(const Request& r, std::ostream& err, const std::string& text) {
+  if (!r.quiet) err << "diffusim " << r.command << ": warning: " << text << "\n";
+}
+
+void guardRequest(const Request& r, std::ostream& err) {
+  if (r.path == Request::Path::Legacy) return;
+  checkUnits(r, r.schedule, err);
+  ProcessSchedule base = r.schedule;
+  // The flags' one stage lasts as long as the run.
+  if (r.schedulePath.empty() && !r.openEnded)
+    base.stages.front().duration = std::max(base.stages.front().duration, runEnd(r, base));
+  const Sweep sweep(base, {r.temperatures, r.stageDurations});
+  if (!(sweep.cases() <= static_cast<double>(MAX_PLAN_LEVELS))) return;  // refused later
+  // The case the grid resolves least decides.
+  std::size_t worst = 0;
+  double fewest = HUGE_VAL;
+  for (std::size_t i = 0; i < static_cast<std::size_t>(sweep.cases()); ++i) {
+    const ProcessSchedule s = sweep.schedule(i);
+    if (!checkSchedule(s).ok()) return;  // refused, in words, where it runs
+    const double cells = gridResolution(s, runEnd(r, s)).cells;
+    if (cells < fewest) {
+      fewest = cells;
+      worst = i;
+    }
+  }
+  checkResolution(r, sweep.schedule(worst), err);
+}
+
+}  // namespace diffusim
