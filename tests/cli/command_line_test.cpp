@@ -142,6 +142,40 @@ TEST(CommandLineUsage, RefusedRequestsNameTheFlagOrTheLimit) {
   std::vector<std::string> left = strayFiles(scratch.path());
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, given);
+  for (const std::string& name : given)
+    EXPECT_EQ(readFile(scratch.path() / name), readFile(schedules / name)) << name << " changed";
+}
+
+// An output named by another path to an input (a symlink, a hard link) is
+// that input: refused, the input kept. So is an output that is the other
+// output, whether or not it exists yet.
+TEST(CommandLineUsage, AnOutputNeverReplacesAnInputByAnyName) {
+  ScratchDir scratch;
+  const fs::path good = CLI_GOLDEN.parent_path() / "schedules" / "good.toml";
+  fs::copy(good, scratch.path() / "s.toml");
+  fs::create_directory(scratch.path() / "sub");
+  fs::create_symlink("../s.toml", scratch.path() / "sub" / "link.toml");
+  fs::create_hard_link(scratch.path() / "s.toml", scratch.path() / "hard.toml");
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"profile", "--schedule", "s.toml", "-o", "sub/link.toml"},
+       "--output: 'sub/link.toml' is the --schedule file"},
+      {{"profile", "--schedule", "sub/../s.toml", "-o", "hard.toml"},
+       "--output: 'hard.toml' is the --schedule file"},
+      {{"design", "--schedule", "s.toml", "--vary", "1", "--surface", "0.5%", "-o", "sub/new.toml",
+        "--write-schedule", "sub/../sub/new.toml"},
+       "--write-schedule: 'sub/../sub/new.toml' is also the --output file"},
+  };
+  for (const auto& [args, message] : cases) {
+    const ProgramRun r = runProgram(scratch.path(), args);
+    EXPECT_EQ(r.status, 2) << message;
+    EXPECT_EQ(r.err.find(message), r.err.find(':') + 2) << r.err;
+    EXPECT_EQ(readFile(scratch.path() / "s.toml"), readFile(good));
+    EXPECT_FALSE(fs::exists(scratch.path() / "sub" / "new.toml"));
+  }
+  // Different files are not refused.
+  const ProgramRun other = runProgram(
+      scratch.path(), {"profile", "--schedule", "s.toml", "--time", "1h", "-o", "sub/out.csv"});
+  EXPECT_EQ(other.status, 0) << other.err;
 }
 
 // A result file that cannot be put in place, or a run that cannot write,
