@@ -23,24 +23,25 @@ enum class FaultCode {
   // Schedules.
   ScheduleLength,
   ScheduleSections,  // value: the sections
+  ScheduleSpacing,   // value: the grid spacing, whose square is below any normal number
   ScheduleInitial,
   ScheduleLaw,
   ScheduleEmpty,
   ScheduleEndNotFinite,
-  ScheduleGeometry,  // a curved specimen's radii (inner below outer), length their difference
-  ScheduleSteel,     // density and alloy factor finite and above 0
-  ScheduleHardness,  // the hardness table: equal lengths of 2 or more, carbon rising, HV not
-                     // falling
-  StageDuration,     // stage
-  StageTemperature,  // stage
-  StageComposition,  // stage
-  StagePotential,    // stage
-  StageBeta,         // stage
-  StageFlux,         // stage: flux finite, 0 or above; its limit above the initial composition
+  ScheduleGeometry,    // a curved specimen's radii (inner below outer), length their difference
+  ScheduleSteel,       // density and alloy factor finite and above 0
+  ScheduleHardness,    // the hardness table: equal lengths of 2 or more, carbon rising, HV not
+                       // falling
+  StageDuration,       // stage
+  StageTemperature,    // stage
+  StageComposition,    // stage
+  StagePotential,      // stage
+  StageBeta,           // stage
+  StageFlux,           // stage: flux finite, 0 or above; its limit above the initial composition
   StageFluxUnbounded,  // stage; value: the surface composition a flux without a limit could reach
-  StageBack,         // stage: the face at x = L's composition, potential or beta
-  StageBackOnSolid,  // stage: a solid cylinder or sphere has no face at x = L
-  StageDiffusivity,  // stage; temperature; low, high: D; compositionLow, compositionHigh
+  StageBack,           // stage: the face at x = L's composition, potential or beta
+  StageBackOnSolid,    // stage: a solid cylinder or sphere has no face at x = L
+  StageDiffusivity,    // stage; temperature; low, high: D; compositionLow, compositionHigh
 };
 
 struct Fault {

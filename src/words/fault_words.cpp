@@ -13,6 +13,13 @@ std::string countText(double count) {
   return (count > -1e15 && count < 1e15) ? fixed(count, 0) : general(count);
 }
 
+// What a diffusivity that is not a finite number means, in words: it
+// overflows, or its terms (0 times infinity) have no value at all.
+std::string notFiniteWords(double v) {
+  return std::isnan(v) ? "cannot be evaluated (its terms overflow)"
+                       : "overflows (it exceeds every finite number)";
+}
+
 }  // namespace
 
 std::string gridFaultReason(const GridCheck& c, std::string_view what) {
@@ -61,9 +68,15 @@ std::string faultText(const Fault& f) {
     case FaultCode::LengthNotPositive:
       return "the length must be a finite number above 0 m";
     case FaultCode::DiffusivityNotFinite:
+      if (!std::isfinite(f.value))
+        return "the diffusion coefficient D = A exp(B/RT) at T = " + shortest(f.temperature) +
+               " K " + notFiniteWords(f.value) + "; check T, A and B";
       return "the diffusion coefficient D = A exp(B/RT) = " + general(f.value) +
              " at T = " + shortest(f.temperature) + " K is not a finite positive number";
     case FaultCode::TimeStepNotFinite:
+      if (!std::isfinite(f.value))
+        return "the time step 0.25 dx^2 / D has no finite length here (D is too small or the "
+               "grid spacing too large)";
       return "the time step 0.25 dx^2 / D = " + general(f.value) +
              " s is not a finite positive number";
     case FaultCode::TooManySteps:
@@ -80,7 +93,14 @@ std::string faultText(const Fault& f) {
       return "--every asks for more than " + integer(static_cast<std::int64_t>(f.value)) +
              " results";
     case FaultCode::ImplicitTooManySteps:
+      if (!std::isfinite(f.value))
+        return "the implicit run's time steps cannot be counted (the diffusivity or the grid "
+               "spacing is out of any useful range)" +
+               most;
       return "the implicit run would take about " + fixed(f.value, 0) + " time steps" + most;
+    case FaultCode::ScheduleSpacing:
+      return "the grid spacing, the specimen's length or radius over the sections, is " +
+             general(f.value) + " m: too small for any time step";
     case FaultCode::ScheduleLength:
       return "the specimen length must be a finite number above 0";
     case FaultCode::ScheduleInitial:
@@ -100,6 +120,10 @@ std::string faultText(const Fault& f) {
       return "the hardness table needs carbon and HV of equal lengths (2 or more), carbon "
              "increasing and HV not decreasing";
     case FaultCode::StageFluxUnbounded:
+      if (!std::isfinite(f.value))
+        return stage +
+               "the flux could raise the surface composition without bound, past pure "
+               "B (1); give it a limit";
       return stage + "the flux could raise the surface composition to " + general(f.value) +
              ", past pure B (1); give it a limit";
     case FaultCode::StageFlux:
@@ -123,6 +147,11 @@ std::string faultText(const Fault& f) {
     case FaultCode::StageBeta:
       return stage + "beta must be a finite number, 0 or above";
     case FaultCode::StageDiffusivity:
+      if (!std::isfinite(f.low) || !std::isfinite(f.high))
+        return stage + "at T = " + shortest(f.temperature) + " K, D(C) over the compositions " +
+               shortest(f.compositionLow) + " to " + shortest(f.compositionHigh) + " " +
+               notFiniteWords(std::isnan(f.low) ? f.low : f.high) +
+               "; check the temperature and the law's constants";
       return stage + "at T = " + shortest(f.temperature) + " K, D(C) = " + general(f.low) + " to " +
              general(f.high) + " m^2/s over the compositions " + shortest(f.compositionLow) +
              " to " + shortest(f.compositionHigh) + ": not a finite positive number";

@@ -291,6 +291,30 @@ TEST(CommandLineSchedules, GroupsRunAsWrittenOutAndHardnessIsACaseDepth) {
             byCarbon.out.substr(byCarbon.out.rfind("t_s")));
 }
 
+// An [uncertainty] sd is in its key's units: a duration's a time, a
+// temperature's a difference (30C is 30 K, not 303.15 K), a composition's a
+// fraction or %.
+TEST(CommandLineSchedules, AnUncertaintyTakesItsKeysUnits) {
+  ScratchDir scratch;
+  fs::copy(CLI_GOLDEN.parent_path() / "schedules" / "uncertain_units.toml", scratch.path());
+  const ProgramRun r = runProgram(
+      scratch.path(), {"profile", "--schedule", "uncertain_units.toml", "--samples", "4"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
+           {"uncertainty.stage1.duration.sd", "1800"},
+           {"uncertainty.stage1.temperature.sd", "30"},
+           {"uncertainty.stage1.potential.sd", "5e-04"},
+           {"uncertainty.specimen.initial.sd", "1e-04"}})
+    EXPECT_EQ(headerValue(r.out, key), value) << key;
+  double v = 0.0;
+  for (const auto& [text, kelvin] : std::vector<std::pair<const char*, double>>{
+           {"30", 30.0}, {"30K", 30.0}, {"30C", 30.0}, {"54F", 30.0}, {"-5C", -5.0}}) {
+    ASSERT_TRUE(parseQuantity(text, Quantity::TemperatureDifference, v)) << text;
+    EXPECT_EQ(v, kelvin) << text;
+  }
+  EXPECT_FALSE(parseQuantity("30min", Quantity::TemperatureDifference, v));
+}
+
 TEST(CommandLineSchemes, GridErrorEstimateMatchesTheErrorAgainstErfc) {
   // At 1 h the default specimen is semi-infinite (sqrt(D t) = 21 um of 500):
   // the error against erfc is the grid's, which half the sections estimate.
