@@ -53,6 +53,36 @@ std::string gridFaultReason(const GridCheck& c, std::string_view what) {
   return {};
 }
 
+std::string gridFaultWords(const GridCheck& c, std::string_view what) {
+  if (std::isfinite(c.value)) return gridFaultReason(c, what);
+  const std::string size = std::isnan(c.value) ? "has no value" : "is beyond every finite number";
+  switch (c.fault) {
+    case GridFault::DiffusivityInvalid:
+      return "the diffusion coefficient D " + size + " (check T, A and B)";
+    case GridFault::SpacingInvalid:
+      return "the grid spacing dx " + size + " (check the specimen length)";
+    case GridFault::TimeStepInvalid:
+      return "the time step dt " + size +
+             " (D is too small or the grid spacing too large for any step)";
+    case GridFault::MeshRatioInvalid:
+      return "the mesh ratio D*dt/dx^2 " + size;
+    case GridFault::QuotientTooLarge:
+      return "the " + std::string(what) + " is more times the current step than any count; " +
+             "the remainder rule allows less than 2147483648";
+    case GridFault::TargetNotPositive:
+      return "the " + std::string(what) + " must be a finite number greater than 0";
+    case GridFault::TooFewPoints:
+      return "the grid would have no countable number of grid points; the minimum is 2";
+    case GridFault::TooManyPoints:
+      return "the grid would need more grid points than any count; the maximum is 10000";
+    case GridFault::TooManySteps:
+      return "reaching this time would take more steps than any count; the maximum is 2147483644";
+    case GridFault::None:
+      break;
+  }
+  return {};
+}
+
 std::string faultText(const Fault& f) {
   const std::string stage = "stage " + integer(static_cast<std::int64_t>(f.stage + 1)) + ": ";
   const std::string most = "; the maximum is 2147483647";
