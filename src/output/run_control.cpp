@@ -51,7 +51,12 @@ void catchTermination(TerminationMode mode) {
   struct sigaction action {};
   action.sa_handler = onTermination;
   sigemptyset(&action.sa_mask);
-  for (const int signal : {SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  for (const int signal : {SIGTERM, SIGHUP}) {
+    // A signal the caller ignores stays ignored (nohup ignores SIGHUP).
+    struct sigaction before {};
+    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    sigaction(signal, &action, nullptr);
+  }
 }
 
 void endIfTerminated() {
