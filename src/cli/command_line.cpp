@@ -9,6 +9,7 @@
 #include "cli/arguments.hpp"
 #include "cli/exact_runs.hpp"
 #include "cli/help_text.hpp"
+#include "cli/input_file.hpp"
 #include "cli/inverse_commands.hpp"
 #include "cli/parameter_file.hpp"
 #include "cli/process_commands.hpp"
@@ -79,6 +80,13 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     }
     try {
       Request request = buildRequest(a);
+      // A result written over a file the request reads would lose that file.
+      const FlagTexts& t = a.texts;
+      if (const std::string clash =
+              outputClash({{"--output", t.output}, {"--write-schedule", t.writeSchedule}},
+                          {{"--schedule", t.schedule}, {"--params", t.params}, {"--data", t.data}});
+          !clash.empty())
+        throw UsageError(clash);
       if (request.threads == 0) request.threads = options.threads;
       if (request.command == "design") return runDesign(request, options, out, err);
       if (request.command == "fit") return runFit(request, options, out, err);

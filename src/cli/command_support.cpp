@@ -1,5 +1,7 @@
 #include "cli/command_support.hpp"
 
+#include <csignal>
+
 #include "format/number_format.hpp"
 
 namespace diffusim {
@@ -14,11 +16,22 @@ Field word(std::string key, std::string v) {
   return {std::move(key), std::move(v), false};
 }
 
+std::string interruptedWords() {
+  switch (terminationSignal().load()) {
+    case SIGTERM:
+      return "terminated (SIGTERM)";
+    case SIGHUP:
+      return "hung up (SIGHUP)";
+    default:
+      return "interrupted";
+  }
+}
+
 int stopped(const RunGuard& run, Output& output, std::ostream& err) {
   const std::string kept = output.discard();
   switch (run.reason()) {
     case StopReason::Interrupted:
-      err << "diffusim: interrupted" << kept << "\n";
+      err << "diffusim: " << interruptedWords() << kept << "\n";
       break;
     case StopReason::BudgetExhausted:
       err << "diffusim: stopped at the work limit" << kept << "\n";
@@ -39,6 +52,12 @@ int spoolFailed(Output* output, std::ostream& err) {
 }
 
 int finishOutput(Output& output, std::ostream& out, std::ostream& err) {
+  // The program ends by a termination signal that came as the run finished:
+  // the previous file stays.
+  if (terminationSignal().load() != 0) {
+    err << "diffusim: " << interruptedWords() << output.discard() << "\n";
+    return EXIT_FAILED;
+  }
   if (const auto problem = output.commit(out)) {
     err << "diffusim: " << *problem << "\n";
     return EXIT_FAILED;

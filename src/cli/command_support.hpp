@@ -69,6 +69,10 @@ class Output {
   bool toFile_ = false;
 };
 
+// What stopped a run from outside: "interrupted" (Ctrl-C), "terminated
+// (SIGTERM)" or "hung up (SIGHUP)".
+std::string interruptedWords();
+
 // The message and the status of a run the guard stopped.
 int stopped(const RunGuard& run, Output& output, std::ostream& err);
 

@@ -145,15 +145,15 @@ int runLegacy(const Request& r, const CommandLineOptions& options, std::ostream&
   const double time = r.command == "profile" ? r.times.front() : 0.0;
   if (r.command == "profile") {
     if (const GridCheck c = checkTimeRequest(p, time); !c)
-      throw UsageError("refused: " + gridFaultReason(c, "time"));
+      throw UsageError("refused: " + gridFaultWords(c, "time"));
     redefineForTime(p, time);
     steps = firstStepReaching(time, p.grid.dt, 1);
   } else if (r.command == "history") {
     if (const GridCheck c = checkDistanceRequest(p, r.depth); !c)
-      throw UsageError("refused: " + gridFaultReason(c, "distance"));
+      throw UsageError("refused: " + gridFaultWords(c, "distance"));
     redefineForDistance(p, r.depth);
   } else if (const GridCheck c = checkGrid(p); !c) {
-    throw UsageError("refused: " + gridFaultReason(c, "grid"));
+    throw UsageError("refused: " + gridFaultWords(c, "grid"));
   }
   const std::int32_t n = p.grid.gridPoints;
   const std::int32_t point = firstInteriorPointAtOrBeyond(r.depth, n, p.grid.dx);

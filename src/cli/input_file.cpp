@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace diffusim {
 
@@ -78,6 +80,40 @@ bool readInputFile(const std::string& flag, const std::string& path, std::string
   }
   text.resize(got);
   return true;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat first {};
+  struct stat second {};
+  const bool hasFirst = ::stat(a.c_str(), &first) == 0;
+  const bool hasSecond = ::stat(b.c_str(), &second) == 0;
+  if (hasFirst && hasSecond) return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+  if (hasFirst || hasSecond) return false;
+  namespace fs = std::filesystem;
+  std::error_code ea, eb;
+  const fs::path pa = fs::weakly_canonical(fs::absolute(a, ea), ea);
+  const fs::path pb = fs::weakly_canonical(fs::absolute(b, eb), eb);
+  return !ea && !eb && pa == pb;
+}
+
+std::string outputClash(const std::vector<NamedFile>& outputs,
+                        const std::vector<NamedFile>& inputs) {
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    const NamedFile& out = outputs[i];
+    if (out.path.empty()) continue;
+    // A device or a pipe is written into, not replaced: nothing is lost.
+    struct stat info {};
+    if (::stat(out.path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) continue;
+    for (const NamedFile& in : inputs)
+      if (!in.path.empty() && sameFile(out.path, in.path))
+        return out.flag + ": '" + out.path + "' is the " + in.flag +
+               " file, which the result would replace; write it to another file";
+    for (std::size_t j = 0; j < i; ++j)
+      if (!outputs[j].path.empty() && sameFile(out.path, outputs[j].path))
+        return out.flag + ": '" + out.path + "' is also the " + outputs[j].flag +
+               " file; give each its own file";
+  }
+  return {};
 }
 
 }  // namespace diffusim

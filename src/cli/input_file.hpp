@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace diffusim {
 
@@ -16,5 +17,22 @@ inline constexpr std::size_t MAX_INPUT_FILE_BYTES = std::size_t{1} << 20;
 // MAX_INPUT_FILE_BYTES.
 bool readInputFile(const std::string& flag, const std::string& path, std::string& text,
                    std::string& problem);
+
+// True when `a` and `b` name one file: the same device and inode when both
+// exist (a second spelling, a symlink or a hard link), or, when neither does
+// yet, the same path once made absolute and resolved as far as it exists.
+bool sameFile(const std::string& a, const std::string& b);
+
+// A file a request names, with the flag that names it.
+struct NamedFile {
+  std::string flag;
+  std::string path;  // empty: not given
+};
+
+// One line when an output would replace one of the inputs or another
+// output ("--output: 's.toml' is the --schedule file ..."); empty when each
+// output is a file of its own.
+std::string outputClash(const std::vector<NamedFile>& outputs,
+                        const std::vector<NamedFile>& inputs);
 
 }  // namespace diffusim

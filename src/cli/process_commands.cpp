@@ -36,7 +36,7 @@ int exhausted(Output* output, std::ostream& err) {
 }
 
 std::string stopWords(StopReason why) {
-  return why == StopReason::Interrupted ? "interrupted" : "stopped at the work limit";
+  return why == StopReason::Interrupted ? interruptedWords() : "stopped at the work limit";
 }
 
 std::string missWords(const Request& r, const QueryOutcome& o) {

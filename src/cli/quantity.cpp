@@ -40,6 +40,20 @@ bool applyTemperatureScale(std::string_view suffix, double number, double& value
 }
 constexpr Unit PLAIN_UNITS[] = {{"", 1, false}};
 
+// A difference of degrees Celsius is one of kelvin; of Fahrenheit, 5/9 K.
+bool applyDifferenceScale(std::string_view suffix, double number, double& value) {
+  constexpr std::string_view DEGREE = "\xC2\xB0";
+  if (suffix.substr(0, DEGREE.size()) == DEGREE) suffix.remove_prefix(DEGREE.size());
+  if (suffix == "C") {
+    value = number;
+  } else if (suffix == "F") {
+    value = (number * 5.0) / 9.0;
+  } else {
+    return false;
+  }
+  return std::isfinite(value);
+}
+
 template <std::size_t N>
 bool applyUnit(const Unit (&units)[N], std::string_view suffix, std::string_view text,
                double number, double& value) {
@@ -85,6 +99,9 @@ bool parseQuantity(std::string_view text, Quantity quantity, double& value) {
     case Quantity::Temperature:
       return applyUnit(TEMPERATURE_UNITS, suffix, number, parsed, value) ||
              applyTemperatureScale(suffix, parsed, value);
+    case Quantity::TemperatureDifference:
+      return applyUnit(TEMPERATURE_UNITS, suffix, number, parsed, value) ||
+             applyDifferenceScale(suffix, parsed, value);
     case Quantity::Plain:
       return applyUnit(PLAIN_UNITS, suffix, number, parsed, value);
   }
@@ -101,6 +118,8 @@ std::string describeQuantity(Quantity quantity) {
       return "a fraction such as 0.008, or a percentage such as 0.8%";
     case Quantity::Temperature:
       return "a temperature in kelvin or with a unit, such as 1173, 1173K, 900C or 1652F";
+    case Quantity::TemperatureDifference:
+      return "a temperature difference in kelvin or with a unit, such as 30, 30K, 30C or 54F";
     case Quantity::Plain:
       return "a finite number such as 4.529e-7";
   }

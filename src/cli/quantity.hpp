@@ -9,11 +9,12 @@
 namespace diffusim {
 
 enum class Quantity {
-  Time,         // s; also 90s, 30min, 4h, 2d
-  Length,       // m; also 1e-3m, 2cm, 0.5mm, 500um, 500µm
-  Composition,  // fraction; also 0.8% (0.008)
-  Temperature,  // K; also 1173K, 900C, 1652F (and with the degree sign)
-  Plain,        // a number without unit (A, B)
+  Time,                   // s; also 90s, 30min, 4h, 2d
+  Length,                 // m; also 1e-3m, 2cm, 0.5mm, 500um, 500µm
+  Composition,            // fraction; also 0.8% (0.008)
+  Temperature,            // K; also 1173K, 900C, 1652F (and with the degree sign)
+  TemperatureDifference,  // K; also 30K, 30C (30 K), 54F (30 K): a spread, not a point
+  Plain,                  // a number without unit (A, B)
 };
 
 // The value of `text` in SI units; false when it is not a finite number

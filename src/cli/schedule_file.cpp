@@ -45,6 +45,33 @@ ProcessSchedule Reader::read(const toml::table& root) const {
   return s;
 }
 
+namespace {
+
+// What an sd of a key is measured in: a duration's in time, a temperature's
+// as a difference (30C is 30 K), a composition's as a fraction or %.
+Quantity spreadQuantity(ScheduleParameter::Kind kind) {
+  using Kind = ScheduleParameter::Kind;
+  switch (kind) {
+    case Kind::StageDuration:
+      return Quantity::Time;
+    case Kind::StageTemperature:
+      return Quantity::TemperatureDifference;
+    case Kind::Initial:
+    case Kind::StageComposition:
+    case Kind::StagePotential:
+      return Quantity::Composition;
+    case Kind::LawA:
+    case Kind::LawB:
+    case Kind::Density:
+    case Kind::AlloyFactor:
+    case Kind::StageBeta:
+      return Quantity::Plain;
+  }
+  return Quantity::Plain;
+}
+
+}  // namespace
+
 // [uncertainty]: a table of dotted keys, each { sd = S } or { relative = R }.
 void Reader::readUncertainty(const toml::table& t, const std::string& prefix,
                              ProcessSchedule& s) const {
@@ -63,11 +90,13 @@ void Reader::readUncertainty(const toml::table& t, const std::string& prefix,
     Uncertainty u;
     u.key = key;
     u.relative = leaf->contains("relative");
-    const char* which = u.relative ? "relative" : "sd";
-    u.sd = quantity(*leaf, which, shown + "." + which, Quantity::Plain);
-    if (!(u.sd >= 0.0)) fail(*leaf->get(which), shown + "." + which, "must be 0 or above");
     std::string why;
     if (!parameterOf(key, s, u.parameter, why)) fail(node, shown, why);
+    // An sd is in the key's own units; a relative spread is a plain number.
+    const char* which = u.relative ? "relative" : "sd";
+    u.sd = quantity(*leaf, which, shown + "." + which,
+                    u.relative ? Quantity::Plain : spreadQuantity(u.parameter.kind));
+    if (!(u.sd >= 0.0)) fail(*leaf->get(which), shown + "." + which, "must be 0 or above");
     for (const Uncertainty& other : s.uncertainty)
       if (other.key == key) fail(node, shown, "is given twice");
     s.uncertainty.push_back(u);
@@ -130,11 +159,8 @@ void Reader::readSteel(const toml::table& root, const toml::table& specimen,
     if (values->size() < 2 || values->size() > 1000)
       fail(*node, shown, "must hold 2 to 1000 values");
     std::vector<double> out;
-    for (std::size_t j = 0; j < values->size(); ++j) {
-      toml::table one;
-      one.insert("v", *values->get(j));
-      out.push_back(quantity(one, "v", shown + "[" + std::to_string(j + 1) + "]", q));
-    }
+    for (std::size_t j = 0; j < values->size(); ++j)
+      out.push_back(quantity(*values->get(j), shown + "[" + std::to_string(j + 1) + "]", q));
     return std::pair{node, out};
   };
   const auto [carbonNode, carbon] = list("carbon", Quantity::Composition);

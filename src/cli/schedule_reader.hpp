@@ -67,18 +67,22 @@ class Reader {
       if (fallback != nullptr) return *fallback;
       failAt(t.source(), "missing key " + std::string(shown));
     }
+    return quantity(*node, shown, q);
+  }
+  // The same for a value itself (an entry of a list), named at its own line.
+  double quantity(const toml::node& node, std::string_view shown, Quantity q) const {
     double v = 0.0;
-    if (const auto* i = node->as_integer()) {
+    if (const auto* i = node.as_integer()) {
       v = static_cast<double>(i->get());
-    } else if (const auto* f = node->as_floating_point()) {
+    } else if (const auto* f = node.as_floating_point()) {
       v = f->get();
-    } else if (const auto* s = node->as_string()) {
+    } else if (const auto* s = node.as_string()) {
       if (!parseQuantity(s->get(), q, v))
-        fail(*node, shown, "'" + s->get() + "' is not " + describeQuantity(q));
+        fail(node, shown, "'" + s->get() + "' is not " + describeQuantity(q));
     } else {
-      fail(*node, shown, "must be a number or a string with a unit");
+      fail(node, shown, "must be a number or a string with a unit");
     }
-    if (!std::isfinite(v)) fail(*node, shown, "must be a finite number");
+    if (!std::isfinite(v)) fail(node, shown, "must be a finite number");
     return v;
   }
 

@@ -16,6 +16,7 @@
 #include "console/menu.hpp"
 #include "engine/worker_pool.hpp"
 #include "format/number_parse.hpp"
+#include "output/run_control.hpp"
 
 #ifndef DIFFUSIM_VERSION
 #define DIFFUSIM_VERSION "unknown"
@@ -47,7 +48,11 @@ int main(int argc, char** argv) {
     options.threads = threads;
     if (stderrIsTerminal) options.progressOutput = &std::cerr;
     const std::vector<std::string> args(argv + 1, argv + argc);
-    return diffusim::runCommandLine(args, std::cout, std::cerr, options);
+    diffusim::catchTermination(diffusim::TerminationMode::AfterTheRun);
+    const int status = diffusim::runCommandLine(args, std::cout, std::cerr, options);
+    std::cout.flush();
+    diffusim::endIfTerminated();
+    return status;
   }
 
   diffusim::SessionOptions options;
@@ -60,5 +65,6 @@ int main(int argc, char** argv) {
   options.catchInterrupts = true;
   if (stderrIsTerminal) options.progressOutput = &std::cerr;
   options.threading.threads = threads;
+  diffusim::catchTermination(diffusim::TerminationMode::Immediately);
   return diffusim::runMenu(std::cin, std::cout, options);
 }

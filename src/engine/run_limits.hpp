@@ -23,6 +23,9 @@ enum class StopReason { None, Interrupted, BudgetExhausted, ConsoleFailed };
 
 // Set by the SIGINT handler while a report computes.
 std::atomic<bool>& interruptFlag();
+// The signal (SIGTERM, SIGHUP) that asked the command line's run to stop
+// before the program ends by it; 0 when none came. Once set, every run stops.
+std::atomic<int>& terminationSignal();
 
 // The steps a budget of point updates allows a grid of `points` (0: no cap).
 inline std::uint64_t budgetSteps(const WorkBudget& budget, std::int32_t points) {
@@ -38,7 +41,9 @@ class RunLimits {
       : budgetSteps_(budgetSteps(budget, points)) {}
   // Why the run must stop after `workDone`; None to go on.
   StopReason check(std::uint64_t workDone) const {
-    if (interruptFlag().load(std::memory_order_relaxed)) return StopReason::Interrupted;
+    if (interruptFlag().load(std::memory_order_relaxed) ||
+        terminationSignal().load(std::memory_order_relaxed) != 0)
+      return StopReason::Interrupted;
     if (budgetSteps_ != 0 && workDone >= budgetSteps_) return StopReason::BudgetExhausted;
     return StopReason::None;
   }

@@ -25,6 +25,7 @@ enum class FaultCode {
   // Schedules.
   ScheduleLength,
   ScheduleSections,  // value: the sections
+  ScheduleSpacing,   // value: the grid spacing, whose square is below any normal number
   ScheduleInitial,
   ScheduleLaw,
   ScheduleEmpty,

@@ -284,6 +284,10 @@ Fault checkSchedule(const ProcessSchedule& s) {
     return {FaultCode::ScheduleGeometry};
   if (s.sections < 1 || s.sections > MAX_GRID_POINTS - 1)
     return {FaultCode::ScheduleSections, 0, static_cast<double>(s.sections)};
+  // Every step's length scales with dx^2: below the smallest normal double
+  // it is 0 or loses its digits, and no run can be planned.
+  const double dx = s.length / static_cast<double>(s.sections);
+  if (!(dx * dx >= std::numeric_limits<double>::min())) return {FaultCode::ScheduleSpacing, 0, dx};
   if (!std::isfinite(s.initial) || s.initial < 0.0 || s.initial > 1.0)
     return {FaultCode::ScheduleInitial};
   if (!finitePositive(s.density) || !finitePositive(s.alloyFactor))

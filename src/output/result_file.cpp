@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "output/temporary_files.hpp"
+
 namespace diffusim {
 
 namespace {
@@ -74,6 +76,7 @@ bool ResultFile::open(const std::filesystem::path& target) {
       return false;
     }
     temporary_ = pattern;
+    listed_ = rememberTemporary(pattern.c_str());
     // The permissions a freshly created file would get, or those of the file replaced.
     mode_t mode = 0;
     if (exists) {
@@ -140,6 +143,8 @@ bool ResultFile::commit() {
       fail(errno, "rename failed");
     } else {
       temporary_.clear();
+      forgetTemporary(listed_);
+      listed_ = -1;
       syncDirectory(target_.parent_path());
     }
   }
@@ -156,6 +161,8 @@ void ResultFile::discard() {
   if (!temporary_.empty()) {
     ::unlink(temporary_.c_str());
     temporary_.clear();
+    forgetTemporary(listed_);
+    listed_ = -1;
   }
 }
 

@@ -53,6 +53,7 @@ class ResultFile final : public ByteSink {
   std::unique_ptr<char[]> buffer_;
   std::filesystem::path target_;
   std::filesystem::path temporary_;  // empty when writing the target directly
+  int listed_ = -1;                  // its slot among the temporaries a signal removes
   std::string error_;
   std::string translated_;
   std::uint64_t bytes_ = 0;

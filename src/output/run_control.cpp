@@ -3,6 +3,7 @@
 #include <csignal>
 
 #include "format/number_format.hpp"
+#include "output/temporary_files.hpp"
 
 namespace diffusim {
 
@@ -10,6 +11,22 @@ namespace {
 
 extern "C" void onInterrupt(int) {
   interruptFlag().store(true, std::memory_order_relaxed);
+}
+
+std::atomic<int> guardedRuns{0};
+std::atomic<bool> stopTheRunFirst{false};
+
+extern "C" void onTermination(int signal) {
+  // A guarded run stops at its next check and the command reports it; a
+  // second signal, or one outside a run, ends the program here.
+  if (stopTheRunFirst.load() && guardedRuns.load() > 0 && terminationSignal().load() == 0) {
+    terminationSignal().store(signal);
+    interruptFlag().store(true);
+    return;
+  }
+  removeTemporaries();
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
 }
 
 std::string clockText(double seconds) {
@@ -29,6 +46,30 @@ std::string clockText(double seconds) {
 
 }  // namespace
 
+void catchTermination(TerminationMode mode) {
+  stopTheRunFirst.store(mode == TerminationMode::AfterTheRun);
+  struct sigaction action {};
+  action.sa_handler = onTermination;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : {SIGTERM, SIGHUP}) {
+    // A signal the caller ignores stays ignored (nohup ignores SIGHUP).
+    struct sigaction before {};
+    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    sigaction(signal, &action, nullptr);
+  }
+}
+
+void endIfTerminated() {
+  const int signal = terminationSignal().load();
+  if (signal == 0) return;
+  removeTemporaries();
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
+  std::raise(signal);
+}
+
 InterruptScope::InterruptScope(bool enabled) : enabled_(enabled) {
   if (!enabled_) return;
   interruptFlag().store(false);
@@ -36,10 +77,12 @@ InterruptScope::InterruptScope(bool enabled) : enabled_(enabled) {
   action.sa_handler = onInterrupt;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
+  guardedRuns.fetch_add(1);
 }
 
 InterruptScope::~InterruptScope() {
   if (!enabled_) return;
+  guardedRuns.fetch_sub(1);
   struct sigaction action {};
   action.sa_handler = SIG_DFL;
   sigemptyset(&action.sa_mask);

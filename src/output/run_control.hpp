@@ -16,8 +16,21 @@
 
 namespace diffusim {
 
+// How SIGTERM and SIGHUP end the program. Either way no temporary result
+// file is left behind and the program ends by the signal, as a shell reports
+// it (status 128 + the signal's number).
+enum class TerminationMode {
+  Immediately,  // the listed temporary files removed, then at once (the menu)
+  AfterTheRun,  // a guarded run stops as on Ctrl-C and says so first (the commands)
+};
+void catchTermination(TerminationMode mode);
+// After a run that a termination signal stopped: ends the program by that
+// signal. Returns when none came.
+void endIfTerminated();
+
 // Catches SIGINT for its lifetime, turning Ctrl-C into a request to cancel
-// the running report; outside it Ctrl-C ends the program as usual.
+// the running report; outside it Ctrl-C ends the program as usual. Under
+// TerminationMode::AfterTheRun it also makes SIGTERM and SIGHUP stop the run.
 class InterruptScope {
  public:
   explicit InterruptScope(bool enabled);

@@ -13,6 +13,13 @@ std::string countText(double count) {
   return (count > -1e15 && count < 1e15) ? fixed(count, 0) : general(count);
 }
 
+// What a diffusivity that is not a finite number means, in words: it
+// overflows, or its terms (0 times infinity) have no value at all.
+std::string notFiniteWords(double v) {
+  return std::isnan(v) ? "cannot be evaluated (its terms overflow)"
+                       : "overflows (it exceeds every finite number)";
+}
+
 }  // namespace
 
 std::string gridFaultReason(const GridCheck& c, std::string_view what) {
@@ -46,6 +53,36 @@ std::string gridFaultReason(const GridCheck& c, std::string_view what) {
   return {};
 }
 
+std::string gridFaultWords(const GridCheck& c, std::string_view what) {
+  if (std::isfinite(c.value)) return gridFaultReason(c, what);
+  const std::string size = std::isnan(c.value) ? "has no value" : "is beyond every finite number";
+  switch (c.fault) {
+    case GridFault::DiffusivityInvalid:
+      return "the diffusion coefficient D " + size + " (check T, A and B)";
+    case GridFault::SpacingInvalid:
+      return "the grid spacing dx " + size + " (check the specimen length)";
+    case GridFault::TimeStepInvalid:
+      return "the time step dt " + size +
+             " (D is too small or the grid spacing too large for any step)";
+    case GridFault::MeshRatioInvalid:
+      return "the mesh ratio D*dt/dx^2 " + size;
+    case GridFault::QuotientTooLarge:
+      return "the " + std::string(what) + " is more times the current step than any count; " +
+             "the remainder rule allows less than 2147483648";
+    case GridFault::TargetNotPositive:
+      return "the " + std::string(what) + " must be a finite number greater than 0";
+    case GridFault::TooFewPoints:
+      return "the grid would have no countable number of grid points; the minimum is 2";
+    case GridFault::TooManyPoints:
+      return "the grid would need more grid points than any count; the maximum is 10000";
+    case GridFault::TooManySteps:
+      return "reaching this time would take more steps than any count; the maximum is 2147483644";
+    case GridFault::None:
+      break;
+  }
+  return {};
+}
+
 std::string faultText(const Fault& f) {
   const std::string stage = "stage " + integer(static_cast<std::int64_t>(f.stage + 1)) + ": ";
   const std::string most = "; the maximum is 2147483647";
@@ -61,9 +98,15 @@ std::string faultText(const Fault& f) {
     case FaultCode::LengthNotPositive:
       return "the length must be a finite number above 0 m";
     case FaultCode::DiffusivityNotFinite:
+      if (!std::isfinite(f.value))
+        return "the diffusion coefficient D = A exp(B/RT) at T = " + shortest(f.temperature) +
+               " K " + notFiniteWords(f.value) + "; check T, A and B";
       return "the diffusion coefficient D = A exp(B/RT) = " + general(f.value) +
              " at T = " + shortest(f.temperature) + " K is not a finite positive number";
     case FaultCode::TimeStepNotFinite:
+      if (!std::isfinite(f.value))
+        return "the time step 0.25 dx^2 / D has no finite length here (D is too small or the "
+               "grid spacing too large)";
       return "the time step 0.25 dx^2 / D = " + general(f.value) +
              " s is not a finite positive number";
     case FaultCode::TooManySteps:
@@ -80,6 +123,10 @@ std::string faultText(const Fault& f) {
       return "--every asks for more than " + integer(static_cast<std::int64_t>(f.value)) +
              " results";
     case FaultCode::ImplicitTooManySteps:
+      if (!std::isfinite(f.value))
+        return "the implicit run's time steps cannot be counted (the diffusivity or the grid "
+               "spacing is out of any useful range)" +
+               most;
       return "the implicit run would take about " + fixed(f.value, 0) + " time steps" + most;
     case FaultCode::NonFiniteLevel:
       return stage + "at t = " + shortest(f.value) +
@@ -89,6 +136,9 @@ std::string faultText(const Fault& f) {
       return countText(f.value) + " of " + countText(f.high) +
              " samples drew a schedule that cannot run (a value out of its range, or an end "
              "before the time asked), more than 1 %; narrow the [uncertainty] table";
+    case FaultCode::ScheduleSpacing:
+      return "the grid spacing, the specimen's length or radius over the sections, is " +
+             general(f.value) + " m: too small for any time step";
     case FaultCode::ScheduleLength:
       return "the specimen length must be a finite number above 0";
     case FaultCode::ScheduleInitial:
@@ -108,6 +158,10 @@ std::string faultText(const Fault& f) {
       return "the hardness table needs carbon and HV of equal lengths (2 or more), carbon "
              "increasing and HV not decreasing";
     case FaultCode::StageFluxUnbounded:
+      if (!std::isfinite(f.value))
+        return stage +
+               "the flux could raise the surface composition without bound, past pure "
+               "B (1); give it a limit";
       return stage + "the flux could raise the surface composition to " + general(f.value) +
              ", past pure B (1); give it a limit";
     case FaultCode::StageFluxBound:
@@ -138,6 +192,11 @@ std::string faultText(const Fault& f) {
     case FaultCode::StageBeta:
       return stage + "beta must be a finite number, 0 or above";
     case FaultCode::StageDiffusivity:
+      if (!std::isfinite(f.low) || !std::isfinite(f.high))
+        return stage + "at T = " + shortest(f.temperature) + " K, D(C) over the compositions " +
+               shortest(f.compositionLow) + " to " + shortest(f.compositionHigh) + " " +
+               notFiniteWords(std::isnan(f.low) ? f.low : f.high) +
+               "; check the temperature and the law's constants";
       return stage + "at T = " + shortest(f.temperature) + " K, D(C) = " + general(f.low) + " to " +
              general(f.high) + " m^2/s over the compositions " + shortest(f.compositionLow) +
              " to " + shortest(f.compositionHigh) + ": not a finite positive number";

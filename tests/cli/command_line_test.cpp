@@ -100,6 +100,40 @@ TEST(CommandLineUsage, RefusedRequestsNameTheFlagOrTheLimit) {
   std::vector<std::string> left = strayFiles(scratch.path());
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, given);
+  for (const std::string& name : given)
+    EXPECT_EQ(readFile(scratch.path() / name), readFile(schedules / name)) << name << " changed";
+}
+
+// An output named by another path to an input (a symlink, a hard link) is
+// that input: refused, the input kept. So is an output that is the other
+// output, whether or not it exists yet.
+TEST(CommandLineUsage, AnOutputNeverReplacesAnInputByAnyName) {
+  ScratchDir scratch;
+  const fs::path good = CLI_GOLDEN.parent_path() / "schedules" / "good.toml";
+  fs::copy(good, scratch.path() / "s.toml");
+  fs::create_directory(scratch.path() / "sub");
+  fs::create_symlink("../s.toml", scratch.path() / "sub" / "link.toml");
+  fs::create_hard_link(scratch.path() / "s.toml", scratch.path() / "hard.toml");
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"profile", "--schedule", "s.toml", "-o", "sub/link.toml"},
+       "--output: 'sub/link.toml' is the --schedule file"},
+      {{"profile", "--schedule", "sub/../s.toml", "-o", "hard.toml"},
+       "--output: 'hard.toml' is the --schedule file"},
+      {{"design", "--schedule", "s.toml", "--vary", "1", "--surface", "0.5%", "-o", "sub/new.toml",
+        "--write-schedule", "sub/../sub/new.toml"},
+       "--write-schedule: 'sub/../sub/new.toml' is also the --output file"},
+  };
+  for (const auto& [args, message] : cases) {
+    const ProgramRun r = runProgram(scratch.path(), args);
+    EXPECT_EQ(r.status, 2) << message;
+    EXPECT_EQ(r.err.find(message), r.err.find(':') + 2) << r.err;
+    EXPECT_EQ(readFile(scratch.path() / "s.toml"), readFile(good));
+    EXPECT_FALSE(fs::exists(scratch.path() / "sub" / "new.toml"));
+  }
+  // Different files are not refused.
+  const ProgramRun other = runProgram(
+      scratch.path(), {"profile", "--schedule", "s.toml", "--time", "1h", "-o", "sub/out.csv"});
+  EXPECT_EQ(other.status, 0) << other.err;
 }
 
 // A result file that cannot be put in place, or a run that cannot write,
@@ -206,6 +240,30 @@ TEST(CommandLineSchedules, GroupsRunAsWrittenOutAndHardnessIsACaseDepth) {
   EXPECT_EQ(headerValue(byHardness.out, "composition"), "0.003");
   EXPECT_EQ(byHardness.out.substr(byHardness.out.rfind("t_s")),
             byCarbon.out.substr(byCarbon.out.rfind("t_s")));
+}
+
+// An [uncertainty] sd is in its key's units: a duration's a time, a
+// temperature's a difference (30C is 30 K, not 303.15 K), a composition's a
+// fraction or %.
+TEST(CommandLineSchedules, AnUncertaintyTakesItsKeysUnits) {
+  ScratchDir scratch;
+  fs::copy(CLI_GOLDEN.parent_path() / "schedules" / "uncertain_units.toml", scratch.path());
+  const ProgramRun r = runProgram(
+      scratch.path(), {"profile", "--schedule", "uncertain_units.toml", "--samples", "4"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
+           {"uncertainty.stage1.duration.sd", "1800"},
+           {"uncertainty.stage1.temperature.sd", "30"},
+           {"uncertainty.stage1.potential.sd", "5e-04"},
+           {"uncertainty.specimen.initial.sd", "1e-04"}})
+    EXPECT_EQ(headerValue(r.out, key), value) << key;
+  double v = 0.0;
+  for (const auto& [text, kelvin] : std::vector<std::pair<const char*, double>>{
+           {"30", 30.0}, {"30K", 30.0}, {"30C", 30.0}, {"54F", 30.0}, {"-5C", -5.0}}) {
+    ASSERT_TRUE(parseQuantity(text, Quantity::TemperatureDifference, v)) << text;
+    EXPECT_EQ(v, kelvin) << text;
+  }
+  EXPECT_FALSE(parseQuantity("30min", Quantity::TemperatureDifference, v));
 }
 
 TEST(CommandLineSchemes, GridErrorEstimateMatchesTheErrorAgainstErfc) {

@@ -15,6 +15,7 @@
 #include "format/number_format.hpp"
 #include "model/geometry.hpp"
 #include "model/process_step.hpp"
+#include "support/kernels.hpp"
 #include "support/reference_grid.hpp"
 
 namespace diffusim {
@@ -171,6 +172,45 @@ TEST(FastGrid, EverySupportedKernelGivesTheScalarBits) {
       }
     }
   }
+}
+
+using diffusim::testing::bestSupportedKernel;
+using diffusim::testing::supportedOf;
+using diffusim::testing::supportedStepKernels;
+using diffusim::testing::supportedVariableKernels;
+using diffusim::testing::supportedWeightedKernels;
+
+// What the processor itself says about an instruction set a kernel's name
+// starts with, asked apart from the tables' own flags.
+bool processorRuns(const std::string& name) {
+#if defined(__x86_64__) && defined(__GNUC__)
+  __builtin_cpu_init();
+  if (name.rfind("avx512", 0) == 0) return __builtin_cpu_supports("avx512f") != 0;
+  if (name.rfind("avx2", 0) == 0) return __builtin_cpu_supports("avx2") != 0;
+#endif
+  return name == "baseline";
+}
+
+// The kernels the tests step with (support/kernels.hpp) are the ones this
+// processor runs, the fastest first and the baseline always among them; a
+// table whose fastest entry is not supported yields only the others.
+TEST(TestKernels, EveryKernelATestPicksIsOneTheProcessorRuns) {
+  const auto check = [](const auto& kernels, const char* table) {
+    ASSERT_FALSE(kernels.empty()) << table;
+    EXPECT_STREQ(kernels.back().name, "baseline") << table;
+    for (const auto& k : kernels) EXPECT_TRUE(processorRuns(k.name)) << table << " " << k.name;
+  };
+  check(supportedStepKernels(), "step");
+  check(supportedVariableKernels(), "variable");
+  check(supportedWeightedKernels(), "weighted");
+  EXPECT_EQ(bestSupportedKernel(), activeStepKernelFunction());
+
+  const StepKernelInfo table[] = {
+      {"avx512", nullptr, false}, {"avx2", nullptr, true}, {"baseline", nullptr, true}};
+  const std::vector<StepKernelInfo> picked = supportedOf(table, 3);
+  ASSERT_EQ(picked.size(), 2u);
+  EXPECT_STREQ(picked[0].name, "avx2");
+  EXPECT_STREQ(picked[1].name, "baseline");
 }
 
 // The weighted step (curved specimens) in every instruction set: the bits of

@@ -23,6 +23,7 @@
 #include "model/process.hpp"
 #include "model/process_step.hpp"
 #include "support/exact_solutions.hpp"
+#include "support/kernels.hpp"
 #include "support/watch.hpp"
 
 namespace diffusim::testing {
@@ -568,8 +569,7 @@ TEST(ProcessValidationConvergence, HalvingDxCutsTheErrorFourfold) {
     const StagePlan sp = planStage(s, s.stages[0], t - t0, compositionRange(s));
     std::vector<double> prev(n), next(n), scratch(static_cast<std::size_t>(2 * n));
     for (std::int32_t i = 0; i < n; ++i) prev[i] = sim(i * dx, t0);
-    std::size_t count = 0;
-    const InteriorKernel interior = stepKernels(count)[0].kernel;
+    const InteriorKernel interior = bestSupportedKernel();
     for (std::int64_t k = 0; k < sp.steps; ++k) {
       next[0] = CS;
       processStep(prev.data(), next.data(), n, sp.rule, scratch.data(), interior);

@@ -14,6 +14,7 @@
 #include "model/process.hpp"
 #include "model/process_step.hpp"
 #include "support/exact_solutions.hpp"
+#include "support/kernels.hpp"
 #include "support/process_runs.hpp"
 
 namespace diffusim::testing {
@@ -185,15 +186,17 @@ TEST(SteelModels, FluxMassBalanceAtEveryExplicitStep) {
       const std::int32_t n = s.sections + 1;
       std::vector<double> c(static_cast<std::size_t>(n), C0), next(c.size());
       std::vector<double> scratch(static_cast<std::size_t>(PROCESS_STEP_SCRATCH * n));
-      std::size_t kernels = 0;
-      const InteriorKernel plain = stepKernels(kernels)[0].kernel;
-      for (std::int64_t k = 0; k < plan.steps; ++k) {
-        const double before = uptakeGramsPerSquareMetre(s, w, c.data());
-        processStep(c.data(), next.data(), n, plan.rule, scratch.data(), plain);
-        const double after = uptakeGramsPerSquareMetre(s, w, next.data());
-        ASSERT_NEAR(after - before, 1000.0 * 3e-5 * plan.dt, 1e-12 * after)
-            << shapeName(shape) << (variable ? " D(C)" : "") << " step " << k;
-        c.swap(next);
+      for (const StepKernelInfo& kernel : supportedStepKernels()) {
+        std::fill(c.begin(), c.end(), C0);
+        for (std::int64_t k = 0; k < plan.steps; ++k) {
+          const double before = uptakeGramsPerSquareMetre(s, w, c.data());
+          processStep(c.data(), next.data(), n, plan.rule, scratch.data(), kernel.kernel);
+          const double after = uptakeGramsPerSquareMetre(s, w, next.data());
+          ASSERT_NEAR(after - before, 1000.0 * 3e-5 * plan.dt, 1e-12 * after)
+              << shapeName(shape) << (variable ? " D(C)" : "") << " " << kernel.name << " step "
+              << k;
+          c.swap(next);
+        }
       }
     }
   }

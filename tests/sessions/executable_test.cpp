@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <csignal>
@@ -77,9 +78,16 @@ struct RunningProgram {
   pid_t pid = -1;
   int input = -1;
 
-  RunningProgram(const std::filesystem::path& dir, const std::filesystem::path& out) {
+  // The menu without `args`, a command with them; standard error goes to
+  // `out` too unless `err` names a file of its own.
+  RunningProgram(const std::filesystem::path& dir, const std::filesystem::path& out,
+                 std::vector<std::string> args = {}, const std::filesystem::path& err = {}) {
     int fds[2];
     if (::pipe(fds) != 0) return;
+    args.insert(args.begin(), "diffusim");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
     pid = ::fork();
     if (pid == 0) {
       ::dup2(fds[0], STDIN_FILENO);
@@ -87,9 +95,10 @@ struct RunningProgram {
       ::close(fds[1]);
       const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       ::dup2(o, STDOUT_FILENO);
+      if (!err.empty()) ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
       if (::chdir(dir.c_str()) != 0) ::_exit(127);
       ::setenv("LC_ALL", "C.UTF-8", 1);
-      ::execl(DIFFUSIM_EXECUTABLE, "diffusim", static_cast<char*>(nullptr));
+      ::execv(DIFFUSIM_EXECUTABLE, argv.data());
       ::_exit(127);
     }
     ::close(fds[0]);
@@ -145,6 +154,71 @@ TEST(Executable, CtrlCCancelsTheReportNotTheProgram) {
   EXPECT_EQ(readFile(dir.path() / "Result_dt.txt"), "previous profile\r\n");
   EXPECT_TRUE(readFile(dir.path() / "Result.txt"));
   EXPECT_EQ(strayFiles(dir.path()), std::vector<std::string>{"out.txt"});
+}
+
+// Input the menu takes to start a report of seconds on 9999 sections (see
+// CtrlCCancelsTheReportNotTheProgram).
+std::string longMenuReport() {
+  DiffusionParameters p;
+  p.grid.gridPoints = 10000;
+  recomputeDerived(p);
+  char t[64];
+  const auto end = std::to_chars(t, t + sizeof t, 4194304.0 * p.grid.dt).ptr;
+  return "1\n0\n0\n9999\n0\n0\n0\n0\n3\n" + std::string(t, end) + "\n";
+}
+
+// Waits until `dir` holds the temporary file ".TARGET.XXXXXX" of a result
+// being written.
+bool temporaryAppears(const std::filesystem::path& dir, const std::string& target) {
+  for (int i = 0; i < 1000; ++i) {
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+      if (entry.path().filename().string().rfind("." + target + ".", 0) == 0) return true;
+    ::usleep(10'000);
+  }
+  return false;
+}
+
+// SIGTERM and SIGHUP while a result is written, in the menu and in a
+// command: the program ends by the signal (the shell's 128 + N), no
+// temporary file is left, and the previous result is kept. A command says
+// so in one line first, as it does for Ctrl-C.
+TEST(Executable, TerminationSignalsLeaveNoTemporaryFile) {
+  struct Case {
+    bool menu;
+    int signal;
+    const char* said;  // by a command, on standard error
+  };
+  for (const Case c :
+       {Case{false, SIGTERM, "terminated (SIGTERM)"}, Case{false, SIGHUP, "hung up (SIGHUP)"},
+        Case{true, SIGTERM, ""}, Case{true, SIGHUP, ""}}) {
+    ScratchDir dir;
+    const std::string target = c.menu ? "Result_dt.txt" : "out.csv";
+    writeFile(dir.path() / target, "previous\r\n");
+    const std::vector<std::string> args =
+        c.menu ? std::vector<std::string>{}
+               : std::vector<std::string>{"profile",  "--time",   "1e7", "--sections", "9999",
+                                          "--scheme", "explicit", "-o",  "out.csv"};
+    RunningProgram program(dir.path(), dir.path() / "out.txt", args, dir.path() / "err.txt");
+    ASSERT_GT(program.pid, 0);
+    if (c.menu) program.send(longMenuReport());
+    ASSERT_TRUE(temporaryAppears(dir.path(), target)) << target;
+    ::usleep(300'000);  // the run under way, past its set-up
+    ASSERT_EQ(::kill(program.pid, c.signal), 0);
+    ::close(program.input);
+    int status = 0;
+    ::waitpid(program.pid, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << target << " " << status;
+    EXPECT_EQ(readFile(dir.path() / target), "previous\r\n") << target;
+    std::vector<std::string> left = strayFiles(dir.path());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (c.menu ? std::vector<std::string>{"err.txt", "out.txt"}
+                            : std::vector<std::string>{"err.txt", "out.csv", "out.txt"}))
+        << c.signal;
+    const std::string err = readFile(dir.path() / "err.txt").value_or("");
+    EXPECT_EQ(err, c.menu
+                       ? std::string()
+                       : "diffusim: " + std::string(c.said) + "; 'out.csv' was left as it was\n");
+  }
 }
 
 TEST(Executable, ClosedOrBrokenOutputEndsTheProgram) {
