@@ -16,6 +16,7 @@ dask.distributed Client can run sweeps; see docs/examples/notebook.py.
 
 from dataclasses import dataclass, field
 import math
+import warnings
 
 import numpy as np
 
@@ -259,7 +260,11 @@ def design(schedule, vary, *, surface=None, depth=None, at=None, scheme="auto",
 @dataclass
 class Fit:
     """Fitted values, their standard errors (from the Jacobian at the optimum,
-    s^2 (J^T J)^-1) and 95 % intervals; the correlation matrix."""
+    s^2 (J^T J)^-1) and 95 % intervals; the correlation matrix. Positive
+    quantities are fitted in their logarithm: their intervals are
+    value * exp(+-t se / value). `determined` says per key whether the data
+    pin the value down (its interval inside its physical range, no
+    correlation above 0.99 in magnitude); `converged` alone does not."""
     keys: list
     values: np.ndarray
     std_errors: np.ndarray
@@ -267,21 +272,26 @@ class Fit:
     correlation: np.ndarray
     rms_residual: float
     converged: bool = True
+    determined: np.ndarray = None
 
 
 def fit(schedule, keys, x, c, t=None, *, scheme="auto", tolerance=1e-7):
     """Schedule values named by dotted `keys` (stage1.beta, diffusivity.A, ...)
     that fit compositions `c` measured at depths `x` (m) and times `t` (s;
-    default the schedule's end), by GSL's trust-region Levenberg-Marquardt."""
+    default the schedule's end, that of each trial schedule when a duration
+    is fitted), by GSL's trust-region Levenberg-Marquardt. Each value the
+    data do not determine gives a UserWarning with the command line's words."""
     x = [float(v) for v in x]
     c = [float(v) for v in c]
-    t = [schedule.end] * len(x) if t is None else [float(v) for v in t]
+    t = [] if t is None else [float(v) for v in t]
     out = _refused(_core.fit, schedule._core, list(keys), x, c, t, scheme, float(tolerance))
     if not out["converged"]:
         raise ScheduleError(f"the fit did not converge after {out['iterations']} iterations")
+    for text in out["warnings"]:
+        warnings.warn(text, stacklevel=2)
     values = np.array(out["values"])
     se = np.array(out["std_errors"])
-    half = out["t_quantile"] * se
     p = len(values)
-    return Fit(list(keys), values, se, np.stack([values - half, values + half], axis=1),
-               np.array(out["correlation"]).reshape(p, p), out["rms_residual"])
+    return Fit(list(keys), values, se, np.stack([out["low"], out["high"]], axis=1),
+               np.array(out["correlation"]).reshape(p, p), out["rms_residual"], True,
+               np.array(out["determined"], dtype=bool))

@@ -71,6 +71,7 @@ class Fit:
     correlation: np.ndarray
     rms_residual: float
     converged: bool
+    determined: np.ndarray
 
 def fit(schedule: Schedule, keys: Sequence[str], x: Sequence[float], c: Sequence[float],
         t: Sequence[float] | None = ..., *, scheme: str = ..., tolerance: float = ...) -> Fit: ...
