@@ -299,8 +299,10 @@ PYBIND11_MODULE(_core, m) {
   });
   m.def("run_query", &runQueryOf);
   m.def("design", [](const PySchedule& ps, const std::vector<std::size_t>& varied, double surface,
-                     double depth, double at, const std::string& scheme, double tolerance) {
+                     double depth, double at, double longest, const std::string& scheme,
+                     double tolerance) {
     DesignTargets t;
+    t.longest = longest;
     t.surface = !std::isnan(surface);
     t.surfaceComposition = surface;
     t.depth = !std::isnan(depth);

@@ -240,20 +240,34 @@ class Design:
     schedule: Schedule = None
 
 
-def design(schedule, vary, *, surface=None, depth=None, at=None, scheme="auto",
-           tolerance=1e-7):
+def design(schedule, vary, *, surface=None, depth=None, at=None, max_duration=None,
+           scheme="auto", tolerance=1e-7):
     """The durations of the stages `vary` (numbers from 1) that bring the end
     of the schedule to `surface` (composition) and/or a case depth `depth` (m)
-    to composition `at`. Raises ScheduleError when no durations reach them."""
+    to composition `at`, each searched from 1 s to `max_duration` (s; default
+    a thousand days). Raises ScheduleError when no durations reach them (the
+    message gives the closest run); a stage more than ten times as long as the
+    whole template gives a UserWarning, as the command line warns."""
     stages = [int(k) - 1 for k in vary]
+    if max_duration is not None and not float(max_duration) >= 1.0:
+        raise ScheduleError(f"max_duration: {max_duration} s is shorter than the search's "
+                            "shortest duration, 1 s")
     out = _refused(_core.design, schedule._core, stages,
                    math.nan if surface is None else float(surface),
                    math.nan if depth is None else float(depth),
-                   0.0 if at is None else float(at), scheme, float(tolerance))
+                   0.0 if at is None else float(at),
+                   0.0 if max_duration is None else float(max_duration), scheme, float(tolerance))
     if not out["met"]:
         raise ScheduleError(
-            f"no durations of stage(s) {list(vary)} meet the targets (closest: surface "
-            f"{out['surface']}, depth {out['depth']} m after {out['runs']} runs)")
+            f"no durations of stage(s) {list(vary)} meet the targets (closest: durations "
+            f"{list(out['durations'])} s, surface {out['surface']}, depth {out['depth']} m, "
+            f"of {out['runs']} runs)")
+    whole = schedule.end
+    for k, duration in zip(vary, out["durations"]):
+        if duration > 10.0 * whole:
+            warnings.warn(f"stage {k} lasts {duration:g} s, {duration / whole:g} times the "
+                          f"template's whole schedule ({whole:g} s); check the targets, or "
+                          "cap the search with max_duration", stacklevel=2)
     return Design(True, list(out["durations"]), out["surface"], out["depth"], out["runs"])
 
 

@@ -59,8 +59,8 @@ class Design:
     runs: int
 
 def design(schedule: Schedule, vary: Iterable[int], *, surface: float | None = ...,
-           depth: float | None = ..., at: float | None = ..., scheme: str = ...,
-           tolerance: float = ...) -> Design: ...
+           depth: float | None = ..., at: float | None = ..., max_duration: float | None = ...,
+           scheme: str = ..., tolerance: float = ...) -> Design: ...
 
 @dataclass
 class Fit:
