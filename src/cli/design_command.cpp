@@ -81,9 +81,9 @@ int runDesign(const Request& r, const CommandLineOptions& options, std::ostream&
   for (std::size_t k = 0; k < r.varied.size(); ++k)
     if (d.durations[k] > LONG_STAGE_RATIO * whole)
       err << "diffusim design: warning: stage " << r.varied[k] + 1 << " lasts "
-          << general(d.durations[k]) << " s, " << general(d.durations[k] / whole)
-          << " times the template's whole schedule (" << general(whole)
-          << " s); check the targets, or cap the search with --max-duration\n";
+          << shortest(d.durations[k]) << " s (" << fixed(d.durations[k] / 86400.0, 1) << " days), "
+          << fixed(d.durations[k] / whole, 1) << " times the template's whole schedule ("
+          << shortest(whole) << " s); check the targets, or cap the search with --max-duration\n";
   if (!r.writeSchedule.empty()) {
     std::vector<ScheduleValue> values;
     for (std::size_t k = 0; k < r.varied.size(); ++k)

@@ -14,19 +14,19 @@ std::string undeterminedText(const std::vector<std::string>& keys,
       return {};
     case FitStanding::Why::Unresolved:
       return head + "the residuals do not depend on it (its standard error is " +
-             general(fit.standardErrors[j]) + ")";
+             shortest(fit.standardErrors[j]) + ")";
     case FitStanding::Why::Correlated:
       return head + "its correlation with " + keys[s.partner] + " is " +
-             general(fit.correlation[j * keys.size() + s.partner]) +
+             shortest(fit.correlation[j * keys.size() + s.partner]) +
              "; the data cannot tell them apart";
     case FitStanding::Why::BeyondRange:
       break;
   }
   const double half = fit.tQuantile * fit.standardErrors[j];
   if (parameterRange(parameters[j].kind) == ParameterRange::Positive)
-    return head + "its 95 % interval on the linear scale, " + general(fit.values[j]) + " +- " +
-           general(half) + ", reaches 0";
-  return head + "its 95 % interval [" + general(fit.low[j]) + ", " + general(fit.high[j]) +
+    return head + "its 95 % interval on the linear scale, " + shortest(fit.values[j]) + " +- " +
+           shortest(half) + ", reaches 0";
+  return head + "its 95 % interval [" + shortest(fit.low[j]) + ", " + shortest(fit.high[j]) +
          "] reaches outside 0 to 1";
 }
 
