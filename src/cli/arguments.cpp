@@ -138,6 +138,8 @@ Arguments::Arguments() : app_(std::make_unique<CLI::App>("diffusim", "diffusim")
   design->add_option("--surface", t.surface, "target: the surface composition at the end");
   design->add_option("--depth", t.depth, "target: the case depth at the end (with --at)");
   design->add_option("--at", t.at, "the composition the case depth is measured to");
+  design->add_option("--max-duration", t.maxDuration,
+                     "the longest duration searched for a varied stage (default 1000 days)");
   design->add_option("--write-schedule", t.writeSchedule,
                      "write the template with the durations found to FILE (atomically)");
   CLI::App* fit = app_->add_subcommand(
@@ -193,6 +195,7 @@ Arguments::Arguments() : app_(std::make_unique<CLI::App>("diffusim", "diffusim")
       {"--vary", "N[,N...]"},
       {"--surface", "FRACTION"},
       {"--at", "FRACTION"},
+      {"--max-duration", "TIME"},
       {"--write-schedule", "FILE"},
       {"--data", "FILE"},
       {"--fit", "KEY[,KEY...]"},

@@ -24,6 +24,7 @@ struct FlagTexts {
   std::string samples, seed;
   std::string example = "cycle";                            // schedule --example
   std::vector<std::string> stageDurations;
+  std::string maxDuration;  // design
   bool legacy = false;
   bool estimateError = false;
   bool quiet = false;

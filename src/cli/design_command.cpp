@@ -14,6 +14,10 @@ namespace diffusim {
 
 namespace {
 
+// A varied stage longer than this many times the template's whole schedule
+// is warned of.
+constexpr double LONG_STAGE_RATIO = 10.0;
+
 std::string stageList(const std::vector<std::size_t>& varied) {
   std::string text;
   for (const std::size_t k : varied) {
@@ -42,8 +46,13 @@ std::string missWords(const Request& r, const DesignResult& d) {
   }
   std::string closest = "surface " + shortest(d.surfaceReached);
   if (r.depthTarget) closest += ", depth " + shortest(d.depthReached) + " m";
-  return "no durations of stage(s) " + stageList(r.varied) +
-         " meet the targets; the closest run (" + integer(d.runs) + " runs) reached " + closest;
+  std::string durations;
+  for (const double t : d.durations) durations += (durations.empty() ? "" : ", ") + shortest(t);
+  const std::string within =
+      r.maxDuration > 0.0 ? " up to --max-duration " + shortest(r.maxDuration) + " s" : "";
+  return "no durations of stage(s) " + stageList(r.varied) + within +
+         " meet the targets; the closest of " + integer(d.runs) + " runs (durations " + durations +
+         " s) reached " + closest;
 }
 
 }  // namespace
@@ -56,6 +65,7 @@ int runDesign(const Request& r, const CommandLineOptions& options, std::ostream&
   targets.depth = r.depthTarget;
   targets.depthValue = r.depthTargetValue;
   targets.at = r.depthAt;
+  targets.longest = r.maxDuration;
   SharedBudget budget(options.budget.pointUpdates);
   const DesignResult d = designDurations(r.schedule, r.varied, targets, r.scheme, &budget);
   if (d.status != DesignResult::Status::Met) {
@@ -65,6 +75,15 @@ int runDesign(const Request& r, const CommandLineOptions& options, std::ostream&
         << "; nothing written\n";
     return EXIT_FAILED;
   }
+  // A stage far longer than the whole template is more often a target out
+  // of proportion than a recipe.
+  const double whole = scheduleEnd(r.schedule);
+  for (std::size_t k = 0; k < r.varied.size(); ++k)
+    if (d.durations[k] > LONG_STAGE_RATIO * whole)
+      err << "diffusim design: warning: stage " << r.varied[k] + 1 << " lasts "
+          << shortest(d.durations[k]) << " s (" << fixed(d.durations[k] / 86400.0, 1) << " days), "
+          << fixed(d.durations[k] / whole, 1) << " times the template's whole schedule ("
+          << shortest(whole) << " s); check the targets, or cap the search with --max-duration\n";
   if (!r.writeSchedule.empty()) {
     std::vector<ScheduleValue> values;
     for (std::size_t k = 0; k < r.varied.size(); ++k)
@@ -85,6 +104,7 @@ int runDesign(const Request& r, const CommandLineOptions& options, std::ostream&
     rec.inputs.push_back(number("target.depth", r.depthTargetValue));
     rec.inputs.push_back(number("target.at", r.depthAt));
   }
+  if (r.maxDuration > 0.0) rec.inputs.push_back(number("max_duration", r.maxDuration));
   if (!r.writeSchedule.empty()) rec.inputs.push_back(word("write_schedule", r.writeSchedule));
   rec.grid.push_back(number("reached.surface", d.surfaceReached));
   if (r.depthTarget) rec.grid.push_back(number("reached.depth", d.depthReached));

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <string>
@@ -14,13 +15,15 @@
 #include "format/number_format.hpp"
 #include "format/number_parse.hpp"
 #include "words/fault_words.hpp"
+#include "words/fit_words.hpp"
 
 namespace diffusim {
 
 namespace {
 
 // The measured profiles: a CSV with columns x_m and c, and t_s (else the
-// schedule's end); '#' lines are comments.
+// schedule's end: each trial schedule's own, FitData without times); '#'
+// lines are comments.
 FitData readData(const std::string& path, const ProcessSchedule& s) {
   std::string text, problem;
   if (!readInputFile("--data", path, text, problem)) throw UsageError(problem);
@@ -29,6 +32,7 @@ FitData readData(const std::string& path, const ProcessSchedule& s) {
   std::string line;
   int xColumn = -1, cColumn = -1, tColumn = -1, columns = 0, number = 0;
   const double end = scheduleEnd(s);
+  double previous = 0.0;  // the time of the row before
   while (std::getline(lines, line)) {
     ++number;
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -65,13 +69,15 @@ FitData readData(const std::string& path, const ProcessSchedule& s) {
     if (!(t > 0.0 && t <= end * (1.0 + 1e-12)))
       throw UsageError(where + "the time " + shortest(t) + " s is outside the schedule (0, " +
                        shortest(end) + "] s");
-    if (!d.t.empty() && t < d.t.back())
+    const bool first = d.x.empty();
+    if (!first && t < previous)
       throw UsageError(where + "the times must not decrease (the rows of a time together)");
-    if (!d.t.empty() && t == d.t.back() && !(x > d.x.back()))
+    if (!first && t == previous && !(x > d.x.back()))
       throw UsageError(where + "the depths of a time must increase (no depth twice)");
+    previous = t;
     d.x.push_back(x);
     d.c.push_back(c);
-    d.t.push_back(std::min(t, end));
+    if (tColumn >= 0) d.t.push_back(std::min(t, end));
   }
   return d;
 }
@@ -84,7 +90,7 @@ int runFit(const Request& r, const CommandLineOptions& options, std::ostream& ou
   for (const std::string& key : r.fitKeys) {
     ScheduleParameter p;
     std::string why;
-    if (!parameterOf(key, r.schedule, p, why)) throw UsageError("--fit: " + key + ": " + why);
+    if (!fitParameterOf(key, r.schedule, p, why)) throw UsageError("--fit: " + key + ": " + why);
     parameters.push_back(p);
     for (std::size_t k = 0; k + 1 < parameters.size(); ++k)
       if (r.fitKeys[k] == key) throw UsageError("--fit: " + key + " is given twice");
@@ -129,7 +135,15 @@ int runFit(const Request& r, const CommandLineOptions& options, std::ostream& ou
     keys += k;
   }
   rec.inputs.push_back(word("fit", keys));
+  // Converged is the solver's word; whether the data pin each value down is
+  // said beside it, and warned of.
   rec.grid.push_back(word("converged", "yes"));
+  for (std::size_t j = 0; j < parameters.size(); ++j) {
+    const bool determined = fit.standings[j].determined();
+    rec.grid.push_back(word("determined." + r.fitKeys[j], determined ? "yes" : "no"));
+    if (!determined)
+      err << "diffusim fit: warning: " << undeterminedText(r.fitKeys, parameters, fit, j) << "\n";
+  }
   rec.grid.push_back(count("points", static_cast<std::int64_t>(data.c.size())));
   rec.grid.push_back(number("rms_residual", fit.rmsResidual));
   rec.grid.push_back(word("correlation", list(fit.correlation)));
@@ -140,12 +154,11 @@ int runFit(const Request& r, const CommandLineOptions& options, std::ostream& ou
   TableWriter table(output.sink(), r.format, rec,
                     {"parameter", "value", "std_error", "ci95_low", "ci95_high"});
   for (std::size_t j = 0; j < parameters.size(); ++j) {
-    const double half = fit.tQuantile * fit.standardErrors[j];
     table.cellWord(r.fitKeys[j]);
     table.cell(fit.values[j]);
     table.cell(fit.standardErrors[j]);
-    table.cell(fit.values[j] - half);
-    table.cell(fit.values[j] + half);
+    table.cell(fit.low[j]);
+    table.cell(fit.high[j]);
   }
   if (!table.finish()) {
     err << "diffusim fit: the result could not be written\n";

@@ -38,7 +38,7 @@ const char* const PROGRAM_HELP =
     "                                          the case depth: where C(x) falls to C\n"
     "  time     --depth X --composition C      when C at depth X reaches C\n"
     "  design   --schedule F --vary N,.. --surface C | --depth X --at C\n"
-    "                                          stage durations that meet targets\n"
+    "           [--max-duration T]             stage durations that meet targets\n"
     "  fit      --schedule F --data CSV --fit KEY,..\n"
     "                                          schedule values that fit measurements\n"
     "  params                                  the default parameters as a TOML file\n"

@@ -79,6 +79,9 @@ bool readInputFile(const std::string& flag, const std::string& path, std::string
     return false;
   }
   text.resize(got);
+  // A UTF-8 byte-order mark, as some editors and spreadsheets save, is not
+  // part of the text.
+  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
   return true;
 }
 

@@ -12,9 +12,9 @@ namespace diffusim {
 // The largest input file accepted: 1 MiB, far beyond any schedule.
 inline constexpr std::size_t MAX_INPUT_FILE_BYTES = std::size_t{1} << 20;
 
-// Reads `path` into `text`; false with one line in `problem` ("FLAG: ...")
-// when it cannot be opened, is not a regular file, or is larger than
-// MAX_INPUT_FILE_BYTES.
+// Reads `path` into `text`, without a leading UTF-8 byte-order mark; false
+// with one line in `problem` ("FLAG: ...") when it cannot be opened, is not
+// a regular file, or is larger than MAX_INPUT_FILE_BYTES.
 bool readInputFile(const std::string& flag, const std::string& path, std::string& text,
                    std::string& problem);
 

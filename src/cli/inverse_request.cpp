@@ -45,6 +45,13 @@ void readDesign(const Arguments& args, Request& r) {
     r.depthAt = quantityFlag("--at", t.at, Quantity::Composition);
     requireFraction("--at", r.depthAt);
   }
+  if (args.given("--max-duration")) {
+    r.maxDuration = quantityFlag("--max-duration", t.maxDuration, Quantity::Time);
+    // The search starts at a second.
+    if (!(r.maxDuration >= 1.0))
+      throw UsageError("--max-duration: " + shortest(r.maxDuration) +
+                       " s is shorter than the search's shortest duration, 1 s");
+  }
   const std::size_t targets = (r.surfaceTarget ? 1u : 0u) + (r.depthTarget ? 1u : 0u);
   if (targets == 0) throw UsageError("give a target: --surface C, or --depth X --at C");
   if (r.varied.size() != targets)

@@ -60,6 +60,7 @@ struct Request {
   std::vector<std::size_t> varied;
   bool surfaceTarget = false, depthTarget = false;
   double surfaceComposition = 0.0, depthTargetValue = 0.0, depthAt = 0.0;
+  double maxDuration = 0.0;  // s: design's longest stage searched (0: no --max-duration)
   std::vector<std::string> fitKeys;
   std::string dataPath;
   std::string writeSchedule;

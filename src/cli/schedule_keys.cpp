@@ -53,4 +53,15 @@ bool parameterOf(const std::string& key, const ProcessSchedule& s, ScheduleParam
   return refuse("unknown key");
 }
 
+bool fitParameterOf(const std::string& key, const ProcessSchedule& s, ScheduleParameter& out,
+                    std::string& why) {
+  if (!parameterOf(key, s, out, why)) return false;
+  if (parameterRange(out.kind) == ParameterRange::Positive && !(parameterValue(s, out) > 0.0)) {
+    why = "the schedule's value is " + shortest(parameterValue(s, out)) +
+          "; a positive quantity is fitted in its logarithm, from a start above 0";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace diffusim

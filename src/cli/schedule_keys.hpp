@@ -14,4 +14,9 @@ namespace diffusim {
 bool parameterOf(const std::string& key, const ProcessSchedule& s, ScheduleParameter& out,
                  std::string& why);
 
+// parameterOf for a fit, which also needs a positive quantity (fitted in its
+// logarithm) to start above 0.
+bool fitParameterOf(const std::string& key, const ProcessSchedule& s, ScheduleParameter& out,
+                    std::string& why);
+
 }  // namespace diffusim

@@ -15,7 +15,8 @@ namespace diffusim {
 
 namespace {
 
-// Durations between a second and a thousand days, searched in ln(seconds).
+// Durations between a second and a thousand days (or the request's
+// longest), searched in ln(seconds).
 constexpr double SHORTEST = 0.0;        // ln 1 s
 constexpr double LONGEST = 18.27;       // ln 8.6e7 s
 constexpr double BRACKET_STEP = 1.386;  // ln 4
@@ -29,13 +30,20 @@ struct Context {
   const SchemeOptions* scheme;
   DesignResult* result;
   SharedBudget* budget;
+  double longest;  // ln of the longest duration searched
   bool failed = false;
+  double closest = std::numeric_limits<double>::infinity();  // the best run's residual norm
 };
 
-// The targets' residuals at ln(durations) u, in units of their tolerances.
+// The targets' residuals at ln(durations) u, in units of their tolerances;
+// durations beyond the search's bounds run at the bound. The run with the
+// smallest residual so far is the result's.
 bool residuals(Context& c, const double* u, double* r) {
-  for (std::size_t k = 0; k < c.varied->size(); ++k)
-    c.schedule.stages[(*c.varied)[k]].duration = std::exp(u[k]);
+  std::vector<double> durations;
+  for (std::size_t k = 0; k < c.varied->size(); ++k) {
+    durations.push_back(std::exp(std::clamp(u[k], SHORTEST, c.longest)));
+    c.schedule.stages[(*c.varied)[k]].duration = durations.back();
+  }
   const EndState e = endState(c.schedule, c.targets->at, *c.scheme, c.budget);
   ++c.result->runs;
   if (!e.fault.ok() || e.failed) {
@@ -43,8 +51,6 @@ bool residuals(Context& c, const double* u, double* r) {
     c.failed = true;
     return false;
   }
-  c.result->surfaceReached = e.surface;
-  c.result->depthReached = e.depth;
   std::size_t i = 0;
   if (c.targets->surface)
     r[i++] = (e.surface - c.targets->surfaceComposition) / DESIGN_COMPOSITION_TOLERANCE;
@@ -53,6 +59,14 @@ bool residuals(Context& c, const double* u, double* r) {
     // as deep as the specimen.
     const double d = std::isnan(e.depth) ? c.schedule.length : e.depth;
     r[i++] = (d - c.targets->depthValue) / DESIGN_DEPTH_TOLERANCE;
+  }
+  double norm = 0.0;
+  for (std::size_t k = 0; k < i; ++k) norm += r[k] * r[k];
+  if (norm < c.closest) {
+    c.closest = norm;
+    c.result->durations = durations;
+    c.result->surfaceReached = e.surface;
+    c.result->depthReached = e.depth;
   }
   return true;
 }
@@ -78,7 +92,7 @@ bool met(const DesignResult& r, const DesignTargets& t) {
 
 // One stage: a bracket of a sign change from the template's duration
 // outward, then TOMS 748.
-void solveOne(Context& c, std::vector<double>& u) {
+void solveOne(Context& c, const std::vector<double>& u) {
   const auto f = [&](double v) {
     double r = 0.0;
     if (!residuals(c, &v, &r)) throw std::domain_error("run failed");
@@ -91,19 +105,15 @@ void solveOne(Context& c, std::vector<double>& u) {
     double b = a, fb = fa;
     while (true) {
       const double next = b + direction * BRACKET_STEP;
-      if (next > LONGEST || next < SHORTEST) break;
+      if (next > c.longest || next < SHORTEST) break;
       const double fn = f(next);
       if ((fn < 0.0) != (fb < 0.0)) {
+        // Every point it tries is a run, the closest of them the result.
         std::uintmax_t iterations = MOST_ITERATIONS;
-        const auto [lo, hi] = boost::math::tools::toms748_solve(
+        static_cast<void>(boost::math::tools::toms748_solve(
             f, std::min(b, next), std::max(b, next), direction > 0 ? fb : fn,
             direction > 0 ? fn : fb, [](double x, double y) { return std::fabs(x - y) < 1e-12; },
-            iterations);
-        // Evaluate the end that leaves the smaller residual last, so that
-        // the result's reached values are its own.
-        const double flo = f(lo), fhi = f(hi);
-        u[0] = std::fabs(flo) <= std::fabs(fhi) ? lo : hi;
-        f(u[0]);
+            iterations));
         return;
       }
       b = next;
@@ -131,9 +141,11 @@ void solveSeveral(Context& c, std::vector<double>& u) {
   if (gsl_multifit_nlinear_init(x, &fdf, w) == GSL_SUCCESS)
     gsl_multifit_nlinear_driver(MOST_ITERATIONS, 1e-10, 1e-12, 1e-12, nullptr, nullptr, &info, w);
   const gsl_vector* best = gsl_multifit_nlinear_position(w);
-  for (std::size_t k = 0; k < p; ++k) u[k] = std::clamp(gsl_vector_get(best, k), SHORTEST, LONGEST);
+  for (std::size_t k = 0; k < p; ++k)
+    u[k] = std::clamp(gsl_vector_get(best, k), SHORTEST, c.longest);
   gsl_vector_free(x);
   gsl_multifit_nlinear_free(w);
+  // The solver's last position, within the bounds, run once more.
   if (!c.failed) {
     std::vector<double> r(fdf.n);
     residuals(c, u.data(), r.data());
@@ -168,10 +180,12 @@ DesignResult designDurations(const ProcessSchedule& schedule,
     return result;
   }
   gsl_error_handler_t* previous = gsl_set_error_handler_off();
-  Context c{schedule, &varied, &targets, &scheme, &result, budget};
+  const double longest =
+      targets.longest > 0.0 ? std::clamp(std::log(targets.longest), SHORTEST, LONGEST) : LONGEST;
+  Context c{schedule, &varied, &targets, &scheme, &result, budget, longest};
   std::vector<double> u;
   for (const std::size_t k : varied)
-    u.push_back(std::clamp(std::log(schedule.stages[k].duration), SHORTEST, LONGEST));
+    u.push_back(std::clamp(std::log(schedule.stages[k].duration), SHORTEST, longest));
   try {
     if (u.size() == 1) {
       solveOne(c, u);
@@ -181,7 +195,6 @@ DesignResult designDurations(const ProcessSchedule& schedule,
   } catch (const std::domain_error&) {
   }
   gsl_set_error_handler(previous);
-  for (const double v : u) result.durations.push_back(std::exp(v));
   if (c.failed) {
     result.status = DesignResult::Status::RunFailed;
   } else {

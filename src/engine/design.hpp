@@ -23,6 +23,7 @@ struct DesignTargets {
   bool depth = false;
   double depthValue = 0.0;  // m
   double at = 0.0;          // the case depth's composition
+  double longest = 0.0;     // s: the longest duration searched (0: a thousand days)
   std::size_t count() const { return (surface ? 1u : 0u) + (depth ? 1u : 0u); }
 };
 
@@ -40,7 +41,9 @@ struct DesignResult {
   } status = Status::NoSolution;
   Fault fault;
   double value = 0.0;
-  std::vector<double> durations;  // s, one per varied stage
+  // The run closest to the targets (the smallest residual in units of the
+  // tolerances): its durations (s, one per varied stage) and what it reached.
+  std::vector<double> durations;
   double surfaceReached = 0.0, depthReached = 0.0;
   std::int64_t runs = 0;  // forward runs made
 };

@@ -2,6 +2,12 @@
 // profiles, by GSL's trust-region Levenberg-Marquardt (multifit_nlinear)
 // with a finite-difference Jacobian, and their standard errors from the
 // Jacobian at the optimum: cov = s^2 (J^T J)^-1, s^2 = SSR / (n - p).
+// Positive quantities (durations, temperatures, beta, A, the density, the
+// alloy factor) are fitted in their logarithm, so that no trial leaves them
+// at or below 0; their intervals are value * exp(+-t se / value). Each
+// parameter is judged determined or not by its interval against its
+// physical range and by its correlations: a converged fit alone does not
+// say the data pin its values down.
 #pragma once
 
 #include <cstddef>
@@ -19,17 +25,37 @@ namespace diffusim {
 using FitParameter = ScheduleParameter;
 
 // Measured compositions c at depth x (m) and time t (s), the rows of a time
-// together, times ascending.
+// together, times ascending. Without times (t empty) every point lies at the
+// schedule's end: each trial schedule's own end, so that a fit of a
+// duration reads its data where that trial ends.
 struct FitData {
   std::vector<double> x, c, t;
 };
+
+// Whether the data pin a fitted value down, and if not, why.
+struct FitStanding {
+  enum class Why {
+    Determined,
+    Unresolved,   // the covariance gives no finite, nonzero spread: the data do not depend on it
+    Correlated,   // |correlation| with `partner` above FIT_MOST_CORRELATION
+    BeyondRange,  // the 95 % interval (for a positive quantity value +- t se) leaves its range
+  } why = Why::Determined;
+  std::size_t partner = 0;
+  bool determined() const { return why == Why::Determined; }
+};
+
+// Two parameters whose correlation exceeds this in magnitude cannot be told
+// apart by the data.
+inline constexpr double FIT_MOST_CORRELATION = 0.99;
 
 struct FitResult {
   bool converged = false;
   Fault fault;  // the starting schedule cannot run
   std::vector<double> values, standardErrors;
-  std::vector<double> correlation;  // p x p, row by row
-  double rmsResidual = 0.0;         // sqrt(SSR / (n - p))
+  std::vector<double> low, high;       // the 95 % intervals
+  std::vector<FitStanding> standings;  // one per parameter
+  std::vector<double> correlation;     // p x p, row by row
+  double rmsResidual = 0.0;            // sqrt(SSR / (n - p))
   std::int64_t iterations = 0, runs = 0;
   double tQuantile = 0.0;  // Student's t at 0.975 for n - p degrees of freedom
 };

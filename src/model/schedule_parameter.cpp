@@ -65,4 +65,23 @@ void setParameter(ProcessSchedule& s, const ScheduleParameter& p, double v) {
   }
 }
 
+ParameterRange parameterRange(ScheduleParameter::Kind kind) {
+  switch (kind) {
+    case ScheduleParameter::Kind::LawB:
+      return ParameterRange::Real;
+    case ScheduleParameter::Kind::Initial:
+    case ScheduleParameter::Kind::StageComposition:
+    case ScheduleParameter::Kind::StagePotential:
+      return ParameterRange::Fraction;
+    case ScheduleParameter::Kind::LawA:
+    case ScheduleParameter::Kind::Density:
+    case ScheduleParameter::Kind::AlloyFactor:
+    case ScheduleParameter::Kind::StageDuration:
+    case ScheduleParameter::Kind::StageTemperature:
+    case ScheduleParameter::Kind::StageBeta:
+      return ParameterRange::Positive;
+  }
+  return ParameterRange::Real;
+}
+
 }  // namespace diffusim

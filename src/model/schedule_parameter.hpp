@@ -28,4 +28,11 @@ struct ScheduleParameter {
 double parameterValue(const ProcessSchedule& s, const ScheduleParameter& p);
 void setParameter(ProcessSchedule& s, const ScheduleParameter& p, double value);
 
+// The values a parameter can physically take: any real number (B), a
+// fraction from 0 to 1 (compositions and potentials), or a positive
+// quantity (durations, temperatures in K, beta, A, the density, the alloy
+// factor).
+enum class ParameterRange { Real, Fraction, Positive };
+ParameterRange parameterRange(ScheduleParameter::Kind kind);
+
 }  // namespace diffusim

@@ -28,6 +28,7 @@
 #include "engine/worker_pool.hpp"
 #include "model/readings.hpp"
 #include "words/fault_words.hpp"
+#include "words/fit_words.hpp"
 
 namespace py = pybind11;
 
@@ -309,8 +310,10 @@ PYBIND11_MODULE(_core, m) {
   });
   m.def("run_query", &runQueryOf);
   m.def("design", [](const PySchedule& ps, const std::vector<std::size_t>& varied, double surface,
-                     double depth, double at, const std::string& scheme, double tolerance) {
+                     double depth, double at, double longest, const std::string& scheme,
+                     double tolerance) {
     DesignTargets t;
+    t.longest = longest;
     t.surface = !std::isnan(surface);
     t.surfaceComposition = surface;
     t.depth = !std::isnan(depth);
@@ -399,10 +402,11 @@ PYBIND11_MODULE(_core, m) {
     for (const std::string& key : keys) {
       ScheduleParameter p;
       std::string why;
-      if (!parameterOf(key, ps.schedule, p, why)) throw std::invalid_argument(key + ": " + why);
+      if (!fitParameterOf(key, ps.schedule, p, why)) throw std::invalid_argument(key + ": " + why);
       params.push_back(p);
     }
-    if (x.size() != c.size() || x.size() != t.size() || x.size() <= params.size())
+    // No times: every point at the end of each trial schedule.
+    if (x.size() != c.size() || (!t.empty() && x.size() != t.size()) || x.size() <= params.size())
       throw std::invalid_argument("data: x, c and t of one length, more points than parameters");
     FitResult f;
     const SchemeOptions o = schemeOf(scheme, tolerance);
@@ -414,10 +418,20 @@ PYBIND11_MODULE(_core, m) {
     out["converged"] = f.converged;
     out["values"] = f.values;
     out["std_errors"] = f.standardErrors;
+    out["low"] = f.low;
+    out["high"] = f.high;
     out["correlation"] = f.correlation;
     out["rms_residual"] = f.rmsResidual;
     out["t_quantile"] = f.tQuantile;
     out["iterations"] = f.iterations;
+    std::vector<bool> determined;
+    std::vector<std::string> warnings;
+    for (std::size_t j = 0; j < params.size() && j < f.standings.size(); ++j) {
+      determined.push_back(f.standings[j].determined());
+      if (!determined.back()) warnings.push_back(undeterminedText(keys, params, f, j));
+    }
+    out["determined"] = determined;
+    out["warnings"] = warnings;
     return out;
   });
 }

@@ -416,6 +416,11 @@ TEST(InputFiles, OnlyBoundedRegularFilesAreRead) {
     EXPECT_EQ(problem, expected) << c.name;
     EXPECT_EQ(text.size(), read ? MAX_INPUT_FILE_BYTES : 0u) << c.name;
   }
+  // A UTF-8 byte-order mark, as spreadsheets save one, is not part of the text.
+  writeFile(dir / "marked.csv", "\xEF\xBB\xBFx_m,c\n0,0.01\n");
+  std::string text, problem;
+  ASSERT_TRUE(readInputFile("--data", (dir / "marked.csv").string(), text, problem)) << problem;
+  EXPECT_EQ(text, "x_m,c\n0,0.01\n");
 }
 
 }  // namespace

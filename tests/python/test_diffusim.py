@@ -178,6 +178,36 @@ def test_a_constant_schedule_without_a_duration_lasts_as_the_flags_do():
     assert pickle.loads(pickle.dumps(open_ended))._open == open_ended._open
 
 
+# The inverse questions say what their answers are worth, as the command
+# line does: data without times lie at each trial schedule's end, values the
+# data cannot tell apart are not determined (and warned of), a design names
+# its closest run and warns of a stage far longer than the template.
+def test_fit_and_design_say_what_their_answers_are_worth(files):
+    truth = diffusim.load_schedule(files / "cycle.toml")
+    p = diffusim.profile(truth)
+    x, c = p.x[:60:4], p.c[:60:4]
+    start = diffusim.parse_schedule(truth.text.replace('duration = "2h"', 'duration = "100min"'))
+    assert start.end == truth.end - 1200.0
+    f = diffusim.fit(start, ["stage2.duration"], x, c)
+    assert abs(f.values[0] - 7200.0) < 1e-3 and f.determined.tolist() == [True]
+    data = files / "end.csv"
+    data.write_text("x_m,c\n" + "".join(f"{a!r},{b!r}\n" for a, b in zip(x, c)))
+    (files / "start.toml").write_text(start.text)
+    cli = command("fit", "--schedule", files / "start.toml", "--data", data,
+                  "--fit", "stage2.duration")
+    assert f.values[0] == cli["value"][0] and list(f.ci95[0]) == [cli["ci95_low"][0],
+                                                                  cli["ci95_high"][0]]
+    with pytest.warns(UserWarning, match="diffusivity.A is not determined by the data"):
+        g = diffusim.fit(truth, ["diffusivity.A", "diffusivity.B"], x, c + 1e-5 * np.sin(x * 1e4))
+    assert g.converged and g.determined.tolist() == [False, False]
+    assert g.values[0] > 0 and g.ci95[0][0] >= 0
+    with pytest.warns(UserWarning, match="times the template's whole schedule"):
+        d = diffusim.design(truth, [3], depth=9e-4, at=0.0035)
+    assert d.durations[0] > 10 * truth.end
+    with pytest.raises(diffusim.ScheduleError, match=r"closest: durations \[1\.76"):
+        diffusim.design(truth, [3], depth=9e-4, at=0.0035, max_duration=172800.0)
+
+
 def test_refusals_raise_schedule_error_with_the_command_lines_words(files):
     with pytest.raises(diffusim.ScheduleError, match="missing key specimen.sections"):
         diffusim.parse_schedule("[specimen]\nlength = 0.001\n")

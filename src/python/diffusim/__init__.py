@@ -16,6 +16,7 @@ dask.distributed Client can run sweeps; see docs/examples/notebook.py.
 
 from dataclasses import dataclass, field
 import math
+import warnings
 
 import numpy as np
 
@@ -244,27 +245,45 @@ class Design:
     schedule: Schedule = None
 
 
-def design(schedule, vary, *, surface=None, depth=None, at=None, scheme="auto",
-           tolerance=1e-7):
+def design(schedule, vary, *, surface=None, depth=None, at=None, max_duration=None,
+           scheme="auto", tolerance=1e-7):
     """The durations of the stages `vary` (numbers from 1) that bring the end
     of the schedule to `surface` (composition) and/or a case depth `depth` (m)
-    to composition `at`. Raises ScheduleError when no durations reach them."""
+    to composition `at`, each searched from 1 s to `max_duration` (s; default
+    a thousand days). Raises ScheduleError when no durations reach them (the
+    message gives the closest run); a stage more than ten times as long as the
+    whole template gives a UserWarning, as the command line warns."""
     stages = [int(k) - 1 for k in vary]
+    if max_duration is not None and not float(max_duration) >= 1.0:
+        raise ScheduleError(f"max_duration: {max_duration} s is shorter than the search's "
+                            "shortest duration, 1 s")
     out = _refused(_core.design, schedule._core, stages,
                    math.nan if surface is None else float(surface),
                    math.nan if depth is None else float(depth),
-                   0.0 if at is None else float(at), scheme, float(tolerance))
+                   0.0 if at is None else float(at),
+                   0.0 if max_duration is None else float(max_duration), scheme, float(tolerance))
     if not out["met"]:
         raise ScheduleError(
-            f"no durations of stage(s) {list(vary)} meet the targets (closest: surface "
-            f"{out['surface']}, depth {out['depth']} m after {out['runs']} runs)")
+            f"no durations of stage(s) {list(vary)} meet the targets (closest: durations "
+            f"{list(out['durations'])} s, surface {out['surface']}, depth {out['depth']} m, "
+            f"of {out['runs']} runs)")
+    whole = schedule.end
+    for k, duration in zip(vary, out["durations"]):
+        if duration > 10.0 * whole:
+            warnings.warn(f"stage {k} lasts {duration:g} s, {duration / whole:g} times the "
+                          f"template's whole schedule ({whole:g} s); check the targets, or "
+                          "cap the search with max_duration", stacklevel=2)
     return Design(True, list(out["durations"]), out["surface"], out["depth"], out["runs"])
 
 
 @dataclass
 class Fit:
     """Fitted values, their standard errors (from the Jacobian at the optimum,
-    s^2 (J^T J)^-1) and 95 % intervals; the correlation matrix."""
+    s^2 (J^T J)^-1) and 95 % intervals; the correlation matrix. Positive
+    quantities are fitted in their logarithm: their intervals are
+    value * exp(+-t se / value). `determined` says per key whether the data
+    pin the value down (its interval inside its physical range, no
+    correlation above 0.99 in magnitude); `converged` alone does not."""
     keys: list
     values: np.ndarray
     std_errors: np.ndarray
@@ -272,21 +291,26 @@ class Fit:
     correlation: np.ndarray
     rms_residual: float
     converged: bool = True
+    determined: np.ndarray = None
 
 
 def fit(schedule, keys, x, c, t=None, *, scheme="auto", tolerance=1e-7):
     """Schedule values named by dotted `keys` (stage1.beta, diffusivity.A, ...)
     that fit compositions `c` measured at depths `x` (m) and times `t` (s;
-    default the schedule's end), by GSL's trust-region Levenberg-Marquardt."""
+    default the schedule's end, that of each trial schedule when a duration
+    is fitted), by GSL's trust-region Levenberg-Marquardt. Each value the
+    data do not determine gives a UserWarning with the command line's words."""
     x = [float(v) for v in x]
     c = [float(v) for v in c]
-    t = [schedule.end] * len(x) if t is None else [float(v) for v in t]
+    t = [] if t is None else [float(v) for v in t]
     out = _refused(_core.fit, schedule._core, list(keys), x, c, t, scheme, float(tolerance))
     if not out["converged"]:
         raise ScheduleError(f"the fit did not converge after {out['iterations']} iterations")
+    for text in out["warnings"]:
+        warnings.warn(text, stacklevel=2)
     values = np.array(out["values"])
     se = np.array(out["std_errors"])
-    half = out["t_quantile"] * se
     p = len(values)
-    return Fit(list(keys), values, se, np.stack([values - half, values + half], axis=1),
-               np.array(out["correlation"]).reshape(p, p), out["rms_residual"])
+    return Fit(list(keys), values, se, np.stack([out["low"], out["high"]], axis=1),
+               np.array(out["correlation"]).reshape(p, p), out["rms_residual"], True,
+               np.array(out["determined"], dtype=bool))

@@ -59,8 +59,8 @@ class Design:
     runs: int
 
 def design(schedule: Schedule, vary: Iterable[int], *, surface: float | None = ...,
-           depth: float | None = ..., at: float | None = ..., scheme: str = ...,
-           tolerance: float = ...) -> Design: ...
+           depth: float | None = ..., at: float | None = ..., max_duration: float | None = ...,
+           scheme: str = ..., tolerance: float = ...) -> Design: ...
 
 @dataclass
 class Fit:
@@ -71,6 +71,7 @@ class Fit:
     correlation: np.ndarray
     rms_residual: float
     converged: bool
+    determined: np.ndarray
 
 def fit(schedule: Schedule, keys: Sequence[str], x: Sequence[float], c: Sequence[float],
         t: Sequence[float] | None = ..., *, scheme: str = ..., tolerance: float = ...) -> Fit: ...
