@@ -5,6 +5,7 @@
 #include "cli/command_support.hpp"
 #include "cli/inverse_commands.hpp"
 #include "cli/process_record.hpp"
+#include "cli/request_guards.hpp"
 #include "cli/schedule_writer.hpp"
 #include "engine/design.hpp"
 #include "format/number_format.hpp"
@@ -80,10 +81,11 @@ int runDesign(const Request& r, const CommandLineOptions& options, std::ostream&
   const double whole = scheduleEnd(r.schedule);
   for (std::size_t k = 0; k < r.varied.size(); ++k)
     if (d.durations[k] > LONG_STAGE_RATIO * whole)
-      err << "diffusim design: warning: stage " << r.varied[k] + 1 << " lasts "
-          << shortest(d.durations[k]) << " s (" << fixed(d.durations[k] / 86400.0, 1) << " days), "
-          << fixed(d.durations[k] / whole, 1) << " times the template's whole schedule ("
-          << shortest(whole) << " s); check the targets, or cap the search with --max-duration\n";
+      warn(r, err,
+           "stage " + integer(static_cast<std::int64_t>(r.varied[k] + 1)) + " lasts " +
+               shortest(d.durations[k]) + " s (" + fixed(d.durations[k] / 86400.0, 1) + " days), " +
+               fixed(d.durations[k] / whole, 1) + " times the template's whole schedule (" +
+               shortest(whole) + " s); check the targets, or cap the search with --max-duration");
   if (!r.writeSchedule.empty()) {
     std::vector<ScheduleValue> values;
     for (std::size_t k = 0; k < r.varied.size(); ++k)

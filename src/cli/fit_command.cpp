@@ -9,6 +9,7 @@
 #include "cli/input_file.hpp"
 #include "cli/inverse_commands.hpp"
 #include "cli/process_record.hpp"
+#include "cli/request_guards.hpp"
 #include "cli/schedule_keys.hpp"
 #include "cli/schedule_writer.hpp"
 #include "engine/fit.hpp"
@@ -141,8 +142,7 @@ int runFit(const Request& r, const CommandLineOptions& options, std::ostream& ou
   for (std::size_t j = 0; j < parameters.size(); ++j) {
     const bool determined = fit.standings[j].determined();
     rec.grid.push_back(word("determined." + r.fitKeys[j], determined ? "yes" : "no"));
-    if (!determined)
-      err << "diffusim fit: warning: " << undeterminedText(r.fitKeys, parameters, fit, j) << "\n";
+    if (!determined) warn(r, err, undeterminedText(r.fitKeys, parameters, fit, j));
   }
   rec.grid.push_back(count("points", static_cast<std::int64_t>(data.c.size())));
   rec.grid.push_back(number("rms_residual", fit.rmsResidual));
