@@ -74,6 +74,7 @@ class Block:
     marker: dict
     indent: str = ""
     roff: bool = False
+    first_line: str = ""
 
 
 # --- reading the documents ------------------------------------------------
@@ -143,11 +144,11 @@ def split_commands(lines, first_index):
 def classify(doc, line, lines, first_index, marker, indent="", roff=False, fence=None):
     firsts = [l for l in lines if l.strip()]
     if firsts and firsts[0].startswith("$ "):
-        return Block(doc, line, "example", split_commands(lines, first_index), marker, indent, roff)
+        return Block(doc, line, "example", split_commands(lines, first_index), marker, indent, roff,
+                     firsts[0][2:])
     words = {l.split()[0] for l in firsts if l.split()}
-    shell = fence in SHELL_FENCES if fence is not None else bool(words & SHELL_WORDS)
-    if shell and words & SHELL_WORDS:
-        return Block(doc, line, "commands", [], marker, indent, roff)
+    if (fence in SHELL_FENCES - {""}) or words & SHELL_WORDS:
+        return Block(doc, line, "commands", [], marker, indent, roff, firsts[0] if firsts else "")
     return None
 
 
@@ -409,8 +410,7 @@ def main():
         for b in blocks:
             what = "skipped: " + b.marker["skip"] if "skip" in b.marker else (
                 "example" if b.kind == "example" else "commands, no output shown (not run)")
-            first = b.commands[0].text.split("\n")[0] if b.commands else ""
-            print(f"{b.doc}:{b.line}\t{what}\t{first}")
+            print(f"{b.doc}:{b.line}\t{what}\t{b.first_line.strip()}")
         return 0
     if not os.access(program, os.X_OK):
         print(f"no program at {program}: build it first", file=sys.stderr)
