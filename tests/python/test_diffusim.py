@@ -208,6 +208,31 @@ def test_fit_and_design_say_what_their_answers_are_worth(files):
         diffusim.design(truth, [3], depth=9e-4, at=0.0035, max_duration=172800.0)
 
 
+FLUX_PULSES = """
+[specimen]
+length = "1mm"
+sections = 50
+initial = 0.002
+[diffusivity]
+model = "tibbetts"
+[[stage]]
+repeat = 10
+stages = [ { duration = "30min", temperature = 1273, surface = { flux = 1e-5 } } ]
+"""
+
+
+def test_flux_pulses_without_a_limit_give_finite_bits_of_the_command_line(tmp_path):
+    # Each pulse starts where the one before left the surface: the step is
+    # sized for the bound of what it can reach, in Python as on the command line.
+    path = tmp_path / "pulses.toml"
+    path.write_text(FLUX_PULSES)
+    p = diffusim.profile(diffusim.load_schedule(path))
+    assert np.all(np.isfinite(p.c)) and p.c[0] > 0.02
+    assert np.array_equal(p.c, command("profile", "--schedule", path)["c"])
+    h = diffusim.history(diffusim.load_schedule(path), depth=1e-4, every=600.0)
+    assert np.all(np.isfinite(h.c))
+
+
 def test_refusals_raise_schedule_error_with_the_command_lines_words(files):
     with pytest.raises(diffusim.ScheduleError, match="missing key specimen.sections"):
         diffusim.parse_schedule("[specimen]\nlength = 0.001\n")
