@@ -280,5 +280,31 @@ TEST(FastGrid, FixedPointIsReachedAndHolds) {
 
 }  // namespace fast
 
+// The finite check sees every value that is not finite, wherever it stands,
+// and no finite one, the largest and the subnormal among them.
+TEST(FiniteCheck, FindsEveryValueThatIsNotFinite) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double finite[] = {0.0,
+                           -0.0,
+                           1.0,
+                           -1.0,
+                           std::numeric_limits<double>::max(),
+                           std::numeric_limits<double>::denorm_min(),
+                           -0.05};
+  const double bad[] = {inf, -inf, nan, -nan};
+  for (const std::int32_t n : {1, 7, 33}) {
+    std::vector<double> v(static_cast<std::size_t>(n));
+    for (std::int32_t i = 0; i < n; ++i) v[static_cast<std::size_t>(i)] = finite[i % 7];
+    EXPECT_TRUE(allFinite(v.data(), n));
+    for (const double b : bad)
+      for (const std::int32_t at : {0, n / 2, n - 1}) {
+        std::vector<double> w = v;
+        w[static_cast<std::size_t>(at)] = b;
+        EXPECT_FALSE(allFinite(w.data(), n)) << b << " at " << at << " of " << n;
+      }
+  }
+}
+
 }  // namespace
 }  // namespace diffusim
