@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "model/grid.hpp"
+#include "model/resolution.hpp"
 
 namespace diffusim {
 
@@ -74,7 +75,13 @@ GridErrorEstimate::Failure GridErrorEstimate::prepare(const SchemeOptions& optio
   other.sections = half_ ? other.sections / 2 : other.sections * 2;
   sections_ = other.sections;
   if (other.sections > MAX_GRID_POINTS - 1) return Failure::TooManySections;
-  trusted_ = !diffusivityVariesWidely(plan.schedule);
+  // Nor when the coarser of the two grids gives the run's diffusion length
+  // fewer than RESOLVED_CELLS cells: its error is then not second order.
+  const std::int32_t coarser = std::min(other.sections, plan.schedule.sections);
+  ProcessSchedule coarse = plan.schedule;
+  coarse.sections = coarser;
+  trusted_ = !diffusivityVariesWidely(plan.schedule) &&
+             !(gridResolution(coarse, plan.end).cells < RESOLVED_CELLS);
   // The other grid hands on the levels this run hands on; every step of
   // this run is compared at its end only.
   const OutputTimes& t = plan.times;

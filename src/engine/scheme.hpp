@@ -99,7 +99,8 @@ class GridErrorEstimate {
   bool compared() const { return compared_; }
   StopReason stopReason() const { return stopped_; }
   const diffusim::Fault& planFault() const { return planFault_; }
-  // False when the diffusivity varies widely (see diffusivityVariesWidely).
+  // False when the diffusivity varies widely (see diffusivityVariesWidely),
+  // or the coarser grid does not resolve the run's diffusion length.
   bool trusted() const { return trusted_; }
 
  private:
