@@ -21,13 +21,14 @@
 #include "engine/sampling.hpp"
 #include "engine/sweep.hpp"
 #include "model/readings.hpp"
+#include "support/inverse_schedules.hpp"
 
 namespace diffusim::testing {
 namespace {
 
 using Kind = ScheduleParameter::Kind;
 
-const SchemeOptions SCHEME{SchemeChoice::Auto, 1e-8};
+const SchemeOptions SCHEME = INVERSE_SCHEME;
 constexpr double BEYOND = std::numeric_limits<double>::infinity();
 constexpr std::uint64_t SEED = 7;
 
