@@ -175,6 +175,26 @@ TEST(SeamFaults, EveryAnswerIsFiniteOrARefusalThatLeavesTheOutputAlone) {
   }
 }
 
+// The grid's error estimate says it cannot be trusted where the coarser of
+// its two grids does not resolve the run's diffusion length.
+TEST(SeamFaults, TheGridsErrorEstimateSeesAnUnresolvedGrid) {
+  ScratchDir scratch;
+  const struct {
+    const char* time;
+    const char* sections;
+    bool reliable;
+  } cases[] = {{"10min", "100", false}, {"2h", "100", false}, {"10h", "200", true}};
+  for (const auto& c : cases) {
+    const ProgramRun run = runProgram(
+        scratch.path(),
+        {"profile", "--time", c.time, "--sections", c.sections, "--estimate-error", "--quiet"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(headerValue(run.out, "spatial_error_estimate"), "");
+    EXPECT_EQ(headerValue(run.out, "spatial_error_estimate_reliable"), c.reliable ? "" : "no")
+        << c.time;
+  }
+}
+
 // The header without the schedule's file name.
 std::string withoutScheduleName(const std::string& out) {
   std::string kept;
