@@ -165,7 +165,8 @@ TEST(GeometryValidation, ARampIsTheIsothermalRunAtTheEquivalentTime) {
     const std::vector<double> a = endLevel(ramp, true), b = endLevel(iso, true);
     double worst = 0.0;
     for (std::size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::fabs(a[i] - b[i]));
-    EXPECT_LE(worst, 3.0 * TOL) << shapeName(shape);
+    // Both runs within the tolerance of the same grid solution.
+    EXPECT_LE(worst, 2.0 * TOL) << shapeName(shape);
     // The explicit ramp takes D at each step's middle: its miss is of the
     // explicit scheme's own first order in dt, which the isothermal pair of
     // schemes measures; a D held at the stage's start misses by ~1e-3.
@@ -177,7 +178,7 @@ TEST(GeometryValidation, ARampIsTheIsothermalRunAtTheEquivalentTime) {
     }
     EXPECT_LE(explicitMiss, 2.0 * schemeGap + 3.0 * TOL) << shapeName(shape);
     std::printf("ramp %s: implicit %.3g (bound %.3g), explicit %.3g (bound %.3g)\n",
-                shapeName(shape), worst, 3.0 * TOL, explicitMiss, 2.0 * schemeGap + 3.0 * TOL);
+                shapeName(shape), worst, 2.0 * TOL, explicitMiss, 2.0 * schemeGap + 3.0 * TOL);
   }
 }
 
