@@ -7,6 +7,7 @@
 
 #include "cli/command_support.hpp"
 #include "cli/process_record.hpp"
+#include "cli/request_guards.hpp"
 #include "engine/plan.hpp"
 #include "engine/queries.hpp"
 #include "engine/sweep.hpp"
@@ -203,13 +204,7 @@ int runQueries(const Request& r, const CommandLineOptions& options, std::ostream
   // row would read as an answer.
   if (r.command == "depth" && !(highest >= r.composition)) {
     output.discard();
-    throw RunFailure(
-        (r.hardness > 0.0 ? "--hardness: " + shortest(r.hardness) + " HV is"
-                          : "--composition: " + shortest(r.composition) + " is") +
-        " above every composition the run reaches (" + shortest(highest) + " at most)" +
-        (r.hardness > 0.0 || r.composition < 0.1 || !(r.composition / 100.0 < highest)
-             ? std::string()
-             : "; a composition is a fraction: did you mean " + shortest(r.composition) + "%?"));
+    throw RunFailure(unreachedWords(r, highest));
   }
   // The record: the first case's schedule; one depth case adds its plan.
   ProcessSchedule recorded = first;

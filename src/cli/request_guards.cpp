@@ -94,6 +94,15 @@ void checkUnits(const Request& r, const ProcessSchedule& s, std::ostream& err) {
 
 }  // namespace
 
+std::string unreachedWords(const Request& r, double highest) {
+  const bool percent = r.hardness == 0.0 && r.composition >= 0.1 && r.composition / 100.0 < highest;
+  return (r.hardness > 0.0 ? "--hardness: " + shortest(r.hardness) + " HV is"
+                           : "--composition: " + shortest(r.composition) + " is") +
+         " above every composition the run reaches (" + shortest(highest) + " at most)" +
+         (percent ? "; a composition is a fraction: did you mean " + shortest(r.composition) + "%?"
+                  : std::string());
+}
+
 void warn(const Request& r, std::ostream& err, const std::string& text) {
   if (!r.quiet) err << "diffusim " << r.command << ": warning: " << text << "\n";
 }

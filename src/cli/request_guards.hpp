@@ -22,6 +22,11 @@ inline constexpr double LARGEST_LIKELY_SPECIMEN = 0.1;  // m
 // are exempt).
 void guardRequest(const Request& request, std::ostream& err);
 
+// A depth asked for a composition above every one the run reached (its
+// highest): why there is no case depth, with a hint where 0.35 was
+// probably meant as 0.35%.
+std::string unreachedWords(const Request& request, double highest);
+
 // One warning line: "diffusim COMMAND: warning: TEXT", unless quiet.
 void warn(const Request& request, std::ostream& err, const std::string& text);
 

@@ -12,10 +12,12 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/process_record.hpp"
+#include "cli/request_guards.hpp"
 #include "cli/schedule_file.hpp"
 #include "cli/schedule_keys.hpp"
 #include "engine/design.hpp"
@@ -34,6 +36,23 @@ namespace py = pybind11;
 
 namespace diffusim {
 namespace {
+
+// The command line's checks before a run: a refusal as the command line's
+// words (ScheduleError), the warnings as their texts for Python to warn.
+py::list guarded(const Request& r) {
+  std::ostringstream lines;
+  try {
+    guardRequest(r, lines);
+  } catch (const UsageError& e) {
+    throw std::invalid_argument(e.what());
+  }
+  py::list warned;
+  const std::string prefix = "diffusim " + r.command + ": warning: ";
+  std::istringstream in(lines.str());
+  for (std::string line; std::getline(in, line);)
+    warned.append(line.rfind(prefix, 0) == 0 ? line.substr(prefix.size()) : line);
+  return warned;
+}
 
 // A run that gave a value that is not finite: FloatingPointError, saying
 // where, as the command line's one line does.
@@ -160,6 +179,8 @@ py::dict runLevels(const PySchedule& ps, const std::string& command, double unti
     r.everyGiven = true;
   }
   r.depth = depth;
+  r.schedule = s;
+  const py::list warned = guarded(r);
   ProcessPlan plan;
   const double planEvery = command == "profile" ? 0.0 : (every > 0.0 ? every : -1.0);
   if (const Fault f = planProcess(s, until, planEvery, plan); !f.ok())
@@ -186,6 +207,7 @@ py::dict runLevels(const PySchedule& ps, const std::string& command, double unti
     uptake = uptakeGramsPerSquareMetre(s, *plan.weights,
                                        levels.values.data() + levels.values.size() - n);
   py::dict out;
+  out["warnings"] = warned;
   PyRecord record{r, s, true, {}, summary, uptake, version};
   record.plan.firsts = plan.firsts;
   record.plan.explicitSteps = plan.explicitSteps;
@@ -238,6 +260,15 @@ py::dict runQueryOf(const PySchedule& ps, bool depthQuery, double composition, d
     throw std::invalid_argument("composition: a fraction from 0 to 1");
   if (!depthQuery && !(depth >= 0.0 && depth <= ps.schedule.length))
     throw std::invalid_argument("depth: outside the specimen");
+  Request asked;
+  asked.command = depthQuery ? "depth" : "time";
+  asked.schedulePath = ps.name;
+  asked.schedule = ps.schedule;
+  asked.composition = composition;
+  asked.depth = depth;
+  asked.times = times;
+  asked.openEnded = openEnded;
+  const py::list warned = guarded(asked);
   std::vector<double> t, value;
   QueryOutcome o;
   {
@@ -248,6 +279,8 @@ py::dict runQueryOf(const PySchedule& ps, bool depthQuery, double composition, d
     });
   }
   if (o.failure == QueryOutcome::Failure::NonFinite) raiseNonFinite(o.fault);
+  if (depthQuery && o.failure == QueryOutcome::Failure::None && !(o.highest >= composition))
+    throw std::invalid_argument(unreachedWords(asked, o.highest));
   if (!o.fault.ok()) throw std::invalid_argument(faultText(o.fault));
   if (o.failure != QueryOutcome::Failure::None) throw std::runtime_error("the run failed");
   Request r;
@@ -268,6 +301,7 @@ py::dict runQueryOf(const PySchedule& ps, bool depthQuery, double composition, d
       r, ps.schedule, false, {}, summary, std::numeric_limits<double>::quiet_NaN(), version};
   out["t"] = owned(t);
   if (depthQuery) out["depth"] = owned(value);
+  out["warnings"] = warned;
   return out;
 }
 
@@ -309,32 +343,32 @@ PYBIND11_MODULE(_core, m) {
            repetitions;
   });
   m.def("run_query", &runQueryOf);
-  m.def("design", [](const PySchedule& ps, const std::vector<std::size_t>& varied, double surface,
-                     double depth, double at, double longest, const std::string& scheme,
-                     double tolerance) {
-    DesignTargets t;
-    t.longest = longest;
-    t.surface = !std::isnan(surface);
-    t.surfaceComposition = surface;
-    t.depth = !std::isnan(depth);
-    t.depthValue = depth;
-    t.at = at;
-    DesignResult d;
-    const SchemeOptions o = schemeOf(scheme, tolerance);
-    {
-      py::gil_scoped_release release;
-      d = designDurations(ps.schedule, varied, t, o);
-    }
-    py::dict out;
-    out["met"] = d.status == DesignResult::Status::Met;
-    out["status"] = static_cast<int>(d.status);
-    out["durations"] = d.durations;
-    out["surface"] = d.surfaceReached;
-    out["depth"] = d.depthReached;
-    out["runs"] = d.runs;
-    out["limit"] = d.value;
-    return out;
-  });
+  m.def("design",
+        [](const PySchedule& ps, const std::vector<std::size_t>& varied, double surface,
+           double depth, double at, double longest, const std::string& scheme, double tolerance) {
+          DesignTargets t;
+          t.longest = longest;
+          t.surface = !std::isnan(surface);
+          t.surfaceComposition = surface;
+          t.depth = !std::isnan(depth);
+          t.depthValue = depth;
+          t.at = at;
+          DesignResult d;
+          const SchemeOptions o = schemeOf(scheme, tolerance);
+          {
+            py::gil_scoped_release release;
+            d = designDurations(ps.schedule, varied, t, o);
+          }
+          py::dict out;
+          out["met"] = d.status == DesignResult::Status::Met;
+          out["status"] = static_cast<int>(d.status);
+          out["durations"] = d.durations;
+          out["surface"] = d.surfaceReached;
+          out["depth"] = d.depthReached;
+          out["runs"] = d.runs;
+          out["limit"] = d.value;
+          return out;
+        });
   // The spread of a case depth: the command line's samples (sampledLevel at
   // the time or each sample's own end, depthOf, spreadOf), in order, on
   // `threads` threads: each sample's depth (+inf beyond the specimen, NaN

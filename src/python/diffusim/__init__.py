@@ -150,14 +150,22 @@ def _options(scheme, tolerance, threads):
     return scheme, float(tolerance), 0 if threads is None else int(threads)
 
 
+def _warned(out):
+    """The command line's warnings (a grid too coarse, units that look
+    mistaken) as Python warnings; the result as it is."""
+    for text in out.get("warnings", ()):
+        warnings.warn(text, stacklevel=3)
+    return out
+
+
 def profile(schedule, time=None, *, scheme="auto", tolerance=1e-7, threads=None):
     """C(x) at `time` s (default: the schedule's end): a Result with x, c
     (and r for a curved specimen)."""
     s, tol, th = _options(scheme, tolerance, threads)
     schedule = schedule._lasting(time)
     until = math.nan if time is None else float(time)
-    out = _refused(_core.run_levels, schedule._core, "profile", until, 0.0, 0.0, s, tol, th,
-                   __version__)
+    out = _warned(_refused(_core.run_levels, schedule._core, "profile", until, 0.0, 0.0, s, tol, th,
+                   __version__))
     hv = out.get("HV")
     return Result(record=out["header"], t=out["t"], c=out["c"], x=out["x"], r=out.get("r"),
                   HV=None if hv is None else hv[-1].copy())
@@ -169,8 +177,8 @@ def profiles(schedule, every, until=None, *, scheme="auto", tolerance=1e-7, thre
     s, tol, th = _options(scheme, tolerance, threads)
     schedule = schedule._lasting(until)
     end = math.nan if until is None else float(until)
-    out = _refused(_core.run_levels, schedule._core, "profiles", end, float(every), 0.0, s, tol,
-                   th, __version__)
+    out = _warned(_refused(_core.run_levels, schedule._core, "profiles", end, float(every), 0.0, s, tol,
+                   th, __version__))
     return Result(record=out["header"], t=out["t"], c=out["c"], x=out["x"], r=out.get("r"),
                   HV=out.get("HV"))
 
@@ -181,8 +189,8 @@ def history(schedule, depth, every=None, until=None, *, scheme="auto", tolerance
     s, tol, th = _options(scheme, tolerance, threads)
     schedule = schedule._lasting(until)
     end = math.nan if until is None else float(until)
-    out = _refused(_core.run_levels, schedule._core, "history", end,
-                   0.0 if every is None else float(every), float(depth), s, tol, th, __version__)
+    out = _warned(_refused(_core.run_levels, schedule._core, "history", end,
+                   0.0 if every is None else float(every), float(depth), s, tol, th, __version__))
     return Result(record=out["header"], t=out["t"], c=out["c"])
 
 
@@ -193,9 +201,9 @@ def depth(schedule, composition, time=None, *, every=None, scheme="auto", tolera
     times = [] if time is None else ([float(time)] if np.isscalar(time) else
                                      [float(v) for v in time])
     schedule = schedule._lasting(max(times) if times else None)
-    out = _refused(_core.run_query, schedule._core, True, float(composition), 0.0, times,
+    out = _warned(_refused(_core.run_query, schedule._core, True, float(composition), 0.0, times,
                    0.0 if every is None else float(every), False, scheme, float(tolerance),
-                   __version__)
+                   __version__))
     if every is None and (time is None or np.isscalar(time)):
         return float(out["depth"][0])
     return Result(record=out["header"], t=out["t"], depth=out["depth"])
@@ -205,8 +213,8 @@ def time_to(schedule, depth, composition, *, scheme="auto", tolerance=1e-7):
     """The first time, s, at which the composition at `depth` m reaches
     `composition` (NaN when the schedule ends first)."""
     open_ended = getattr(schedule, "_open", None) is not None
-    out = _refused(_core.run_query, schedule._core, False, float(composition), float(depth), [],
-                   0.0, open_ended, scheme, float(tolerance), __version__)
+    out = _warned(_refused(_core.run_query, schedule._core, False, float(composition), float(depth), [],
+                   0.0, open_ended, scheme, float(tolerance), __version__))
     return float(out["t"][0])
 
 
