@@ -12,6 +12,8 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,7 @@
 #include "engine/sampling.hpp"
 #include "engine/sweep.hpp"
 #include "engine/worker_pool.hpp"
+#include "model/kernel_level.hpp"
 #include "model/readings.hpp"
 #include "words/fault_words.hpp"
 #include "words/fit_words.hpp"
@@ -276,6 +279,9 @@ py::dict runQueryOf(const PySchedule& ps, bool depthQuery, double composition, d
 
 PYBIND11_MODULE(_core, m) {
   using namespace diffusim;
+  // An unknown DIFFUSIM_KERNELS fails the import, as it fails the program.
+  if (const std::optional<std::string>& bad = kernelCap().invalid)
+    throw std::runtime_error(kernelCapRefusal(*bad));
   m.doc() = "diffusim's engine (use the diffusim package)";
   py::register_exception<std::invalid_argument>(m, "_RequestError", PyExc_ValueError);
   py::class_<PyRecord>(m, "_Record").def("dict", [](const PyRecord& r) {
