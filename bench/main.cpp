@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -32,7 +33,9 @@
 
 #include "bench_support.hpp"
 #include "model/grid.hpp"
+#include "model/kernel_level.hpp"
 #include "ratio_report.hpp"
+#include "words/fault_words.hpp"
 
 namespace diffusim::bench {
 namespace {
@@ -121,6 +124,10 @@ void printHelp() {
 
 int main(int argc, char** argv) {
   using namespace diffusim::bench;
+  if (const std::optional<std::string>& bad = diffusim::kernelCap().invalid) {
+    std::cerr << "diffusim-bench: " << diffusim::kernelCapRefusal(*bad) << "\n";
+    return 2;
+  }
 
   // Defaults first, so that the same flags given on the command line win.
   static char repetitions[] = "--benchmark_repetitions=3";

@@ -16,7 +16,9 @@
 #include "console/menu.hpp"
 #include "engine/worker_pool.hpp"
 #include "format/number_parse.hpp"
+#include "model/kernel_level.hpp"
 #include "output/run_control.hpp"
+#include "words/fault_words.hpp"
 
 #ifndef DIFFUSIM_VERSION
 #define DIFFUSIM_VERSION "unknown"
@@ -28,6 +30,13 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   std::ios::sync_with_stdio(false);
   const bool stderrIsTerminal = ::isatty(STDERR_FILENO) == 1;
+
+  // DIFFUSIM_KERNELS caps the step kernels; a value that names no level is
+  // refused rather than run at a level the caller did not ask for.
+  if (const std::optional<std::string>& bad = diffusim::kernelCap().invalid) {
+    std::cerr << "diffusim: " << diffusim::kernelCapRefusal(*bad) << "\n";
+    return 2;
+  }
 
   // DIFFUSIM_THREADS caps the threads a long run uses (0: every hardware thread).
   unsigned threads = 0;

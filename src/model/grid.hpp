@@ -89,12 +89,12 @@ class ConcentrationGrid {
 };
 
 // The interior update in each instruction set this build carries, for tests
-// and benchmarks; advance uses the best one the processor supports.
+// and benchmarks; advance uses the best one supported.
 using StepKernel = void (*)(const double* prev, double* next, std::int32_t n, double r);
 struct StepKernelInfo {
   const char* name;
   StepKernel kernel;
-  bool supported;  // by the processor running this program
+  bool supported;  // by the processor, and at or below the DIFFUSIM_KERNELS cap
 };
 const StepKernelInfo* stepKernels(std::size_t& count);
 

@@ -10,6 +10,7 @@
 #endif
 
 #include "model/grid.hpp"
+#include "model/kernel_level.hpp"
 
 namespace diffusim {
 
@@ -236,9 +237,8 @@ struct VariableTable {
 
   VariableTable() {
 #if defined(DIFFUSIM_X86_KERNELS)
-    __builtin_cpu_init();
-    const bool avx512 = __builtin_cpu_supports("avx512f") != 0;
-    const bool avx2 = __builtin_cpu_supports("avx2") != 0;
+    const bool avx512 = kernelLevelUsable(KernelLevel::Avx512);
+    const bool avx2 = kernelLevelUsable(KernelLevel::Avx2);
     weighted[count] = {"avx512", weightedAvx512, avx512};
     entries[count++] = {"avx512", variableAvx512, avx512};
     weighted[count] = {"avx2", weightedAvx2, avx2};

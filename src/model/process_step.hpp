@@ -31,7 +31,7 @@ struct VariableStepInfo {
   const char* name;
   void (*step)(const double* prev, double* next, std::int32_t n, const StepRule& rule,
                double* scratch);
-  bool supported;
+  bool supported;  // by the processor, and at or below the DIFFUSIM_KERNELS cap
 };
 const VariableStepInfo* variableStepKernels(std::size_t& count);
 // A constant-D weighted step's points [from, to) (1 <= from, to <= N - 1),

@@ -13,6 +13,8 @@
 #include <cmath>
 #include <limits>
 #include <sstream>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,7 @@
 #include "engine/sampling.hpp"
 #include "engine/sweep.hpp"
 #include "engine/worker_pool.hpp"
+#include "model/kernel_level.hpp"
 #include "model/readings.hpp"
 #include "words/fault_words.hpp"
 #include "words/fit_words.hpp"
@@ -310,6 +313,9 @@ py::dict runQueryOf(const PySchedule& ps, bool depthQuery, double composition, d
 
 PYBIND11_MODULE(_core, m) {
   using namespace diffusim;
+  // An unknown DIFFUSIM_KERNELS fails the import, as it fails the program.
+  if (const std::optional<std::string>& bad = kernelCap().invalid)
+    throw std::runtime_error(kernelCapRefusal(*bad));
   m.doc() = "diffusim's engine (use the diffusim package)";
   py::register_exception<std::invalid_argument>(m, "_RequestError", PyExc_ValueError);
   py::class_<PyRecord>(m, "_Record").def("dict", [](const PyRecord& r) {

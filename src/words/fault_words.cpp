@@ -204,4 +204,9 @@ std::string faultText(const Fault& f) {
   return {};
 }
 
+std::string kernelCapRefusal(std::string_view value) {
+  return "DIFFUSIM_KERNELS=" + std::string(value) +
+         " is not a kernel level (baseline, avx2 or avx512)";
+}
+
 }  // namespace diffusim

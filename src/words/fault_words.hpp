@@ -22,4 +22,9 @@ std::string gridFaultWords(const GridCheck& check, std::string_view what);
 // The sentence for a fault of the exact-time grid, a plan or a schedule.
 std::string faultText(const Fault& fault);
 
+// "DIFFUSIM_KERNELS=avx3 is not a kernel level (baseline, avx2 or avx512)":
+// every entry that steps (the program, the Python module, the test
+// binaries) refuses such a value at its start.
+std::string kernelCapRefusal(std::string_view value);
+
 }  // namespace diffusim

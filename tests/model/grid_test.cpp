@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -151,8 +152,8 @@ TEST(FastGrid, EverySupportedKernelGivesTheScalarBits) {
   std::string ran, skipped;
   for (std::size_t k = 0; k < count; ++k)
     (kernels[k].supported ? ran : skipped) += std::string(" ") + kernels[k].name;
-  std::printf("[ kernels  ] checked:%s; not supported here:%s\n", ran.c_str(),
-              skipped.empty() ? " none" : skipped.c_str());
+  std::printf("[ kernels  ] checked:%s; not run here (processor or DIFFUSIM_KERNELS):%s\n",
+              ran.c_str(), skipped.empty() ? " none" : skipped.c_str());
   RecordProperty("kernels_checked", ran);
   RecordProperty("kernels_not_supported", skipped);
   ASSERT_FALSE(ran.empty());
@@ -191,19 +192,39 @@ bool processorRuns(const std::string& name) {
   return name == "baseline";
 }
 
+// A kernel's level as a rank (baseline 0, avx2 1, avx512 2), and the rank
+// DIFFUSIM_KERNELS allows, both read here apart from the program's own.
+int rankOf(const std::string& name) {
+  if (name.rfind("avx512", 0) == 0) return 2;
+  return name.rfind("avx2", 0) == 0 ? 1 : 0;
+}
+int capRank() {
+  const char* cap = std::getenv("DIFFUSIM_KERNELS");
+  return cap == nullptr || *cap == '\0' ? 2 : rankOf(cap);
+}
+
 // The kernels the tests step with (support/kernels.hpp) are the ones this
-// processor runs, the fastest first and the baseline always among them; a
+// processor runs at or below the DIFFUSIM_KERNELS cap, the fastest first and
+// the baseline always among them, and the program steps with the first; a
 // table whose fastest entry is not supported yields only the others.
-TEST(TestKernels, EveryKernelATestPicksIsOneTheProcessorRuns) {
-  const auto check = [](const auto& kernels, const char* table) {
+TEST(TestKernels, EveryKernelATestPicksIsOneTheProcessorRunsUnderTheCap) {
+  int best = 0;  // the highest level the processor runs under the cap
+  for (const char* level : {"avx2", "avx512"})
+    if (processorRuns(level) && rankOf(level) <= capRank()) best = rankOf(level);
+  const auto check = [best](const auto& kernels, const char* table) {
     ASSERT_FALSE(kernels.empty()) << table;
     EXPECT_STREQ(kernels.back().name, "baseline") << table;
-    for (const auto& k : kernels) EXPECT_TRUE(processorRuns(k.name)) << table << " " << k.name;
+    EXPECT_EQ(rankOf(kernels.front().name), best) << table << " " << kernels.front().name;
+    for (const auto& k : kernels) {
+      EXPECT_TRUE(processorRuns(k.name)) << table << " " << k.name;
+      EXPECT_LE(rankOf(k.name), capRank()) << table << " " << k.name;
+    }
   };
   check(supportedStepKernels(), "step");
   check(supportedVariableKernels(), "variable");
   check(supportedWeightedKernels(), "weighted");
   EXPECT_EQ(bestSupportedKernel(), activeStepKernelFunction());
+  EXPECT_EQ(rankOf(activeStepKernel()), best) << activeStepKernel();
 
   const StepKernelInfo table[] = {
       {"avx512", nullptr, false}, {"avx2", nullptr, true}, {"baseline", nullptr, true}};

@@ -10,6 +10,7 @@ import os
 import pickle
 import signal
 import subprocess
+import sys
 import threading
 
 import numpy as np
@@ -243,6 +244,15 @@ def test_refusals_raise_schedule_error_with_the_command_lines_words(files):
         diffusim.profile(s, scheme="fast")
     with pytest.raises(diffusim.ScheduleError, match="no durations"):
         diffusim.design(s, [1], surface=0.5)
+
+
+def test_an_unknown_kernel_level_fails_the_import():
+    env = dict(os.environ, DIFFUSIM_KERNELS="avx3")
+    r = subprocess.run([sys.executable, "-c", "import diffusim"], env=env, capture_output=True,
+                       text=True)
+    assert r.returncode == 1
+    assert r.stderr.splitlines()[-1] == (
+        "ImportError: DIFFUSIM_KERNELS=avx3 is not a kernel level (baseline, avx2 or avx512)")
 
 
 def run_case(args):

@@ -14,7 +14,8 @@ namespace diffusim::testing {
 
 namespace fs = std::filesystem;
 
-ProgramRun runProgram(const fs::path& dir, const std::vector<std::string>& args) {
+ProgramRun runProgram(const fs::path& dir, const std::vector<std::string>& args,
+                      const EnvironmentVariables& env) {
   const fs::path outPath = dir / ".stdout", errPath = dir / ".stderr";
   const pid_t pid = ::fork();
   if (pid == 0) {
@@ -23,6 +24,7 @@ ProgramRun runProgram(const fs::path& dir, const std::vector<std::string>& args)
         !std::freopen(errPath.c_str(), "w", stderr))
       ::_exit(127);
     ::setenv("LC_ALL", "C.UTF-8", 1);
+    for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
     std::vector<char*> argv{const_cast<char*>(DIFFUSIM_EXECUTABLE)};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);

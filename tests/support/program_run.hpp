@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace diffusim::testing {
@@ -14,8 +15,11 @@ struct ProgramRun {
   long maxRssKb = 0;  // the run's peak resident memory
 };
 
-// Runs the program in `dir` with `args`.
-ProgramRun runProgram(const std::filesystem::path& dir, const std::vector<std::string>& args);
+// Runs the program in `dir` with `args`, and the environment variables
+// `env` (name, value) set on top of the test's own.
+using EnvironmentVariables = std::vector<std::pair<std::string, std::string>>;
+ProgramRun runProgram(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                      const EnvironmentVariables& env = {});
 
 // The lines of a text that are not empty.
 std::vector<std::string> linesOf(const std::string& text);
