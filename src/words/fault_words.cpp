@@ -114,6 +114,13 @@ std::string faultText(const Fault& f) {
         return "the run would take more time steps than any count" + most;
       return "the run would take " + fixed(f.value, 0) + " time steps" + most;
     case FaultCode::TooManyStepsAtLeast:
+      if (!std::isfinite(f.value))
+        return "the run would take more time steps than any count" + most;
+      // Past 10^21 the count's digits say nothing; its power of ten does.
+      if (f.value >= 1e21)
+        return "the run would take more than 10^" +
+               integer(static_cast<std::int64_t>(std::floor(std::log10(f.value)))) + " time steps" +
+               most;
       return "the run would take more than " + fixed(f.value, 0) + " time steps" + most;
     case FaultCode::NoStableStep:
       return "the explicit scheme's stable step is 0 s here (D or the transfer coefficient is too "

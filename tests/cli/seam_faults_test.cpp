@@ -73,7 +73,7 @@ std::vector<SeamCase> seamCases() {
        tibbetts,
        {"profile", "--schedule", "s.toml", "--scheme", "explicit"},
        2,
-       "time steps"},
+       "the run would take more than 10^102 time steps"},
       {"flux pulses, implicit history",
        tibbetts,
        {"history", "--schedule", "s.toml", "--scheme", "implicit", "--depth", "0.1mm", "--every",
@@ -185,9 +185,8 @@ TEST(SeamFaults, TheGridsErrorEstimateSeesAnUnresolvedGrid) {
     bool reliable;
   } cases[] = {{"10min", "100", false}, {"2h", "100", false}, {"10h", "200", true}};
   for (const auto& c : cases) {
-    const ProgramRun run = runProgram(
-        scratch.path(),
-        {"profile", "--time", c.time, "--sections", c.sections, "--estimate-error", "--quiet"});
+    const ProgramRun run = runProgram(scratch.path(), {"profile", "--time", c.time, "--sections",
+                                                       c.sections, "--estimate-error", "--quiet"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(headerValue(run.out, "spatial_error_estimate"), "");
     EXPECT_EQ(headerValue(run.out, "spatial_error_estimate_reliable"), c.reliable ? "" : "no")
