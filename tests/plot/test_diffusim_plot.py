@@ -2,6 +2,12 @@
 """Tests of tools/diffusim-plot on files written by a real diffusim run, and
 on the CSV and JSON of diffusim's commands, written here as they are laid out.
 
+The command is run in this process (the launcher only hands its arguments to
+diffusim_plot.cli.main and exits with what it returns): starting a Python
+with matplotlib for each of some fifty plots cost more than everything else
+here. LauncherTests runs the launcher itself, and checks that it says and
+returns the same as the command run here.
+
     /usr/bin/python3 tests/plot/test_diffusim_plot.py --diffusim build/release/diffusim
 
 DIFFUSIM in the environment names the executable too; without either the
@@ -17,9 +23,11 @@ import subprocess
 import sys
 import tempfile
 import time
+import traceback
 import types
 import unittest
-from contextlib import redirect_stderr
+import warnings
+from contextlib import redirect_stderr, redirect_stdout
 import xml.etree.ElementTree as ET
 
 import matplotlib
@@ -106,12 +114,50 @@ def tearDownModule():
     TMP.cleanup()
 
 
-def run_tool(*args, env_drop=()):
+def launch_tool(*args, env_drop=()):
+    """The launcher run as a program: its status, standard output and error."""
     env = dict(os.environ)
     env["MPLCONFIGDIR"] = os.path.join(TMP.name, "mplconfig")
     for key in env_drop:
         env.pop(key, None)
     return subprocess.run([TOOL, *args], capture_output=True, text=True, env=env, timeout=60)
+
+
+def python_warning_filters():
+    """The warnings a fresh interpreter shows: all, once a place, but these."""
+    warnings.resetwarnings()
+    warnings.simplefilter("default")
+    for category in (DeprecationWarning, PendingDeprecationWarning, ImportWarning,
+                     ResourceWarning):
+        warnings.filterwarnings("ignore", category=category)
+
+
+def run_tool(*args, env_drop=()):
+    """The command run here as the launcher runs it, with what a process would
+    have ended with: the status main returns or exits with, what it wrote, and
+    an exception that escapes it as a traceback on standard error, status 1."""
+    hidden = {key: os.environ.pop(key) for key in env_drop if key in os.environ}
+    out, err = io.StringIO(), io.StringIO()
+    try:
+        with redirect_stdout(out), redirect_stderr(err), \
+                warnings.catch_warnings(record=True) as caught:
+            python_warning_filters()
+            try:
+                status = dp.main(list(args))
+            except SystemExit as e:
+                if e.code is None or isinstance(e.code, int):
+                    status = e.code or 0
+                else:
+                    print(e.code, file=sys.stderr)
+                    status = 1
+            except Exception:
+                traceback.print_exc()
+                status = 1
+    finally:
+        os.environ.update(hidden)
+    for w in caught:
+        err.write(warnings.formatwarning(w.message, w.category, w.filename, w.lineno, w.line))
+    return subprocess.CompletedProcess([TOOL, *args], status, out.getvalue(), err.getvalue())
 
 
 class ParsingTests(unittest.TestCase):
@@ -292,7 +338,11 @@ class CommandLineTests(unittest.TestCase):
             self.assertGreater(os.path.getsize(path), 10000)
             pixels = matplotlib.image.imread(path)[..., :3]
             self.assertGreater(np.mean(pixels.min(axis=2) < 0.9), 0.01, "almost blank")
-            self.assertGreater(len(np.unique(pixels.reshape(-1, 3), axis=0)), 50)
+            # The colours counted as one number each (Agg writes 8 bits a
+            # channel): a plain sort, where unique rows of three sort slowly.
+            rgb = np.round(pixels.reshape(-1, 3) * 255).astype(np.uint32)
+            self.assertGreater(len(np.unique((rgb[:, 0] << 16) | (rgb[:, 1] << 8) | rgb[:, 2])),
+                               50)
         else:
             root = ET.parse(path).getroot()
             self.assertEqual(root.tag, "{http://www.w3.org/2000/svg}svg")
@@ -356,6 +406,42 @@ class CommandLineTests(unittest.TestCase):
         self.assertEqual(proc.returncode, 0)
         for word in ("Result_dx.txt", "Result_dt.txt", "--max-curves", "erfc", "hours", "-o"):
             self.assertIn(word, proc.stdout)
+
+
+class LauncherTests(unittest.TestCase):
+    """tools/diffusim-plot started as a program, end to end."""
+
+    def test_the_launcher_runs_the_command(self):
+        d = os.path.join(TMP.name, "launcher")
+        os.makedirs(d, exist_ok=True)
+        requests = (
+            ([RUNS.paths["profile"], "-o", "profile.png"], 0),
+            ([RUNS.paths["profile"], "-o", "profile.svg", "--D", "1e-10"], 0),
+            ([RUNS.paths["beyond"], "-o", "beyond.png"], 1),
+            ([RUNS.paths["profile"], "--bogus"], 2),
+            ([RUNS.paths["profile"]], 2),       # no display
+            (["--version"], 0),
+        )
+
+        def outputs_named(who, args):      # each run writes an image of its own
+            return [os.path.join(d, f"{who}-{a}") if a.endswith((".png", ".svg")) else a
+                    for a in args]
+        no_display = ("DISPLAY", "WAYLAND_DISPLAY")
+        for args, status in requests:
+            launched = launch_tool(*outputs_named("launched", args), env_drop=no_display)
+            here = run_tool(*outputs_named("here", args), env_drop=no_display)
+            self.assertEqual(launched.returncode, status, (args, launched.stderr))
+            self.assertNotIn("Traceback", launched.stderr)
+            self.assertEqual((here.returncode, here.stdout, here.stderr.replace("here-", "")),
+                             (launched.returncode, launched.stdout,
+                              launched.stderr.replace("launched-", "")), args)
+            if status != 0:
+                self.assertEqual(len(launched.stderr.strip().splitlines()), 1, launched.stderr)
+        self.assertEqual(launched.stdout, "diffusim-plot 1.0.0\n")
+        for fmt in ("png", "svg"):
+            for who in ("launched", "here"):
+                CommandLineTests.assert_image(self, os.path.join(d, f"{who}-profile.{fmt}"), fmt)
+        self.assertFalse(os.path.exists(os.path.join(d, "launched-beyond.png")))
 
 
 # ---------------------------------------------------------------------------
