@@ -241,7 +241,7 @@ def laws(draw, kinds=LAWS):
 
 
 @st.composite
-def faces(draw, kinds, initial, back=False):
+def faces(draw, kinds, initial, back=False, strong=False):
     kind = draw(st.sampled_from(kinds))
     if kind is None:
         return None
@@ -255,19 +255,22 @@ def faces(draw, kinds, initial, back=False):
     if kind == "flux":
         # Without a limit nothing bounds the surface: a weak flux keeps it
         # within the laws' range.
-        return Face("flux", flux=rounded(draw(st.floats(1e-7, 5e-6)), 3))
+        # within the laws' range; a strong one carries it far above the
+        # initial composition within a stage or two.
+        most = 3e-5 if strong else 5e-6
+        return Face("flux", flux=rounded(draw(st.floats(1e-7, most)), 3))
     limit = draw(st.floats(max(0.006, 1.5 * initial), 0.0125).map(lambda v: rounded(v, 3)))
     return Face("flux", flux=rounded(draw(st.floats(1e-6, 1e-4)), 3), limit=limit)
 
 
 @st.composite
-def stages(draw, surfaces, backs, initial, ramps, fixed=None):
+def stages(draw, surfaces, backs, initial, ramps, fixed=None, strong=False):
     """One stage. `fixed`: the face every surface (and any back) holds."""
     short = fixed is None and draw(st.booleans())
     duration = float(draw(st.integers(1, 20) if short else st.integers(10, 240))) * 60.0
     t = draw(temperature)
     t_to = draw(temperature) if ramps and draw(st.integers(0, 3)) == 0 else None
-    surface = fixed or draw(faces(surfaces, initial))
+    surface = fixed or draw(faces(surfaces, initial, strong=strong))
     back = None
     if backs:
         back = draw(faces(backs, initial, back=True))
@@ -279,8 +282,11 @@ def stages(draw, surfaces, backs, initial, ramps, fixed=None):
 @st.composite
 def schedules(draw, shapes=SHAPES, laws_=LAWS, surfaces=SURFACES, backs=BACKS, ramps=True,
               groups=True, most_stages=4, sections=(10, 60), even=False, held=False,
-              alloy=True):
+              alloy=True, strong_flux=False):
     """A valid schedule as a Plan.
+
+    strong_flux: a flux without a limit may carry the surface far above the
+    initial composition (not cut to what keeps an explicit run short).
 
     held: every stage holds the surface (and any back face given) at one
     composition above the initial, so the composition at every depth rises
@@ -298,7 +304,7 @@ def schedules(draw, shapes=SHAPES, laws_=LAWS, surfaces=SURFACES, backs=BACKS, r
         back_kinds = [b for b in back_kinds if b in ("held", "sealed", None)] or [None]
 
     def stage():
-        return stages(list(surfaces), back_kinds, initial, ramps, fixed)
+        return stages(list(surfaces), back_kinds, initial, ramps, fixed, strong_flux)
 
     items = []
     count = draw(st.integers(1, most_stages))
@@ -330,7 +336,8 @@ def schedules(draw, shapes=SHAPES, laws_=LAWS, surfaces=SURFACES, backs=BACKS, r
     # stage's whole inflow held in the surface cell; keeping that within
     # 0.4 % keeps D, and so the explicit run's steps, within reason.
     cell = 0.5 * (size - inner) / n * 7900.0
-    items = tuple(weak(item, cell) for item in items)
+    if not strong_flux:
+        items = tuple(weak(item, cell) for item in items)
     alloy_factor = None
     if alloy and draw(st.integers(0, 3)) == 0:
         alloy_factor = rounded(draw(st.floats(0.8, 1.3)), 3)
