@@ -12,8 +12,8 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
-#include <sstream>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -32,12 +32,35 @@
 #include "engine/worker_pool.hpp"
 #include "model/kernel_level.hpp"
 #include "model/readings.hpp"
+#include "python/module_support.hpp"
 #include "words/fault_words.hpp"
 #include "words/fit_words.hpp"
 
 namespace py = pybind11;
 
 namespace diffusim {
+
+SchemeOptions schemeOf(const std::string& scheme, double tolerance) {
+  SchemeOptions o;
+  if (scheme == "explicit") {
+    o.choice = SchemeChoice::Explicit;
+  } else if (scheme == "implicit") {
+    o.choice = SchemeChoice::Implicit;
+  } else if (scheme != "auto") {
+    throw std::invalid_argument("scheme: '" + scheme + "' is not explicit, implicit or auto");
+  }
+  if (!(tolerance >= 1e-12 && tolerance <= 0.01))
+    throw std::invalid_argument("tolerance: the composition error must be from 1e-12 to 0.01");
+  o.tolerance = tolerance;
+  return o;
+}
+
+py::array_t<double> owned(const std::vector<double>& v) {
+  py::array_t<double> a(static_cast<py::ssize_t>(v.size()));
+  std::copy(v.begin(), v.end(), a.mutable_data());
+  return a;
+}
+
 namespace {
 
 // The command line's checks before a run: a refusal as the command line's
@@ -64,33 +87,12 @@ py::list guarded(const Request& r) {
   throw py::error_already_set();
 }
 
-// A schedule as Python holds it: its text (what pickles) and the record.
-struct PySchedule {
-  std::string text, name;
-  ProcessSchedule schedule;
-};
-
 PySchedule parse(const std::string& text, const std::string& name) {
   PySchedule s{text, name, {}};
   std::string problem;
   if (!parseScheduleText(text, name, s.schedule, problem)) throw std::invalid_argument(problem);
   if (const Fault f = checkSchedule(s.schedule); !f.ok()) throw std::invalid_argument(faultText(f));
   return s;
-}
-
-SchemeOptions schemeOf(const std::string& scheme, double tolerance) {
-  SchemeOptions o;
-  if (scheme == "explicit") {
-    o.choice = SchemeChoice::Explicit;
-  } else if (scheme == "implicit") {
-    o.choice = SchemeChoice::Implicit;
-  } else if (scheme != "auto") {
-    throw std::invalid_argument("scheme: '" + scheme + "' is not explicit, implicit or auto");
-  }
-  if (!(tolerance >= 1e-12 && tolerance <= 0.01))
-    throw std::invalid_argument("tolerance: the composition error must be from 1e-12 to 0.01");
-  o.tolerance = tolerance;
-  return o;
 }
 
 // Levels as they come; between steps, now and then, the GIL is taken back
@@ -120,12 +122,6 @@ class Levels final : public RunObserver {
   std::int32_t points_;
   std::uint64_t lastCheck_ = 0;
 };
-
-py::array_t<double> owned(const std::vector<double>& v) {
-  py::array_t<double> a(static_cast<py::ssize_t>(v.size()));
-  std::copy(v.begin(), v.end(), a.mutable_data());
-  return a;
-}
 
 CommandLineOptions optionsOf(const std::string& version) {
   CommandLineOptions o;
@@ -349,129 +345,5 @@ PYBIND11_MODULE(_core, m) {
            repetitions;
   });
   m.def("run_query", &runQueryOf);
-  m.def("design",
-        [](const PySchedule& ps, const std::vector<std::size_t>& varied, double surface,
-           double depth, double at, double longest, const std::string& scheme, double tolerance) {
-          DesignTargets t;
-          t.longest = longest;
-          t.surface = !std::isnan(surface);
-          t.surfaceComposition = surface;
-          t.depth = !std::isnan(depth);
-          t.depthValue = depth;
-          t.at = at;
-          DesignResult d;
-          const SchemeOptions o = schemeOf(scheme, tolerance);
-          {
-            py::gil_scoped_release release;
-            d = designDurations(ps.schedule, varied, t, o);
-          }
-          py::dict out;
-          out["met"] = d.status == DesignResult::Status::Met;
-          out["status"] = static_cast<int>(d.status);
-          out["durations"] = d.durations;
-          out["surface"] = d.surfaceReached;
-          out["depth"] = d.depthReached;
-          out["runs"] = d.runs;
-          out["limit"] = d.value;
-          return out;
-        });
-  // The spread of a case depth: the command line's samples (sampledLevel at
-  // the time or each sample's own end, depthOf, spreadOf), in order, on
-  // `threads` threads: each sample's depth (+inf beyond the specimen, NaN
-  // for an invalid draw) and the spread's quantiles, mean, sd and counts.
-  m.def("sample_depths", [](const PySchedule& ps, double composition, double time, int samples,
-                            std::uint64_t seed, unsigned threads) {
-    if (ps.schedule.uncertainty.empty())
-      throw std::invalid_argument("samples: the schedule has no [uncertainty] table to draw from");
-    if (samples < 2 || samples > 100000) throw std::invalid_argument("samples: from 2 to 100000");
-    const auto n = static_cast<std::size_t>(samples);
-    const ProcessSchedule& base = ps.schedule;
-    const double end = scheduleEnd(base);
-    if (!std::isnan(time) && (!(time > 0.0) || time > end * (1.0 + 1e-12)))
-      throw std::invalid_argument("time: " + std::to_string(time) +
-                                  " s is not within the schedule (0, " + std::to_string(end) +
-                                  "] s");
-    if (!std::isnan(time)) time = std::min(time, end);
-    if (const Fault f = checkDraws(base, seed, n, time); !f.ok())
-      throw std::invalid_argument(faultText(f));
-    std::vector<double> depths(n, INVALID_SAMPLE);
-    std::vector<SampledLevel> failures(n);
-    {
-      py::gil_scoped_release release;
-      runInOrder(
-          n, threads == 0 ? hardwareThreads() : threads,
-          [&](std::size_t i) {
-            SampledLevel level = sampledLevel(base, seed, i, time, {});
-            if (level.run == SampleRun::Ran) {
-              const double d =
-                  depthOf(level.level.data(), base.sections + 1,
-                          base.length / static_cast<double>(base.sections), composition);
-              depths[i] = std::isnan(d) ? std::numeric_limits<double>::infinity() : d;
-            } else if (level.run != SampleRun::Invalid) {
-              level.level.clear();
-              failures[i] = std::move(level);
-            }
-          },
-          [](std::size_t) { return true; });
-    }
-    for (std::size_t i = 0; i < n; ++i) {
-      const SampledLevel& f = failures[i];
-      const std::string which = "sample " + std::to_string(i + 1) + ": ";
-      if (f.run == SampleRun::Fault) throw std::invalid_argument(which + faultText(f.fault));
-      if (f.run == SampleRun::StepLimit)
-        throw std::runtime_error(which + "the implicit run was stopped at its step limit");
-      if (f.run == SampleRun::NotFinite)
-        throw std::runtime_error(which + "the run gave a composition that is not a finite number");
-    }
-    const Spread spread = spreadOf(depths);
-    py::dict out;
-    out["depths"] = owned(depths);
-    std::vector<double> quantiles;
-    for (const double q : SPREAD_QUANTILES) quantiles.push_back(quantileOf(spread.sorted, q));
-    out["quantiles"] = quantiles;
-    out["mean"] = spread.mean;
-    out["sd"] = spread.sd;
-    out["beyond"] = spread.beyond;
-    out["invalid"] = spread.invalid;
-    return out;
-  });
-  m.def("fit", [](const PySchedule& ps, const std::vector<std::string>& keys,
-                  const std::vector<double>& x, const std::vector<double>& c,
-                  const std::vector<double>& t, const std::string& scheme, double tolerance) {
-    std::vector<FitParameter> params;
-    for (const std::string& key : keys) {
-      ScheduleParameter p;
-      std::string why;
-      if (!fitParameterOf(key, ps.schedule, p, why)) throw std::invalid_argument(key + ": " + why);
-      params.push_back(p);
-    }
-    // No times: every point at the end of each trial schedule.
-    if (x.size() != c.size() || (!t.empty() && x.size() != t.size()) || x.size() <= params.size())
-      throw std::invalid_argument("data: x, c and t of one length, more points than parameters");
-    FitResult f;
-    const SchemeOptions o = schemeOf(scheme, tolerance);
-    {
-      py::gil_scoped_release release;
-      f = fitSchedule(ps.schedule, params, FitData{x, c, t}, o);
-    }
-    py::dict out;
-    out["converged"] = f.converged;
-    out["values"] = f.values;
-    out["std_errors"] = f.standardErrors;
-    out["low"] = f.low;
-    out["high"] = f.high;
-    out["correlation"] = f.correlation;
-    out["rms_residual"] = f.rmsResidual;
-    out["t_quantile"] = f.tQuantile;
-    out["iterations"] = f.iterations;
-    std::vector<bool> determined;
-    std::vector<std::string> warnings;
-    for (std::size_t j = 0; j < params.size() && j < f.standings.size(); ++j) {
-      determined.push_back(f.standings[j].determined());
-      if (!determined.back()) warnings.push_back(undeterminedText(keys, params, f, j));
-    }
-    out["determined"] = determined;
-    out["warnings"] = warnings;
-    return out;
-  });
+  bindInverse(m);
 }

@@ -1,0 +1,33 @@
+// What the module's parts share: a schedule as Python holds it, the scheme
+// options from Python's words, arrays handed over, and the inverse questions'
+// bindings (inverse_module.cpp).
+#pragma once
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/scheme.hpp"
+#include "model/process.hpp"
+
+namespace diffusim {
+
+// A schedule as Python holds it: its text (what pickles) and the record.
+struct PySchedule {
+  std::string text, name;
+  ProcessSchedule schedule;
+};
+
+// "explicit", "implicit" or "auto" and a tolerance; std::invalid_argument
+// (ValueError) for anything else.
+SchemeOptions schemeOf(const std::string& scheme, double tolerance);
+
+// A copy of v as a NumPy array.
+pybind11::array_t<double> owned(const std::vector<double>& v);
+
+// design, sample_depths and fit.
+void bindInverse(pybind11::module_& m);
+
+}  // namespace diffusim
