@@ -113,12 +113,7 @@ TEST(Design, TheClosestRunIsTheOneReported) {
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
-    DesignTargets t;
-    t.surface = !std::isnan(k.surface);
-    t.surfaceComposition = k.surface;
-    t.depth = !std::isnan(k.depth);
-    t.depthValue = k.depth;
-    t.at = 0.0035;
+    DesignTargets t = designTargets(k.surface, k.depth);
     t.longest = k.longest;
     const DesignResult d = designDurations(k.schedule, {k.varied}, t, SCHEME);
     ASSERT_EQ(d.status, DesignResult::Status::NoSolution);

@@ -323,12 +323,7 @@ TEST(Metamorphic, DesignedRecipesMeetTheirTargetsAndFitBackToThemselves) {
   const ProcessSchedule plan = boostDiffuse();
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
-    DesignTargets t;
-    t.surface = !std::isnan(k.surface);
-    t.surfaceComposition = k.surface;
-    t.depth = !std::isnan(k.depth);
-    t.depthValue = k.depth;
-    t.at = 0.0035;
+    const DesignTargets t = designTargets(k.surface, k.depth);
     const DesignResult d = designDurations(plan, k.varied, t, SCHEME);
     ASSERT_EQ(d.status, DesignResult::Status::Met);
     ProcessSchedule recipe = plan;
