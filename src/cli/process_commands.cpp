@@ -233,8 +233,7 @@ int runLevels(const Request& r, const CommandLineOptions& options, std::ostream&
   const ProcessSchedule& s = r.schedule;
   if (const Fault f = checkSchedule(s); !f.ok()) throw UsageError(faultText(f));
   const double end = scheduleEnd(s);
-  double until = r.command == "profile" ? (r.times.empty() ? end : r.times[0])
-                                        : (r.until > 0.0 ? r.until : end);
+  double until = askedEnd(r, s);
   if (until > end * (1.0 + 1e-12))
     throw UsageError(std::string(r.command == "profile" ? "--time" : "--until") + ": " +
                      shortest(until) + " s is after the end of the schedule, " + shortest(end) +
@@ -311,8 +310,7 @@ bool implicitPreferred(const Request& r) {
   if (r.scheme.choice != SchemeChoice::Auto) return r.scheme.choice == SchemeChoice::Implicit;
   if (!checkSchedule(r.schedule).ok()) return false;
   const double end = scheduleEnd(r.schedule);
-  const double until = r.command == "profile" ? (r.times.empty() ? end : r.times[0])
-                                              : (r.until > 0.0 ? r.until : end);
+  const double until = askedEnd(r, r.schedule);
   const double every = r.command == "profile" ? 0.0 : (r.everyGiven ? r.every : -1.0);
   ProcessPlan plan;
   if (!planProcess(r.schedule, std::min(until, end), every, plan).ok()) return false;

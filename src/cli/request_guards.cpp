@@ -27,16 +27,6 @@ std::string cellCount(double cells) {
   return cells >= 0.01 ? fixed(cells, 2) : general(cells);
 }
 
-// Where the run ends: the time the answer is asked at, or the schedule's end.
-double runEnd(const Request& r, const ProcessSchedule& s) {
-  const double end = scheduleEnd(s);
-  if (r.command == "profile") return r.times.empty() ? end : r.times.front();
-  if (r.command == "history" || r.command == "profiles") return r.until > 0.0 ? r.until : end;
-  if (r.command == "depth" && !r.times.empty())
-    return *std::max_element(r.times.begin(), r.times.end());
-  return end;
-}
-
 // "--sections N" or the schedule's "sections = N", for `cells` cells over `length`.
 std::string sectionsAdvice(const Request& r, const ProcessSchedule& s, double length,
                            double cells) {
@@ -51,7 +41,7 @@ std::string sectionsAdvice(const Request& r, const ProcessSchedule& s, double le
 
 void checkResolution(const Request& r, const ProcessSchedule& s, std::ostream& err) {
   if (!r.openEnded) {
-    const Resolution res = gridResolution(s, runEnd(r, s));
+    const Resolution res = gridResolution(s, askedEnd(r, s));
     const std::string what = "the run's diffusion length sqrt(D t) = " + millimetres(res.length) +
                              " spans " + cellCount(res.cells) +
                              " cells of dx = " + millimetres(res.dx);
@@ -94,6 +84,15 @@ void checkUnits(const Request& r, const ProcessSchedule& s, std::ostream& err) {
 
 }  // namespace
 
+double askedEnd(const Request& r, const ProcessSchedule& s) {
+  const double end = scheduleEnd(s);
+  if (r.command == "profile") return r.times.empty() ? end : r.times.front();
+  if (r.command == "history" || r.command == "profiles") return r.until > 0.0 ? r.until : end;
+  if (r.command == "depth" && !r.times.empty())
+    return *std::max_element(r.times.begin(), r.times.end());
+  return end;
+}
+
 std::string unreachedWords(const Request& r, double highest) {
   const bool percent = r.hardness == 0.0 && r.composition >= 0.1 && r.composition / 100.0 < highest;
   return (r.hardness > 0.0 ? "--hardness: " + shortest(r.hardness) + " HV is"
@@ -113,7 +112,7 @@ void guardRequest(const Request& r, std::ostream& err) {
   ProcessSchedule base = r.schedule;
   // The flags' one stage lasts as long as the run.
   if (r.schedulePath.empty() && !r.openEnded)
-    base.stages.front().duration = std::max(base.stages.front().duration, runEnd(r, base));
+    base.stages.front().duration = std::max(base.stages.front().duration, askedEnd(r, base));
   const Sweep sweep(base, {r.temperatures, r.stageDurations});
   if (!(sweep.cases() <= static_cast<double>(MAX_PLAN_LEVELS))) return;  // refused later
   // The case the grid resolves least decides.
@@ -122,7 +121,7 @@ void guardRequest(const Request& r, std::ostream& err) {
   for (std::size_t i = 0; i < static_cast<std::size_t>(sweep.cases()); ++i) {
     const ProcessSchedule s = sweep.schedule(i);
     if (!checkSchedule(s).ok()) return;  // refused, in words, where it runs
-    const double cells = gridResolution(s, runEnd(r, s)).cells;
+    const double cells = gridResolution(s, askedEnd(r, s)).cells;
     if (cells < fewest) {
       fewest = cells;
       worst = i;

@@ -46,9 +46,6 @@ int sampleFailed(const Request& r, std::size_t i, const SampleSlot& slot, std::o
           << "the implicit run was stopped at its step limit without reaching the end; the "
              "diffusivity or the transfer coefficient is out of any useful range\n";
       break;
-    case SampleRun::NotFinite:
-      err << which << "the run gave a composition that is not a finite number\n";
-      break;
     case SampleRun::WorkLimit:
     case SampleRun::Ran:
     case SampleRun::Invalid:

@@ -7,6 +7,7 @@
 // Jacobian.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -26,6 +27,18 @@ struct DesignTargets {
   double longest = 0.0;     // s: the longest duration searched (0: a thousand days)
   std::size_t count() const { return (surface ? 1u : 0u) + (depth ? 1u : 0u); }
 };
+
+// Targets from values, NaN for a target not asked for.
+inline DesignTargets designTargets(double surface, double depth, double at, double longest = 0.0) {
+  DesignTargets t;
+  t.surface = !std::isnan(surface);
+  t.surfaceComposition = surface;
+  t.depth = !std::isnan(depth);
+  t.depthValue = depth;
+  t.at = at;
+  t.longest = longest;
+  return t;
+}
 
 // How close a recipe must come: composition and depth.
 inline constexpr double DESIGN_COMPOSITION_TOLERANCE = 2e-6;

@@ -52,9 +52,6 @@ SampledLevel sampledLevel(const ProcessSchedule& s, std::uint64_t seed, std::uin
   } else if (run.failed) {
     out.run =
         budget != nullptr && budget->exhausted() ? SampleRun::WorkLimit : SampleRun::StepLimit;
-  } else if (!std::all_of(run.levels.back().begin(), run.levels.back().end(),
-                          [](double c) { return std::isfinite(c); })) {
-    out.run = SampleRun::NotFinite;
   } else {
     out.level = std::move(run.levels.back());
   }

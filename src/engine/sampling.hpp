@@ -32,10 +32,9 @@ ProcessSchedule sampledSchedule(const ProcessSchedule& schedule, std::uint64_t s
 enum class SampleRun {
   Ran,        // it has its level or answer
   Invalid,    // the drawn schedule cannot run, or ends before the time asked
-  Fault,      // the drawn schedule's plan cannot run (the fault says why)
+  Fault,      // the drawn schedule's plan or run failed (the fault says why)
   StepLimit,  // the implicit step control could not settle
   WorkLimit,  // the shared work budget was spent
-  NotFinite,  // the run gave a composition that is not a finite number
 };
 
 struct SampledLevel {

@@ -306,7 +306,6 @@ Fault checkSchedule(const ProcessSchedule& s) {
   if (s.stages.empty()) return {FaultCode::ScheduleEmpty};
   if (!std::isfinite(scheduleEnd(s))) return {FaultCode::ScheduleEndNotFinite};
   const std::vector<CompositionRange> ranges = stageRanges(s);
-  const CompositionRange widest = compositionRange(s);
   for (std::size_t i = 0; i < s.stages.size(); ++i) {
     const Stage& st = s.stages[i];
     const CompositionRange& range = ranges[i];
@@ -340,8 +339,9 @@ Fault checkSchedule(const ProcessSchedule& s) {
       const StageDiffusivity d = stageDiffusivity(s.law, t);
       const double dLow = d.at(range.low), dHigh = d.at(range.high);
       if (!finitePositive(dLow) || !finitePositive(dHigh))
-        return {range.high > widest.high ? FaultCode::StageFluxDiffusivity
-                                         : FaultCode::StageDiffusivity,
+        // Past the schedule's own range only where an unlimited flux widened it.
+        return {range.high > compositionRange(s).high ? FaultCode::StageFluxDiffusivity
+                                                      : FaultCode::StageDiffusivity,
                 i,
                 0.0,
                 t,

@@ -27,13 +27,7 @@ void bindInverse(py::module_& m) {
   m.def("design",
         [](const PySchedule& ps, const std::vector<std::size_t>& varied, double surface,
            double depth, double at, double longest, const std::string& scheme, double tolerance) {
-          DesignTargets t;
-          t.longest = longest;
-          t.surface = !std::isnan(surface);
-          t.surfaceComposition = surface;
-          t.depth = !std::isnan(depth);
-          t.depthValue = depth;
-          t.at = at;
+          const DesignTargets t = designTargets(surface, depth, at, longest);
           DesignResult d;
           const SchemeOptions o = schemeOf(scheme, tolerance);
           {
@@ -95,8 +89,6 @@ void bindInverse(py::module_& m) {
       if (f.run == SampleRun::Fault) throw std::invalid_argument(which + faultText(f.fault));
       if (f.run == SampleRun::StepLimit)
         throw std::runtime_error(which + "the implicit run was stopped at its step limit");
-      if (f.run == SampleRun::NotFinite)
-        throw std::runtime_error(which + "the run gave a composition that is not a finite number");
     }
     const Spread spread = spreadOf(depths);
     py::dict out;

@@ -113,8 +113,7 @@ TEST(Design, TheClosestRunIsTheOneReported) {
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
-    DesignTargets t = designTargets(k.surface, k.depth);
-    t.longest = k.longest;
+    const DesignTargets t = designTargets(k.surface, k.depth, 0.0035, k.longest);
     const DesignResult d = designDurations(k.schedule, {k.varied}, t, SCHEME);
     ASSERT_EQ(d.status, DesignResult::Status::NoSolution);
     ASSERT_EQ(d.durations.size(), 1u);

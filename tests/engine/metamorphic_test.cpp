@@ -323,7 +323,7 @@ TEST(Metamorphic, DesignedRecipesMeetTheirTargetsAndFitBackToThemselves) {
   const ProcessSchedule plan = boostDiffuse();
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
-    const DesignTargets t = designTargets(k.surface, k.depth);
+    const DesignTargets t = designTargets(k.surface, k.depth, 0.0035);
     const DesignResult d = designDurations(plan, k.varied, t, SCHEME);
     ASSERT_EQ(d.status, DesignResult::Status::Met);
     ProcessSchedule recipe = plan;

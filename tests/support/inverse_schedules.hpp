@@ -1,9 +1,6 @@
 // The schedules and the scheme the tests of the inverse questions share.
 #pragma once
 
-#include <cmath>
-
-#include "engine/design.hpp"
 #include "engine/scheme.hpp"
 #include "model/process.hpp"
 
@@ -24,18 +21,6 @@ inline ProcessSchedule boostAndDiffuse() {
   s.stages.push_back({7200.0, 1203.15, {SurfaceKind::Fixed, 0.011, 0.0, 0.0}});
   s.stages.push_back({3600.0, 1203.15, {SurfaceKind::Transfer, 0.0, 0.007, 2e-7}});
   return s;
-}
-
-// Design's targets: a surface composition and a case depth to `at`, each
-// NaN for none.
-inline DesignTargets designTargets(double surface, double depth, double at = 0.0035) {
-  DesignTargets t;
-  t.surface = !std::isnan(surface);
-  t.surfaceComposition = surface;
-  t.depth = !std::isnan(depth);
-  t.depthValue = depth;
-  t.at = at;
-  return t;
 }
 
 }  // namespace diffusim::testing
