@@ -54,12 +54,12 @@ ProcessSchedule heldSpecimen(std::int32_t sections, double t) {
 
 std::string runCommandOnce(const std::vector<std::string>& args) {
   std::ostringstream out, err;
-  runCommandLine(args, out, err, CommandLineOptions{});
+  runCommandLine(args, out, err, RunOptions{});
   return out.str();
 }
 
 std::string timeCommand(benchmark::State& state, const std::vector<std::string>& args) {
-  const CommandLineOptions options;
+  const RunOptions options;
   std::string text;
   for (auto _ : state) {
     std::ostringstream out, err;

@@ -102,7 +102,7 @@ void dc200(benchmark::State& state, bool implicit) {
 // The example cycle's case depth and, for the implicit run, its steps.
 void exampleCycle(benchmark::State& state, bool implicit, fs::path scratch) {
   std::ostringstream example, err;
-  runCommandLine({"schedule"}, example, err, CommandLineOptions{});
+  runCommandLine({"schedule"}, example, err, RunOptions{});
   const std::string file = writeScheduleFile(scratch / "process", "example.toml", example.str());
   const auto depthRun = [&](const char* scheme) {
     return std::vector<std::string>{"depth",  "--schedule", file,  "--composition",
@@ -115,7 +115,7 @@ void exampleCycle(benchmark::State& state, bool implicit, fs::path scratch) {
   };
   if (implicit) {
     std::ostringstream out;
-    runCommandLine(depthRun("explicit"), out, err, CommandLineOptions{});
+    runCommandLine(depthRun("explicit"), out, err, RunOptions{});
     const std::size_t at = text.find("# steps = ");
     if (at != std::string::npos) state.counters["steps"] = std::stod(text.substr(at + 10));
     state.counters["depth_diff_um"] = std::fabs(lastNumber(text) - lastNumber(out.str())) * 1e6;

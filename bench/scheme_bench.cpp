@@ -133,7 +133,7 @@ void cycleRun(benchmark::State& state, bool implicit, std::int32_t sections, fs:
   const std::string text = timeCommand(state, args);
   if (text.empty()) return;
   if (implicit) {
-    const CommandLineOptions options;
+    const RunOptions options;
     std::ostringstream out, err;
     runCommandLine({"profile", "--schedule", file, "--scheme", "explicit"}, out, err, options);
     const auto column = [](const std::string& csv) {

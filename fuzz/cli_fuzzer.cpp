@@ -195,7 +195,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  diffusim::CommandLineOptions options;
+  diffusim::RunOptions options;
   options.version = "fuzz";
   options.budget = BUDGET;
   std::ostringstream out, err;

@@ -22,7 +22,7 @@ struct FlagTexts {
   std::string geometry, radius, innerRadius, hardness;
   std::string vary, surface, at, writeSchedule, data, fit;  // design, fit
   std::string samples, seed;
-  std::string example = "cycle";                            // schedule --example
+  std::string example = "cycle";  // schedule --example
   std::vector<std::string> stageDurations;
   std::string maxDuration;  // design
   bool legacy = false;

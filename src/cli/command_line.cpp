@@ -7,22 +7,22 @@
 #include <vector>
 
 #include "cli/arguments.hpp"
-#include "cli/exact_runs.hpp"
 #include "cli/help_text.hpp"
-#include "cli/input_file.hpp"
-#include "cli/inverse_commands.hpp"
-#include "cli/parameter_file.hpp"
-#include "cli/process_commands.hpp"
 #include "cli/request.hpp"
-#include "cli/request_guards.hpp"
-#include "cli/schedule_file.hpp"
+#include "study/exact_runs.hpp"
+#include "study/input_file.hpp"
+#include "study/inverse_commands.hpp"
+#include "study/parameter_file.hpp"
+#include "study/process_commands.hpp"
+#include "study/request_guards.hpp"
+#include "study/schedule_file.hpp"
 
 namespace diffusim {
 
 // Reads the arguments, builds the one request they make and runs it on the
 // path it names; every refusal and failure becomes one line and an exit status.
 int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                   const CommandLineOptions& options) {
+                   const RunOptions& options) {
   // The version alone is answered before the parser of every command is
   // built: scripts ask for it often, and it should cost no more than a start.
   if (args.size() == 1 && args.front() == "--version") {

@@ -4,11 +4,11 @@
 #include <cmath>
 
 #include "cli/arguments.hpp"
-#include "cli/flag_values.hpp"
 #include "cli/request.hpp"
-#include "cli/schedule_file.hpp"
 #include "format/number_format.hpp"
 #include "format/number_parse.hpp"
+#include "study/named_values.hpp"
+#include "study/schedule_file.hpp"
 #include "words/fault_words.hpp"
 
 namespace diffusim {

@@ -7,14 +7,14 @@
 #include <string_view>
 
 #include "cli/arguments.hpp"
-#include "cli/flag_values.hpp"
-#include "cli/parameter_file.hpp"
-#include "cli/process_commands.hpp"
-#include "cli/quantity.hpp"
-#include "cli/schedule_file.hpp"
 #include "engine/worker_pool.hpp"
 #include "format/number_format.hpp"
 #include "format/number_parse.hpp"
+#include "study/named_values.hpp"
+#include "study/parameter_file.hpp"
+#include "study/process_commands.hpp"
+#include "study/quantity.hpp"
+#include "study/schedule_file.hpp"
 
 namespace diffusim {
 
@@ -400,17 +400,6 @@ void readSchemeFlags(const Arguments& args, Request& r) {
     r.scheme.tolerance = v;
   }
   r.estimateError = t.estimateError;
-}
-
-SimulationInputs flagInputs(const ProcessSchedule& s) {
-  SimulationInputs in;
-  in.temperature = s.stages.front().temperature;
-  in.specimenLength = s.length;
-  in.preFactorA = s.law.A;
-  in.exponentB = s.law.B;
-  in.initialComposition = s.initial;
-  in.injectionComposition = s.stages.front().surface.composition;
-  return in;
 }
 
 Request buildRequest(const Arguments& args) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/schedule_keys.hpp"
+#include "study/schedule_keys.hpp"
 #include "engine/design.hpp"
 #include "engine/fit.hpp"
 #include "engine/sampling.hpp"

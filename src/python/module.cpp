@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/process_record.hpp"
-#include "cli/request_guards.hpp"
-#include "cli/schedule_file.hpp"
-#include "cli/schedule_keys.hpp"
+#include "study/run_record.hpp"
+#include "study/request_guards.hpp"
+#include "study/schedule_file.hpp"
+#include "study/schedule_keys.hpp"
 #include "engine/design.hpp"
 #include "engine/fit.hpp"
 #include "engine/forward.hpp"
@@ -123,8 +123,8 @@ class Levels final : public RunObserver {
   std::uint64_t lastCheck_ = 0;
 };
 
-CommandLineOptions optionsOf(const std::string& version) {
-  CommandLineOptions o;
+RunOptions optionsOf(const std::string& version) {
+  RunOptions o;
   o.version = version;
   return o;
 }

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/input_file.hpp"
-#include "cli/quantity.hpp"
+#include "study/input_file.hpp"
+#include "study/quantity.hpp"
 #include "support/program_run.hpp"
 #include "support/session_runner.hpp"
 

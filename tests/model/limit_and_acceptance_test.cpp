@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/schedule_file.hpp"
+#include "study/schedule_file.hpp"
 #include "engine/process_plan.hpp"
 #include "engine/scheme.hpp"
 #include "model/process.hpp"

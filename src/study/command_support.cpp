@@ -1,4 +1,4 @@
-#include "cli/command_support.hpp"
+#include "study/command_support.hpp"
 
 #include <csignal>
 

@@ -10,15 +10,15 @@
 #include <utility>
 #include <vector>
 
-#include "cli/command_support.hpp"
-#include "cli/process_commands.hpp"
-#include "cli/process_record.hpp"
 #include "engine/queries.hpp"
 #include "engine/sampling.hpp"
 #include "engine/sweep.hpp"
 #include "engine/worker_pool.hpp"
 #include "format/number_format.hpp"
 #include "model/readings.hpp"
+#include "study/command_support.hpp"
+#include "study/process_commands.hpp"
+#include "study/run_record.hpp"
 #include "words/fault_words.hpp"
 
 namespace diffusim {
@@ -72,8 +72,7 @@ void refuseUpFront(const Request& r, std::size_t n, std::int32_t points) {
 
 }  // namespace
 
-int runSamples(const Request& r, const CommandLineOptions& options, std::ostream& out,
-               std::ostream& err) {
+int runSamples(const Request& r, const RunOptions& options, std::ostream& out, std::ostream& err) {
   const ProcessSchedule& base = r.schedule;
   if (const Fault f = checkSchedule(base); !f.ok()) throw UsageError(faultText(f));
   const auto n = static_cast<std::size_t>(r.samples);

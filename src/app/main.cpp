@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
   }
 
   if (argc > 1) {
-    diffusim::CommandLineOptions options;
+    diffusim::RunOptions options;
     options.version = DIFFUSIM_VERSION;
     options.catchInterrupts = true;
     options.threads = threads;

@@ -1,12 +1,12 @@
-#include "cli/schedule_writer.hpp"
+#include "study/schedule_writer.hpp"
 
 #include <toml++/toml.h>
 
 #include <sstream>
 
-#include "cli/input_file.hpp"
 #include "format/number_parse.hpp"
 #include "output/result_file.hpp"
+#include "study/input_file.hpp"
 
 namespace diffusim {
 

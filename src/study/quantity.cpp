@@ -1,4 +1,4 @@
-#include "cli/quantity.hpp"
+#include "study/quantity.hpp"
 
 #include <charconv>
 #include <cmath>

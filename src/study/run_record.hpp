@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/command_line.hpp"
-#include "cli/request.hpp"
 #include "engine/process_plan.hpp"
 #include "engine/scheme.hpp"
 #include "output/table_writer.hpp"
+#include "study/request.hpp"
+#include "study/run_options.hpp"
 
 namespace diffusim {
 
@@ -40,7 +40,7 @@ std::string list(const std::vector<double>& v);
 std::vector<double> radiiOf(const ProcessSchedule& s);
 
 // `uptake` (g/m^2, NaN for none): the B a profile's specimen has taken up.
-RunRecord recordOf(const Request& r, const CommandLineOptions& options, const ProcessSchedule& s,
+RunRecord recordOf(const Request& r, const RunOptions& options, const ProcessSchedule& s,
                    const ProcessPlan* plan, const SchemeSummary& scheme = {},
                    const GridErrorEstimate* reference = nullptr,
                    double uptake = std::numeric_limits<double>::quiet_NaN());

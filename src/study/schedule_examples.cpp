@@ -1,4 +1,4 @@
-#include "cli/schedule_file.hpp"
+#include "study/schedule_file.hpp"
 
 namespace diffusim {
 

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <utility>
 
-#include "cli/quantity.hpp"
 #include "model/process.hpp"
+#include "study/quantity.hpp"
 
 namespace diffusim::schedule {
 

@@ -1,4 +1,4 @@
-#include "cli/schedule_keys.hpp"
+#include "study/schedule_keys.hpp"
 
 #include "format/number_format.hpp"
 #include "format/number_parse.hpp"

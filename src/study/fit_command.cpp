@@ -4,17 +4,17 @@
 #include <string>
 #include <vector>
 
-#include "cli/command_support.hpp"
-#include "cli/flag_values.hpp"
-#include "cli/input_file.hpp"
-#include "cli/inverse_commands.hpp"
-#include "cli/process_record.hpp"
-#include "cli/request_guards.hpp"
-#include "cli/schedule_keys.hpp"
-#include "cli/schedule_writer.hpp"
 #include "engine/fit.hpp"
 #include "format/number_format.hpp"
 #include "format/number_parse.hpp"
+#include "study/command_support.hpp"
+#include "study/input_file.hpp"
+#include "study/inverse_commands.hpp"
+#include "study/named_values.hpp"
+#include "study/request_guards.hpp"
+#include "study/run_record.hpp"
+#include "study/schedule_keys.hpp"
+#include "study/schedule_writer.hpp"
 #include "words/fault_words.hpp"
 #include "words/fit_words.hpp"
 
@@ -85,8 +85,7 @@ FitData readData(const std::string& path, const ProcessSchedule& s) {
 
 }  // namespace
 
-int runFit(const Request& r, const CommandLineOptions& options, std::ostream& out,
-           std::ostream& err) {
+int runFit(const Request& r, const RunOptions& options, std::ostream& out, std::ostream& err) {
   std::vector<FitParameter> parameters;
   for (const std::string& key : r.fitKeys) {
     ScheduleParameter p;

@@ -1,15 +1,15 @@
-#include "cli/schedule_file.hpp"
+#include "study/schedule_file.hpp"
 
 #include <cerrno>
 #include <cstring>
 #include <tuple>
 #include <vector>
 
-#include "cli/input_file.hpp"
-#include "cli/schedule_keys.hpp"
-#include "cli/schedule_reader.hpp"
 #include "format/number_format.hpp"
 #include "model/geometry.hpp"
+#include "study/input_file.hpp"
+#include "study/schedule_keys.hpp"
+#include "study/schedule_reader.hpp"
 
 namespace diffusim {
 

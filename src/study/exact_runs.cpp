@@ -1,10 +1,9 @@
-#include "cli/exact_runs.hpp"
+#include "study/exact_runs.hpp"
 
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "cli/command_support.hpp"
 #include "engine/engine.hpp"
 #include "engine/plan.hpp"
 #include "format/number_format.hpp"
@@ -13,6 +12,7 @@
 #include "output/level_rows.hpp"
 #include "output/result_file.hpp"
 #include "output/table_writer.hpp"
+#include "study/command_support.hpp"
 #include "words/fault_words.hpp"
 
 namespace diffusim {
@@ -25,7 +25,7 @@ LevelKind kindOf(const std::string& command) {
                                 : LevelKind::Profiles;
 }
 
-RunRecord recordOf(const Request& r, const CommandLineOptions& options) {
+RunRecord recordOf(const Request& r, const RunOptions& options) {
   const SimulationInputs in = flagInputs(r.schedule);
   const bool legacy = r.path == Request::Path::Legacy;
   RunRecord rec;
@@ -67,7 +67,7 @@ void addGrid(RunRecord& rec, std::int32_t points, double d, double dx,
 // Runs the plan, handing each level to `level` and, at the end, the engine
 // to `last`; puts the result in place.
 template <typename Level, typename Last>
-int execute(const CommandLineOptions& options, std::ostream& out, std::ostream& err, Output& output,
+int execute(const RunOptions& options, std::ostream& out, std::ostream& err, Output& output,
             Engine& engine, const std::vector<Segment>& plan, Level level, Last last) {
   CommandGuard run(options, output.sink(), engine.points(),
                    static_cast<std::uint64_t>(stepsOf(plan)));
@@ -86,8 +86,7 @@ int execute(const CommandLineOptions& options, std::ostream& out, std::ostream& 
 
 }  // namespace
 
-int runExact(const Request& r, const CommandLineOptions& options, std::ostream& out,
-             std::ostream& err) {
+int runExact(const Request& r, const RunOptions& options, std::ostream& out, std::ostream& err) {
   const SimulationInputs in = flagInputs(r.schedule);
   ExactGrid grid;
   if (const PlanCheck c = exactGridFor(in, r.schedule.sections, grid); !c)
@@ -135,8 +134,7 @@ int runExact(const Request& r, const CommandLineOptions& options, std::ostream& 
       });
 }
 
-int runLegacy(const Request& r, const CommandLineOptions& options, std::ostream& out,
-              std::ostream& err) {
+int runLegacy(const Request& r, const RunOptions& options, std::ostream& out, std::ostream& err) {
   DiffusionParameters p;
   p.inputs = flagInputs(r.schedule);
   p.grid.gridPoints = r.schedule.sections + 1;

@@ -8,7 +8,7 @@
 #include <ostream>
 #include <string>
 
-#include "cli/request.hpp"
+#include "study/request.hpp"
 
 namespace diffusim {
 

@@ -1,13 +1,13 @@
-// The values of the command line's flags: a quantity with its unit, lists of
-// them, and the checks every flag applies, each failing with a UsageError
-// that names the flag.
+// Values a request is given by name (a flag of the command line, a keyword
+// in Python): a quantity with its unit, lists of them, and the checks every
+// value passes, each failing with a UsageError that names it.
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "cli/quantity.hpp"
+#include "study/quantity.hpp"
 
 namespace diffusim {
 

@@ -1,10 +1,10 @@
-#include "cli/process_record.hpp"
+#include "study/run_record.hpp"
 
 #include <cmath>
 
-#include "cli/command_support.hpp"
 #include "format/number_format.hpp"
 #include "model/geometry.hpp"
+#include "study/command_support.hpp"
 
 namespace diffusim {
 
@@ -81,7 +81,7 @@ std::vector<double> radiiOf(const ProcessSchedule& s) {
   return r;
 }
 
-RunRecord recordOf(const Request& r, const CommandLineOptions& options, const ProcessSchedule& s,
+RunRecord recordOf(const Request& r, const RunOptions& options, const ProcessSchedule& s,
                    const ProcessPlan* plan, const SchemeSummary& scheme,
                    const GridErrorEstimate* reference, double uptake) {
   RunRecord rec;

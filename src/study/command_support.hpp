@@ -10,20 +10,20 @@
 #include <stdexcept>
 #include <string>
 
-#include "cli/command_line.hpp"
-#include "cli/request.hpp"
 #include "engine/engine.hpp"
 #include "output/result_file.hpp"
 #include "output/run_control.hpp"
 #include "output/sink.hpp"
 #include "output/table_writer.hpp"
+#include "study/request.hpp"
+#include "study/run_options.hpp"
 
 namespace diffusim {
 
 // The guard of a command's run, watching its output.
 class CommandGuard : public RunGuard {
  public:
-  CommandGuard(const CommandLineOptions& options, const ByteSink& sink, std::int32_t points,
+  CommandGuard(const RunOptions& options, const ByteSink& sink, std::int32_t points,
                std::uint64_t expectedWork)
       : RunGuard(options.budget, options.catchInterrupts, options.progressOutput, points,
                  expectedWork, {&sink, &sink, nullptr}) {}

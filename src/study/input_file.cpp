@@ -1,4 +1,4 @@
-#include "cli/input_file.hpp"
+#include "study/input_file.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>

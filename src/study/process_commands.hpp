@@ -5,8 +5,8 @@
 
 #include <ostream>
 
-#include "cli/command_line.hpp"
-#include "cli/request.hpp"
+#include "study/request.hpp"
+#include "study/run_options.hpp"
 
 namespace diffusim {
 
@@ -15,10 +15,10 @@ namespace diffusim {
 bool implicitPreferred(const Request& request);
 
 // --samples: the quantiles of the answer over draws of the uncertain values.
-int runSamples(const Request& request, const CommandLineOptions& options, std::ostream& out,
+int runSamples(const Request& request, const RunOptions& options, std::ostream& out,
                std::ostream& err);
 
-int runProcessCommand(const Request& request, const CommandLineOptions& options, std::ostream& out,
+int runProcessCommand(const Request& request, const RunOptions& options, std::ostream& out,
                       std::ostream& err);
 
 }  // namespace diffusim

@@ -1,7 +1,7 @@
-#include "cli/flag_values.hpp"
+#include "study/named_values.hpp"
 
-#include "cli/request.hpp"
 #include "format/number_format.hpp"
+#include "study/request.hpp"
 
 namespace diffusim {
 

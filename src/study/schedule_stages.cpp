@@ -3,9 +3,9 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/schedule_reader.hpp"
 #include "format/number_format.hpp"
 #include "model/geometry.hpp"
+#include "study/schedule_reader.hpp"
 
 namespace diffusim::schedule {
 

@@ -1,19 +1,19 @@
-#include "cli/process_commands.hpp"
+#include "study/process_commands.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <optional>
 
-#include "cli/command_support.hpp"
-#include "cli/process_record.hpp"
-#include "cli/request_guards.hpp"
 #include "engine/plan.hpp"
 #include "engine/queries.hpp"
 #include "engine/sweep.hpp"
 #include "format/number_format.hpp"
 #include "output/level_rows.hpp"
 #include "output/level_store.hpp"
+#include "study/command_support.hpp"
+#include "study/request_guards.hpp"
+#include "study/run_record.hpp"
 #include "words/fault_words.hpp"
 
 namespace diffusim {
@@ -76,8 +76,7 @@ double rowsPerCase(const Request& r, const Sweep& sweep) {
 }
 
 // A scalar query over every case of the sweep, the cases in order.
-int runQueries(const Request& r, const CommandLineOptions& options, std::ostream& out,
-               std::ostream& err) {
+int runQueries(const Request& r, const RunOptions& options, std::ostream& out, std::ostream& err) {
   SweepAxes axes{r.temperatures, r.stageDurations};
   const Sweep sweep(r.schedule, axes);
   const double rows = sweep.cases() * rowsPerCase(r, sweep);
@@ -228,8 +227,7 @@ int runQueries(const Request& r, const CommandLineOptions& options, std::ostream
 }
 
 // profile, history and profiles of a schedule: one run, its levels as rows.
-int runLevels(const Request& r, const CommandLineOptions& options, std::ostream& out,
-              std::ostream& err) {
+int runLevels(const Request& r, const RunOptions& options, std::ostream& out, std::ostream& err) {
   const ProcessSchedule& s = r.schedule;
   if (const Fault f = checkSchedule(s); !f.ok()) throw UsageError(faultText(f));
   const double end = scheduleEnd(s);
@@ -317,7 +315,7 @@ bool implicitPreferred(const Request& r) {
   return runsImplicit(r.scheme, plan);
 }
 
-int runProcessCommand(const Request& request, const CommandLineOptions& options, std::ostream& out,
+int runProcessCommand(const Request& request, const RunOptions& options, std::ostream& out,
                       std::ostream& err) {
   if (request.samples > 0) return runSamples(request, options, out, err);
   if (request.command == "depth" || request.command == "time")

@@ -1,12 +1,12 @@
-#include "cli/parameter_file.hpp"
+#include "study/parameter_file.hpp"
 
 #include <toml++/toml.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "cli/input_file.hpp"
 #include "format/number_format.hpp"
+#include "study/input_file.hpp"
 
 namespace diffusim {
 

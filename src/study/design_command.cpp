@@ -2,13 +2,13 @@
 #include <string>
 #include <vector>
 
-#include "cli/command_support.hpp"
-#include "cli/inverse_commands.hpp"
-#include "cli/process_record.hpp"
-#include "cli/request_guards.hpp"
-#include "cli/schedule_writer.hpp"
 #include "engine/design.hpp"
 #include "format/number_format.hpp"
+#include "study/command_support.hpp"
+#include "study/inverse_commands.hpp"
+#include "study/request_guards.hpp"
+#include "study/run_record.hpp"
+#include "study/schedule_writer.hpp"
 #include "words/fault_words.hpp"
 
 namespace diffusim {
@@ -58,8 +58,7 @@ std::string missWords(const Request& r, const DesignResult& d) {
 
 }  // namespace
 
-int runDesign(const Request& r, const CommandLineOptions& options, std::ostream& out,
-              std::ostream& err) {
+int runDesign(const Request& r, const RunOptions& options, std::ostream& out, std::ostream& err) {
   DesignTargets targets;
   targets.surface = r.surfaceTarget;
   targets.surfaceComposition = r.surfaceComposition;

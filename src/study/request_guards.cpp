@@ -1,4 +1,4 @@
-#include "cli/request_guards.hpp"
+#include "study/request_guards.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -6,14 +6,14 @@
 
 #include <ostream>
 
-#include "cli/command_line.hpp"
-#include "cli/request.hpp"
+#include "study/request.hpp"
+#include "study/run_options.hpp"
 
 namespace diffusim {
 
-int runExact(const Request& request, const CommandLineOptions& options, std::ostream& out,
+int runExact(const Request& request, const RunOptions& options, std::ostream& out,
              std::ostream& err);
-int runLegacy(const Request& request, const CommandLineOptions& options, std::ostream& out,
+int runLegacy(const Request& request, const RunOptions& options, std::ostream& out,
               std::ostream& err);
 
 }  // namespace diffusim

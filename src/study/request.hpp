@@ -1,0 +1,82 @@
+// One request, whichever front end made it: the command, the schedule and
+// what is asked of it, validated once. A run from the parameter flags is a
+// one-stage schedule with a held surface, like any other cycle; which path
+// runs it is decided with the request.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/scheme.hpp"
+#include "model/parameters.hpp"
+#include "model/process.hpp"
+#include "output/table_writer.hpp"
+
+namespace diffusim {
+
+// A request the program refuses: exit status 2, the message on one line.
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// A request that was sound but whose run failed (exit 1): one line, under
+// the command's name, with no hint at the usage.
+struct RunFailure : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct Request {
+  std::string command;  // profile, history, profiles, depth, time
+  // Exact: the flags' single stage on the grid as entered, landing exactly
+  // on every time asked. Legacy: the menu's rules. Process: a schedule, a
+  // query, an implicit or an estimated run.
+  enum class Path { Exact, Legacy, Process } path = Path::Exact;
+
+  ProcessSchedule schedule;  // the cycle, from a file or the flags
+  std::string schedulePath;  // empty: from the flags
+
+  // Sweeps: each list holds the values to run; a list of one is no sweep.
+  std::vector<double> temperatures;  // every stage's temperature (flags only)
+  std::vector<std::pair<std::size_t, std::vector<double>>> stageDurations;  // stage index, values
+
+  std::vector<double> times;  // profile: its time; depth: when (empty: the schedule's end)
+  double depth = 0.0;         // history, time
+  double composition = 0.0;   // depth, time
+  double hardness = 0.0;      // depth --hardness: the HV asked (its composition in `composition`)
+  double until = 0.0;         // history, profiles (0: the schedule's end)
+  double every = 0.0;
+  bool everyGiven = false;
+  std::int64_t steps = 0;  // legacy: the menu's number of steps
+  bool openEnded = false;  // the time query without a schedule
+
+  // design: the varied stages (indices) and the targets; fit: the keys and
+  // the data file; both: where the schedule they find is written.
+  std::vector<std::size_t> varied;
+  bool surfaceTarget = false, depthTarget = false;
+  double surfaceComposition = 0.0, depthTargetValue = 0.0, depthAt = 0.0;
+  double maxDuration = 0.0;  // s: design's longest stage searched (0: no --max-duration)
+  std::vector<std::string> fitKeys;
+  std::string dataPath;
+  std::string writeSchedule;
+  // The spread: this many samples of the schedule's uncertain values (0: none).
+  std::int64_t samples = 0;
+  std::uint64_t seed = 1;
+
+  TableFormat format = TableFormat::Csv;
+  bool legacyFormat = false;  // the menu's result-file layout
+  std::string output;         // empty: standard output
+  unsigned threads = 0;       // 0: every hardware thread
+  SchemeOptions scheme;
+  bool estimateError = false;  // also run half (or twice) the sections
+  bool quiet = false;          // no warnings on standard error
+};
+
+// The flags' parameters as the exact and legacy runs read them: the single
+// stage's temperature and held composition, the specimen and the law.
+SimulationInputs flagInputs(const ProcessSchedule& schedule);
+
+}  // namespace diffusim
