@@ -2,19 +2,15 @@
 
 #include <CLI/CLI.hpp>
 #include <exception>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/arguments.hpp"
 #include "cli/help_text.hpp"
 #include "cli/request.hpp"
-#include "study/exact_runs.hpp"
 #include "study/input_file.hpp"
-#include "study/inverse_commands.hpp"
 #include "study/parameter_file.hpp"
-#include "study/process_commands.hpp"
-#include "study/request_guards.hpp"
+#include "study/run_request.hpp"
 #include "study/schedule_file.hpp"
 
 namespace diffusim {
@@ -87,31 +83,7 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
                           {{"--schedule", t.schedule}, {"--params", t.params}, {"--data", t.data}});
           !clash.empty())
         throw UsageError(clash);
-      if (request.threads == 0) request.threads = options.threads;
-      if (request.command == "design") return runDesign(request, options, out, err);
-      if (request.command == "fit") return runFit(request, options, out, err);
-      // Warnings wait for the run: a request refused later says only why.
-      std::ostringstream warnings;
-      guardRequest(request, warnings);
-      std::ostream& sink = err;
-      const auto warned = [&](int status) {
-        sink << warnings.str();
-        return status;
-      };
-      try {
-        switch (request.path) {
-          case Request::Path::Legacy:
-            return runLegacy(request, options, out, err);
-          case Request::Path::Exact:
-            return warned(runExact(request, options, out, err));
-          case Request::Path::Process:
-            break;
-        }
-        return warned(runProcessCommand(request, options, out, err));
-      } catch (const RunFailure&) {
-        err << warnings.str();
-        throw;
-      }
+      return runRequest(std::move(request), options, out, err);
     } catch (const UsageError&) {
       throw;
     } catch (const RunFailure& e) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -12,7 +13,6 @@
 #include "format/number_parse.hpp"
 #include "study/named_values.hpp"
 #include "study/parameter_file.hpp"
-#include "study/process_commands.hpp"
 #include "study/quantity.hpp"
 #include "study/schedule_file.hpp"
 
@@ -441,15 +441,11 @@ Request buildRequest(const Arguments& args) {
   // One stage from the flags: the implicit scheme, or an error estimate,
   // runs it as a schedule.
   if (t.scheme != "explicit" || t.estimateError) {
-    Request process;
-    process.command = r.command;
-    process.quiet = r.quiet;
-    builder.readProcess(process);
-    const bool implicit = implicitPreferred(process);
-    if (process.estimateError || implicit) {
-      process.scheme.choice = implicit ? SchemeChoice::Implicit : SchemeChoice::Explicit;
-      return process;
-    }
+    auto process = std::make_shared<Request>();
+    process->command = r.command;
+    process->quiet = r.quiet;
+    builder.readProcess(*process);
+    r.scheduled = std::move(process);
   }
   return r;
 }

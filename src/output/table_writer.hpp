@@ -16,11 +16,13 @@
 
 namespace diffusim {
 
-// One recorded value: a number already in shortest form, or a word.
+// One recorded value: a number (in shortest form, and the double itself),
+// or a word.
 struct Field {
   std::string key;
   std::string value;
   bool isNumber = true;
+  double number = 0.0;  // a number's value
 };
 
 // What a result says about the run that made it.

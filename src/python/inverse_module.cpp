@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "study/schedule_keys.hpp"
 #include "engine/design.hpp"
 #include "engine/fit.hpp"
 #include "engine/sampling.hpp"
@@ -16,6 +15,7 @@
 #include "engine/worker_pool.hpp"
 #include "model/readings.hpp"
 #include "python/module_support.hpp"
+#include "study/schedule_keys.hpp"
 #include "words/fault_words.hpp"
 #include "words/fit_words.hpp"
 

@@ -18,14 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "study/run_record.hpp"
-#include "study/request_guards.hpp"
-#include "study/schedule_file.hpp"
-#include "study/schedule_keys.hpp"
 #include "engine/design.hpp"
 #include "engine/fit.hpp"
 #include "engine/forward.hpp"
-#include "engine/process_plan.hpp"
 #include "engine/queries.hpp"
 #include "engine/sampling.hpp"
 #include "engine/sweep.hpp"
@@ -33,6 +28,11 @@
 #include "model/kernel_level.hpp"
 #include "model/readings.hpp"
 #include "python/module_support.hpp"
+#include "study/level_run.hpp"
+#include "study/request_guards.hpp"
+#include "study/run_record.hpp"
+#include "study/schedule_file.hpp"
+#include "study/schedule_keys.hpp"
 #include "words/fault_words.hpp"
 #include "words/fit_words.hpp"
 
@@ -151,7 +151,7 @@ py::dict headerOf(const RunRecord& rec) {
   for (const auto* part : {&rec.inputs, &rec.grid})
     for (const Field& f : *part)
       h[py::str(f.key)] =
-          f.isNumber ? py::object(py::float_(std::stod(f.value))) : py::object(py::str(f.value));
+          f.isNumber ? py::object(py::float_(f.number)) : py::object(py::str(f.value));
   return h;
 }
 
@@ -180,36 +180,31 @@ py::dict runLevels(const PySchedule& ps, const std::string& command, double unti
   r.depth = depth;
   r.schedule = s;
   const py::list warned = guarded(r);
-  ProcessPlan plan;
-  const double planEvery = command == "profile" ? 0.0 : (every > 0.0 ? every : -1.0);
-  if (const Fault f = planProcess(s, until, planEvery, plan); !f.ok())
-    throw std::invalid_argument(faultText(f));
-  const SchemePick pick = pickScheme(r.scheme, plan);
-  if (const Fault f = schemeLimit(plan, pick); !f.ok()) throw std::invalid_argument(faultText(f));
-  const std::int32_t n = s.sections + 1;
+  LevelRun planned(std::move(r));
+  const Request& asked = planned.request();
+  const std::int32_t n = planned.points();
   Levels levels(n);
   SchemeRun run;
   RunEnd ended = RunEnd::Completed;
   {
     py::gil_scoped_release release;
-    ended = runScheme(r.scheme, plan, pick.implicit, levels, run, threads);
+    ended = planned.run(levels, run);
   }
   if (levels.interrupted) throw py::error_already_set();
-  if (ended == RunEnd::NonFinite)
-    raiseNonFinite({FaultCode::NonFiniteLevel, run.stats.failedStage, run.stats.failedTime});
+  if (ended == RunEnd::NonFinite) raiseNonFinite(LevelRun::nonFinite(run));
   if (run.stats.exhausted)
     throw std::runtime_error("the implicit run was stopped at its step limit");
   SchemeSummary summary;
   summary.add(run);
   double uptake = std::numeric_limits<double>::quiet_NaN();
   if (command != "history")
-    uptake = uptakeGramsPerSquareMetre(s, *plan.weights,
+    uptake = uptakeGramsPerSquareMetre(s, *planned.plan().weights,
                                        levels.values.data() + levels.values.size() - n);
   py::dict out;
   out["warnings"] = warned;
-  PyRecord record{r, s, true, {}, summary, uptake, version};
-  record.plan.firsts = plan.firsts;
-  record.plan.explicitSteps = plan.explicitSteps;
+  PyRecord record{asked, s, true, {}, summary, uptake, version};
+  record.plan.firsts = planned.plan().firsts;
+  record.plan.explicitSteps = planned.plan().explicitSteps;
   out["header"] = std::move(record);
   out["t"] = owned(levels.times);
   if (command == "history") {
@@ -313,7 +308,16 @@ PYBIND11_MODULE(_core, m) {
   if (const std::optional<std::string>& bad = kernelCap().invalid)
     throw std::runtime_error(kernelCapRefusal(*bad));
   m.doc() = "diffusim's engine (use the diffusim package)";
-  py::register_exception<std::invalid_argument>(m, "_RequestError", PyExc_ValueError);
+  static py::exception<std::invalid_argument>& requestError =
+      py::register_exception<std::invalid_argument>(m, "_RequestError", PyExc_ValueError);
+  // A request the study layer refuses is refused as any other.
+  py::register_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const UsageError& e) {
+      PyErr_SetString(requestError.ptr(), e.what());
+    }
+  });
   py::class_<PyRecord>(m, "_Record").def("dict", [](const PyRecord& r) {
     return headerOf(r.make());
   });

@@ -7,10 +7,10 @@
 namespace diffusim {
 
 Field number(std::string key, double v) {
-  return {std::move(key), shortest(v), true};
+  return {std::move(key), shortest(v), true, v};
 }
 Field count(std::string key, std::int64_t v) {
-  return {std::move(key), integer(v), true};
+  return {std::move(key), integer(v), true, static_cast<double>(v)};
 }
 Field word(std::string key, std::string v) {
   return {std::move(key), std::move(v), false};

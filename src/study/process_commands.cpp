@@ -12,6 +12,7 @@
 #include "output/level_rows.hpp"
 #include "output/level_store.hpp"
 #include "study/command_support.hpp"
+#include "study/level_run.hpp"
 #include "study/request_guards.hpp"
 #include "study/run_record.hpp"
 #include "words/fault_words.hpp"
@@ -226,23 +227,14 @@ int runQueries(const Request& r, const RunOptions& options, std::ostream& out, s
   return finishOutput(output, out, err);
 }
 
+}  // namespace
+
 // profile, history and profiles of a schedule: one run, its levels as rows.
-int runLevels(const Request& r, const RunOptions& options, std::ostream& out, std::ostream& err) {
-  const ProcessSchedule& s = r.schedule;
-  if (const Fault f = checkSchedule(s); !f.ok()) throw UsageError(faultText(f));
-  const double end = scheduleEnd(s);
-  double until = askedEnd(r, s);
-  if (until > end * (1.0 + 1e-12))
-    throw UsageError(std::string(r.command == "profile" ? "--time" : "--until") + ": " +
-                     shortest(until) + " s is after the end of the schedule, " + shortest(end) +
-                     " s");
-  until = std::min(until, end);
-  const double every = r.command == "profile" ? 0.0 : (r.everyGiven ? r.every : -1.0);
-  ProcessPlan plan;
-  if (const Fault f = planProcess(s, until, every, plan); !f.ok()) throw UsageError(faultText(f));
-  const SchemePick pick = pickScheme(r.scheme, plan);
-  const bool implicit = pick.implicit;
-  if (const Fault f = schemeLimit(plan, pick); !f.ok()) throw UsageError(faultText(f));
+int runLevels(LevelRun run, const RunOptions& options, std::ostream& out, std::ostream& err) {
+  const Request& r = run.request();
+  const ProcessSchedule& s = run.schedule();
+  ProcessPlan& plan = run.plan();
+  const bool implicit = run.implicit();
   const std::int32_t n = s.sections + 1;
   GridErrorEstimate reference;
   SpooledLevels levels;
@@ -256,9 +248,7 @@ int runLevels(const Request& r, const RunOptions& options, std::ostream& out, st
     if (fault == GridErrorEstimate::Failure::Lost) return spoolFailed(nullptr, err);
     if (fault != GridErrorEstimate::Failure::None) refuseEstimate(reference);
   }
-  const LevelKind kind = r.command == "profile"   ? LevelKind::Profile
-                         : r.command == "history" ? LevelKind::History
-                                                  : LevelKind::Profiles;
+  const LevelKind kind = run.kind();
   // An implicit run, an estimate of the grid's error and a profile's uptake
   // are recorded in the header, so the table's record waits for the run
   // (its rows are spooled).
@@ -271,48 +261,32 @@ int runLevels(const Request& r, const RunOptions& options, std::ostream& out, st
   if (waits) {
     table.emplace(sink, r.format, levelColumns(columns));
   } else {
-    table.emplace(sink, r.format, recordOf(r, options, s, &plan), levelColumns(columns));
+    table.emplace(sink, r.format, run.record(options), levelColumns(columns));
   }
   LevelRows rows(*table, kind, n, plan.dx, r.depth);
   if (columns.radius) rows.showRadii(radiiOf(s));
   if (columns.hardness) rows.showHardness(&s.hardness);
   double uptake = std::numeric_limits<double>::quiet_NaN();
-  CommandGuard run(options, sink, n, expectedWork(plan, pick));
-  GuardedObserver observer(run, [&](const Level& level) {
+  CommandGuard guard(options, sink, n, expectedWork(plan, run.pick()));
+  GuardedObserver observer(guard, [&](const Level& level) {
     if (r.estimateError) reference.compare(level);
     rows.write(level.time, level.values);
     if (profiles) uptake = uptakeGramsPerSquareMetre(s, *plan.weights, level.values);
     return true;
   });
   SchemeRun scheme;
-  const RunEnd ended = runScheme(r.scheme, plan, implicit, observer, scheme, r.threads);
-  run.finish();
+  const RunEnd ended = run.run(observer, scheme);
+  guard.finish();
   if (ended == RunEnd::NonFinite)
-    throw RunFailure(
-        faultText({FaultCode::NonFiniteLevel, scheme.stats.failedStage, scheme.stats.failedTime}) +
-        output.discard());
+    throw RunFailure(faultText(LevelRun::nonFinite(scheme)) + output.discard());
   if (scheme.stats.exhausted) return exhausted(&output, err);
-  if (ended == RunEnd::Stopped && !sink.failed()) return stopped(run, output, err);
+  if (ended == RunEnd::Stopped && !sink.failed()) return stopped(guard, output, err);
   SchemeSummary summary;
   summary.add(scheme);
-  const bool kept = waits
-                        ? table->finish(recordOf(r, options, s, &plan, summary, &reference, uptake))
-                        : table->finish();
+  const bool kept =
+      waits ? table->finish(run.record(options, summary, &reference, uptake)) : table->finish();
   if (!kept) return spoolFailed(&output, err);
   return finishOutput(output, out, err);
-}
-
-}  // namespace
-
-bool implicitPreferred(const Request& r) {
-  if (r.scheme.choice != SchemeChoice::Auto) return r.scheme.choice == SchemeChoice::Implicit;
-  if (!checkSchedule(r.schedule).ok()) return false;
-  const double end = scheduleEnd(r.schedule);
-  const double until = askedEnd(r, r.schedule);
-  const double every = r.command == "profile" ? 0.0 : (r.everyGiven ? r.every : -1.0);
-  ProcessPlan plan;
-  if (!planProcess(r.schedule, std::min(until, end), every, plan).ok()) return false;
-  return runsImplicit(r.scheme, plan);
 }
 
 int runProcessCommand(const Request& request, const RunOptions& options, std::ostream& out,
@@ -320,7 +294,7 @@ int runProcessCommand(const Request& request, const RunOptions& options, std::os
   if (request.samples > 0) return runSamples(request, options, out, err);
   if (request.command == "depth" || request.command == "time")
     return runQueries(request, options, out, err);
-  return runLevels(request, options, out, err);
+  return runLevels(LevelRun(request), options, out, err);
 }
 
 }  // namespace diffusim

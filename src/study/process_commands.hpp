@@ -10,9 +10,10 @@
 
 namespace diffusim {
 
-// Whether `auto` runs this request implicitly (profile, history and profiles
-// of one stage from the flags ask this before choosing their path).
-bool implicitPreferred(const Request& request);
+class LevelRun;
+
+// profile, history and profiles of a schedule, planned.
+int runLevels(LevelRun run, const RunOptions& options, std::ostream& out, std::ostream& err);
 
 // --samples: the quantiles of the answer over draws of the uncertain values.
 int runSamples(const Request& request, const RunOptions& options, std::ostream& out,

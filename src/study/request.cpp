@@ -1,5 +1,7 @@
 #include "study/request.hpp"
 
+#include <algorithm>
+
 namespace diffusim {
 
 SimulationInputs flagInputs(const ProcessSchedule& s) {
@@ -11,6 +13,20 @@ SimulationInputs flagInputs(const ProcessSchedule& s) {
   in.initialComposition = s.initial;
   in.injectionComposition = s.stages.front().surface.composition;
   return in;
+}
+
+double askedEnd(const Request& r, const ProcessSchedule& s) {
+  const double end = scheduleEnd(s);
+  if (r.command == "profile") return r.times.empty() ? end : r.times.front();
+  if (r.command == "history" || r.command == "profiles") return r.until > 0.0 ? r.until : end;
+  if (r.command == "depth" && !r.times.empty())
+    return *std::max_element(r.times.begin(), r.times.end());
+  return end;
+}
+
+double levelInterval(const Request& r) {
+  if (r.command == "profile") return 0.0;
+  return r.everyGiven ? r.every : -1.0;
 }
 
 }  // namespace diffusim

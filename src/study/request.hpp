@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -73,10 +74,25 @@ struct Request {
   SchemeOptions scheme;
   bool estimateError = false;  // also run half (or twice) the sections
   bool quiet = false;          // no warnings on standard error
+
+  // The flags' one stage as a schedule, for a profile, history or profiles
+  // on the exact path that may run implicitly or estimate the grid's error:
+  // it runs instead when its plan runs implicitly, or estimates the error.
+  std::shared_ptr<const Request> scheduled;
 };
 
 // The flags' parameters as the exact and legacy runs read them: the single
 // stage's temperature and held composition, the specimen and the law.
 SimulationInputs flagInputs(const ProcessSchedule& schedule);
+
+// Where a run of `schedule` for the request ends: the time its answer is
+// asked at (profile's --time, history's and profiles' --until, depth's
+// latest --time), else the schedule's end; not clamped to that end.
+double askedEnd(const Request& request, const ProcessSchedule& schedule);
+
+// The interval between the levels a profile, history or profiles run hands
+// on, as a plan takes it: 0 the end only (a profile), the --every interval,
+// or -1 every step.
+double levelInterval(const Request& request);
 
 }  // namespace diffusim

@@ -84,15 +84,6 @@ void checkUnits(const Request& r, const ProcessSchedule& s, std::ostream& err) {
 
 }  // namespace
 
-double askedEnd(const Request& r, const ProcessSchedule& s) {
-  const double end = scheduleEnd(s);
-  if (r.command == "profile") return r.times.empty() ? end : r.times.front();
-  if (r.command == "history" || r.command == "profiles") return r.until > 0.0 ? r.until : end;
-  if (r.command == "depth" && !r.times.empty())
-    return *std::max_element(r.times.begin(), r.times.end());
-  return end;
-}
-
 std::string unreachedWords(const Request& r, double highest) {
   const bool percent = r.hardness == 0.0 && r.composition >= 0.1 && r.composition / 100.0 < highest;
   return (r.hardness > 0.0 ? "--hardness: " + shortest(r.hardness) + " HV is"

@@ -22,11 +22,6 @@ inline constexpr double LARGEST_LIKELY_SPECIMEN = 0.1;  // m
 // are exempt).
 void guardRequest(const Request& request, std::ostream& err);
 
-// Where a run of `schedule` for the request ends: the time its answer is
-// asked at (profile's --time, history's and profiles' --until, depth's
-// latest --time), else the schedule's end; not clamped to that end.
-double askedEnd(const Request& request, const ProcessSchedule& schedule);
-
 // A depth asked for a composition above every one the run reached (its
 // highest): why there is no case depth, with a hint where 0.35 was
 // probably meant as 0.35%.
