@@ -242,14 +242,6 @@ py::dict runLevels(const PySchedule& ps, const std::string& command, double unti
 py::dict runQueryOf(const PySchedule& ps, bool depthQuery, double composition, double depth,
                     const std::vector<double>& times, double every, bool openEnded,
                     const std::string& scheme, double tolerance, const std::string& version) {
-  Query q;
-  q.kind = depthQuery ? Query::Kind::Depth : Query::Kind::Time;
-  q.composition = composition;
-  q.depth = depth;
-  q.times = times;
-  q.every = every;
-  q.openEnded = openEnded;
-  q.scheme = schemeOf(scheme, tolerance);
   if (!(composition >= 0.0 && composition <= 1.0))
     throw std::invalid_argument("composition: a fraction from 0 to 1");
   if (!depthQuery && !(depth >= 0.0 && depth <= ps.schedule.length))
@@ -262,6 +254,12 @@ py::dict runQueryOf(const PySchedule& ps, bool depthQuery, double composition, d
   asked.depth = depth;
   asked.times = times;
   asked.openEnded = openEnded;
+  if (every > 0.0) {
+    asked.every = every;
+    asked.everyGiven = true;
+  }
+  asked.scheme = schemeOf(scheme, tolerance);
+  const Query q = queryOf(asked);
   const py::list warned = guarded(asked);
   std::vector<double> t, value;
   QueryOutcome o;
@@ -277,22 +275,12 @@ py::dict runQueryOf(const PySchedule& ps, bool depthQuery, double composition, d
     throw std::invalid_argument(unreachedWords(asked, o.highest));
   if (!o.fault.ok()) throw std::invalid_argument(faultText(o.fault));
   if (o.failure != QueryOutcome::Failure::None) throw std::runtime_error("the run failed");
-  Request r;
-  r.command = depthQuery ? "depth" : "time";
-  r.schedulePath = ps.name;
-  r.composition = composition;
-  r.depth = depth;
-  r.times = times;
-  if (every > 0.0) {
-    r.every = every;
-    r.everyGiven = true;
-  }
-  r.scheme = q.scheme;
   SchemeSummary summary;
   summary.add(o.scheme);
   py::dict out;
+  asked.schedule = {};  // the record's schedule is its own field
   out["header"] = PyRecord{
-      r, ps.schedule, false, {}, summary, std::numeric_limits<double>::quiet_NaN(), version};
+      asked, ps.schedule, false, {}, summary, std::numeric_limits<double>::quiet_NaN(), version};
   out["t"] = owned(t);
   if (depthQuery) out["depth"] = owned(value);
   out["warnings"] = warned;

@@ -99,15 +99,7 @@ int runQueries(const Request& r, const RunOptions& options, std::ostream& out, s
                          shortest(scheduleEnd(s)) + " s");
     }
   }
-  Query q;
-  q.kind = r.command == "depth" ? Query::Kind::Depth : Query::Kind::Time;
-  q.composition = r.composition;
-  q.depth = r.depth;
-  q.times = r.times;
-  q.every = r.everyGiven ? r.every : 0.0;
-  q.openEnded = r.openEnded;
-  q.scheme = r.scheme;
-  q.estimateError = r.estimateError;
+  Query q = queryOf(r);
   SpooledLevels levels;  // one case only estimates its error
   q.store = &levels;
 

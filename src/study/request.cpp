@@ -29,4 +29,17 @@ double levelInterval(const Request& r) {
   return r.everyGiven ? r.every : -1.0;
 }
 
+Query queryOf(const Request& r) {
+  Query q;
+  q.kind = r.command == "depth" ? Query::Kind::Depth : Query::Kind::Time;
+  q.composition = r.composition;
+  q.depth = r.depth;
+  q.times = r.times;
+  q.every = r.everyGiven ? r.every : 0.0;
+  q.openEnded = r.openEnded;
+  q.scheme = r.scheme;
+  q.estimateError = r.estimateError;
+  return q;
+}
+
 }  // namespace diffusim

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/queries.hpp"
 #include "engine/scheme.hpp"
 #include "model/parameters.hpp"
 #include "model/process.hpp"
@@ -94,5 +95,9 @@ double askedEnd(const Request& request, const ProcessSchedule& schedule);
 // on, as a plan takes it: 0 the end only (a profile), the --every interval,
 // or -1 every step.
 double levelInterval(const Request& request);
+
+// depth and time: the engine's query the request asks (without the store
+// an error estimate keeps its other grid in).
+Query queryOf(const Request& request);
 
 }  // namespace diffusim
