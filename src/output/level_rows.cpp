@@ -5,17 +5,6 @@
 
 namespace diffusim {
 
-std::vector<std::string_view> levelColumns(const LevelColumns& columns) {
-  if (columns.kind == LevelKind::History) return {"t_s", "c"};
-  std::vector<std::string_view> names;
-  if (columns.kind == LevelKind::Profiles) names.push_back("t_s");
-  names.push_back("x_m");
-  if (columns.radius) names.push_back("r_m");
-  names.push_back("c");
-  if (columns.hardness) names.push_back("HV");
-  return names;
-}
-
 void LevelRows::showRadii(const std::vector<double>& radii) {
   if (kind_ == LevelKind::History) return;
   rText_.clear();

@@ -1,6 +1,6 @@
 // The rows a level of a run makes in a table, for every command that writes
 // levels: a profile (x, C per grid point), a history (t and C at one depth)
-// or profiles (t, x, C per grid point). The column names live here only.
+// or profiles (t, x, C per grid point), under the names of output/columns.
 #pragma once
 
 #include <cstdint>
@@ -9,23 +9,10 @@
 #include <vector>
 
 #include "model/process.hpp"
+#include "output/columns.hpp"
 #include "output/table_writer.hpp"
 
 namespace diffusim {
-
-enum class LevelKind { Profile, History, Profiles };
-
-// The columns of a kind's table, in order; a curved specimen's profiles add
-// r_m, the radius, after x_m, and a hardness table HV after c.
-struct LevelColumns {
-  LevelKind kind = LevelKind::Profile;
-  bool radius = false;
-  bool hardness = false;
-};
-std::vector<std::string_view> levelColumns(const LevelColumns& columns);
-inline std::vector<std::string_view> levelColumns(LevelKind kind) {
-  return levelColumns(LevelColumns{kind});
-}
 
 class LevelRows {
  public:

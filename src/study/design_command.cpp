@@ -4,6 +4,7 @@
 
 #include "engine/design.hpp"
 #include "format/number_format.hpp"
+#include "output/columns.hpp"
 #include "study/command_support.hpp"
 #include "study/inverse_commands.hpp"
 #include "study/request_guards.hpp"
@@ -112,7 +113,7 @@ int runDesign(const Request& r, const RunOptions& options, std::ostream& out, st
   rec.grid.push_back(count("forward_runs", d.runs));
   rec.grid.push_back(number("tolerance", r.scheme.tolerance));
   Output output(r.output, out);
-  TableWriter table(output.sink(), r.format, rec, {"stage", "duration_s"});
+  TableWriter table(output.sink(), r.format, rec, designColumns());
   for (std::size_t k = 0; k < r.varied.size(); ++k) {
     table.cell(static_cast<double>(r.varied[k] + 1));
     table.cell(d.durations[k]);

@@ -7,6 +7,7 @@
 #include "engine/fit.hpp"
 #include "format/number_format.hpp"
 #include "format/number_parse.hpp"
+#include "output/columns.hpp"
 #include "study/command_support.hpp"
 #include "study/input_file.hpp"
 #include "study/inverse_commands.hpp"
@@ -44,9 +45,9 @@ FitData readData(const std::string& path, const ProcessSchedule& s) {
       columns = static_cast<int>(cells.size());
       for (int k = 0; k < columns; ++k) {
         const std::string& name = cells[static_cast<std::size_t>(k)];
-        if (name == "x_m") xColumn = k;
-        if (name == "c") cColumn = k;
-        if (name == "t_s") tColumn = k;
+        if (name == column::X) xColumn = k;
+        if (name == column::COMPOSITION) cColumn = k;
+        if (name == column::TIME) tColumn = k;
       }
       if (xColumn < 0 || cColumn < 0)
         throw UsageError(where + "the header row needs the columns x_m and c (and t_s)");
@@ -150,8 +151,7 @@ int runFit(const Request& r, const RunOptions& options, std::ostream& out, std::
   rec.grid.push_back(count("forward_runs", fit.runs));
   rec.grid.push_back(word("solver", "gsl multifit_nlinear trust-region lm"));
   Output output(r.output, out);
-  TableWriter table(output.sink(), r.format, rec,
-                    {"parameter", "value", "std_error", "ci95_low", "ci95_high"});
+  TableWriter table(output.sink(), r.format, rec, fitColumns());
   for (std::size_t j = 0; j < parameters.size(); ++j) {
     table.cellWord(r.fitKeys[j]);
     table.cell(fit.values[j]);

@@ -9,6 +9,7 @@
 #include "engine/queries.hpp"
 #include "engine/sweep.hpp"
 #include "format/number_format.hpp"
+#include "output/columns.hpp"
 #include "output/level_rows.hpp"
 #include "output/level_store.hpp"
 #include "study/command_support.hpp"
@@ -111,13 +112,11 @@ int runQueries(const Request& r, const RunOptions& options, std::ostream& out, s
   };
   std::vector<Case> batch(threads);
   Output output(r.output, out);
-  std::vector<std::string> names;
-  if (sweep.sweepsTemperature()) names.push_back("temperature_K");
+  std::vector<std::size_t> durations;
   for (const auto& [stage, values] : r.stageDurations)
-    if (values.size() > 1)
-      names.push_back("stage" + integer(static_cast<std::int64_t>(stage + 1)) + "_duration_s");
-  names.push_back("t_s");
-  if (r.command == "depth") names.push_back("depth_m");
+    if (values.size() > 1) durations.push_back(stage);
+  const std::vector<std::string> names =
+      queryColumns(sweep.sweepsTemperature(), durations, r.command == "depth");
   const std::vector<std::string_view> views(names.begin(), names.end());
   TableWriter table(output.sink(), r.format, views);
   const std::size_t width = r.command == "depth" ? 2 : 1;

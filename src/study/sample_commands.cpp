@@ -16,6 +16,7 @@
 #include "engine/worker_pool.hpp"
 #include "format/number_format.hpp"
 #include "model/readings.hpp"
+#include "output/columns.hpp"
 #include "study/command_support.hpp"
 #include "study/process_commands.hpp"
 #include "study/run_record.hpp"
@@ -173,8 +174,7 @@ int runSamples(const Request& r, const RunOptions& options, std::ostream& out, s
   if (!profile) {
     rec.grid.push_back(number("mean", spread.mean));
     rec.grid.push_back(number("sd", spread.sd));
-    TableWriter table(output.sink(), r.format, rec,
-                      {"quantile", r.command == "time" ? "time_s" : "depth_m"});
+    TableWriter table(output.sink(), r.format, rec, spreadColumns(false, r.command == "time"));
     for (const double q : SPREAD_QUANTILES) {
       table.cell(q);
       table.cell(quantileOf(spread.sorted, q));
@@ -184,7 +184,7 @@ int runSamples(const Request& r, const RunOptions& options, std::ostream& out, s
   }
   // The profile: at each point the median and the 5 % and 95 % quantiles
   // of the valid samples.
-  TableWriter table(output.sink(), r.format, rec, {"x_m", "c_p05", "c_p50", "c_p95"});
+  TableWriter table(output.sink(), r.format, rec, spreadColumns(true, false));
   std::vector<double> column;
   column.reserve(n);
   for (std::int32_t k = 0; k < points; ++k) {

@@ -1,0 +1,42 @@
+#include "output/columns.hpp"
+
+#include "format/number_format.hpp"
+
+namespace diffusim {
+
+std::vector<std::string_view> levelColumns(const LevelColumns& columns) {
+  if (columns.kind == LevelKind::History) return {column::TIME, column::COMPOSITION};
+  std::vector<std::string_view> names;
+  if (columns.kind == LevelKind::Profiles) names.push_back(column::TIME);
+  names.push_back(column::X);
+  if (columns.radius) names.push_back(column::RADIUS);
+  names.push_back(column::COMPOSITION);
+  if (columns.hardness) names.push_back(column::HARDNESS);
+  return names;
+}
+
+std::vector<std::string> queryColumns(bool temperature, const std::vector<std::size_t>& durations,
+                                      bool depth) {
+  std::vector<std::string> names;
+  if (temperature) names.emplace_back(column::TEMPERATURE);
+  for (const std::size_t stage : durations)
+    names.push_back("stage" + integer(static_cast<std::int64_t>(stage + 1)) + "_duration_s");
+  names.emplace_back(column::TIME);
+  if (depth) names.emplace_back(column::DEPTH);
+  return names;
+}
+
+std::vector<std::string_view> spreadColumns(bool profile, bool time) {
+  if (profile) return {column::X, "c_p05", "c_p50", "c_p95"};
+  return {"quantile", time ? "time_s" : column::DEPTH};
+}
+
+std::vector<std::string_view> designColumns() {
+  return {"stage", "duration_s"};
+}
+
+std::vector<std::string_view> fitColumns() {
+  return {"parameter", "value", "std_error", "ci95_low", "ci95_high"};
+}
+
+}  // namespace diffusim

@@ -1,0 +1,49 @@
+// The columns of every table the program writes, named here only: a level's
+// rows (profile, history, profiles), the queries and their sweeps, the
+// spread of samples, design's recipe and fit's parameters. Files of measured
+// profiles are read by the same names.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace diffusim {
+
+namespace column {
+inline constexpr std::string_view TIME = "t_s";
+inline constexpr std::string_view X = "x_m";
+inline constexpr std::string_view RADIUS = "r_m";
+inline constexpr std::string_view COMPOSITION = "c";
+inline constexpr std::string_view HARDNESS = "HV";
+inline constexpr std::string_view DEPTH = "depth_m";
+inline constexpr std::string_view TEMPERATURE = "temperature_K";
+}  // namespace column
+
+enum class LevelKind { Profile, History, Profiles };
+
+// The columns of a kind's table, in order; a curved specimen's profiles add
+// r_m, the radius, after x_m, and a hardness table HV after c.
+struct LevelColumns {
+  LevelKind kind = LevelKind::Profile;
+  bool radius = false;
+  bool hardness = false;
+};
+std::vector<std::string_view> levelColumns(const LevelColumns& columns);
+inline std::vector<std::string_view> levelColumns(LevelKind kind) {
+  return levelColumns(LevelColumns{kind});
+}
+
+// A query's columns: the swept values first (a temperature when swept, the
+// zero-based stages whose durations are swept), then t_s, and the depth.
+std::vector<std::string> queryColumns(bool temperature, const std::vector<std::size_t>& durations,
+                                      bool depth);
+
+// The spread of samples: a scalar answer's quantiles, or a profile's.
+std::vector<std::string_view> spreadColumns(bool profile, bool time);
+
+std::vector<std::string_view> designColumns();
+std::vector<std::string_view> fitColumns();
+
+}  // namespace diffusim
