@@ -58,7 +58,7 @@ void setSessionCounters(benchmark::State& state, const DiffusionParameters& p, s
 void sessionFast(benchmark::State& state, const TimeSession& session, fs::path scratch,
                  Threading threading) {
   const DiffusionParameters p = sessionRecord(session);
-  if (!checkTimeRequest(p, session.t)) {
+  if (!checkTimeRequest(p, session.t).ok()) {
     state.SkipWithError("the session's time request is refused");
     return;
   }

@@ -191,7 +191,7 @@ std::map<std::string, Report> replay(std::string_view input, std::string_view co
     double v = 0.0;
     if (prompt.text == MENU_PROMPT) {
       if (readInt(token, n) && n == 4) {
-        const bool ok = static_cast<bool>(diffusim::checkGrid(p));
+        const bool ok = diffusim::checkGrid(p).ok();
         refusedHere(prompt.end, !ok);
         if (ok) start(4, prompt.end);
       }
@@ -200,8 +200,8 @@ std::map<std::string, Report> replay(std::string_view input, std::string_view co
     } else if (prompt.text == DISTANCE_PROMPT || prompt.text == TIME_PROMPT) {
       if (!readReal(token, v)) continue;
       const bool distance = prompt.text == DISTANCE_PROMPT;
-      const bool ok = static_cast<bool>(distance ? diffusim::checkDistanceRequest(p, v)
-                                                 : diffusim::checkTimeRequest(p, v));
+      const bool ok =
+          (distance ? diffusim::checkDistanceRequest(p, v) : diffusim::checkTimeRequest(p, v)).ok();
       refusedHere(prompt.end, !ok);
       if (!ok) continue;
       if (distance) {

@@ -65,13 +65,7 @@ void readDesign(const Arguments& args, Request& r) {
 void readInverse(const Arguments& args, Request& r) {
   const FlagTexts& t = args.texts;
   r.path = Request::Path::Process;
-  if (t.format == "csv") {
-    r.format = TableFormat::Csv;
-  } else if (t.format == "json") {
-    r.format = TableFormat::Json;
-  } else {
-    throw UsageError("--format: '" + t.format + "' is not csv or json");
-  }
+  readFormat(t, r, true);
   r.output = t.output;
   if (args.given("--output") && r.output.empty())
     throw UsageError("--output: the file name is empty");

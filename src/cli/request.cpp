@@ -102,7 +102,7 @@ void RequestBuilder::readInputs(bool temperatureList, SimulationInputs& inputs,
     requireFraction(v->first, r.inputs.injectionComposition);
   }
   if (auto v = pick("--sections", t.sections, values.sections)) {
-    if (!parseCount(v->second, 1, MAX_GRID_POINTS - 1, r.sections))
+    if (!parseCount(v->second, MIN_SECTIONS, MAX_SECTIONS, r.sections))
       throw UsageError(v->first + ": '" + v->second +
                        "' is not a number of sections from 1 to 9999");
   }
@@ -127,13 +127,24 @@ unsigned threadsOf(const FlagTexts& t) {
   return *n;
 }
 
-TableFormat formatOf(const FlagTexts& t) {
-  if (t.format == "csv") return TableFormat::Csv;
-  if (t.format == "json") return TableFormat::Json;
-  if (t.format == "legacy")
-    throw UsageError("--format legacy writes the menu's result files: it needs --legacy");
-  throw UsageError("--format: '" + t.format + "' is not csv, json or legacy");
+}  // namespace
+
+void readFormat(const FlagTexts& t, Request& r, bool tablesOnly) {
+  if (t.format == "csv") {
+    r.format = TableFormat::Csv;
+  } else if (t.format == "json") {
+    r.format = TableFormat::Json;
+  } else if (t.format == "legacy" && !tablesOnly) {
+    if (r.path != Request::Path::Legacy)
+      throw UsageError("--format legacy writes the menu's result files: it needs --legacy");
+    r.legacyFormat = true;
+  } else {
+    throw UsageError("--format: '" + t.format + "' is not " +
+                     (tablesOnly ? "csv or json" : "csv, json or legacy"));
+  }
 }
+
+namespace {
 
 void RequestBuilder::readExact(Request& r) {
   const FlagTexts& t = args_.texts;
@@ -144,17 +155,7 @@ void RequestBuilder::readExact(Request& r) {
   r.schedule = oneStage(inputs, sections);
   r.threads = threadsOf(t);
 
-  if (t.format == "csv") {
-    r.format = TableFormat::Csv;
-  } else if (t.format == "json") {
-    r.format = TableFormat::Json;
-  } else if (t.format == "legacy") {
-    if (r.path != Request::Path::Legacy)
-      throw UsageError("--format legacy writes the menu's result files: it needs --legacy");
-    r.legacyFormat = true;
-  } else {
-    throw UsageError("--format: '" + t.format + "' is not csv, json or legacy");
-  }
+  readFormat(t, r, false);
   r.output = t.output;
   if (args_.given("--output") && r.output.empty())
     throw UsageError("--output: the file name is empty");
@@ -255,7 +256,7 @@ void RequestBuilder::readProcess(Request& r) {
   r.path = Request::Path::Process;
   const bool query = r.command == "depth" || r.command == "time";
   if (t.legacy) throw UsageError("--legacy follows the menu, which has no schedules or queries");
-  r.format = formatOf(t);
+  readFormat(t, r, false);
   r.output = t.output;
   if (args_.given("--output") && r.output.empty())
     throw UsageError("--output: the file name is empty");

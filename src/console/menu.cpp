@@ -5,8 +5,8 @@
 
 #include "console/parameter_entry.hpp"
 #include "format/number_format.hpp"
-#include "words/fault_words.hpp"
 #include "report/reports.hpp"
+#include "words/fault_words.hpp"
 
 namespace diffusim {
 
@@ -43,7 +43,7 @@ void printTimeChoice(Console& console, const DiffusionParameters& p) {
 
 }  // namespace
 
-std::string refusalMessage(const GridCheck& check, std::string_view what) {
+std::string refusalMessage(const Fault& check, std::string_view what) {
   return "Refused: " + gridFaultReason(check, what) + "; nothing was changed.\n";
 }
 
@@ -99,7 +99,7 @@ int runMenu(std::istream& in, std::ostream& out, const SessionOptions& options) 
           break;
         }
         // Checked first, so a refused request leaves the record as it was.
-        if (const GridCheck check = checkDistanceRequest(params, x); !check) {
+        if (const Fault check = checkDistanceRequest(params, x); !check.ok()) {
           console.print(refusalMessage(check, "distance"));
           break;
         }
@@ -121,7 +121,7 @@ int runMenu(std::istream& in, std::ostream& out, const SessionOptions& options) 
           running = false;
           break;
         }
-        if (const GridCheck check = checkTimeRequest(params, t); !check) {
+        if (const Fault check = checkTimeRequest(params, t); !check.ok()) {
           console.print(refusalMessage(check, "time"));
           break;
         }
@@ -130,7 +130,7 @@ int runMenu(std::istream& in, std::ostream& out, const SessionOptions& options) 
         break;
       }
       case 4: {
-        if (const GridCheck check = checkGrid(params); !check) {
+        if (const Fault check = checkGrid(params); !check.ok()) {
           console.print(refusalMessage(check, "grid"));
           break;
         }

@@ -33,7 +33,7 @@ void printSummary(Console& console, const DiffusionParameters& p);
 int runMenu(std::istream& in, std::ostream& out, const SessionOptions& options);
 
 // The one line that refuses a request or a report, naming the limit broken.
-std::string refusalMessage(const GridCheck& check, std::string_view what);
+std::string refusalMessage(const Fault& check, std::string_view what);
 
 // EUC-KR when the character-type locale (LC_ALL, else LC_CTYPE, else LANG)
 // names EUC-KR or CP949; UTF-8 otherwise. Null or empty values are skipped.

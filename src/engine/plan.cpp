@@ -22,7 +22,7 @@ double stepsFor(const ExactGrid& g, double span) {
 }  // namespace
 
 PlanCheck exactGridFor(const SimulationInputs& in, std::int32_t sections, ExactGrid& grid) {
-  if (sections < MIN_GRID_POINTS - 1 || sections > MAX_GRID_POINTS - 1)
+  if (!sectionsInRange(sections))
     return {{FaultCode::SectionsOutOfRange, 0, static_cast<double>(sections)}};
   if (!finitePositive(in.temperature)) return {{FaultCode::TemperatureNotPositive}};
   if (!finitePositive(in.specimenLength)) return {{FaultCode::LengthNotPositive}};

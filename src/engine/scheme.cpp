@@ -74,7 +74,7 @@ GridErrorEstimate::Failure GridErrorEstimate::prepare(const SchemeOptions& optio
   half_ = other.sections % 2 == 0;
   other.sections = half_ ? other.sections / 2 : other.sections * 2;
   sections_ = other.sections;
-  if (other.sections > MAX_GRID_POINTS - 1) return Failure::TooManySections;
+  if (!sectionsInRange(other.sections)) return Failure::TooManySections;
   // Nor when the coarser of the two grids gives the run's diffusion length
   // fewer than RESOLVED_CELLS cells: its error is then not second order.
   const std::int32_t coarser = std::min(other.sections, plan.schedule.sections);

@@ -22,6 +22,17 @@ enum class FaultCode {
   ImplicitTooManySteps,    // value: the implicit model's steps
   NonFiniteLevel,          // stage; value: the time a value that is not finite came out
   SamplesInvalid,          // value: the invalid draws; high: the samples drawn
+  // The menu's records and requests (the figure where one helps: the grid
+  // points needed, the quotient, ...).
+  GridTargetNotPositive,   // the requested distance or time is 0 or below
+  GridDiffusivityInvalid,  // D not finite and positive
+  GridSpacingInvalid,      // dx not finite and positive
+  GridTimeStepInvalid,     // dt not finite and positive
+  GridMeshRatioInvalid,    // r not finite and positive
+  GridQuotientTooLarge,    // target / step >= 2^31 in the remainder rule
+  GridTooFewPoints,        // N would be below 2
+  GridTooManyPoints,       // N would be above 10000
+  GridTooManySteps,        // the time needs 2^31 steps or more
   // Schedules.
   ScheduleLength,
   ScheduleSections,  // value: the sections

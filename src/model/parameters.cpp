@@ -36,14 +36,14 @@ std::int32_t pointsForSpacing(double length, double spacing) {
 
 // The checks a redefined record must pass, with the grid size judged from the
 // quotient L / dx itself so that a saturated N never hides the real request.
-GridCheck checkRedefined(const DiffusionParameters& p) {
+Fault checkRedefined(const DiffusionParameters& p) {
   if (!finitePositive(p.grid.diffusivity))
-    return {GridFault::DiffusivityInvalid, p.grid.diffusivity};
-  if (!finitePositive(p.grid.dx)) return {GridFault::SpacingInvalid, p.grid.dx};
-  if (!finitePositive(p.grid.dt)) return {GridFault::TimeStepInvalid, p.grid.dt};
+    return {FaultCode::GridDiffusivityInvalid, 0, p.grid.diffusivity};
+  if (!finitePositive(p.grid.dx)) return {FaultCode::GridSpacingInvalid, 0, p.grid.dx};
+  if (!finitePositive(p.grid.dt)) return {FaultCode::GridTimeStepInvalid, 0, p.grid.dt};
   std::int32_t points = 0;
-  if (GridCheck c = gridPointsFor(p.inputs.specimenLength, p.grid.dx, points); !c) return c;
-  if (!finitePositive(p.grid.meshRatio)) return {GridFault::MeshRatioInvalid, p.grid.meshRatio};
+  if (Fault c = gridPointsFor(p.inputs.specimenLength, p.grid.dx, points); !c.ok()) return c;
+  if (!finitePositive(p.grid.meshRatio)) return {FaultCode::GridMeshRatioInvalid, 0, p.grid.meshRatio};
   return {};
 }
 
@@ -98,55 +98,55 @@ std::int32_t firstStepReaching(double t, double dt, std::int32_t from) {
   return k;
 }
 
-GridCheck gridPointsFor(double specimenLength, double spacing, std::int32_t& points) {
+Fault gridPointsFor(double specimenLength, double spacing, std::int32_t& points) {
   const double q = specimenLength / spacing;
   // N = trunc(q) + 1 lies in 2..10000 exactly when 1 <= q < 10000.
-  if (!(q >= 1.0)) return {GridFault::TooFewPoints, std::isnan(q) ? q : std::trunc(q) + 1.0};
+  if (!(q >= 1.0)) return {FaultCode::GridTooFewPoints, 0, std::isnan(q) ? q : std::trunc(q) + 1.0};
   if (!(q < static_cast<double>(MAX_GRID_POINTS)))
-    return {GridFault::TooManyPoints, std::trunc(q) + 1.0};
+    return {FaultCode::GridTooManyPoints, 0, std::trunc(q) + 1.0};
   points = static_cast<std::int32_t>(q) + 1;
   return {};
 }
 
-GridCheck checkGrid(const DiffusionParameters& p) {
+Fault checkGrid(const DiffusionParameters& p) {
   if (!finitePositive(p.grid.diffusivity))
-    return {GridFault::DiffusivityInvalid, p.grid.diffusivity};
-  if (!finitePositive(p.grid.dx)) return {GridFault::SpacingInvalid, p.grid.dx};
-  if (!finitePositive(p.grid.dt)) return {GridFault::TimeStepInvalid, p.grid.dt};
+    return {FaultCode::GridDiffusivityInvalid, 0, p.grid.diffusivity};
+  if (!finitePositive(p.grid.dx)) return {FaultCode::GridSpacingInvalid, 0, p.grid.dx};
+  if (!finitePositive(p.grid.dt)) return {FaultCode::GridTimeStepInvalid, 0, p.grid.dt};
   if (p.grid.gridPoints < MIN_GRID_POINTS)
-    return {GridFault::TooFewPoints, double(p.grid.gridPoints)};
+    return {FaultCode::GridTooFewPoints, 0, double(p.grid.gridPoints)};
   if (p.grid.gridPoints > MAX_GRID_POINTS)
-    return {GridFault::TooManyPoints, double(p.grid.gridPoints)};
-  if (!finitePositive(p.grid.meshRatio)) return {GridFault::MeshRatioInvalid, p.grid.meshRatio};
+    return {FaultCode::GridTooManyPoints, 0, double(p.grid.gridPoints)};
+  if (!finitePositive(p.grid.meshRatio)) return {FaultCode::GridMeshRatioInvalid, 0, p.grid.meshRatio};
   return {};
 }
 
-GridCheck checkDistanceRequest(const DiffusionParameters& p, double x) {
-  if (!(x > 0.0)) return {GridFault::TargetNotPositive, x};
+Fault checkDistanceRequest(const DiffusionParameters& p, double x) {
+  if (!(x > 0.0)) return {FaultCode::GridTargetNotPositive, 0, x};
   if (!finitePositive(p.grid.diffusivity))
-    return {GridFault::DiffusivityInvalid, p.grid.diffusivity};
-  if (!finitePositive(p.grid.dx)) return {GridFault::SpacingInvalid, p.grid.dx};
+    return {FaultCode::GridDiffusivityInvalid, 0, p.grid.diffusivity};
+  if (!finitePositive(p.grid.dx)) return {FaultCode::GridSpacingInvalid, 0, p.grid.dx};
   if (x > p.grid.dx && !(x / p.grid.dx < TWO_POW_31))
-    return {GridFault::QuotientTooLarge, x / p.grid.dx};
+    return {FaultCode::GridQuotientTooLarge, 0, x / p.grid.dx};
   DiffusionParameters q = p;
   redefineForDistance(q, x);
   return checkRedefined(q);
 }
 
-GridCheck checkTimeRequest(const DiffusionParameters& p, double t) {
-  if (!(t > 0.0)) return {GridFault::TargetNotPositive, t};
+Fault checkTimeRequest(const DiffusionParameters& p, double t) {
+  if (!(t > 0.0)) return {FaultCode::GridTargetNotPositive, 0, t};
   if (!finitePositive(p.grid.diffusivity))
-    return {GridFault::DiffusivityInvalid, p.grid.diffusivity};
-  if (!finitePositive(p.grid.dt)) return {GridFault::TimeStepInvalid, p.grid.dt};
+    return {FaultCode::GridDiffusivityInvalid, 0, p.grid.diffusivity};
+  if (!finitePositive(p.grid.dt)) return {FaultCode::GridTimeStepInvalid, 0, p.grid.dt};
   if (t > p.grid.dt && !(t / p.grid.dt < TWO_POW_31))
-    return {GridFault::QuotientTooLarge, t / p.grid.dt};
+    return {FaultCode::GridQuotientTooLarge, 0, t / p.grid.dt};
   DiffusionParameters q = p;
   redefineForTime(q, t);
-  if (GridCheck c = checkRedefined(q); !c) return c;
+  if (Fault c = checkRedefined(q); !c.ok()) return c;
   // The report stops at the first step k with k dt >= t, about t / dt; the
   // margin keeps k and k + 1 inside the 32-bit step counter.
   const double steps = t / q.grid.dt;
-  if (!(steps < TWO_POW_31 - 4.0)) return {GridFault::TooManySteps, std::ceil(steps)};
+  if (!(steps < TWO_POW_31 - 4.0)) return {FaultCode::GridTooManySteps, 0, std::ceil(steps)};
   return {};
 }
 

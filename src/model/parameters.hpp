@@ -7,12 +7,20 @@
 #include <cstdint>
 #include <limits>
 
+#include "model/fault.hpp"
+
 namespace diffusim {
 
 inline constexpr double GAS_CONSTANT = 8.3144;  // R, J/(mol K)
 inline constexpr double SAFETY_FACTOR = 0.25;   // D dt / dx^2, fixed below the explicit limit 1/2
 inline constexpr std::int32_t MAX_GRID_POINTS = 10000;
 inline constexpr std::int32_t MIN_GRID_POINTS = 2;
+// A grid's sections: N - 1, from 1 to 9999.
+inline constexpr std::int32_t MIN_SECTIONS = MIN_GRID_POINTS - 1;
+inline constexpr std::int32_t MAX_SECTIONS = MAX_GRID_POINTS - 1;
+constexpr bool sectionsInRange(std::int64_t sections) {
+  return sections >= MIN_SECTIONS && sections <= MAX_SECTIONS;
+}
 // The explicit scheme's limit: a run of 2^31 steps or more is refused, and
 // a count that large is never made an integer.
 inline constexpr double MAX_EXPLICIT_STEPS = 2147483648.0;
@@ -90,39 +98,18 @@ void redefineForTime(DiffusionParameters& p, double t);
 // the step at which a run toward t stops.
 std::int32_t firstStepReaching(double t, double dt, std::int32_t from);
 
-// Why a record or a request cannot be run. `value` carries the offending
-// figure where one helps the user (the grid points needed, the quotient, ...).
-enum class GridFault {
-  None,
-  TargetNotPositive,   // the requested distance or time is 0 or below
-  DiffusivityInvalid,  // D not finite and positive
-  SpacingInvalid,      // dx not finite and positive
-  TimeStepInvalid,     // dt not finite and positive
-  MeshRatioInvalid,    // r not finite and positive
-  QuotientTooLarge,    // target / step >= 2^31 in the remainder rule
-  TooFewPoints,        // N would be below 2
-  TooManyPoints,       // N would be above 10000
-  TooManySteps,        // the time needs 2^31 steps or more
-};
-
-struct GridCheck {
-  GridFault fault = GridFault::None;
-  double value = 0.0;
-  explicit operator bool() const { return fault == GridFault::None; }
-};
-
 // A record a report can run on: D, dx, dt and r finite and positive, N in 2..10000.
-GridCheck checkGrid(const DiffusionParameters& p);
+Fault checkGrid(const DiffusionParameters& p);
 
 // Whether redefineForDistance(p, x) / redefineForTime(p, t) would leave a
 // runnable grid; neither changes p. checkTimeRequest also bounds the number
 // of steps that reaching t takes.
-GridCheck checkDistanceRequest(const DiffusionParameters& p, double x);
-GridCheck checkTimeRequest(const DiffusionParameters& p, double t);
+Fault checkDistanceRequest(const DiffusionParameters& p, double x);
+Fault checkTimeRequest(const DiffusionParameters& p, double t);
 
 // Number of grid points N = trunc(L / step) + 1 for a spacing, or the fault
 // when the quotient falls outside 1..9999 (checked before any conversion).
-GridCheck gridPointsFor(double specimenLength, double spacing, std::int32_t& points);
+Fault gridPointsFor(double specimenLength, double spacing, std::int32_t& points);
 
 template <typename TooLong>
 EqualSteps equalSteps(double span, double dtMax, TooLong tooLong) {

@@ -282,7 +282,7 @@ Fault checkSchedule(const ProcessSchedule& s) {
       !(finitePositive(g.radius) && g.innerRadius >= 0.0 && g.innerRadius < g.radius &&
         std::fabs(s.length - (g.radius - g.innerRadius)) <= 1e-12 * g.radius))
     return {FaultCode::ScheduleGeometry};
-  if (s.sections < 1 || s.sections > MAX_GRID_POINTS - 1)
+  if (!sectionsInRange(s.sections))
     return {FaultCode::ScheduleSections, 0, static_cast<double>(s.sections)};
   // Every step's length scales with dx^2: below the smallest normal double
   // it is 0 or loses its digits, and no run can be planned.

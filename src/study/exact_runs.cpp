@@ -142,15 +142,15 @@ int runLegacy(const Request& r, const RunOptions& options, std::ostream& out, st
   std::int64_t steps = r.steps;
   const double time = r.command == "profile" ? r.times.front() : 0.0;
   if (r.command == "profile") {
-    if (const GridCheck c = checkTimeRequest(p, time); !c)
+    if (const Fault c = checkTimeRequest(p, time); !c.ok())
       throw UsageError("refused: " + gridFaultWords(c, "time"));
     redefineForTime(p, time);
     steps = firstStepReaching(time, p.grid.dt, 1);
   } else if (r.command == "history") {
-    if (const GridCheck c = checkDistanceRequest(p, r.depth); !c)
+    if (const Fault c = checkDistanceRequest(p, r.depth); !c.ok())
       throw UsageError("refused: " + gridFaultWords(c, "distance"));
     redefineForDistance(p, r.depth);
-  } else if (const GridCheck c = checkGrid(p); !c) {
+  } else if (const Fault c = checkGrid(p); !c.ok()) {
     throw UsageError("refused: " + gridFaultWords(c, "grid"));
   }
   const std::int32_t n = p.grid.gridPoints;

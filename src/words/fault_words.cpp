@@ -22,62 +22,64 @@ std::string notFiniteWords(double v) {
 
 }  // namespace
 
-std::string gridFaultReason(const GridCheck& c, std::string_view what) {
+std::string gridFaultReason(const Fault& c, std::string_view what) {
   const std::string v = general(c.value);
-  switch (c.fault) {
-    case GridFault::None:
+  switch (c.code) {
+    case FaultCode::None:
       return {};
-    case GridFault::TargetNotPositive:
+    case FaultCode::GridTargetNotPositive:
       return "the " + std::string(what) + " must be greater than 0 (got " + v + ")";
-    case GridFault::DiffusivityInvalid:
+    case FaultCode::GridDiffusivityInvalid:
       return "the diffusion coefficient D = " + v +
              " is not a finite positive number (check T, A and B)";
-    case GridFault::SpacingInvalid:
+    case FaultCode::GridSpacingInvalid:
       return "the grid spacing dx = " + v +
              "(m) is not a finite positive number (check the specimen length)";
-    case GridFault::TimeStepInvalid:
+    case FaultCode::GridTimeStepInvalid:
       return "the time step dt = " + v + "(s) is not a finite positive number";
-    case GridFault::MeshRatioInvalid:
+    case FaultCode::GridMeshRatioInvalid:
       return "the mesh ratio D*dt/dx^2 = " + v + " is not a finite positive number";
-    case GridFault::QuotientTooLarge:
+    case FaultCode::GridQuotientTooLarge:
       return "the " + std::string(what) + " is " + v +
              " times the current step; the remainder rule allows less than 2147483648";
-    case GridFault::TooFewPoints:
+    case FaultCode::GridTooFewPoints:
       return "the grid would have " + countText(c.value) + " grid points; the minimum is 2";
-    case GridFault::TooManyPoints:
+    case FaultCode::GridTooManyPoints:
       return "the grid would need " + countText(c.value) + " grid points; the maximum is 10000";
-    case GridFault::TooManySteps:
+    case FaultCode::GridTooManySteps:
       return "reaching this time would take " + countText(c.value) +
              " steps; the maximum is 2147483644";
+    default:  // a plan's or a schedule's: faultText words those
+      break;
   }
   return {};
 }
 
-std::string gridFaultWords(const GridCheck& c, std::string_view what) {
+std::string gridFaultWords(const Fault& c, std::string_view what) {
   if (std::isfinite(c.value)) return gridFaultReason(c, what);
   const std::string size = std::isnan(c.value) ? "has no value" : "is beyond every finite number";
-  switch (c.fault) {
-    case GridFault::DiffusivityInvalid:
+  switch (c.code) {
+    case FaultCode::GridDiffusivityInvalid:
       return "the diffusion coefficient D " + size + " (check T, A and B)";
-    case GridFault::SpacingInvalid:
+    case FaultCode::GridSpacingInvalid:
       return "the grid spacing dx " + size + " (check the specimen length)";
-    case GridFault::TimeStepInvalid:
+    case FaultCode::GridTimeStepInvalid:
       return "the time step dt " + size +
              " (D is too small or the grid spacing too large for any step)";
-    case GridFault::MeshRatioInvalid:
+    case FaultCode::GridMeshRatioInvalid:
       return "the mesh ratio D*dt/dx^2 " + size;
-    case GridFault::QuotientTooLarge:
+    case FaultCode::GridQuotientTooLarge:
       return "the " + std::string(what) + " is more times the current step than any count; " +
              "the remainder rule allows less than 2147483648";
-    case GridFault::TargetNotPositive:
+    case FaultCode::GridTargetNotPositive:
       return "the " + std::string(what) + " must be a finite number greater than 0";
-    case GridFault::TooFewPoints:
+    case FaultCode::GridTooFewPoints:
       return "the grid would have no countable number of grid points; the minimum is 2";
-    case GridFault::TooManyPoints:
+    case FaultCode::GridTooManyPoints:
       return "the grid would need more grid points than any count; the maximum is 10000";
-    case GridFault::TooManySteps:
+    case FaultCode::GridTooManySteps:
       return "reaching this time would take more steps than any count; the maximum is 2147483644";
-    case GridFault::None:
+    default:
       break;
   }
   return {};
@@ -89,6 +91,16 @@ std::string faultText(const Fault& f) {
   switch (f.code) {
     case FaultCode::None:
       return {};
+    case FaultCode::GridTargetNotPositive:
+    case FaultCode::GridDiffusivityInvalid:
+    case FaultCode::GridSpacingInvalid:
+    case FaultCode::GridTimeStepInvalid:
+    case FaultCode::GridMeshRatioInvalid:
+    case FaultCode::GridQuotientTooLarge:
+    case FaultCode::GridTooFewPoints:
+    case FaultCode::GridTooManyPoints:
+    case FaultCode::GridTooManySteps:
+      return gridFaultWords(f, "value");
     case FaultCode::SectionsOutOfRange:
     case FaultCode::ScheduleSections:
       return "the number of sections must be from 1 to 9999 (got " +

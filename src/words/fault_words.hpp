@@ -12,12 +12,12 @@ namespace diffusim {
 
 // "the grid would need 22856610 grid points; the maximum is 10000", with
 // `what` naming the request ("distance", "time", "grid").
-std::string gridFaultReason(const GridCheck& check, std::string_view what);
+std::string gridFaultReason(const Fault& check, std::string_view what);
 
 // The same for the command line: a value that is not a finite number is
 // said in words, never printed as inf or nan. (The menu keeps its own
 // sentences, gridFaultReason's, byte for byte.)
-std::string gridFaultWords(const GridCheck& check, std::string_view what);
+std::string gridFaultWords(const Fault& check, std::string_view what);
 
 // The sentence for a fault of the exact-time grid, a plan or a schedule.
 std::string faultText(const Fault& fault);

@@ -90,54 +90,54 @@ TEST(RedefineForTime, WorkedExamples) {
   EXPECT_EQ(q.grid.gridPoints, 723);
 }
 
-TEST(GridChecks, RefusedRequestsNameTheLimit) {
+TEST(Faults, RefusedRequestsNameTheLimit) {
   const DiffusionParameters p = defaults();
-  EXPECT_EQ(checkDistanceRequest(p, 0.0).fault, GridFault::TargetNotPositive);
-  EXPECT_EQ(checkDistanceRequest(p, -1e-6).fault, GridFault::TargetNotPositive);
-  EXPECT_EQ(checkTimeRequest(p, -0.0).fault, GridFault::TargetNotPositive);
+  EXPECT_EQ(checkDistanceRequest(p, 0.0).code, FaultCode::GridTargetNotPositive);
+  EXPECT_EQ(checkDistanceRequest(p, -1e-6).code, FaultCode::GridTargetNotPositive);
+  EXPECT_EQ(checkTimeRequest(p, -0.0).code, FaultCode::GridTargetNotPositive);
 
-  const GridCheck tiny = checkDistanceRequest(p, 1e-9);  // dx = 1e-9: 500001 points
-  EXPECT_EQ(tiny.fault, GridFault::TooManyPoints);
+  const Fault tiny = checkDistanceRequest(p, 1e-9);  // dx = 1e-9: 500001 points
+  EXPECT_EQ(tiny.code, FaultCode::GridTooManyPoints);
   EXPECT_EQ(tiny.value, 500001.0);
-  EXPECT_EQ(checkTimeRequest(p, 1e-9).fault, GridFault::TooManyPoints);
+  EXPECT_EQ(checkTimeRequest(p, 1e-9).code, FaultCode::GridTooManyPoints);
 
   // 0.00005 / 2^31 is far below dx, so the quotient is the first limit hit.
-  EXPECT_EQ(checkDistanceRequest(p, 1e6).fault, GridFault::QuotientTooLarge);
-  EXPECT_EQ(checkTimeRequest(p, 1e12).fault, GridFault::QuotientTooLarge);
+  EXPECT_EQ(checkDistanceRequest(p, 1e6).code, FaultCode::GridQuotientTooLarge);
+  EXPECT_EQ(checkTimeRequest(p, 1e12).code, FaultCode::GridQuotientTooLarge);
 
   // 2e9 steps of dt plus 0.01 s: dt becomes about 0.01 s (N = 7230, fine),
   // but reaching t would then take about 1e13 steps.
   const double t = 2e9 * p.grid.dt + 0.01;
-  const GridCheck steps = checkTimeRequest(p, t);
-  EXPECT_EQ(steps.fault, GridFault::TooManySteps);
+  const Fault steps = checkTimeRequest(p, t);
+  EXPECT_EQ(steps.code, FaultCode::GridTooManySteps);
   EXPECT_GT(steps.value, 1e12);
 
-  EXPECT_TRUE(checkDistanceRequest(p, 0.000013));
-  EXPECT_TRUE(checkTimeRequest(p, 3600.0));
-  EXPECT_TRUE(checkTimeRequest(p, 1.0));
-  EXPECT_TRUE(checkTimeRequest(p, 1e9));
+  EXPECT_TRUE(checkDistanceRequest(p, 0.000013).ok());
+  EXPECT_TRUE(checkTimeRequest(p, 3600.0).ok());
+  EXPECT_TRUE(checkTimeRequest(p, 1.0).ok());
+  EXPECT_TRUE(checkTimeRequest(p, 1e9).ok());
 }
 
-TEST(GridChecks, RecordsThatCannotRun) {
-  EXPECT_TRUE(checkGrid(defaults()));
+TEST(Faults, RecordsThatCannotRun) {
+  EXPECT_TRUE(checkGrid(defaults()).ok());
 
   DiffusionParameters negativeLength;
   negativeLength.inputs.specimenLength = -0.0005;
   recomputeDerived(negativeLength);
-  EXPECT_EQ(checkGrid(negativeLength).fault, GridFault::SpacingInvalid);
-  EXPECT_EQ(checkTimeRequest(negativeLength, 3600.0).fault, GridFault::TooFewPoints);
+  EXPECT_EQ(checkGrid(negativeLength).code, FaultCode::GridSpacingInvalid);
+  EXPECT_EQ(checkTimeRequest(negativeLength, 3600.0).code, FaultCode::GridTooFewPoints);
 
   DiffusionParameters frozen;  // exp(-huge) underflows: D = 0, dt infinite
   frozen.inputs.temperature = 1e-3;
   recomputeDerived(frozen);
   EXPECT_EQ(frozen.grid.diffusivity, 0.0);
-  EXPECT_EQ(checkGrid(frozen).fault, GridFault::DiffusivityInvalid);
-  EXPECT_EQ(checkDistanceRequest(frozen, 1e-6).fault, GridFault::DiffusivityInvalid);
+  EXPECT_EQ(checkGrid(frozen).code, FaultCode::GridDiffusivityInvalid);
+  EXPECT_EQ(checkDistanceRequest(frozen, 1e-6).code, FaultCode::GridDiffusivityInvalid);
 
   DiffusionParameters hot;  // a negative temperature is stored as typed
   hot.inputs.temperature = -300.0;
   recomputeDerived(hot);
-  EXPECT_TRUE(checkGrid(hot));
+  EXPECT_TRUE(checkGrid(hot).ok());
   EXPECT_GT(hot.grid.diffusivity, 1e10);
 }
 
