@@ -20,15 +20,6 @@ namespace {
 // is warned of.
 constexpr double LONG_STAGE_RATIO = 10.0;
 
-std::string stageList(const std::vector<std::size_t>& varied) {
-  std::string text;
-  for (const std::size_t k : varied) {
-    if (!text.empty()) text += ',';
-    text += integer(static_cast<std::int64_t>(k + 1));
-  }
-  return text;
-}
-
 // Why no recipe came, in one line.
 std::string missWords(const Request& r, const DesignResult& d) {
   switch (d.status) {
@@ -96,22 +87,7 @@ int runDesign(const Request& r, const RunOptions& options, std::ostream& out, st
       return EXIT_FAILED;
     }
   }
-  RunRecord rec;
-  rec.program = "diffusim " + options.version;
-  rec.command = r.command;
-  rec.inputs.push_back(word("schedule", r.schedulePath));
-  rec.inputs.push_back(word("vary", stageList(r.varied)));
-  if (r.surfaceTarget) rec.inputs.push_back(number("target.surface", r.surfaceComposition));
-  if (r.depthTarget) {
-    rec.inputs.push_back(number("target.depth", r.depthTargetValue));
-    rec.inputs.push_back(number("target.at", r.depthAt));
-  }
-  if (r.maxDuration > 0.0) rec.inputs.push_back(number("max_duration", r.maxDuration));
-  if (!r.writeSchedule.empty()) rec.inputs.push_back(word("write_schedule", r.writeSchedule));
-  rec.grid.push_back(number("reached.surface", d.surfaceReached));
-  if (r.depthTarget) rec.grid.push_back(number("reached.depth", d.depthReached));
-  rec.grid.push_back(count("forward_runs", d.runs));
-  rec.grid.push_back(number("tolerance", r.scheme.tolerance));
+  const RunRecord rec = designRecord(r, options, d);
   Output output(r.output, out);
   TableWriter table(output.sink(), r.format, rec, designColumns());
   for (std::size_t k = 0; k < r.varied.size(); ++k) {

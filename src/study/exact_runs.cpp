@@ -13,6 +13,7 @@
 #include "output/result_file.hpp"
 #include "output/table_writer.hpp"
 #include "study/command_support.hpp"
+#include "study/run_record.hpp"
 #include "words/fault_words.hpp"
 
 namespace diffusim {
@@ -23,45 +24,6 @@ LevelKind kindOf(const std::string& command) {
   return command == "profile"   ? LevelKind::Profile
          : command == "history" ? LevelKind::History
                                 : LevelKind::Profiles;
-}
-
-RunRecord recordOf(const Request& r, const RunOptions& options) {
-  const SimulationInputs in = flagInputs(r.schedule);
-  const bool legacy = r.path == Request::Path::Legacy;
-  RunRecord rec;
-  rec.program = "diffusim " + options.version;
-  rec.command = r.command;
-  rec.inputs = {number("temperature", in.temperature),
-                number("length", in.specimenLength),
-                count("sections", r.schedule.sections),
-                number("A", in.preFactorA),
-                number("B", in.exponentB),
-                number("c0", in.initialComposition),
-                number("cs", in.injectionComposition)};
-  if (r.command == "profile") rec.inputs.push_back(number("time", r.times.front()));
-  if (r.command == "history") rec.inputs.push_back(number("depth", r.depth));
-  if (!legacy && r.command != "profile") {
-    rec.inputs.push_back(number("until", r.until));
-    if (r.everyGiven) rec.inputs.push_back(number("every", r.every));
-  }
-  if (legacy) rec.inputs.push_back(word("rules", "legacy"));
-  return rec;
-}
-
-void addGrid(RunRecord& rec, std::int32_t points, double d, double dx,
-             const std::vector<Segment>& plan, FarFace farFace) {
-  rec.grid = {count("points", points),
-              number("D", d),
-              number("dx", dx),
-              number("dt", plan.front().dt),
-              count("steps", stepsOf(plan)),
-              number("r", plan.front().meshRatio)};
-  if (plan.size() > 1) {
-    rec.grid.push_back(number("dt_last", plan.back().dt));
-    rec.grid.push_back(number("r_last", plan.back().meshRatio));
-  }
-  rec.grid.push_back(word("far_face", farFace == FarFace::Mirror ? "mirror" : "copy"));
-  rec.grid.push_back(word("scheme", "explicit"));
 }
 
 // Runs the plan, handing each level to `level` and, at the end, the engine
@@ -98,8 +60,8 @@ int runExact(const Request& r, const RunOptions& options, std::ostream& out, std
   if (const PlanCheck c = planToTime(grid, until, every, plan); !c)
     throw UsageError(faultText(c.fault));
 
-  RunRecord rec = recordOf(r, options);
-  addGrid(rec, grid.points, grid.diffusivity, grid.dx, plan, FarFace::Mirror);
+  RunRecord rec = flagsRecord(r, options);
+  addFlagsGrid(rec, grid.points, grid.diffusivity, grid.dx, plan, FarFace::Mirror);
   Engine engine(grid.points, FarFace::Mirror, Threading{r.threads});
   engine.start(in.initialComposition, in.injectionComposition);
 
@@ -161,8 +123,8 @@ int runLegacy(const Request& r, const RunOptions& options, std::ostream& out, st
 
   const std::vector<Segment> plan = {
       {steps, p.grid.dt, p.grid.meshRatio, r.command == "profile" ? 0 : 1}};
-  RunRecord rec = recordOf(r, options);
-  addGrid(rec, n, p.grid.diffusivity, p.grid.dx, plan, FarFace::CopyNeighbour);
+  RunRecord rec = flagsRecord(r, options);
+  addFlagsGrid(rec, n, p.grid.diffusivity, p.grid.dx, plan, FarFace::CopyNeighbour);
   const NearerLevel chosen = nearerLevel(time, steps, p.grid.dt);
   if (r.command == "profile") {
     // The menu reports the nearer of the last two levels; which one depends

@@ -125,31 +125,12 @@ int runFit(const Request& r, const RunOptions& options, std::ostream& out, std::
       return EXIT_FAILED;
     }
   }
-  RunRecord rec;
-  rec.program = "diffusim " + options.version;
-  rec.command = r.command;
-  rec.inputs.push_back(word("schedule", r.schedulePath));
-  rec.inputs.push_back(word("data", r.dataPath));
-  std::string keys;
-  for (const std::string& k : r.fitKeys) {
-    if (!keys.empty()) keys += ',';
-    keys += k;
-  }
-  rec.inputs.push_back(word("fit", keys));
   // Converged is the solver's word; whether the data pin each value down is
-  // said beside it, and warned of.
-  rec.grid.push_back(word("converged", "yes"));
-  for (std::size_t j = 0; j < parameters.size(); ++j) {
-    const bool determined = fit.standings[j].determined();
-    rec.grid.push_back(word("determined." + r.fitKeys[j], determined ? "yes" : "no"));
-    if (!determined) warn(r, err, undeterminedText(r.fitKeys, parameters, fit, j));
-  }
-  rec.grid.push_back(count("points", static_cast<std::int64_t>(data.c.size())));
-  rec.grid.push_back(number("rms_residual", fit.rmsResidual));
-  rec.grid.push_back(word("correlation", list(fit.correlation)));
-  rec.grid.push_back(count("iterations", fit.iterations));
-  rec.grid.push_back(count("forward_runs", fit.runs));
-  rec.grid.push_back(word("solver", "gsl multifit_nlinear trust-region lm"));
+  // said beside it in the record, and warned of.
+  for (std::size_t j = 0; j < parameters.size(); ++j)
+    if (!fit.standings[j].determined())
+      warn(r, err, undeterminedText(r.fitKeys, parameters, fit, j));
+  const RunRecord rec = fitRecord(r, options, fit, data.c.size());
   Output output(r.output, out);
   TableWriter table(output.sink(), r.format, rec, fitColumns());
   for (std::size_t j = 0; j < parameters.size(); ++j) {

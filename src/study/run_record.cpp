@@ -81,12 +81,17 @@ std::vector<double> radiiOf(const ProcessSchedule& s) {
   return r;
 }
 
-RunRecord recordOf(const Request& r, const RunOptions& options, const ProcessSchedule& s,
-                   const ProcessPlan* plan, const SchemeSummary& scheme,
-                   const GridErrorEstimate* reference, double uptake) {
+RunRecord recordHead(const Request& r, const RunOptions& options) {
   RunRecord rec;
   rec.program = "diffusim " + options.version;
   rec.command = r.command;
+  return rec;
+}
+
+RunRecord recordOf(const Request& r, const RunOptions& options, const ProcessSchedule& s,
+                   const ProcessPlan* plan, const SchemeSummary& scheme,
+                   const GridErrorEstimate* reference, double uptake) {
+  RunRecord rec = recordHead(r, options);
   rec.inputs.push_back(word("schedule", r.schedulePath.empty() ? "flags" : r.schedulePath));
   if (s.geometry.curved()) {
     rec.inputs.push_back(word("geometry", shapeName(s.geometry.shape)));

@@ -1,5 +1,5 @@
-// The record (CSV header, JSON inputs and grid) of a process run: the
-// schedule as read, the request, and what the run derived.
+// The records (CSV header, JSON inputs and grid) of every command, made
+// here only: the schedule as read, the request, and what the run derived.
 #pragma once
 
 #include <cstddef>
@@ -7,7 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/design.hpp"
+#include "engine/engine.hpp"
+#include "engine/fit.hpp"
 #include "engine/process_plan.hpp"
+#include "engine/sampling.hpp"
 #include "engine/scheme.hpp"
 #include "output/table_writer.hpp"
 #include "study/request.hpp"
@@ -34,6 +38,8 @@ struct SchemeSummary {
 };
 
 std::string stageKey(std::size_t i, const char* what);
+// Stages by their numbers (from 1), comma-separated.
+std::string stageList(const std::vector<std::size_t>& stages);
 // Values as one comma-separated text.
 std::string list(const std::vector<double>& v);
 // Each grid point's radius (a curved specimen's r_m column).
@@ -44,5 +50,23 @@ RunRecord recordOf(const Request& r, const RunOptions& options, const ProcessSch
                    const ProcessPlan* plan, const SchemeSummary& scheme = {},
                    const GridErrorEstimate* reference = nullptr,
                    double uptake = std::numeric_limits<double>::quiet_NaN());
+
+// What every record starts with: the program and its version, the command.
+RunRecord recordHead(const Request& r, const RunOptions& options);
+
+// The flags' one stage on the exact path or by the menu's rules: the
+// inputs, then the grid and the steps of the plan that ran.
+RunRecord flagsRecord(const Request& r, const RunOptions& options);
+void addFlagsGrid(RunRecord& rec, std::int32_t points, double d, double dx,
+                  const std::vector<Segment>& plan, FarFace farFace);
+
+// design: the targets and what the durations found reach.
+RunRecord designRecord(const Request& r, const RunOptions& options, const DesignResult& d);
+// fit: the data and the keys, and the solver's account of `points` points.
+RunRecord fitRecord(const Request& r, const RunOptions& options, const FitResult& fit,
+                    std::size_t points);
+// --samples: the schedule's record with the draws and the spread's counts.
+RunRecord spreadRecord(const Request& r, const RunOptions& options, const ProcessSchedule& base,
+                       const Spread& spread, bool profile);
 
 }  // namespace diffusim

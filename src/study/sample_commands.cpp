@@ -154,26 +154,9 @@ int runSamples(const Request& r, const RunOptions& options, std::ostream& out, s
   if (failed < n) return sampleFailed(r, failed, failure, err);
 
   const Spread spread = spreadOf(answers);
-  // Each sample takes the scheme the options pick for it.
-  SchemeSummary scheme;
-  scheme.name = r.scheme.choice == SchemeChoice::Implicit   ? "implicit"
-                : r.scheme.choice == SchemeChoice::Explicit ? "explicit"
-                                                            : "auto";
-  RunRecord rec = recordOf(r, options, base, nullptr, scheme);
-  rec.inputs.push_back(count("samples", r.samples));
-  rec.inputs.push_back(count("seed", static_cast<std::int64_t>(r.seed)));
-  for (const Uncertainty& u : base.uncertainty)
-    rec.inputs.push_back(number("uncertainty." + u.key + (u.relative ? ".relative" : ".sd"), u.sd));
-  if (!profile) {
-    rec.grid.push_back(
-        count(r.command == "time" ? "samples_not_reached" : "samples_beyond_specimen",
-              static_cast<std::int64_t>(spread.beyond)));
-  }
-  rec.grid.push_back(count("samples_invalid", static_cast<std::int64_t>(spread.invalid)));
+  const RunRecord rec = spreadRecord(r, options, base, spread, profile);
   Output output(r.output, out);
   if (!profile) {
-    rec.grid.push_back(number("mean", spread.mean));
-    rec.grid.push_back(number("sd", spread.sd));
     TableWriter table(output.sink(), r.format, rec, spreadColumns(false, r.command == "time"));
     for (const double q : SPREAD_QUANTILES) {
       table.cell(q);
