@@ -33,6 +33,18 @@ DiffusivityLaw tibbettsLaw() {
   return {4.7e-5, -154808.0, -160.0, 2761400.0, DiffusivityModel::Tibbetts};
 }
 
+HardnessTable::Check HardnessTable::check() const {
+  if (carbon.size() != hv.size() || carbon.size() < 2 || carbon.size() > 1000)
+    return {Problem::Lengths, 0};
+  for (std::size_t j = 0; j < carbon.size(); ++j) {
+    if (!(carbon[j] >= 0.0 && carbon[j] <= 1.0)) return {Problem::CarbonRange, j};
+    if (j > 0 && !(carbon[j] > carbon[j - 1])) return {Problem::CarbonOrder, j};
+    if (j > 0 && !(hv[j] >= hv[j - 1])) return {Problem::HardnessOrder, j};
+    if (!(hv[j] >= 0.0 && std::isfinite(hv[j]))) return {Problem::HardnessNegative, j};
+  }
+  return {};
+}
+
 double HardnessTable::hardnessAt(double c) const {
   if (c <= carbon.front()) return hv.front();
   if (c >= carbon.back()) return hv.back();
@@ -293,12 +305,8 @@ Fault checkSchedule(const ProcessSchedule& s) {
   if (!finitePositive(s.density) || !finitePositive(s.alloyFactor))
     return {FaultCode::ScheduleSteel};
   if (!s.hardness.empty()) {
-    const HardnessTable& h = s.hardness;
-    bool ok = h.carbon.size() == h.hv.size() && h.carbon.size() >= 2;
-    for (std::size_t j = 0; ok && j < h.carbon.size(); ++j)
-      ok = std::isfinite(h.carbon[j]) && std::isfinite(h.hv[j]) &&
-           (j == 0 || (h.carbon[j] > h.carbon[j - 1] && h.hv[j] >= h.hv[j - 1]));
-    if (!ok) return {FaultCode::ScheduleHardness};
+    if (s.hardness.check().problem != HardnessTable::Problem::None)
+      return {FaultCode::ScheduleHardness};
   }
   if (!finitePositive(s.law.A) || !std::isfinite(s.law.B) || !std::isfinite(s.law.a) ||
       !std::isfinite(s.law.b))

@@ -82,6 +82,15 @@ DiffusivityLaw tibbettsLaw();
 struct HardnessTable {
   std::vector<double> carbon, hv;
   bool empty() const { return carbon.empty(); }
+  // The first rule the table breaks (None: sound), at entry `at`: lists of
+  // equal lengths, 2 to 1000 entries; carbon fractions from 0 to 1 rising
+  // from one entry to the next; HV 0 or above, not falling as carbon rises.
+  enum class Problem { None, Lengths, CarbonRange, CarbonOrder, HardnessOrder, HardnessNegative };
+  struct Check {
+    Problem problem = Problem::None;
+    std::size_t at = 0;
+  };
+  Check check() const;
   double hardnessAt(double c) const;
   // The lowest composition whose hardness reaches hv; NaN outside the table.
   double compositionFor(double hv) const;

@@ -7,6 +7,7 @@
 
 #include "format/number_format.hpp"
 #include "model/geometry.hpp"
+#include "model/parameters.hpp"
 #include "study/input_file.hpp"
 #include "study/schedule_keys.hpp"
 #include "study/schedule_reader.hpp"
@@ -29,7 +30,7 @@ ProcessSchedule Reader::read(const toml::table& root) const {
   if (sections == nullptr) failAt(specimen.source(), "missing key specimen.sections");
   const auto* count = sections->as_integer();
   if (count == nullptr) fail(*sections, "specimen.sections", "must be a whole number");
-  if (count->get() < 1 || count->get() > 9999)
+  if (!sectionsInRange(count->get()))
     fail(*sections, "specimen.sections", "must be from 1 to 9999");
   s.sections = static_cast<std::int32_t>(count->get());
   s.initial = quantity(specimen, "initial", "specimen.initial", Quantity::Composition);
@@ -169,16 +170,21 @@ void Reader::readSteel(const toml::table& root, const toml::table& specimen,
     fail(*hvNode, "hardness.HV",
          "has " + std::to_string(hv.size()) + " values, hardness.carbon " +
              std::to_string(carbon.size()));
-  for (std::size_t j = 0; j < carbon.size(); ++j) {
-    if (!(carbon[j] >= 0.0 && carbon[j] <= 1.0))
-      fail(*carbonNode, "hardness.carbon", "must be fractions from 0 to 1");
-    if (j > 0 && !(carbon[j] > carbon[j - 1]))
-      fail(*carbonNode, "hardness.carbon", "must increase from one value to the next");
-    if (j > 0 && !(hv[j] >= hv[j - 1]))
-      fail(*hvNode, "hardness.HV", "must not decrease as carbon increases");
-    if (!(hv[j] >= 0.0)) fail(*hvNode, "hardness.HV", "must be 0 or above");
-  }
   s.hardness = {carbon, hv};
+  // The model's rules, worded at the list that breaks them.
+  switch (s.hardness.check().problem) {
+    case HardnessTable::Problem::None:
+    case HardnessTable::Problem::Lengths:  // read above, each list's own
+      break;
+    case HardnessTable::Problem::CarbonRange:
+      fail(*carbonNode, "hardness.carbon", "must be fractions from 0 to 1");
+    case HardnessTable::Problem::CarbonOrder:
+      fail(*carbonNode, "hardness.carbon", "must increase from one value to the next");
+    case HardnessTable::Problem::HardnessOrder:
+      fail(*hvNode, "hardness.HV", "must not decrease as carbon increases");
+    case HardnessTable::Problem::HardnessNegative:
+      fail(*hvNode, "hardness.HV", "must be 0 or above");
+  }
 }
 
 // The shape and its dimensions: a plate's length, a curved specimen's radii.
