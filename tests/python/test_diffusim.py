@@ -244,6 +244,15 @@ def test_refusals_raise_schedule_error_with_the_command_lines_words(files):
         diffusim.profile(s, scheme="fast")
     with pytest.raises(diffusim.ScheduleError, match="no durations"):
         diffusim.design(s, [1], surface=0.5)
+    # A plan the study layer refuses: the command line's line, without its
+    # program and command.
+    refused = subprocess.run([PROGRAM, "profiles", "--schedule", str(files / "cycle.toml"),
+                              "--every", "1e-4"], capture_output=True, text=True)
+    assert refused.returncode == 2
+    words = refused.stderr.splitlines()[0].removeprefix("diffusim profiles: ")
+    with pytest.raises(diffusim.ScheduleError) as raised:
+        diffusim.profiles(s, every=1e-4)
+    assert str(raised.value) == words
 
 
 def test_an_unknown_kernel_level_fails_the_import():
