@@ -20,12 +20,6 @@ namespace diffusim {
 
 namespace {
 
-LevelKind kindOf(const std::string& command) {
-  return command == "profile"   ? LevelKind::Profile
-         : command == "history" ? LevelKind::History
-                                : LevelKind::Profiles;
-}
-
 // Runs the plan, handing each level to `level` and, at the end, the engine
 // to `last`; puts the result in place.
 template <typename Level, typename Last>
@@ -55,8 +49,8 @@ int runExact(const Request& r, const RunOptions& options, std::ostream& out, std
     throw UsageError(faultText(c.fault));
   std::vector<Segment> plan;
   const bool profile = r.command == "profile";
-  const double until = profile ? r.times.front() : r.until;
-  const double every = profile ? 0.0 : (r.everyGiven ? r.every : -1.0);
+  const double until = askedEnd(r, r.schedule);
+  const double every = levelInterval(r);
   if (const PlanCheck c = planToTime(grid, until, every, plan); !c)
     throw UsageError(faultText(c.fault));
 
@@ -66,7 +60,7 @@ int runExact(const Request& r, const RunOptions& options, std::ostream& out, std
   engine.start(in.initialComposition, in.injectionComposition);
 
   Output output(r.output, out);
-  const LevelKind kind = kindOf(r.command);
+  const LevelKind kind = levelKind(r);
   // A profile's record waits for its uptake.
   std::optional<TableWriter> table;
   if (profile) {
@@ -147,7 +141,7 @@ int runLegacy(const Request& r, const RunOptions& options, std::ostream& out, st
   } else if (r.legacyFormat && r.command == "profiles") {
     all.emplace(sink, p.inputs.temperature, n, p.grid.dx);
   } else if (!r.legacyFormat) {
-    const LevelKind kind = kindOf(r.command);
+    const LevelKind kind = levelKind(r);
     table.emplace(sink, r.format, rec, levelColumns(kind));
     if (kind == LevelKind::History) {
       rows.emplace(LevelRows::historyAtPoint(*table, n, p.grid.dx, point));

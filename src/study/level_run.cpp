@@ -7,18 +7,8 @@
 
 namespace diffusim {
 
-namespace {
-
-LevelKind kindOf(const std::string& command) {
-  return command == "profile"   ? LevelKind::Profile
-         : command == "history" ? LevelKind::History
-                                : LevelKind::Profiles;
-}
-
-}  // namespace
-
 LevelRun::LevelRun(Request request, Unchecked)
-    : request_(std::move(request)), kind_(kindOf(request_.command)) {}
+    : request_(std::move(request)), kind_(levelKind(request_)) {}
 
 Fault LevelRun::plan(double until) {
   const Fault f = planProcess(request_.schedule, until, levelInterval(request_), plan_);

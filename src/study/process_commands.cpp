@@ -207,7 +207,7 @@ int runQueries(const Request& r, const RunOptions& options, std::ostream& out, s
   if (single) {
     const double end =
         r.times.empty() ? scheduleEnd(first) : *std::max_element(r.times.begin(), r.times.end());
-    planProcess(first, end, r.everyGiven ? r.every : 0.0, plan);
+    planProcess(first, end, queryOf(r).every, plan);
   }
   const GridErrorEstimate* reference = cases == 1 ? &batch[0].outcome.reference : nullptr;
   RunRecord record = recordOf(r, options, recorded, single ? &plan : nullptr, summary, reference);

@@ -29,6 +29,12 @@ double levelInterval(const Request& r) {
   return r.everyGiven ? r.every : -1.0;
 }
 
+LevelKind levelKind(const Request& r) {
+  return r.command == "profile"   ? LevelKind::Profile
+         : r.command == "history" ? LevelKind::History
+                                  : LevelKind::Profiles;
+}
+
 Query queryOf(const Request& r) {
   Query q;
   q.kind = r.command == "depth" ? Query::Kind::Depth : Query::Kind::Time;

@@ -16,6 +16,7 @@
 #include "engine/scheme.hpp"
 #include "model/parameters.hpp"
 #include "model/process.hpp"
+#include "output/columns.hpp"
 #include "output/table_writer.hpp"
 
 namespace diffusim {
@@ -95,6 +96,9 @@ double askedEnd(const Request& request, const ProcessSchedule& schedule);
 // on, as a plan takes it: 0 the end only (a profile), the --every interval,
 // or -1 every step.
 double levelInterval(const Request& request);
+
+// What a profile, history or profiles request writes of each level.
+LevelKind levelKind(const Request& request);
 
 // depth and time: the engine's query the request asks (without the store
 // an error estimate keeps its other grid in).
