@@ -12,6 +12,7 @@
 #include "output/sink.hpp"
 #include "output/table_writer.hpp"
 #include "study/schedule_file.hpp"
+#include "study/schedule_keys.hpp"
 #include "support/program_run.hpp"
 #include "support/session_runner.hpp"
 
@@ -186,6 +187,62 @@ TEST(RunPaths, TheFlagsOneStageRunsAsItsPlanChooses) {
     EXPECT_EQ(a.out, n.out) << c.extra[1];
     const std::string scheme = headerValue(a.out, "scheme");
     EXPECT_EQ(scheme.empty() ? "explicit" : scheme, c.recorded) << c.extra[1];
+  }
+}
+
+}  // namespace
+}  // namespace diffusim::testing
+
+namespace diffusim::testing {
+namespace {
+
+// A schedule with a held stage and a mass-transfer stage, each value a
+// placeholder the drift table fills.
+std::string scheduleWith(const std::string& key, const std::string& value) {
+  const auto v = [&](const char* k, const char* normal) {
+    return key == k ? value : std::string(normal);
+  };
+  return "[specimen]\nlength = 0.002\nsections = 40\ninitial = " + v("specimen.initial", "0.002") +
+         "\ndensity = " + v("specimen.density", "7870") +
+         "\nalloy_factor = " + v("specimen.alloy_factor", "1.0") +
+         "\n[diffusivity]\nA = " + v("diffusivity.A", "2.3e-5") +
+         "\nB = " + v("diffusivity.B", "-148000") + "\n[[stage]]\nduration = " +
+         v("stage1.duration", "3600") + "\ntemperature = " + v("stage1.temperature", "1200") +
+         "\nsurface = { composition = " + v("stage1.composition", "0.01") +
+         " }\n[[stage]]\nduration = 3600\ntemperature = 1200\nsurface = { potential = " +
+         v("stage2.potential", "0.008") + ", beta = " + v("stage2.beta", "1e-7") + " }\n";
+}
+
+// A schedule file, read and checked, is refused exactly when checkSchedule
+// refuses the same value set in code: the rules a schedule is held to
+// cannot drift apart between a file and a fit, a sweep or a draw.
+TEST(ScheduleRules, TheReaderAndTheModelRefuseTheSameValues) {
+  const char* keys[] = {"specimen.initial",   "specimen.density", "specimen.alloy_factor",
+                        "diffusivity.A",      "diffusivity.B",    "stage1.duration",
+                        "stage1.temperature", "stage1.composition", "stage2.potential",
+                        "stage2.beta"};
+  const char* values[] = {"-1.0", "0.0", "1.5", "nan", "inf", "-inf", "1e-300", "1e300"};
+  ProcessSchedule good;
+  std::string problem;
+  ASSERT_TRUE(parseScheduleText(scheduleWith("", ""), "d.toml", good, problem)) << problem;
+  ASSERT_TRUE(checkSchedule(good).ok());
+  for (const char* key : keys) {
+    ScheduleParameter p;
+    ASSERT_TRUE(parameterOf(key, good, p, problem)) << key << ": " << problem;
+    for (const char* value : values) {
+      ProcessSchedule read;
+      bool readOk = parseScheduleText(scheduleWith(key, value), "d.toml", read, problem);
+      if (readOk && !checkSchedule(read).ok()) {
+        readOk = false;
+        problem = "checkSchedule refuses it";
+      }
+      ProcessSchedule made = good;
+      setParameter(made, p, std::stod(value));
+      const bool madeOk = checkSchedule(made).ok();
+      EXPECT_EQ(readOk, madeOk) << key << " = " << value << ": the reader "
+                                << (readOk ? "takes it" : "says " + problem)
+                                << "; checkSchedule " << (madeOk ? "takes it" : "refuses it");
+    }
   }
 }
 
