@@ -383,23 +383,10 @@ void RequestBuilder::readProcess(Request& r) {
 // --scheme, --tolerance and --estimate-error.
 void readSchemeFlags(const Arguments& args, Request& r) {
   const FlagTexts& t = args.texts;
-  if (t.scheme == "auto") {
-    r.scheme.choice = SchemeChoice::Auto;
-  } else if (t.scheme == "explicit") {
-    r.scheme.choice = SchemeChoice::Explicit;
-  } else if (t.scheme == "implicit") {
-    r.scheme.choice = SchemeChoice::Implicit;
-  } else {
-    throw UsageError("--scheme: '" + t.scheme + "' is not explicit, implicit or auto");
-  }
-  if (args.given("--tolerance")) {
-    const double v = quantityFlag("--tolerance", t.tolerance, Quantity::Composition);
-    // Below 1e-12 the error estimate meets the rounding of the solves.
-    if (!(v >= 1e-12 && v <= 0.01))
-      throw UsageError("--tolerance: the composition error must be from 1e-12 to 0.01 (got " +
-                       shortest(v) + ")");
-    r.scheme.tolerance = v;
-  }
+  r.scheme.choice = schemeNamed("--scheme", t.scheme);
+  if (args.given("--tolerance"))
+    r.scheme.tolerance = toleranceValue(
+        "--tolerance", quantityFlag("--tolerance", t.tolerance, Quantity::Composition));
   r.estimateError = t.estimateError;
 }
 

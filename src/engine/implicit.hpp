@@ -12,8 +12,15 @@
 
 namespace diffusim {
 
+// The time-stepping error in the composition: by default, and the range the
+// error control keeps (below 1e-12 the estimate meets the rounding of the
+// solves).
+inline constexpr double DEFAULT_TOLERANCE = 1e-7;
+inline constexpr double SMALLEST_TOLERANCE = 1e-12;
+inline constexpr double LARGEST_TOLERANCE = 0.01;
+
 struct ImplicitOptions {
-  double tolerance = 1e-7;  // time-stepping error allowed in the composition
+  double tolerance = DEFAULT_TOLERANCE;  // time-stepping error allowed in the composition
   // For convergence studies: this many equal steps per piece, every one
   // kept whatever its error estimate (0: steps chosen by the control).
   std::int64_t fixedSteps = 0;

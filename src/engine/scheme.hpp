@@ -18,7 +18,7 @@ enum class SchemeChoice { Auto, Explicit, Implicit };
 
 struct SchemeOptions {
   SchemeChoice choice = SchemeChoice::Auto;
-  double tolerance = 1e-7;  // the implicit scheme's time-stepping error
+  double tolerance = DEFAULT_TOLERANCE;
 };
 
 // The scheme a plan runs with: as named, or under auto the cheaper one by

@@ -29,6 +29,7 @@
 #include "model/readings.hpp"
 #include "python/module_support.hpp"
 #include "study/level_run.hpp"
+#include "study/named_values.hpp"
 #include "study/request_guards.hpp"
 #include "study/run_record.hpp"
 #include "study/schedule_file.hpp"
@@ -42,16 +43,8 @@ namespace diffusim {
 
 SchemeOptions schemeOf(const std::string& scheme, double tolerance) {
   SchemeOptions o;
-  if (scheme == "explicit") {
-    o.choice = SchemeChoice::Explicit;
-  } else if (scheme == "implicit") {
-    o.choice = SchemeChoice::Implicit;
-  } else if (scheme != "auto") {
-    throw std::invalid_argument("scheme: '" + scheme + "' is not explicit, implicit or auto");
-  }
-  if (!(tolerance >= 1e-12 && tolerance <= 0.01))
-    throw std::invalid_argument("tolerance: the composition error must be from 1e-12 to 0.01");
-  o.tolerance = tolerance;
+  o.choice = schemeNamed("scheme", scheme);
+  o.tolerance = toleranceValue("tolerance", tolerance);
   return o;
 }
 
@@ -319,6 +312,7 @@ PYBIND11_MODULE(_core, m) {
                       [](const py::tuple& t) {
                         return parse(t[0].cast<std::string>(), t[1].cast<std::string>());
                       }));
+  m.attr("DEFAULT_TOLERANCE") = DEFAULT_TOLERANCE;
   m.def("run_levels", &runLevels);
   // For the bench: seconds per run of a profile's plan on the engine alone,
   // without the binding's conversions (the baseline of its overhead).

@@ -20,8 +20,8 @@ struct PySchedule {
   ProcessSchedule schedule;
 };
 
-// "explicit", "implicit" or "auto" and a tolerance; std::invalid_argument
-// (ValueError) for anything else.
+// "explicit", "implicit" or "auto" and a tolerance; the command line's
+// refusal (ScheduleError) for anything else.
 SchemeOptions schemeOf(const std::string& scheme, double tolerance);
 
 // A copy of v as a NumPy array.

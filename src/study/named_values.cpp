@@ -48,4 +48,18 @@ std::vector<double> quantityList(const std::string& flag, const std::string& tex
   return values;
 }
 
+SchemeChoice schemeNamed(const std::string& name, const std::string& text) {
+  if (text == "auto") return SchemeChoice::Auto;
+  if (text == "explicit") return SchemeChoice::Explicit;
+  if (text == "implicit") return SchemeChoice::Implicit;
+  throw UsageError(name + ": '" + text + "' is not explicit, implicit or auto");
+}
+
+double toleranceValue(const std::string& name, double v) {
+  if (!(v >= SMALLEST_TOLERANCE && v <= LARGEST_TOLERANCE))
+    throw UsageError(name + ": the composition error must be from " + shortest(SMALLEST_TOLERANCE) +
+                     " to " + shortest(LARGEST_TOLERANCE) + " (got " + shortest(v) + ")");
+  return v;
+}
+
 }  // namespace diffusim

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/scheme.hpp"
 #include "study/quantity.hpp"
 
 namespace diffusim {
@@ -18,5 +19,10 @@ std::vector<std::string> splitList(const std::string& text);
 // A comma-separated list of positive quantities, at most 10000.
 std::vector<double> quantityList(const std::string& flag, const std::string& text, Quantity q,
                                  std::string_view what);
+
+// "explicit", "implicit" or "auto", given as `name` (--scheme, scheme).
+SchemeChoice schemeNamed(const std::string& name, const std::string& text);
+// A tolerance within the range the implicit scheme's error control keeps.
+double toleranceValue(const std::string& name, double v);
 
 }  // namespace diffusim

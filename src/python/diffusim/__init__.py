@@ -22,6 +22,9 @@ import numpy as np
 
 from . import _core
 
+# The implicit scheme's tolerance unless one is given: the engine's own.
+_DEFAULT_TOLERANCE = _core.DEFAULT_TOLERANCE
+
 __all__ = [
     "__version__", "ScheduleError", "Schedule", "load_schedule", "parse_schedule",
     "profile", "profiles", "history", "depth", "time_to", "depth_spread", "design", "fit",
@@ -158,7 +161,7 @@ def _warned(out):
     return out
 
 
-def profile(schedule, time=None, *, scheme="auto", tolerance=1e-7, threads=None):
+def profile(schedule, time=None, *, scheme="auto", tolerance=_DEFAULT_TOLERANCE, threads=None):
     """C(x) at `time` s (default: the schedule's end): a Result with x, c
     (and r for a curved specimen)."""
     s, tol, th = _options(scheme, tolerance, threads)
@@ -171,7 +174,7 @@ def profile(schedule, time=None, *, scheme="auto", tolerance=1e-7, threads=None)
                   HV=None if hv is None else hv[-1].copy())
 
 
-def profiles(schedule, every, until=None, *, scheme="auto", tolerance=1e-7, threads=None):
+def profiles(schedule, every, until=None, *, scheme="auto", tolerance=_DEFAULT_TOLERANCE, threads=None):
     """Every profile at every, 2 every, ..., until (default the end): a Result
     whose c is a 2-D array, one row per time in t."""
     s, tol, th = _options(scheme, tolerance, threads)
@@ -183,7 +186,7 @@ def profiles(schedule, every, until=None, *, scheme="auto", tolerance=1e-7, thre
                   HV=out.get("HV"))
 
 
-def history(schedule, depth, every=None, until=None, *, scheme="auto", tolerance=1e-7,
+def history(schedule, depth, every=None, until=None, *, scheme="auto", tolerance=_DEFAULT_TOLERANCE,
             threads=None):
     """C at `depth` m at every, 2 every, ..., until (every None: every step)."""
     s, tol, th = _options(scheme, tolerance, threads)
@@ -194,7 +197,7 @@ def history(schedule, depth, every=None, until=None, *, scheme="auto", tolerance
     return Result(record=out["header"], t=out["t"], c=out["c"])
 
 
-def depth(schedule, composition, time=None, *, every=None, scheme="auto", tolerance=1e-7):
+def depth(schedule, composition, time=None, *, every=None, scheme="auto", tolerance=_DEFAULT_TOLERANCE):
     """The case depth, m: where the profile falls to `composition`. A float for
     one time (default the end; NaN when the profile stays above it); with a
     list of times or `every`, a Result with arrays t and depth."""
@@ -209,7 +212,7 @@ def depth(schedule, composition, time=None, *, every=None, scheme="auto", tolera
     return Result(record=out["header"], t=out["t"], depth=out["depth"])
 
 
-def time_to(schedule, depth, composition, *, scheme="auto", tolerance=1e-7):
+def time_to(schedule, depth, composition, *, scheme="auto", tolerance=_DEFAULT_TOLERANCE):
     """The first time, s, at which the composition at `depth` m reaches
     `composition` (NaN when the schedule ends first)."""
     open_ended = getattr(schedule, "_open", None) is not None
@@ -254,7 +257,7 @@ class Design:
 
 
 def design(schedule, vary, *, surface=None, depth=None, at=None, max_duration=None,
-           scheme="auto", tolerance=1e-7):
+           scheme="auto", tolerance=_DEFAULT_TOLERANCE):
     """The durations of the stages `vary` (numbers from 1) that bring the end
     of the schedule to `surface` (composition) and/or a case depth `depth` (m)
     to composition `at`, each searched from 1 s to `max_duration` (s; default
@@ -302,7 +305,7 @@ class Fit:
     determined: np.ndarray = None
 
 
-def fit(schedule, keys, x, c, t=None, *, scheme="auto", tolerance=1e-7):
+def fit(schedule, keys, x, c, t=None, *, scheme="auto", tolerance=_DEFAULT_TOLERANCE):
     """Schedule values named by dotted `keys` (stage1.beta, diffusivity.A, ...)
     that fit compositions `c` measured at depths `x` (m) and times `t` (s;
     default the schedule's end, that of each trial schedule when a duration

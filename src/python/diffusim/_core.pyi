@@ -15,6 +15,8 @@ class _Schedule:
     end: float
     stages: int
 
+DEFAULT_TOLERANCE: float
+
 def run_levels(schedule: _Schedule, command: str, until: float, every: float, depth: float,
                scheme: str, tolerance: float, threads: int, version: str) -> dict[str, Any]: ...
 def run_query(schedule: _Schedule, depth_query: bool, composition: float, depth: float,
