@@ -37,13 +37,13 @@ RunEnd Engine::run(std::span<const Segment> plan, RunObserver& observer) {
     const double start = std::isnan(seg.start) ? time_ : seg.start;
     // A stage whose surface is held sets it now; one with a constant D and a
     // held surface is the plain constant-r step.
-    if (seg.rule != nullptr && seg.rule->surface == SurfaceKind::Fixed)
-      grid_->setSurface(seg.rule->surfaceValue);
-    if (seg.rule != nullptr && seg.rule->weights != nullptr && seg.rule->back == SurfaceKind::Fixed)
-      grid_->setBack(seg.rule->backValue);
+    if (seg.rule != nullptr && seg.rule->stage.surface.held)
+      grid_->setSurface(seg.rule->stage.surface.value);
+    if (seg.rule != nullptr && seg.rule->weights != nullptr && seg.rule->stage.back.held)
+      grid_->setBack(seg.rule->stage.back.value);
     const StepRule* rule = seg.rule;
-    if (rule != nullptr && rule->surface == SurfaceKind::Fixed && !rule->variable &&
-        rule->weights == nullptr && !rule->ramped)
+    if (rule != nullptr && rule->stage.surface.held && !rule->variable &&
+        rule->weights == nullptr && !rule->stage.ramped)
       rule = nullptr;
     bool steady = false;          // the last step changed nothing
     bool steadyAtReport = false;  // ... and had already when the last level was handed on
@@ -64,7 +64,7 @@ RunEnd Engine::run(std::span<const Segment> plan, RunObserver& observer) {
       } else if (!steady) {
         if (rule == nullptr) {
           grid_->advance(seg.meshRatio);
-        } else if (rule->ramped) {
+        } else if (rule->stage.ramped) {
           // D at the step's middle time.
           grid_->advance(rampRule(*rule, start + (static_cast<double>(s) - 0.5) * seg.dt));
         } else {
@@ -74,7 +74,7 @@ RunEnd Engine::run(std::span<const Segment> plan, RunObserver& observer) {
         ++step_;
         // (A ramp's D changes from step to step: a level one step leaves as
         // it was may still change at the next.)
-        steady = step_ % FIXED_POINT_CHECK == 0 && (rule == nullptr || !rule->ramped) &&
+        steady = step_ % FIXED_POINT_CHECK == 0 && (rule == nullptr || !rule->stage.ramped) &&
                  grid_->atFixedPoint();
       } else if (seg.every == 0) {
         // Nothing left to compute and nothing to hand on before the end.

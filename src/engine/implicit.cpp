@@ -120,11 +120,9 @@ void decayToNextLevel(const ProcessPlan& plan, const std::vector<double>& rates,
 // A flux surface held at its limit for the rest of the stage.
 void holdAtLimit(StageModel& model, std::vector<double>& c, std::vector<double>& error,
                  ImplicitStep& stepper) {
-  c[0] = model.limit;
+  model.stage.surface.holdAtLimit();
+  c[0] = model.stage.surface.value;
   error[0] = 0.0;
-  model.held = true;
-  model.surfaceValue = model.limit;
-  model.flux = 0.0;
   stepper.restart();
 }
 
@@ -172,15 +170,17 @@ RunEnd runImplicit(const ProcessSchedule& schedule, ProcessPlan& plan,
         model = stageModel(schedule, schedule.stages[stage], plan.ranges[stage], plan.dx,
                            plan.weights.get(), stage == 0 ? 0.0 : plan.stageEnds[stage - 1]);
         stepper.restart();
-        if (model.held) {
-          c[0] = model.surfaceValue;
+        const FaceModel& surface = model.stage.surface;
+        if (surface.held) {
+          c[0] = surface.value;
           error[0] = 0.0;
         }
-        if (model.backHeld) {
-          c[size - 1] = model.backValue;
+        if (model.stage.back.held) {
+          c[size - 1] = model.stage.back.value;
           error[size - 1] = 0.0;
         }
-        if (model.limited() && !(c[0] < model.limit)) holdAtLimit(model, c, error, stepper);
+        if (surface.watchesLimit() && !(c[0] < surface.limit))
+          holdAtLimit(model, c, error, stepper);
         // The first step from the stage's curvature, as for a first-order
         // step: a jump in the surface makes it short.
         const double bend = stepper.curvature(model, c.data(), piece.start);
@@ -242,9 +242,10 @@ RunEnd runImplicit(const ProcessSchedule& schedule, ProcessPlan& plan,
         // and a step that ends within LIMIT_REACHED of the allowance of it
         // holds the surface there.
         bool reachesLimit = false;
-        if (model.limited() && next[0] > model.limit - budget * LIMIT_REACHED) {
-          const double share = (model.limit - c[0]) / (next[0] - c[0]);
-          const bool past = next[0] > model.limit + budget * LIMIT_REACHED;
+        const FaceModel& surface = model.stage.surface;
+        if (surface.watchesLimit() && next[0] > surface.limit - budget * LIMIT_REACHED) {
+          const double share = (surface.limit - c[0]) / (next[0] - c[0]);
+          const bool past = next[0] > surface.limit + budget * LIMIT_REACHED;
           if ((share < LIMIT_SHARE || past) && !fixed && dt * share > (t + dt) * SMALLEST_STEP) {
             ++stats.rejected;
             dtNext = dt * share;

@@ -12,6 +12,7 @@
 #include "engine/implicit.hpp"
 #include "engine/plan.hpp"
 #include "engine/process_plan.hpp"
+#include "engine/scheme.hpp"
 #include "support/reference_grid.hpp"
 
 namespace diffusim {
@@ -229,6 +230,27 @@ TEST(NonFiniteLevels, EndTheRunWhereTheyAppearInEitherScheme) {
   EXPECT_EQ(stats.failedStage, 1u);
   EXPECT_GT(stats.failedTime, 600.0);
   EXPECT_TRUE(rec.levels.empty());
+}
+
+// D's spread over a stage's compositions is checked at both ends of a ramp:
+// with k = (b / R) / T, D varies exp(k 0.01) times over 0.01..0.02, 20 at
+// 1200 K and 400 at 600 K.
+TEST(WideDiffusivity, IsLookedForAtBothEndsOfARamp) {
+  struct Case {
+    double from, to;
+    bool wide;
+  };
+  const Case cases[] = {
+      {1200.0, NAN, false}, {600.0, NAN, true}, {1200.0, 600.0, true}, {600.0, 1200.0, true}};
+  for (const Case& c : cases) {
+    ProcessSchedule s;
+    s.initial = 0.01;
+    s.law = {1e-6, 0.0, 0.0, std::log(20.0) / 0.01 * 1200.0 * GAS_CONSTANT};
+    Stage st{3600.0, c.from, {SurfaceKind::Fixed, 0.02}};
+    st.temperatureTo = c.to;
+    s.stages.push_back(st);
+    EXPECT_EQ(diffusivityVariesWidely(s), c.wide) << c.from << " K to " << c.to << " K";
+  }
 }
 
 }  // namespace
