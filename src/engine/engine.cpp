@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/run_loop.hpp"
+
 namespace diffusim {
 
 namespace {
@@ -31,78 +33,120 @@ void Engine::start(double initial, double surface) {
   time_ = 0.0;
 }
 
-RunEnd Engine::run(std::span<const Segment> plan, RunObserver& observer) {
-  for (std::size_t k = 0; k < plan.size(); ++k) {
-    const Segment& seg = plan[k];
-    const double start = std::isnan(seg.start) ? time_ : seg.start;
+// The explicit scheme as the run loop's stepper: a segment's equal steps
+// on the engine's grid, a pass of them at a time on the tiles.
+class ExplicitStepper {
+ public:
+  ExplicitStepper(Engine& engine, std::span<const Segment> segments)
+      : e_(engine), segments_(segments) {}
+
+  void beginWindow(const ProcessPlan& plan) { segments_ = plan.segments; }
+
+  void beginSegment(std::size_t k) {
+    k_ = k;
+    seg_ = &segments_[k];
+    const Segment& seg = *seg_;
+    start_ = std::isnan(seg.start) ? e_.time_ : seg.start;
     // A stage whose surface is held sets it now; one with a constant D and a
     // held surface is the plain constant-r step.
     if (seg.rule != nullptr && seg.rule->stage.surface.held)
-      grid_->setSurface(seg.rule->stage.surface.value);
+      e_.grid_->setSurface(seg.rule->stage.surface.value);
     if (seg.rule != nullptr && seg.rule->weights != nullptr && seg.rule->stage.back.held)
-      grid_->setBack(seg.rule->stage.back.value);
-    const StepRule* rule = seg.rule;
-    if (rule != nullptr && rule->stage.surface.held && !rule->variable &&
-        rule->weights == nullptr && !rule->stage.ramped)
-      rule = nullptr;
-    bool steady = false;          // the last step changed nothing
-    bool steadyAtReport = false;  // ... and had already when the last level was handed on
-    for (std::int64_t s = 1; s <= seg.steps; ++s) {
-      // Threaded (a constant D and a held surface, on a plate or a curved
-      // specimen): a pass of several steps up to at
-      // most the next level handed on, which the pass leaves with the level
-      // before it as the plain steps do. Proceeding is asked and the fixed
-      // point looked for once per pass.
-      const bool tiles = tiled_ && (rule == nullptr || TiledStepper::tiles(*rule)) && !steady;
-      const std::int64_t stop = tiles ? nextHandedOn(seg, s) : 0;
-      const std::int64_t pass = tiles ? tiled_->passLength(stop - s + 1) : 0;
-      if (pass > 0) {
-        steady = tiled_->advance(*grid_, seg.meshRatio, static_cast<std::int32_t>(pass),
-                                 s + pass - 1 == stop, rule);
-        s += pass - 1;
-        step_ += pass;
-      } else if (!steady) {
-        if (rule == nullptr) {
-          grid_->advance(seg.meshRatio);
-        } else if (rule->stage.ramped) {
-          // D at the step's middle time.
-          grid_->advance(rampRule(*rule, start + (static_cast<double>(s) - 0.5) * seg.dt));
-        } else {
-          grid_->advance(*rule);
-        }
-        grid_->commit();
-        ++step_;
-        // (A ramp's D changes from step to step: a level one step leaves as
-        // it was may still change at the next.)
-        steady = step_ % FIXED_POINT_CHECK == 0 && (rule == nullptr || !rule->stage.ramped) &&
-                 grid_->atFixedPoint();
-      } else if (seg.every == 0) {
-        // Nothing left to compute and nothing to hand on before the end.
-        step_ += seg.steps - s;
-        s = seg.steps;
-        ++step_;
-      } else {
-        ++step_;
-      }
-      time_ = s == seg.steps && !std::isnan(seg.end) ? seg.end
-                                                     : start + static_cast<double>(s) * seg.dt;
-      const bool wanted =
-          (s == seg.steps && seg.reportLast) || (seg.every > 0 && s % seg.every == 0);
-      // Every level handed on, and every segment's last, is checked: a value
-      // that is not finite ends the run in the segment where it appeared.
-      if ((wanted || s == seg.steps) && stopOnNonFinite_ && !grid_->finite()) {
-        failedSegment_ = k;
-        return RunEnd::NonFinite;
-      }
-      if (wanted) {
-        if (!observer.onLevel({step_, time_, grid_->prev(), steadyAtReport}))
-          return RunEnd::Stopped;
-        steadyAtReport = steady;
-      }
-      if (!observer.proceed(static_cast<std::uint64_t>(step_))) return RunEnd::Stopped;
-    }
+      e_.grid_->setBack(seg.rule->stage.back.value);
+    rule_ = seg.rule;
+    if (rule_ != nullptr && rule_->stage.surface.held && !rule_->variable &&
+        rule_->weights == nullptr && !rule_->stage.ramped)
+      rule_ = nullptr;
+    steady_ = false;
+    steadyAtReport_ = false;
+    s_ = 1;
   }
-  return RunEnd::Completed;
+
+  bool more() const { return s_ <= seg_->steps; }
+
+  Advance advance() {
+    const Segment& seg = *seg_;
+    const StepRule* rule = rule_;
+    ConcentrationGrid& grid = *e_.grid_;
+    std::int64_t s = s_;
+    // Threaded (a constant D and a held surface, on a plate or a curved
+    // specimen): a pass of several steps up to at
+    // most the next level handed on, which the pass leaves with the level
+    // before it as the plain steps do. Proceeding is asked and the fixed
+    // point looked for once per pass.
+    const bool tiles = e_.tiled_ && (rule == nullptr || TiledStepper::tiles(*rule)) && !steady_;
+    const std::int64_t stop = tiles ? nextHandedOn(seg, s) : 0;
+    const std::int64_t pass = tiles ? e_.tiled_->passLength(stop - s + 1) : 0;
+    if (pass > 0) {
+      steady_ = e_.tiled_->advance(grid, seg.meshRatio, static_cast<std::int32_t>(pass),
+                                   s + pass - 1 == stop, rule);
+      s += pass - 1;
+      e_.step_ += pass;
+    } else if (!steady_) {
+      if (rule == nullptr) {
+        grid.advance(seg.meshRatio);
+      } else if (rule->stage.ramped) {
+        // D at the step's middle time.
+        grid.advance(rampRule(*rule, start_ + (static_cast<double>(s) - 0.5) * seg.dt));
+      } else {
+        grid.advance(*rule);
+      }
+      grid.commit();
+      ++e_.step_;
+      // (A ramp's D changes from step to step: a level one step leaves as
+      // it was may still change at the next.)
+      steady_ = e_.step_ % FIXED_POINT_CHECK == 0 && (rule == nullptr || !rule->stage.ramped) &&
+                grid.atFixedPoint();
+    } else if (seg.every == 0) {
+      // Nothing left to compute and nothing to hand on before the end.
+      e_.step_ += seg.steps - s;
+      s = seg.steps;
+      ++e_.step_;
+    } else {
+      ++e_.step_;
+    }
+    e_.time_ =
+        s == seg.steps && !std::isnan(seg.end) ? seg.end : start_ + static_cast<double>(s) * seg.dt;
+    s_ = s + 1;
+    const bool wanted = (s == seg.steps && seg.reportLast) || (seg.every > 0 && s % seg.every == 0);
+    // Every level handed on, and every segment's last, is checked: a value
+    // that is not finite ends the run in the segment where it appeared.
+    if ((wanted || s == seg.steps) && e_.stopOnNonFinite_ && !grid.finite()) {
+      e_.failedSegment_ = k_;
+      return Advance::NonFinite;
+    }
+    if (!wanted) return Advance::Stepped;
+    level_ = {e_.step_, e_.time_, grid.prev(), steadyAtReport_};
+    steadyAtReport_ = steady_;
+    return Advance::HandOn;
+  }
+
+  const Level& level() const { return level_; }
+  std::uint64_t work() const { return static_cast<std::uint64_t>(e_.step_); }
+  bool exhausted() const { return false; }
+  void stopped() {}
+
+ private:
+  Engine& e_;
+  std::span<const Segment> segments_;
+  std::size_t k_ = 0;
+  const Segment* seg_ = nullptr;
+  const StepRule* rule_ = nullptr;
+  double start_ = 0.0;
+  std::int64_t s_ = 1;
+  bool steady_ = false;          // the last step changed nothing
+  bool steadyAtReport_ = false;  // ... and had already when the last level was handed on
+  Level level_;
+};
+
+RunEnd Engine::run(std::span<const Segment> plan, RunObserver& observer) {
+  ExplicitStepper stepper(*this, plan);
+  return runSegments(stepper, plan.size(), observer);
+}
+
+RunEnd Engine::run(ProcessPlan& plan, RunObserver& observer) {
+  ExplicitStepper stepper(*this, plan.segments);
+  return runPlan(stepper, plan, observer);
 }
 
 NearerLevel nearerLevel(double t, std::int64_t step, double dt) {

@@ -15,6 +15,9 @@
 
 namespace diffusim {
 
+struct ProcessPlan;
+class ExplicitStepper;
+
 // One time level as the engine hands it on.
 struct Level {
   std::int64_t step = 0;           // steps taken since t = 0
@@ -83,6 +86,9 @@ class Engine {
   // segment equals it, so the engine stops computing, hands on the remaining
   // levels asked for as they are, and jumps to the segment's end when none is.
   RunEnd run(std::span<const Segment> plan, RunObserver& observer);
+  // Every window of a process plan, from wherever it stands; a run that
+  // ends early leaves the plan at the window where it ended.
+  RunEnd run(ProcessPlan& plan, RunObserver& observer);
 
   // Whether a level with a value that is not finite ends the run (on by
   // default; the menu's runs hand such levels on as they are).
@@ -105,6 +111,7 @@ class Engine {
   std::int32_t points() const { return grid_->points(); }
 
  private:
+  friend class ExplicitStepper;  // the run loop's explicit scheme (engine.cpp)
   std::unique_ptr<ConcentrationGrid> grid_;
   std::unique_ptr<TiledStepper> tiled_;  // none: every step the plain way
   std::int64_t step_ = 0;

@@ -173,11 +173,7 @@ Fault explicitLimit(const ProcessPlan& plan) {
 }
 
 RunEnd runWindows(Engine& engine, ProcessPlan& plan, RunObserver& observer) {
-  do {
-    if (const RunEnd end = engine.run(plan.segments, observer); end != RunEnd::Completed)
-      return end;
-  } while (nextWindow(plan));
-  return RunEnd::Completed;
+  return engine.run(plan, observer);
 }
 
 }  // namespace diffusim
