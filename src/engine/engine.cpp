@@ -19,16 +19,21 @@ std::int64_t nextHandedOn(const Segment& seg, std::int64_t s) {
 }
 }  // namespace
 
-Engine::Engine(std::int32_t points, FarFace farFace, const Threading& threading)
+Engine::Engine(std::int32_t points, FarFace farFace, const Threading& threading,
+               std::size_t species)
     : grid_(std::make_unique<ConcentrationGrid>(points, farFace)) {
+  for (std::size_t s = 1; s < species; ++s)
+    others_.push_back(std::make_unique<ConcentrationGrid>(points, farFace));
   const TileShape shape = tileShapeFor(grid_->points(), threading);
-  if (shape.depth > 0) tiled_ = std::make_unique<TiledStepper>(grid_->points(), farFace, shape);
+  if (shape.depth > 0 && species == 1)
+    tiled_ = std::make_unique<TiledStepper>(grid_->points(), farFace, shape);
 }
 
 Engine::~Engine() = default;
 
 void Engine::start(double initial, double surface) {
   grid_->resetGrid(initial, surface);
+  for (const auto& g : others_) g->resetGrid(initial, surface);
   step_ = 0;
   time_ = 0.0;
 }
@@ -47,16 +52,25 @@ class ExplicitStepper {
     seg_ = &segments_[k];
     const Segment& seg = *seg_;
     start_ = std::isnan(seg.start) ? e_.time_ : seg.start;
-    // A stage whose surface is held sets it now; one with a constant D and a
-    // held surface is the plain constant-r step.
-    if (seg.rule != nullptr && seg.rule->stage.surface.held)
-      e_.grid_->setSurface(seg.rule->stage.surface.value);
-    if (seg.rule != nullptr && seg.rule->weights != nullptr && seg.rule->stage.back.held)
-      e_.grid_->setBack(seg.rule->stage.back.value);
-    rule_ = seg.rule;
-    if (rule_ != nullptr && rule_->stage.surface.held && !rule_->variable &&
-        rule_->weights == nullptr && !rule_->stage.ramped)
-      rule_ = nullptr;
+    // A stage whose surface is held sets it now (in every species).
+    const StepRule* first = seg.rules.empty() ? seg.rule : seg.rules[0];
+    if (first != nullptr && first->stage.surface.held)
+      e_.grid_->setSurface(first->stage.surface.value);
+    if (first != nullptr && first->weights != nullptr && first->stage.back.held)
+      e_.grid_->setBack(first->stage.back.value);
+    rule_ = plainOrRule(first);
+    // Every other species by its own rule (by species 0's without rules).
+    species_.clear();
+    for (std::size_t s = 1; s <= e_.others_.size(); ++s) {
+      ConcentrationGrid& grid = *e_.others_[s - 1];
+      const StepRule* rule = s < seg.rules.size() ? seg.rules[s] : seg.rule;
+      if (rule != nullptr && rule->stage.surface.held) grid.setSurface(rule->stage.surface.value);
+      if (rule != nullptr && rule->weights != nullptr && rule->stage.back.held)
+        grid.setBack(rule->stage.back.value);
+      species_.push_back(
+          {&grid, plainOrRule(rule), s < seg.rules.size() ? rule->meshRatio : seg.meshRatio});
+    }
+    fields_.assign(1 + species_.size(), nullptr);
     steady_ = false;
     steadyAtReport_ = false;
     s_ = 1;
@@ -83,20 +97,13 @@ class ExplicitStepper {
       s += pass - 1;
       e_.step_ += pass;
     } else if (!steady_) {
-      if (rule == nullptr) {
-        grid.advance(seg.meshRatio);
-      } else if (rule->stage.ramped) {
-        // D at the step's middle time.
-        grid.advance(rampRule(*rule, start_ + (static_cast<double>(s) - 0.5) * seg.dt));
-      } else {
-        grid.advance(*rule);
-      }
-      grid.commit();
+      stepGrid(grid, rule, seg.meshRatio, s);
+      for (const Species& other : species_) stepGrid(*other.grid, other.rule, other.meshRatio, s);
       ++e_.step_;
       // (A ramp's D changes from step to step: a level one step leaves as
-      // it was may still change at the next.)
+      // it was may still change at the next. Several species: every step.)
       steady_ = e_.step_ % FIXED_POINT_CHECK == 0 && (rule == nullptr || !rule->stage.ramped) &&
-                grid.atFixedPoint();
+                species_.empty() && grid.atFixedPoint();
     } else if (seg.every == 0) {
       // Nothing left to compute and nothing to hand on before the end.
       e_.step_ += seg.steps - s;
@@ -111,13 +118,18 @@ class ExplicitStepper {
     const bool wanted = (s == seg.steps && seg.reportLast) || (seg.every > 0 && s % seg.every == 0);
     // Every level handed on, and every segment's last, is checked: a value
     // that is not finite ends the run in the segment where it appeared.
-    if ((wanted || s == seg.steps) && e_.stopOnNonFinite_ && !grid.finite()) {
+    if ((wanted || s == seg.steps) && e_.stopOnNonFinite_ && !allSpeciesFinite()) {
       e_.failedSegment_ = k_;
       return Advance::NonFinite;
     }
     if (!wanted) return Advance::Stepped;
     level_ = {e_.step_, e_.time_, grid.prev(), steadyAtReport_};
     steadyAtReport_ = steady_;
+    if (!species_.empty()) {
+      fields_[0] = grid.prev();
+      for (std::size_t i = 0; i < species_.size(); ++i) fields_[i + 1] = species_[i].grid->prev();
+      level_.fields = fields_;
+    }
     return Advance::HandOn;
   }
 
@@ -127,6 +139,42 @@ class ExplicitStepper {
   void stopped() {}
 
  private:
+  // Species 1, 2, ... of a run that steps several.
+  struct Species {
+    ConcentrationGrid* grid;
+    const StepRule* rule;
+    double meshRatio;
+  };
+
+  // A stage with a constant D and a held surface on a plate is the plain
+  // constant-r step (none).
+  static const StepRule* plainOrRule(const StepRule* rule) {
+    if (rule != nullptr && rule->stage.surface.held && !rule->variable &&
+        rule->weights == nullptr && !rule->stage.ramped)
+      return nullptr;
+    return rule;
+  }
+
+  // One step of one species' grid, committed.
+  void stepGrid(ConcentrationGrid& grid, const StepRule* rule, double meshRatio, std::int64_t s) {
+    if (rule == nullptr) {
+      grid.advance(meshRatio);
+    } else if (rule->stage.ramped) {
+      // D at the step's middle time.
+      grid.advance(rampRule(*rule, start_ + (static_cast<double>(s) - 0.5) * seg_->dt));
+    } else {
+      grid.advance(*rule);
+    }
+    grid.commit();
+  }
+
+  bool allSpeciesFinite() const {
+    if (!e_.grid_->finite()) return false;
+    for (const Species& other : species_)
+      if (!other.grid->finite()) return false;
+    return true;
+  }
+
   Engine& e_;
   std::span<const Segment> segments_;
   std::size_t k_ = 0;
@@ -136,6 +184,8 @@ class ExplicitStepper {
   std::int64_t s_ = 1;
   bool steady_ = false;          // the last step changed nothing
   bool steadyAtReport_ = false;  // ... and had already when the last level was handed on
+  std::vector<Species> species_;
+  std::vector<const double*> fields_;
   Level level_;
 };
 

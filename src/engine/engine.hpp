@@ -8,6 +8,7 @@
 #include <limits>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "engine/tiled_stepper.hpp"
 #include "model/grid.hpp"
@@ -29,6 +30,11 @@ struct Level {
   // the composition inside the step to the step's own accuracy.
   const double* stageValues = nullptr;
   double stageTime = 0.0;
+  // Every species' compositions when a run steps several (values is
+  // species 0's); empty for one.
+  std::span<const double* const> fields{};
+  std::size_t species() const { return fields.empty() ? 1 : fields.size(); }
+  const double* field(std::size_t s) const { return fields.empty() ? values : fields[s]; }
 };
 
 class RunObserver {
@@ -64,6 +70,9 @@ struct Segment {
   // none: the constant-r step with the grid's far face. A held surface is set
   // at the stretch's start.
   const StepRule* rule = nullptr;
+  // With several species, each one's rule (rules[0] for species 0, in place
+  // of `rule`), all at these steps.
+  std::span<const StepRule* const> rules{};
 };
 
 // NonFinite: a level came out with a value that is not a finite number; the
@@ -75,11 +84,19 @@ class Engine {
   // N is a checked point count (2..MAX_GRID_POINTS). Where the threading
   // allows and N makes it pay, runs of steps between the levels handed on go
   // to several threads in tiles; the levels are the same bits either way.
-  Engine(std::int32_t points, FarFace farFace, const Threading& threading = {});
+  // `species` independent fields step together, each by its own rule
+  // (Segment::rules) at the plan's steps; several go on one thread, every
+  // step computed.
+  Engine(std::int32_t points, FarFace farFace, const Threading& threading = {},
+         std::size_t species = 1);
   ~Engine();
 
-  // Level 0 at t = 0: `initial` everywhere but the injection face.
+  // Level 0 at t = 0: `initial` everywhere but the injection face, in every
+  // species.
   void start(double initial, double surface);
+  std::size_t species() const { return 1 + others_.size(); }
+  // After start: species s (1 and up) at `initial` everywhere instead.
+  void startSpecies(std::size_t s, double initial) { others_[s - 1]->resetGrid(initial, initial); }
 
   // Steps through the plan's segments in order. A step that changes no bit
   // has reached the fixed point of the scheme: every later level of that
@@ -113,7 +130,8 @@ class Engine {
  private:
   friend class ExplicitStepper;  // the run loop's explicit scheme (engine.cpp)
   std::unique_ptr<ConcentrationGrid> grid_;
-  std::unique_ptr<TiledStepper> tiled_;  // none: every step the plain way
+  std::vector<std::unique_ptr<ConcentrationGrid>> others_;  // species 1, 2, ...
+  std::unique_ptr<TiledStepper> tiled_;                     // none: every step the plain way
   std::int64_t step_ = 0;
   double time_ = 0.0;
   bool stopOnNonFinite_ = true;

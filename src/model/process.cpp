@@ -210,7 +210,8 @@ ExpRule expRuleFor(const StageDiffusivity& d, CompositionRange range) {
 }
 
 StagePlan planStage(const ProcessSchedule& schedule, const Stage& stage, double span,
-                    CompositionRange range, const CellWeights* weights, double stageStart) {
+                    CompositionRange range, const CellWeights* weights, double stageStart,
+                    double imposedStep) {
   StagePlan plan;
   StepRule& rule = plan.rule;
   rule.stage = stageConditions(schedule, stage, range, stageStart);
@@ -238,9 +239,14 @@ StagePlan planStage(const ProcessSchedule& schedule, const Stage& stage, double 
     plan.dtMax = 0.5 / ((2.0 * plan.dMax) / (dx * dx) + (2.0 * surface.beta) / dx);
   }
   const bool allHeld = held && !back.open;
-  const EqualSteps e = equalSteps(span, plan.dtMax, [&](double dt) {
-    return allHeld && (((plan.dMax * dt) / dx) / dx) * stiffness > 2.0 * SAFETY_FACTOR;
-  });
+  const EqualSteps e =
+      std::isnan(imposedStep)
+          ? equalSteps(span, plan.dtMax,
+                       [&](double dt) {
+                         return allHeld &&
+                                (((plan.dMax * dt) / dx) / dx) * stiffness > 2.0 * SAFETY_FACTOR;
+                       })
+          : equalSteps(span, imposedStep, [](double) { return false; });
   plan.steps = e.steps;
   plan.dt = e.dt;
   plan.explicitSteps = e.count;

@@ -232,10 +232,13 @@ struct StagePlan {
 };
 // `weights` are the schedule's (cellWeights), needed by a curved specimen
 // or an exchange at x = L; a ramp takes the larger D of its two ends for the
-// limit and needs the stage's start time.
+// limit and needs the stage's start time. An `imposedStep` (not NaN) takes
+// the place of dtMax in the count, as it is: steps that several species
+// share.
 StagePlan planStage(const ProcessSchedule& schedule, const Stage& stage, double span,
                     CompositionRange range, const CellWeights* weights = nullptr,
-                    double stageStart = 0.0);
+                    double stageStart = 0.0,
+                    double imposedStep = std::numeric_limits<double>::quiet_NaN());
 
 // A face's value as the scheme uses it: a held composition, or a transfer
 // potential divided by the steel's alloy factor.
