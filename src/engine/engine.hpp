@@ -1,7 +1,8 @@
-// The simulation engine: the one loop that steps a grid. It knows nothing of
-// consoles, files or formats; it hands the levels a plan asks for to an
-// observer, which writes them somewhere, watches the clock or the keyboard,
-// and may stop the run.
+// The simulation engine: the explicit scheme's grid (one field per species)
+// stepped by the run loop (run_loop.hpp) that both schemes share. It knows
+// nothing of consoles, files or formats; it hands the levels a plan asks for
+// to an observer, which writes them somewhere, watches the clock or the
+// keyboard, and may stop the run.
 #pragma once
 
 #include <cstdint>

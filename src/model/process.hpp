@@ -189,7 +189,8 @@ FaceModel faceModel(const ProcessSchedule& schedule, const SurfaceCondition& con
 // zero-flux wall at L (mirror node); the surface node, unless held, takes
 //   C_0' = ((C_1 - C_0) (2 r) + (P - C_0) g) + C_0   (constant D)
 //   C_0' = ((f_{1/2} (2 h)) + (P - C_0) g) + C_0     (variable D)
-// with g = ((2 beta) dt) / dx, P the potential (g = 0 when sealed).
+// with g = ((2 beta) dt) / dx, P the potential (g = 0 when sealed), the
+// source (P - C_0) g being the inflow for a fed face (FaceModel::source).
 // A curved specimen or a condition at x = L runs the weighted form of the
 // same update (geometry.hpp): with a_j the face areas and 1 / V_i the cells'
 // inverse volumes,
