@@ -12,6 +12,7 @@
 
 #include "engine/implicit_step.hpp"
 #include "engine/run_loop.hpp"
+#include "engine/species.hpp"
 
 namespace diffusim {
 
@@ -340,6 +341,20 @@ RunEnd runImplicit(const ProcessSchedule& schedule, ProcessPlan& plan,
   stats = ImplicitStats{};
   ImplicitStepper stepper(schedule, plan, options, stats);
   return runPlan(stepper, plan, observer);
+}
+
+RunEnd runImplicitSpecies(std::span<ProcessPlan> plans, const ImplicitOptions& options,
+                          RunObserver& observer, std::vector<ImplicitStats>& stats) {
+  const FlushSubnormals flush;
+  stats.assign(plans.size(), ImplicitStats{});
+  if (!(options.fixedSteps > 0)) return RunEnd::Stopped;  // no steps in common
+  std::vector<ImplicitStepper> steppers;
+  steppers.reserve(plans.size());
+  for (std::size_t s = 0; s < plans.size(); ++s) {
+    if (plans[s].window != 0) rewindPlan(plans[s]);
+    steppers.emplace_back(plans[s].schedule, plans[s], options, stats[s]);
+  }
+  return runSpeciesPlans(std::span<ImplicitStepper>(steppers), plans, observer);
 }
 
 std::int64_t implicitStepLimit(const ProcessPlan& plan) {

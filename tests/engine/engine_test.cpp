@@ -274,10 +274,10 @@ class SpeciesRecorder final : public RunObserver {
   std::int32_t n_;
 };
 
-// Two species with different laws at the steps they share: each one's
-// levels are, bit for bit, those its own plan gives run alone, over the
-// step's every form (constant and variable D, the faces, the weighted form
-// of a cylinder, a ramp remade at each step).
+// Two species with different laws at the steps they share, in either
+// scheme: each one's levels are, bit for bit, those its own plan gives run
+// alone, over the step's every form (constant and variable D, the faces,
+// the weighted form of a cylinder, a ramp remade at each step).
 TEST(Species, EachStepsAsItsOwnPlanRunAlone) {
   DiffusivityLaw slycke;
   slycke.model = DiffusivityModel::SlyckeEricsson;
@@ -324,25 +324,41 @@ TEST(Species, EachStepsAsItsOwnPlanRunAlone) {
     std::vector<ProcessPlan> plans;
     ASSERT_TRUE(planSpecies(species, scheduleEnd(base), 300.0, plans).ok());
     const std::int32_t n = base.sections + 1;
+    // Each species' levels against its own plan run alone by `alone`.
+    const auto eachAsAlone = [&](const SpeciesRecorder& together, const char* scheme,
+                                 const auto& alone) {
+      ASSERT_EQ(together.fields.size(), 2u) << scheme;
+      ASSERT_EQ(together.times.size(), 5u) << scheme;
+      for (std::size_t s = 0; s < 2; ++s) {
+        rewindPlan(plans[s]);
+        SpeciesRecorder one(n);
+        ASSERT_EQ(alone(plans[s], one), RunEnd::Completed) << scheme;
+        ASSERT_EQ(one.times, together.times) << scheme;
+        ASSERT_EQ(one.steps, together.steps) << scheme;
+        for (std::size_t l = 0; l < one.times.size(); ++l)
+          EXPECT_TRUE(sameBits(one.fields[0][l], together.fields[s][l].data()))
+              << scheme << ": species " << s << " at " << one.times[l] << " s";
+      }
+      // The laws differ, and so do the species.
+      EXPECT_FALSE(sameBits(together.fields[0].back(), together.fields[1].back().data()));
+    };
     Engine both(n, FarFace::Mirror, {}, 2);
-    SpeciesRecorder together(n);
-    ASSERT_EQ(runSpecies(both, plans, together), RunEnd::Completed);
-    ASSERT_EQ(together.fields.size(), 2u);
-    ASSERT_EQ(together.times.size(), 5u);
-    for (std::size_t s = 0; s < 2; ++s) {
-      rewindPlan(plans[s]);
+    SpeciesRecorder explicitRun(n);
+    ASSERT_EQ(runSpecies(both, plans, explicitRun), RunEnd::Completed);
+    eachAsAlone(explicitRun, "explicit", [&](ProcessPlan& plan, SpeciesRecorder& rec) {
       Engine one(n, FarFace::Mirror);
       one.start(base.initial, base.initial);
-      SpeciesRecorder alone(n);
-      ASSERT_EQ(runWindows(one, plans[s], alone), RunEnd::Completed);
-      ASSERT_EQ(alone.times, together.times);
-      ASSERT_EQ(alone.steps, together.steps);
-      for (std::size_t l = 0; l < alone.times.size(); ++l)
-        EXPECT_TRUE(sameBits(alone.fields[0][l], together.fields[s][l].data()))
-            << "species " << s << " at " << alone.times[l] << " s";
-    }
-    // The laws differ, and so do the species.
-    EXPECT_FALSE(sameBits(together.fields[0].back(), together.fields[1].back().data()));
+      return runWindows(one, plan, rec);
+    });
+    ImplicitOptions imposed;
+    imposed.fixedSteps = 7;
+    SpeciesRecorder implicitRun(n);
+    std::vector<ImplicitStats> stats;
+    ASSERT_EQ(runImplicitSpecies(plans, imposed, implicitRun, stats), RunEnd::Completed);
+    eachAsAlone(implicitRun, "implicit", [&](ProcessPlan& plan, SpeciesRecorder& rec) {
+      ImplicitStats alone;
+      return runImplicit(plan.schedule, plan, imposed, rec, alone);
+    });
   }
 }
 
