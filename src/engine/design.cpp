@@ -163,10 +163,9 @@ DesignResult designDurations(const ProcessSchedule& schedule,
   if (targets.surface) {
     double highest = schedule.initial;
     for (const Stage& st : schedule.stages) {
-      if (st.surface.kind == SurfaceKind::Flux && !st.surface.limited()) highest = 1.0;
-      if (st.surface.kind != SurfaceKind::Sealed && st.surface.kind != SurfaceKind::Flux)
-        highest = std::max(highest, faceValue(schedule, st.surface));
-      if (st.surface.limited()) highest = std::max(highest, st.surface.limit);
+      const FaceModel face = faceModel(schedule, st.surface);
+      if (face.unlimitedFlux()) highest = 1.0;
+      if (!std::isnan(face.bound)) highest = std::max(highest, face.bound);
     }
     if (targets.surfaceComposition > highest) {
       result.status = DesignResult::Status::SurfaceOutOfReach;

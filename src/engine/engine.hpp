@@ -1,19 +1,24 @@
-// The simulation engine: the one loop that steps a grid. It knows nothing of
-// consoles, files or formats; it hands the levels a plan asks for to an
-// observer, which writes them somewhere, watches the clock or the keyboard,
-// and may stop the run.
+// The simulation engine: the explicit scheme's grid (one field per species)
+// stepped by the run loop (run_loop.hpp) that both schemes share. It knows
+// nothing of consoles, files or formats; it hands the levels a plan asks for
+// to an observer, which writes them somewhere, watches the clock or the
+// keyboard, and may stop the run.
 #pragma once
 
 #include <cstdint>
 #include <limits>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "engine/tiled_stepper.hpp"
 #include "model/grid.hpp"
 #include "model/process.hpp"
 
 namespace diffusim {
+
+struct ProcessPlan;
+class ExplicitStepper;
 
 // One time level as the engine hands it on.
 struct Level {
@@ -26,6 +31,11 @@ struct Level {
   // the composition inside the step to the step's own accuracy.
   const double* stageValues = nullptr;
   double stageTime = 0.0;
+  // Every species' compositions when a run steps several (values is
+  // species 0's); empty for one.
+  std::span<const double* const> fields{};
+  std::size_t species() const { return fields.empty() ? 1 : fields.size(); }
+  const double* field(std::size_t s) const { return fields.empty() ? values : fields[s]; }
 };
 
 class RunObserver {
@@ -61,6 +71,9 @@ struct Segment {
   // none: the constant-r step with the grid's far face. A held surface is set
   // at the stretch's start.
   const StepRule* rule = nullptr;
+  // With several species, each one's rule (rules[0] for species 0, in place
+  // of `rule`), all at these steps.
+  std::span<const StepRule* const> rules{};
 };
 
 // NonFinite: a level came out with a value that is not a finite number; the
@@ -72,17 +85,28 @@ class Engine {
   // N is a checked point count (2..MAX_GRID_POINTS). Where the threading
   // allows and N makes it pay, runs of steps between the levels handed on go
   // to several threads in tiles; the levels are the same bits either way.
-  Engine(std::int32_t points, FarFace farFace, const Threading& threading = {});
+  // `species` independent fields step together, each by its own rule
+  // (Segment::rules) at the plan's steps; several go on one thread, every
+  // step computed.
+  Engine(std::int32_t points, FarFace farFace, const Threading& threading = {},
+         std::size_t species = 1);
   ~Engine();
 
-  // Level 0 at t = 0: `initial` everywhere but the injection face.
+  // Level 0 at t = 0: `initial` everywhere but the injection face, in every
+  // species.
   void start(double initial, double surface);
+  std::size_t species() const { return 1 + others_.size(); }
+  // After start: species s (1 and up) at `initial` everywhere instead.
+  void startSpecies(std::size_t s, double initial) { others_[s - 1]->resetGrid(initial, initial); }
 
   // Steps through the plan's segments in order. A step that changes no bit
   // has reached the fixed point of the scheme: every later level of that
   // segment equals it, so the engine stops computing, hands on the remaining
   // levels asked for as they are, and jumps to the segment's end when none is.
   RunEnd run(std::span<const Segment> plan, RunObserver& observer);
+  // Every window of a process plan, from wherever it stands; a run that
+  // ends early leaves the plan at the window where it ended.
+  RunEnd run(ProcessPlan& plan, RunObserver& observer);
 
   // Whether a level with a value that is not finite ends the run (on by
   // default; the menu's runs hand such levels on as they are).
@@ -105,8 +129,10 @@ class Engine {
   std::int32_t points() const { return grid_->points(); }
 
  private:
+  friend class ExplicitStepper;  // the run loop's explicit scheme (engine.cpp)
   std::unique_ptr<ConcentrationGrid> grid_;
-  std::unique_ptr<TiledStepper> tiled_;  // none: every step the plain way
+  std::vector<std::unique_ptr<ConcentrationGrid>> others_;  // species 1, 2, ...
+  std::unique_ptr<TiledStepper> tiled_;                     // none: every step the plain way
   std::int64_t step_ = 0;
   double time_ = 0.0;
   bool stopOnNonFinite_ = true;

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "engine/implicit_step.hpp"
+#include "engine/run_loop.hpp"
+#include "engine/species.hpp"
 
 namespace diffusim {
 
@@ -120,11 +122,9 @@ void decayToNextLevel(const ProcessPlan& plan, const std::vector<double>& rates,
 // A flux surface held at its limit for the rest of the stage.
 void holdAtLimit(StageModel& model, std::vector<double>& c, std::vector<double>& error,
                  ImplicitStep& stepper) {
-  c[0] = model.limit;
+  model.stage.surface.holdAtLimit();
+  c[0] = model.stage.surface.value;
   error[0] = 0.0;
-  model.held = true;
-  model.surfaceValue = model.limit;
-  model.flux = 0.0;
   stepper.restart();
 }
 
@@ -137,169 +137,224 @@ double specimenContent(const double* values, std::int32_t points, double dx, boo
   return sum * dx;
 }
 
+namespace {
+
+// The implicit scheme as the run loop's stepper: a piece's steps chosen by
+// the step control, each a try that is kept or tried again shorter.
+class ImplicitStepper {
+ public:
+  ImplicitStepper(const ProcessSchedule& schedule, const ProcessPlan& plan,
+                  const ImplicitOptions& options, ImplicitStats& stats)
+      : schedule_(schedule),
+        plan_(plan),
+        stats_(stats),
+        n_(schedule.sections + 1),
+        size_(static_cast<std::size_t>(n_)),
+        step_(n_),
+        c_(size_, schedule.initial),
+        next_(size_),
+        estimate_(size_),
+        error_(size_, 0.0),
+        carried_(size_),
+        handed_(size_),
+        budget_(options.tolerance * GLOBAL_SHARE),
+        limit_(implicitStepLimit(plan)),
+        fixed_(options.fixedSteps > 0),
+        fixedSteps_(options.fixedSteps) {
+    for (std::size_t k = 0; k < schedule.stages.size(); ++k)
+      rates_.push_back(stageModel(schedule, schedule.stages[k], plan.ranges[k], plan.dx,
+                                  plan.weights.get(), k == 0 ? 0.0 : plan.stageEnds[k - 1])
+                           .slowRate);
+  }
+
+  void beginWindow(const ProcessPlan& plan) { decayToNextLevel(plan, rates_, decayAfter_); }
+
+  void beginSegment(std::size_t k) {
+    k_ = k;
+    const ProcessPiece& piece = plan_.pieces[k];
+    if (piece.stage != stage_) beginStage(piece);
+    t_ = piece.start;
+  }
+
+  bool more() const { return t_ < plan_.pieces[k_].end; }
+
+  Advance advance() {
+    const ProcessPiece& piece = plan_.pieces[k_];
+    const Segment& seg = plan_.segments[k_];
+    const bool everyStep = seg.every > 0;
+    const double t = t_;
+    const double remaining = piece.end - t;
+    double dt = fixed_ ? (piece.end - piece.start) / static_cast<double>(fixedSteps_) : dtNext_;
+    bool landing = false, clipped = false;
+    if (dt >= remaining * (fixed_ ? 0.5 : 1.0)) {
+      dt = remaining;
+      landing = true;
+      clipped = true;
+    } else if (dt * 2.0 > remaining && !fixed_) {
+      dt = remaining * 0.5;
+      clipped = true;
+    }
+    const double entered = step_.step(model_, c_.data(), t, dt, next_.data(), estimate_.data(),
+                                      error_.data(), carried_.data());
+    // A step that gives a value that is not finite ends the run: no
+    // shorter step mends a D or a surface out of every range.
+    if (!allFinite(next_.data(), n_)) {
+      stats_.failedStage = piece.stage;
+      stats_.failedTime = t + dt;
+      stats_.solves = step_.solves();
+      return Advance::NonFinite;
+    }
+    const NextLevel& after = decayAfter_[k_];
+    // What the step may leave, as it will stand at the next level.
+    const double decay =
+        everyStep ? 0.0 : (model_.slowRate * RATE_SHARE) * (piece.end - (t + dt)) + after.decay;
+    // An error spreads from the scale of the stage's profile, sqrt(D tau)
+    // but not below dx, to that at the next level.
+    const double spread = everyStep
+                              ? 1.0
+                              : std::pow(std::max(after.time - stageStart_, model_.gridTime) /
+                                             std::max((t + dt) - stageStart_, model_.gridTime),
+                                         SPREAD_POWER);
+    // A step longer than dtMost gets no credit for the decay to come.
+    const double allowedTotal =
+        dt > dtMost_ ? budget_ : budget_ * std::min(MOST_GROWTH, std::max(spread, std::exp(decay)));
+    // The floor, spread over the stretch to the next level: all the steps
+    // of a stretch add at most LOCAL_FLOOR of the allowance that way.
+    const double stretch = after.time - std::max(stageStart_, lastLevel_);
+    const double floor =
+        allowedTotal * (everyStep ? EVERY_STEP_FLOOR : LOCAL_FLOOR * std::min(1.0, dt / stretch));
+    const double allowed = std::max(floor, allowedTotal - maxNorm(carried_));
+    const double err = maxNorm(estimate_);
+    const double ratio = std::max(err / allowed, 1e-10);
+    // A fed surface that passes its limit within the step: the step is
+    // tried again to end about where it reaches it (the chord's estimate),
+    // and a step that ends within LIMIT_REACHED of the allowance of it
+    // holds the surface there.
+    bool reachesLimit = false;
+    const FaceModel& surface = model_.stage.surface;
+    if (surface.watchesLimit() && next_[0] > surface.limit - budget_ * LIMIT_REACHED) {
+      const double share = (surface.limit - c_[0]) / (next_[0] - c_[0]);
+      const bool past = next_[0] > surface.limit + budget_ * LIMIT_REACHED;
+      if ((share < LIMIT_SHARE || past) && !fixed_ && dt * share > (t + dt) * SMALLEST_STEP) {
+        ++stats_.rejected;
+        dtNext_ = dt * share;
+        stats_.solves = step_.solves();
+        return Advance::Retry;
+      }
+      reachesLimit = true;
+    }
+    if (!(ratio <= 1.0 || dt <= (t + dt) * SMALLEST_STEP || fixed_)) {
+      ++stats_.rejected;
+      dtNext_ = dt * std::clamp(MARGIN * std::pow(ratio, -1.0 / ORDER), SHRINK_MIN, 1.0);
+      if (dt > dtMost_) dtNext_ = std::max(dtNext_, dtMost_);
+      return Advance::Stepped;
+    }
+    for (std::size_t i = 0; i < size_; ++i) error_[i] = carried_[i] + estimate_[i];
+    c_.swap(next_);
+    if (reachesLimit) holdAtLimit(model_, c_, error_, step_);
+    t_ = landing ? piece.end : t + dt;
+    stats_.entered += entered;
+    ++stats_.steps;
+    const double factor = std::clamp(
+        MARGIN * std::pow(ratio, -PI_PROPORTIONAL) * std::pow(previousRatio_, PI_PREVIOUS),
+        SHRINK_MIN, GROW_MAX);
+    previousRatio_ = ratio;
+    dtNext_ = clipped ? std::max(dt * factor, dtNext_) : dt * factor;
+    if (!((landing && seg.reportLast) || everyStep)) return Advance::Stepped;
+    lastLevel_ = t_;
+    stats_.errorEstimate = std::max(stats_.errorEstimate, maxNorm(error_));
+    const bool repeated =
+        anyHanded_ && std::memcmp(handed_.data(), c_.data(), size_ * sizeof(double)) == 0;
+    std::copy(c_.begin(), c_.end(), handed_.begin());
+    anyHanded_ = true;
+    level_ = {stats_.steps,        t_,
+              c_.data(),           repeated,
+              step_.stageValues(), t + dt * ImplicitStep::stageShare()};
+    return Advance::HandOn;
+  }
+
+  const Level& level() const { return level_; }
+  std::uint64_t work() {
+    stats_.solves = step_.solves();
+    return static_cast<std::uint64_t>(stats_.solves);
+  }
+  bool exhausted() {
+    if (stats_.steps + stats_.rejected > limit_) stats_.exhausted = true;
+    return stats_.exhausted;
+  }
+  void stopped() { stats_.solves = step_.solves(); }
+
+ private:
+  void beginStage(const ProcessPiece& piece) {
+    stage_ = piece.stage;
+    stageStart_ = piece.start;
+    model_ = stageModel(schedule_, schedule_.stages[stage_], plan_.ranges[stage_], plan_.dx,
+                        plan_.weights.get(), stage_ == 0 ? 0.0 : plan_.stageEnds[stage_ - 1]);
+    step_.restart();
+    const FaceModel& surface = model_.stage.surface;
+    if (surface.held) {
+      c_[0] = surface.value;
+      error_[0] = 0.0;
+    }
+    if (model_.stage.back.held) {
+      c_[size_ - 1] = model_.stage.back.value;
+      error_[size_ - 1] = 0.0;
+    }
+    if (surface.watchesLimit() && !(c_[0] < surface.limit)) holdAtLimit(model_, c_, error_, step_);
+    // The first step from the stage's curvature, as for a first-order
+    // step: a jump in the surface makes it short.
+    const double bend = step_.curvature(model_, c_.data(), piece.start);
+    const double allowed = std::max(budget_ * LOCAL_FLOOR, budget_ - maxNorm(error_));
+    dtNext_ = bend > 0.0 ? std::sqrt(allowed / bend) : piece.end - piece.start;
+    dtMost_ = model_.slowRate > 0.0 ? MOST_SLOW_DECAY / model_.slowRate
+                                    : std::numeric_limits<double>::infinity();
+    previousRatio_ = 1.0;
+  }
+
+  const ProcessSchedule& schedule_;
+  const ProcessPlan& plan_;
+  ImplicitStats& stats_;
+  std::int32_t n_;
+  std::size_t size_;
+  ImplicitStep step_;
+  std::vector<double> c_, next_, estimate_, error_, carried_, handed_;
+  bool anyHanded_ = false;
+  double budget_;
+  std::int64_t limit_;
+  bool fixed_;
+  std::int64_t fixedSteps_;
+  std::vector<double> rates_;
+  std::vector<NextLevel> decayAfter_;
+  std::size_t k_ = 0;
+  std::size_t stage_ = std::numeric_limits<std::size_t>::max();
+  StageModel model_;
+  double t_ = 0.0;
+  double dtNext_ = 0.0, dtMost_ = 0.0, previousRatio_ = 1.0, stageStart_ = 0.0, lastLevel_ = 0.0;
+  Level level_;
+};
+
+}  // namespace
+
 RunEnd runImplicit(const ProcessSchedule& schedule, ProcessPlan& plan,
                    const ImplicitOptions& options, RunObserver& observer, ImplicitStats& stats) {
   const FlushSubnormals flush;
   stats = ImplicitStats{};
-  const std::int32_t n = schedule.sections + 1;
-  const auto size = static_cast<std::size_t>(n);
-  ImplicitStep stepper(n);
-  std::vector<double> c(size, schedule.initial), next(size), estimate(size);
-  std::vector<double> error(size, 0.0), carried(size), handed(size);
-  bool anyHanded = false;
-  const double budget = options.tolerance * GLOBAL_SHARE;
-  const std::int64_t limit = implicitStepLimit(plan);
-  const bool fixed = options.fixedSteps > 0;
+  ImplicitStepper stepper(schedule, plan, options, stats);
+  return runPlan(stepper, plan, observer);
+}
 
-  std::vector<double> rates;
-  std::vector<NextLevel> decayAfter;
-  for (std::size_t k = 0; k < schedule.stages.size(); ++k)
-    rates.push_back(stageModel(schedule, schedule.stages[k], plan.ranges[k], plan.dx,
-                               plan.weights.get(), k == 0 ? 0.0 : plan.stageEnds[k - 1])
-                        .slowRate);
-  std::size_t stage = std::numeric_limits<std::size_t>::max();
-  StageModel model;
-  double dtNext = 0.0, dtMost = 0.0, previousRatio = 1.0, stageStart = 0.0, lastLevel = 0.0;
-  do {
-    decayToNextLevel(plan, rates, decayAfter);
-    for (std::size_t k = 0; k < plan.pieces.size(); ++k) {
-      const ProcessPiece& piece = plan.pieces[k];
-      const Segment& seg = plan.segments[k];
-      const bool everyStep = seg.every > 0;
-      if (piece.stage != stage) {
-        stage = piece.stage;
-        stageStart = piece.start;
-        model = stageModel(schedule, schedule.stages[stage], plan.ranges[stage], plan.dx,
-                           plan.weights.get(), stage == 0 ? 0.0 : plan.stageEnds[stage - 1]);
-        stepper.restart();
-        if (model.held) {
-          c[0] = model.surfaceValue;
-          error[0] = 0.0;
-        }
-        if (model.backHeld) {
-          c[size - 1] = model.backValue;
-          error[size - 1] = 0.0;
-        }
-        if (model.limited() && !(c[0] < model.limit)) holdAtLimit(model, c, error, stepper);
-        // The first step from the stage's curvature, as for a first-order
-        // step: a jump in the surface makes it short.
-        const double bend = stepper.curvature(model, c.data(), piece.start);
-        const double allowed = std::max(budget * LOCAL_FLOOR, budget - maxNorm(error));
-        dtNext = bend > 0.0 ? std::sqrt(allowed / bend) : piece.end - piece.start;
-        dtMost = model.slowRate > 0.0 ? MOST_SLOW_DECAY / model.slowRate
-                                      : std::numeric_limits<double>::infinity();
-        previousRatio = 1.0;
-      }
-      double t = piece.start;
-      while (t < piece.end) {
-        const double remaining = piece.end - t;
-        double dt =
-            fixed ? (piece.end - piece.start) / static_cast<double>(options.fixedSteps) : dtNext;
-        bool landing = false, clipped = false;
-        if (dt >= remaining * (fixed ? 0.5 : 1.0)) {
-          dt = remaining;
-          landing = true;
-          clipped = true;
-        } else if (dt * 2.0 > remaining && !fixed) {
-          dt = remaining * 0.5;
-          clipped = true;
-        }
-        const double entered = stepper.step(model, c.data(), t, dt, next.data(), estimate.data(),
-                                            error.data(), carried.data());
-        // A step that gives a value that is not finite ends the run: no
-        // shorter step mends a D or a surface out of every range.
-        if (!allFinite(next.data(), n)) {
-          stats.failedStage = piece.stage;
-          stats.failedTime = t + dt;
-          stats.solves = stepper.solves();
-          return RunEnd::NonFinite;
-        }
-        // What the step may leave, as it will stand at the next level.
-        const double decay = everyStep ? 0.0
-                                       : (model.slowRate * RATE_SHARE) * (piece.end - (t + dt)) +
-                                             decayAfter[k].decay;
-        // An error spreads from the scale of the stage's profile, sqrt(D tau)
-        // but not below dx, to that at the next level.
-        const double spread =
-            everyStep ? 1.0
-                      : std::pow(std::max(decayAfter[k].time - stageStart, model.gridTime) /
-                                     std::max((t + dt) - stageStart, model.gridTime),
-                                 SPREAD_POWER);
-        // A step longer than dtMost gets no credit for the decay to come.
-        const double allowedTotal =
-            dt > dtMost ? budget
-                        : budget * std::min(MOST_GROWTH, std::max(spread, std::exp(decay)));
-        // The floor, spread over the stretch to the next level: all the steps
-        // of a stretch add at most LOCAL_FLOOR of the allowance that way.
-        const double stretch = decayAfter[k].time - std::max(stageStart, lastLevel);
-        const double floor = allowedTotal * (everyStep ? EVERY_STEP_FLOOR
-                                                       : LOCAL_FLOOR * std::min(1.0, dt / stretch));
-        const double allowed = std::max(floor, allowedTotal - maxNorm(carried));
-        const double err = maxNorm(estimate);
-        const double ratio = std::max(err / allowed, 1e-10);
-        // A flux surface that passes its limit within the step: the step is
-        // tried again to end about where it reaches it (the chord's estimate),
-        // and a step that ends within LIMIT_REACHED of the allowance of it
-        // holds the surface there.
-        bool reachesLimit = false;
-        if (model.limited() && next[0] > model.limit - budget * LIMIT_REACHED) {
-          const double share = (model.limit - c[0]) / (next[0] - c[0]);
-          const bool past = next[0] > model.limit + budget * LIMIT_REACHED;
-          if ((share < LIMIT_SHARE || past) && !fixed && dt * share > (t + dt) * SMALLEST_STEP) {
-            ++stats.rejected;
-            dtNext = dt * share;
-            stats.solves = stepper.solves();
-            continue;
-          }
-          reachesLimit = true;
-        }
-        if (ratio <= 1.0 || dt <= (t + dt) * SMALLEST_STEP || fixed) {
-          for (std::size_t i = 0; i < size; ++i) error[i] = carried[i] + estimate[i];
-          c.swap(next);
-          if (reachesLimit) holdAtLimit(model, c, error, stepper);
-          const double start = t;
-          t = landing ? piece.end : t + dt;
-          stats.entered += entered;
-          ++stats.steps;
-          const double factor = std::clamp(
-              MARGIN * std::pow(ratio, -PI_PROPORTIONAL) * std::pow(previousRatio, PI_PREVIOUS),
-              SHRINK_MIN, GROW_MAX);
-          previousRatio = ratio;
-          dtNext = clipped ? std::max(dt * factor, dtNext) : dt * factor;
-          const bool wanted = (landing && seg.reportLast) || everyStep;
-          if (wanted) {
-            lastLevel = t;
-            stats.errorEstimate = std::max(stats.errorEstimate, maxNorm(error));
-            const bool repeated =
-                anyHanded && std::memcmp(handed.data(), c.data(), size * sizeof(double)) == 0;
-            std::copy(c.begin(), c.end(), handed.begin());
-            anyHanded = true;
-            const Level level{stats.steps,
-                              t,
-                              c.data(),
-                              repeated,
-                              stepper.stageValues(),
-                              start + dt * ImplicitStep::stageShare()};
-            if (!observer.onLevel(level)) {
-              stats.solves = stepper.solves();
-              return RunEnd::Stopped;
-            }
-          }
-        } else {
-          ++stats.rejected;
-          dtNext = dt * std::clamp(MARGIN * std::pow(ratio, -1.0 / ORDER), SHRINK_MIN, 1.0);
-          if (dt > dtMost) dtNext = std::max(dtNext, dtMost);
-        }
-        stats.solves = stepper.solves();
-        if (stats.steps + stats.rejected > limit) {
-          stats.exhausted = true;
-          return RunEnd::Stopped;
-        }
-        if (!observer.proceed(static_cast<std::uint64_t>(stats.solves))) return RunEnd::Stopped;
-      }
-    }
-  } while (nextWindow(plan));
-  return RunEnd::Completed;
+RunEnd runImplicitSpecies(std::span<ProcessPlan> plans, const ImplicitOptions& options,
+                          RunObserver& observer, std::vector<ImplicitStats>& stats) {
+  const FlushSubnormals flush;
+  stats.assign(plans.size(), ImplicitStats{});
+  if (!(options.fixedSteps > 0)) return RunEnd::Stopped;  // no steps in common
+  std::vector<ImplicitStepper> steppers;
+  steppers.reserve(plans.size());
+  for (std::size_t s = 0; s < plans.size(); ++s) {
+    if (plans[s].window != 0) rewindPlan(plans[s]);
+    steppers.emplace_back(plans[s].schedule, plans[s], options, stats[s]);
+  }
+  return runSpeciesPlans(std::span<ImplicitStepper>(steppers), plans, observer);
 }
 
 std::int64_t implicitStepLimit(const ProcessPlan& plan) {

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+#include <vector>
 
 #include "engine/engine.hpp"
 #include "engine/process_plan.hpp"
@@ -62,6 +64,12 @@ std::int64_t implicitStepLimit(const ProcessPlan& plan);
 // The plan is run window by window and left after its last.
 RunEnd runImplicit(const ProcessSchedule& schedule, ProcessPlan& plan,
                    const ImplicitOptions& options, RunObserver& observer, ImplicitStats& stats);
+
+// The same for several species, one plan each (planned alike: the same
+// stages and times), at the imposed steps of options.fixedSteps (> 0): each
+// species' levels are those of its own run; stats has one entry per species.
+RunEnd runImplicitSpecies(std::span<ProcessPlan> plans, const ImplicitOptions& options,
+                          RunObserver& observer, std::vector<ImplicitStats>& stats);
 
 // dx [C_0 / 2 (unless held) + C_1 + ... + C_{N-2} + C_{N-1} / 2].
 double specimenContent(const double* values, std::int32_t points, double dx, bool surfaceHeld);

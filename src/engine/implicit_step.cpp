@@ -28,46 +28,26 @@ std::size_t idx(std::int32_t i) {
 StageModel stageModel(const ProcessSchedule& s, const Stage& stage, CompositionRange range,
                       double dx, const CellWeights* weights, double stageStart) {
   StageModel m;
+  m.stage = stageConditions(s, stage, range, stageStart);
   const StageDiffusivity d = stageDiffusivity(s.law, stage.temperature);
-  m.variable = !s.law.constant();
-  m.held = stage.surface.kind == SurfaceKind::Fixed;
-  m.surfaceValue = stage.surface.kind == SurfaceKind::Flux ? 0.0 : faceValue(s, stage.surface);
-  m.beta = stage.surface.kind == SurfaceKind::Transfer ? stage.surface.beta : 0.0;
-  if (stage.surface.kind == SurfaceKind::Flux) {
-    m.flux = stage.surface.flux / s.density;
-    m.limit = stage.surface.limit;
-  }
-  m.backHeld = stage.back.kind == SurfaceKind::Fixed;
-  m.backValue = faceValue(s, stage.back);
-  m.backBeta = stage.back.kind == SurfaceKind::Transfer ? stage.back.beta : 0.0;
   m.diffusivity = d.base;
-  if (m.variable) m.exp = expRuleFor(d, range);
+  if (m.stage.variable) m.exp = expRuleFor(d, range);
   m.dx = dx;
   m.weights = weights;
-  m.law = s.law;
-  m.range = range;
-  m.ramped = stage.ramped();
-  m.temperatureFrom = stage.temperature;
-  m.temperatureTo = stage.ramped() ? stage.temperatureTo : stage.temperature;
-  m.stageStart = stageStart;
-  m.stageDuration = stage.duration;
   // Held: pi^2 D / (4 L^2), the plate's, which no shape of the same depth
   // decays slower than while the treated face exchanges. Mass transfer: the
   // rate through the surface and the rate through the specimen in series,
   // which is below the slowest mode's own rate (equal to it in both limits).
   // Only the face at x = L exchanging: no rate claimed (a small inner face
   // drains a large body slowly).
-  double dMin = std::numeric_limits<double>::infinity();
-  for (const double t : {m.temperatureFrom, m.temperatureTo}) {
-    const StageDiffusivity at = stageDiffusivity(s.law, t);
-    dMin = std::min(dMin, m.variable ? std::min(at.at(range.low), at.at(range.high)) : at.base);
-  }
+  const double dMin = m.stage.diffusivity.least;
   const double held = (PI_SQUARED_QUARTER * dMin) / (s.length * s.length);
   m.gridTime = (dx * dx) / dMin;
-  if (m.held) {
+  const FaceModel& surface = m.stage.surface;
+  if (surface.held) {
     m.slowRate = held;
-  } else if (m.beta > 0.0) {
-    m.slowRate = 1.0 / (1.0 / held + s.length / m.beta);
+  } else if (surface.beta > 0.0) {
+    m.slowRate = 1.0 / (1.0 / held + s.length / surface.beta);
   }
   return m;
 }
@@ -209,21 +189,19 @@ double ImplicitStep::curvature(const StageModel& m, const double* c, double t) {
 void ImplicitStep::ratios(const StageModel& m, Matrix& a, const double* at, double span,
                           double time) {
   const double dx = m.dx;
-  a.g = (m.beta * span) / dx;
-  a.gBack = (m.backBeta * span) / dx;
-  a.inflow = (m.flux * span) / dx;
+  const StageConditions& stage = m.stage;
+  a.g = (stage.surface.beta * span) / dx;
+  a.gBack = (stage.back.beta * span) / dx;
+  a.inflow = (stage.surface.flux * span) / dx;
   double diffusivity = m.diffusivity;
   ExpRule exp = m.exp;
-  if (m.ramped) {
-    const double since = time - m.stageStart;
-    const double temperature =
-        m.temperatureFrom + (m.temperatureTo - m.temperatureFrom) * (since / m.stageDuration);
-    const StageDiffusivity d = stageDiffusivity(m.law, temperature);
+  if (stage.ramped) {
+    const StageDiffusivity d = stageDiffusivity(stage.law, stage.heating.at(time));
     diffusivity = d.base;
-    if (m.variable) exp = expRuleFor(d, m.range);
+    if (stage.variable) exp = expRuleFor(d, stage.range);
   }
   const double* area = m.weights->area.data();
-  if (!m.variable) {
+  if (!stage.variable) {
     const double q = ((diffusivity * span) / dx) / dx;
     for (std::int32_t j = 0; j + 1 < n_; ++j) a.q[idx(j)] = q * area[j];
     return;
@@ -247,35 +225,34 @@ void ImplicitStep::applyL(const StageModel& m, const Matrix& a, const double* x,
   const double* q = a.q.data();
   const double* inv = m.weights->inverse.data();
   const std::int32_t last = n_ - 1;
+  const FaceModel& surface = m.stage.surface;
+  const FaceModel& back = m.stage.back;
   for (std::int32_t i = 1; i < last; ++i)
     out[i] = (q[i] * (x[i + 1] - x[i]) - q[i - 1] * (x[i] - x[i - 1])) * inv[i];
-  if (m.backHeld) {
+  if (back.held) {
     out[last] = 0.0;
-  } else if (m.backBeta > 0.0) {
-    const double exchange =
-        ((source ? m.backValue : 0.0) - x[last]) * (a.gBack * m.weights->backArea);
+  } else if (back.beta > 0.0) {
+    const double exchange = back.rowSource(x[last], source, a.gBack * m.weights->backArea, 0.0);
     out[last] = (exchange - q[last - 1] * (x[last] - x[last - 1])) * inv[last];
   } else {
     out[last] = (q[last - 1] * (x[last] - x[last - 1])) * -inv[last];
   }
-  if (m.held) {
+  if (surface.held) {
     out[0] = 0.0;
-  } else if (m.flux > 0.0) {
-    out[0] = (q[0] * (x[1] - x[0]) + (source ? a.inflow : 0.0)) * inv[0];
   } else {
-    out[0] = (q[0] * (x[1] - x[0]) + ((source ? m.surfaceValue : 0.0) - x[0]) * a.g) * inv[0];
+    out[0] = (q[0] * (x[1] - x[0]) + surface.rowSource(x[0], source, a.g, a.inflow)) * inv[0];
   }
 }
 
 // dx times the faces' terms of L(x) + S: the flux in through x = 0 and x = L.
 double ImplicitStep::faceFlux(const StageModel& m, const Matrix& a, const double* x) const {
   const std::int32_t last = n_ - 1;
-  const double surface = m.held         ? a.q[0] * (x[0] - x[1])
-                         : m.flux > 0.0 ? a.inflow
-                                        : a.g * (m.surfaceValue - x[0]);
-  if (!m.backHeld && m.backBeta == 0.0) return surface * m.dx;
-  const double back = m.backHeld ? a.q[idx(last - 1)] * (x[last] - x[last - 1])
-                                 : (a.gBack * m.weights->backArea) * (m.backValue - x[last]);
+  const FaceModel& front = m.stage.surface;
+  const FaceModel& rear = m.stage.back;
+  const double surface = front.held ? a.q[0] * (x[0] - x[1]) : front.entering(x[0], a.g, a.inflow);
+  if (!rear.held && rear.beta == 0.0) return surface * m.dx;
+  const double back = rear.held ? a.q[idx(last - 1)] * (x[last] - x[last - 1])
+                                : rear.entering(x[last], a.gBack * m.weights->backArea, 0.0);
   return (surface + back) * m.dx;
 }
 
@@ -293,7 +270,8 @@ void ImplicitStep::factorWith(const StageModel& m, Matrix& a, double* r, double*
   double* lower = a.lower.data();
   const double* inv = m.weights->inverse.data();
   const std::int32_t last = n_ - 1;
-  if (m.held) {
+  const bool held = m.stage.surface.held;
+  if (held) {
     cp[0] = 0.0;
     pivot[0] = 1.0;
   } else {
@@ -302,8 +280,8 @@ void ImplicitStep::factorWith(const StageModel& m, Matrix& a, double* r, double*
     pivot[0] = 1.0 / b;
     cp[0] = -(q[0] * w) * pivot[0];
   }
-  if constexpr (Sides >= 1) r[0] = m.held ? 0.0 : r[0] * pivot[0];
-  if constexpr (Sides >= 2) s[0] = m.held ? 0.0 : s[0] * pivot[0];
+  if constexpr (Sides >= 1) r[0] = held ? 0.0 : r[0] * pivot[0];
+  if constexpr (Sides >= 2) s[0] = held ? 0.0 : s[0] * pivot[0];
   for (std::int32_t i = 1; i < last; ++i) {
     const double w = 0.5 * inv[i];
     const double l = w * q[i - 1];
@@ -313,7 +291,7 @@ void ImplicitStep::factorWith(const StageModel& m, Matrix& a, double* r, double*
     if constexpr (Sides >= 1) r[i] = r[i] * pivot[i] + lower[i] * r[i - 1];
     if constexpr (Sides >= 2) s[i] = s[i] * pivot[i] + lower[i] * s[i - 1];
   }
-  if (m.backHeld) {
+  if (m.stage.back.held) {
     // The identity row of a held face, its change 0 whatever the side.
     pivot[last] = 0.0;
     lower[last] = 0.0;
@@ -352,15 +330,16 @@ void ImplicitStep::solve(const StageModel& m, const Matrix& a, double* r, double
   const double* pivot = a.pivot.data();
   const double* lower = a.lower.data();
   const std::int32_t last = n_ - 1;
+  const bool held = m.stage.surface.held;
   if (s == nullptr) {
-    r[0] = m.held ? 0.0 : r[0] * pivot[0];
+    r[0] = held ? 0.0 : r[0] * pivot[0];
     for (std::int32_t i = 1; i <= last; ++i) r[i] = r[i] * pivot[i] + lower[i] * r[i - 1];
     for (std::int32_t i = last - 1; i >= 0; --i) r[i] = r[i] - cp[i] * r[i + 1];
     ++solves_;
     return;
   }
-  r[0] = m.held ? 0.0 : r[0] * pivot[0];
-  s[0] = m.held ? 0.0 : s[0] * pivot[0];
+  r[0] = held ? 0.0 : r[0] * pivot[0];
+  s[0] = held ? 0.0 : s[0] * pivot[0];
   for (std::int32_t i = 1; i <= last; ++i) {
     r[i] = r[i] * pivot[i] + lower[i] * r[i - 1];
     s[i] = s[i] * pivot[i] + lower[i] * s[i - 1];

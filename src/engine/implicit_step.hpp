@@ -23,31 +23,15 @@ namespace diffusim {
 
 // One stage as the step sees it.
 struct StageModel {
-  bool variable = false;
-  bool held = false;
-  double surfaceValue = 0.0;  // held: C_s; transfer: P
-  double beta = 0.0;          // transfer only
-  // A flux surface: F = flux / density (composition times m/s) into x = 0
-  // until C(0) reaches `limit` (NaN: none), then held there (the run sets
-  // `held`).
-  double flux = 0.0;
-  double limit = std::numeric_limits<double>::quiet_NaN();
-  bool limited() const { return flux > 0.0 && !std::isnan(limit) && !held; }
-  // The face at x = L, in the same terms (beta 0 and not held: sealed).
-  bool backHeld = false;
-  double backValue = 0.0;
-  double backBeta = 0.0;
+  // The faces (a fed surface that reaches its limit is held there by the
+  // run), how D follows C and T, and its extremes.
+  StageConditions stage;
   double diffusivity = 0.0;  // constant D
   ExpRule exp;               // D(C)
   double dx = 0.0;
   const CellWeights* weights = nullptr;  // the specimen's (never null in a run)
-  // A ramp: D follows T(t), taken at each solve's own time.
-  bool ramped = false;
-  DiffusivityLaw law;
-  CompositionRange range;
-  double temperatureFrom = 0.0, temperatureTo = 0.0, stageStart = 0.0, stageDuration = 0.0;
   // D changes within a step (with C or with t): the predictor-corrector path.
-  bool changing() const { return variable || ramped; }
+  bool changing() const { return stage.variable || stage.ramped; }
   // The rate (1/s) of the stage's slowest decaying mode for the smallest D
   // of the run's compositions; 0 when the content cannot change (sealed).
   double slowRate = 0.0;

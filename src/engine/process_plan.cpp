@@ -61,7 +61,8 @@ bool nextPiece(ProcessPlan& plan, ProcessPiece& piece, bool& handOn) {
     if (end > start) {
       piece = {stage, start, end,
                planStage(schedule, schedule.stages[stage], end - start, plan.ranges[stage],
-                         plan.weights.get(), stage == 0 ? 0.0 : plan.stageEnds[stage - 1])};
+                         plan.weights.get(), stage == 0 ? 0.0 : plan.stageEnds[stage - 1],
+                         plan.imposedStep)};
       c.now = end;
       return true;
     }
@@ -97,8 +98,10 @@ void fillWindow(ProcessPlan& plan) {
   }
 }
 
-Fault prepare(const ProcessSchedule& schedule, OutputTimes times, ProcessPlan& plan) {
+Fault prepare(const ProcessSchedule& schedule, OutputTimes times, ProcessPlan& plan,
+              double imposedStep = std::numeric_limits<double>::quiet_NaN()) {
   plan = ProcessPlan{};
+  plan.imposedStep = imposedStep;
   plan.schedule = schedule;
   plan.times = std::move(times);
   plan.end = plan.times.listed.empty() ? plan.times.until : plan.times.listed.back();
@@ -133,14 +136,15 @@ Fault prepare(const ProcessSchedule& schedule, OutputTimes times, ProcessPlan& p
 
 }  // namespace
 
-Fault planProcess(const ProcessSchedule& schedule, double until, double every, ProcessPlan& plan) {
+Fault planProcess(const ProcessSchedule& schedule, double until, double every, ProcessPlan& plan,
+                  double imposedStep) {
   // Counting the multiples of `every` one by one is bounded: refuse first
   // when there are plainly too many.
   if (every > 0.0 && !(until / every < static_cast<double>(MAX_PLAN_LEVELS) + 2.0)) {
     plan = ProcessPlan{};
     return {FaultCode::TooManyLevels, 0, static_cast<double>(MAX_PLAN_LEVELS)};
   }
-  return prepare(schedule, {until, every, {}}, plan);
+  return prepare(schedule, {until, every, {}}, plan, imposedStep);
 }
 
 Fault planProcessAt(const ProcessSchedule& schedule, const std::vector<double>& outputs,
@@ -173,11 +177,7 @@ Fault explicitLimit(const ProcessPlan& plan) {
 }
 
 RunEnd runWindows(Engine& engine, ProcessPlan& plan, RunObserver& observer) {
-  do {
-    if (const RunEnd end = engine.run(plan.segments, observer); end != RunEnd::Completed)
-      return end;
-  } while (nextWindow(plan));
-  return RunEnd::Completed;
+  return engine.run(plan, observer);
 }
 
 }  // namespace diffusim

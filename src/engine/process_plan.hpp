@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,6 +51,9 @@ struct ProcessPlan {
   std::shared_ptr<const CellWeights> weights;  // the specimen's, shared by its copies
   double dx = 0.0;
   double end = 0.0;  // where the run ends, s
+  // Steps imposed on every stage (several species share them); NaN: each
+  // stage's own.
+  double imposedStep = std::numeric_limits<double>::quiet_NaN();
 
   // Over the whole plan, from a pass made by planProcess:
   double explicitSteps = 0.0;        // the explicit run's steps (may be beyond any limit)
@@ -78,7 +82,8 @@ struct ProcessPlan {
 // on). A piece of a stage with constant D and a held surface runs the
 // program's constant-r step. Fails, naming the limit, when the plan would
 // hand on more than MAX_PLAN_LEVELS levels.
-Fault planProcess(const ProcessSchedule& schedule, double until, double every, ProcessPlan& plan);
+Fault planProcess(const ProcessSchedule& schedule, double until, double every, ProcessPlan& plan,
+                  double imposedStep = std::numeric_limits<double>::quiet_NaN());
 
 // The same with the times handed on listed (ascending, the last one the end).
 Fault planProcessAt(const ProcessSchedule& schedule, const std::vector<double>& outputs,

@@ -173,7 +173,8 @@ void timeQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budge
   std::vector<std::pair<double, double>> jumps;  // (time, held composition)
   double start = 0.0;
   for (const Stage& st : run.stages) {
-    if (st.surface.kind == SurfaceKind::Fixed) jumps.emplace_back(start, st.surface.composition);
+    if (const FaceModel face = faceModel(run, st.surface); face.held)
+      jumps.emplace_back(start, face.value);
     start += st.duration;
   }
   std::size_t jump = 0;

@@ -12,10 +12,12 @@ bool diffusivityVariesWidely(const ProcessSchedule& s) {
   if (s.law.constant()) return false;
   const std::vector<CompositionRange> ranges = stageRanges(s);
   for (std::size_t k = 0; k < s.stages.size(); ++k) {
-    const CompositionRange& range = ranges[k];
-    const StageDiffusivity d = stageDiffusivity(s.law, s.stages[k].temperature);
-    const double low = d.at(range.low), high = d.at(range.high);
-    if (std::max(low, high) > WIDE_D_RATIO * std::min(low, high)) return true;
+    // At either end of a ramp.
+    const Stage& st = s.stages[k];
+    for (const double t : {st.temperature, st.endTemperature()}) {
+      const DiffusivitySpan d = diffusivitySpan(s.law, t, ranges[k]);
+      if (d.most > WIDE_D_RATIO * d.least) return true;
+    }
   }
   return false;
 }

@@ -50,9 +50,9 @@ SchemeCosts estimateCosts(const ProcessSchedule& s, const ProcessPlan& plan, dou
   forEachPiece(plan, [&](const ProcessPiece& p, const Segment&) {
     const double perPoint = (variable ? EXPLICIT_VARIABLE_NS : EXPLICIT_CONSTANT_NS) *
                             (p.plan.rule.weights != nullptr ? WEIGHTED_FACTOR : 1.0);
-    costs.explicitNs +=
-        p.plan.explicitSteps * (points * perPoint + (p.plan.rule.ramped ? RAMP_STEP_NS : 0.0));
-    ramps = ramps || p.plan.rule.ramped;
+    costs.explicitNs += p.plan.explicitSteps *
+                        (points * perPoint + (p.plan.rule.stage.ramped ? RAMP_STEP_NS : 0.0));
+    ramps = ramps || p.plan.rule.stage.ramped;
     if (p.stage == stage) {
       steps += STEPS_PER_OUTPUT;
       return;

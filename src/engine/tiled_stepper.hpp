@@ -71,8 +71,8 @@ class TiledStepper {
   // Whether a process stage's rule can go to the tiles: a constant D, a
   // held surface, no ramp (the plain plate step, or the weighted one).
   static bool tiles(const StepRule& rule) {
-    return rule.weights != nullptr && !rule.variable && !rule.ramped &&
-           rule.surface == SurfaceKind::Fixed;
+    return rule.weights != nullptr && !rule.variable && !rule.stage.ramped &&
+           rule.stage.surface.held;
   }
 
   // Passes an adaptive stepper has run on one thread and on several.

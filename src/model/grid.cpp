@@ -154,8 +154,8 @@ void ConcentrationGrid::advance(const StepRule& rule) {
   if (!scratch_)
     scratch_ = std::make_unique<double[]>(static_cast<std::size_t>(PROCESS_STEP_SCRATCH * n_));
   processStep(prev_, next_, n_, rule, scratch_.get(), kernelTable().best);
-  if (rule.surface == SurfaceKind::Fixed) next_[0] = prev_[0];
-  if (rule.weights != nullptr && rule.back == SurfaceKind::Fixed) next_[n_ - 1] = prev_[n_ - 1];
+  if (rule.stage.surface.held) next_[0] = prev_[0];
+  if (rule.weights != nullptr && rule.stage.back.held) next_[n_ - 1] = prev_[n_ - 1];
 }
 
 void ConcentrationGrid::setSurface(double composition) {

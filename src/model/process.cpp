@@ -66,20 +66,6 @@ double HardnessTable::compositionFor(double target) const {
   return carbon.back();
 }
 
-double faceValue(const ProcessSchedule& schedule, const SurfaceCondition& c) {
-  switch (c.kind) {
-    case SurfaceKind::Fixed:
-      return c.composition;
-    case SurfaceKind::Transfer:
-      return c.potential / schedule.alloyFactor;
-    case SurfaceKind::Flux:
-      return c.limit;
-    case SurfaceKind::Sealed:
-      break;
-  }
-  return schedule.initial;
-}
-
 double uptakeGramsPerSquareMetre(const ProcessSchedule& schedule, const CellWeights& w,
                                  const double* c) {
   const double dx = schedule.length / static_cast<double>(schedule.sections);
@@ -97,9 +83,7 @@ namespace {
 double fluxReach(const ProcessSchedule& s, const Stage& st) {
   const Geometry& g = s.geometry;
   const double depth = g.curved() ? s.length / static_cast<double>(g.exponent() + 1) : s.length;
-  double d = std::numeric_limits<double>::infinity();
-  for (const double t : {st.temperature, st.ramped() ? st.temperatureTo : st.temperature})
-    d = std::min(d, stageDiffusivity(s.law, t).at(s.initial));
+  const double d = diffusivitySpan(s.law, st, {s.initial, s.initial}).least;
   const double f = st.surface.flux / s.density;
   const double t = st.duration;
   return s.initial + (f / d) * (2.0 * std::sqrt(d * t / 3.141592653589793) + d * t / depth);
@@ -110,13 +94,11 @@ double fluxReach(const ProcessSchedule& s, const Stage& st) {
 CompositionRange compositionRange(const ProcessSchedule& schedule) {
   CompositionRange r{schedule.initial, schedule.initial};
   for (const Stage& s : schedule.stages) {
-    for (const SurfaceCondition* face : {&s.surface, &s.back}) {
+    for (const SurfaceCondition* condition : {&s.surface, &s.back}) {
+      const FaceModel face = faceModel(schedule, *condition);
       double v = schedule.initial;
-      if (face->kind == SurfaceKind::Fixed || face->kind == SurfaceKind::Transfer ||
-          face->limited())
-        v = faceValue(schedule, *face);
-      if (face->kind == SurfaceKind::Flux && !face->limited())
-        v = std::min(1.0, fluxReach(schedule, s));
+      if (!std::isnan(face.bound)) v = face.bound;
+      if (face.unlimitedFlux()) v = std::min(1.0, fluxReach(schedule, s));
       r.low = std::min(r.low, v);
       r.high = std::max(r.high, v);
     }
@@ -127,8 +109,8 @@ CompositionRange compositionRange(const ProcessSchedule& schedule) {
 std::vector<CompositionRange> stageRanges(const ProcessSchedule& schedule) {
   const CompositionRange all = compositionRange(schedule);
   std::vector<CompositionRange> ranges(schedule.stages.size(), all);
-  const auto unlimited = [](const Stage& st) {
-    return st.surface.kind == SurfaceKind::Flux && !st.surface.limited();
+  const auto unlimited = [&](const Stage& st) {
+    return faceModel(schedule, st.surface).unlimitedFlux();
   };
   if (std::none_of(schedule.stages.begin(), schedule.stages.end(), unlimited)) return ranges;
   // The surface cell's volume in units of dx (a plate's half cell: 1/2).
@@ -139,10 +121,10 @@ std::vector<CompositionRange> stageRanges(const ProcessSchedule& schedule) {
   double bound = schedule.initial;
   for (std::size_t k = 0; k < schedule.stages.size(); ++k) {
     const Stage& st = schedule.stages[k];
-    for (const SurfaceCondition* face : {&st.surface, &st.back})
-      if (face->kind == SurfaceKind::Fixed || face->kind == SurfaceKind::Transfer ||
-          face->limited())
-        bound = std::max(bound, faceValue(schedule, *face));
+    for (const SurfaceCondition* condition : {&st.surface, &st.back}) {
+      const FaceModel face = faceModel(schedule, *condition);
+      if (!std::isnan(face.bound)) bound = std::max(bound, face.bound);
+    }
     if (unlimited(st))
       bound += (((st.surface.flux / schedule.density) * st.duration) / dx) / surfaceCell;
     ranges[k].high = std::isfinite(bound) ? std::max(all.high, bound) : bound;
@@ -164,18 +146,12 @@ void setDiffusivity(StepRule& rule, const DiffusivityLaw& law, double temperatur
   }
 }
 
-double faceBeta(const SurfaceCondition& c) {
-  return c.kind == SurfaceKind::Transfer ? c.beta : 0.0;
-}
-
 }  // namespace
 
 StepRule rampRule(const StepRule& planned, double time) {
   StepRule rule = planned;
-  const double since = time - planned.stageStart;
-  const double t = planned.temperatureFrom + (planned.temperatureTo - planned.temperatureFrom) *
-                                                 (since / planned.stageDuration);
-  setDiffusivity(rule, planned.law, t, planned.range, planned.dt, planned.dx);
+  const StageConditions& stage = planned.stage;
+  setDiffusivity(rule, stage.law, stage.heating.at(time), stage.range, planned.dt, planned.dx);
   return rule;
 }
 
@@ -198,6 +174,36 @@ StageDiffusivity stageDiffusivity(const DiffusivityLaw& law, double temperature)
   return d;
 }
 
+DiffusivitySpan diffusivitySpan(const DiffusivityLaw& law, double temperature,
+                                CompositionRange range) {
+  const StageDiffusivity d = stageDiffusivity(law, temperature);
+  if (law.constant()) return {d.base, d.base};
+  const double low = d.at(range.low), high = d.at(range.high);
+  return {std::min(low, high), std::max(low, high)};
+}
+
+DiffusivitySpan diffusivitySpan(const DiffusivityLaw& law, const Stage& stage,
+                                CompositionRange range) {
+  const DiffusivitySpan start = diffusivitySpan(law, stage.temperature, range);
+  if (!stage.ramped()) return start;
+  const DiffusivitySpan end = diffusivitySpan(law, stage.temperatureTo, range);
+  return {std::min(start.least, end.least), std::max(start.most, end.most)};
+}
+
+StageConditions stageConditions(const ProcessSchedule& schedule, const Stage& stage,
+                                CompositionRange range, double stageStart) {
+  StageConditions c;
+  c.surface = faceModel(schedule, stage.surface);
+  c.back = faceModel(schedule, stage.back);
+  c.variable = !schedule.law.constant();
+  c.ramped = stage.ramped();
+  c.law = schedule.law;
+  c.range = range;
+  c.heating = {stage.temperature, stage.endTemperature(), stageStart, stage.duration};
+  c.diffusivity = diffusivitySpan(schedule.law, stage, range);
+  return c;
+}
+
 ExpRule expRuleFor(const StageDiffusivity& d, CompositionRange range) {
   ExpRule rule;
   rule.moleFraction = d.moleFraction;
@@ -216,20 +222,19 @@ ExpRule expRuleFor(const StageDiffusivity& d, CompositionRange range) {
 }
 
 StagePlan planStage(const ProcessSchedule& schedule, const Stage& stage, double span,
-                    CompositionRange range, const CellWeights* weights, double stageStart) {
+                    CompositionRange range, const CellWeights* weights, double stageStart,
+                    double imposedStep) {
   StagePlan plan;
+  StepRule& rule = plan.rule;
+  rule.stage = stageConditions(schedule, stage, range, stageStart);
+  const FaceModel& surface = rule.stage.surface;
+  const FaceModel& back = rule.stage.back;
   const double dx = schedule.length / static_cast<double>(schedule.sections);
-  const auto largestD = [&](double temperature) {
-    const StageDiffusivity d = stageDiffusivity(schedule.law, temperature);
-    return schedule.law.constant() ? d.base : std::max(d.at(range.low), d.at(range.high));
-  };
-  plan.dMax = largestD(stage.temperature);
-  if (stage.ramped()) plan.dMax = std::max(plan.dMax, largestD(stage.temperatureTo));
-  const double beta = faceBeta(stage.surface);
-  // (A flux surface's node weighs like a sealed one's: its inflow is a source.)
-  const bool held = stage.surface.kind == SurfaceKind::Fixed;
+  plan.dMax = rule.stage.diffusivity.most;
+  // (A fed surface's node weighs like a sealed one's: its inflow is a source.)
+  const bool held = surface.held;
   // The weighted form: a curved specimen, or an exchange at x = L.
-  const bool weighted = schedule.geometry.curved() || stage.back.kind != SurfaceKind::Sealed;
+  const bool weighted = schedule.geometry.curved() || back.open;
   double stiffness = 2.0;
   if (weighted) {
     // Every node not held: 1 - (D dt / dx^2) S - (beta dt / dx) / V at a
@@ -237,47 +242,35 @@ StagePlan planStage(const ProcessSchedule& schedule, const Stage& stage, double 
     stiffness = weights != nullptr ? weights->stiffness : 2.0;
     const double inner = weights != nullptr ? weights->inverse.back() * weights->backArea : 2.0;
     const double outer = weights != nullptr ? weights->inverse.front() : 2.0;
-    plan.dtMax = 0.5 / ((plan.dMax * stiffness) / (dx * dx) + (beta * outer) / dx +
-                        (faceBeta(stage.back) * inner) / dx);
+    plan.dtMax = 0.5 / ((plan.dMax * stiffness) / (dx * dx) + (surface.beta * outer) / dx +
+                        (back.beta * inner) / dx);
   } else if (held) {
     plan.dtMax = ((SAFETY_FACTOR * dx) * dx) / plan.dMax;
   } else {
     // Surface node: 1 - 2 Dmax dt / dx^2 - 2 beta dt / dx >= 0, halved.
-    plan.dtMax = 0.5 / ((2.0 * plan.dMax) / (dx * dx) + (2.0 * beta) / dx);
+    plan.dtMax = 0.5 / ((2.0 * plan.dMax) / (dx * dx) + (2.0 * surface.beta) / dx);
   }
-  const bool allHeld = held && stage.back.kind == SurfaceKind::Sealed;
-  const EqualSteps e = equalSteps(span, plan.dtMax, [&](double dt) {
-    return allHeld && (((plan.dMax * dt) / dx) / dx) * stiffness > 2.0 * SAFETY_FACTOR;
-  });
+  const bool allHeld = held && !back.open;
+  const EqualSteps e =
+      std::isnan(imposedStep)
+          ? equalSteps(span, plan.dtMax,
+                       [&](double dt) {
+                         return allHeld &&
+                                (((plan.dMax * dt) / dx) / dx) * stiffness > 2.0 * SAFETY_FACTOR;
+                       })
+          : equalSteps(span, imposedStep, [](double) { return false; });
   plan.steps = e.steps;
   plan.dt = e.dt;
   plan.explicitSteps = e.count;
 
-  StepRule& rule = plan.rule;
-  rule.variable = !schedule.law.constant();
-  rule.surface = stage.surface.kind;
-  rule.surfaceValue = faceValue(schedule, stage.surface);
-  rule.transfer = ((2.0 * beta) * plan.dt) / dx;
-  if (stage.surface.kind == SurfaceKind::Flux) {
-    rule.inflow = ((2.0 * (stage.surface.flux / schedule.density)) * plan.dt) / dx;
-    rule.limit = stage.surface.limit;
-  }
-  rule.back = stage.back.kind;
-  rule.backValue = faceValue(schedule, stage.back);
-  rule.backTransfer = ((2.0 * faceBeta(stage.back)) * plan.dt) / dx;
+  rule.variable = rule.stage.variable;
+  rule.transfer = ((2.0 * surface.beta) * plan.dt) / dx;
+  if (surface.fed) rule.inflow = ((2.0 * surface.flux) * plan.dt) / dx;
+  rule.backTransfer = ((2.0 * back.beta) * plan.dt) / dx;
   rule.weights = weighted ? weights : nullptr;
+  rule.dx = dx;
+  rule.dt = plan.dt;
   setDiffusivity(rule, schedule.law, stage.temperature, range, plan.dt, dx);
-  if (stage.ramped()) {
-    rule.ramped = true;
-    rule.law = schedule.law;
-    rule.range = range;
-    rule.temperatureFrom = stage.temperature;
-    rule.temperatureTo = stage.temperatureTo;
-    rule.stageStart = stageStart;
-    rule.stageDuration = stage.duration;
-    rule.dx = dx;
-    rule.dt = plan.dt;
-  }
   return plan;
 }
 
@@ -343,7 +336,7 @@ Fault checkSchedule(const ProcessSchedule& s) {
         (back.kind == SurfaceKind::Transfer && !(back.potential >= 0.0 && back.potential <= 1.0 &&
                                                  std::isfinite(back.beta) && back.beta >= 0.0)))
       return {FaultCode::StageBack, i};
-    for (const double t : {st.temperature, st.ramped() ? st.temperatureTo : st.temperature}) {
+    for (const double t : {st.temperature, st.endTemperature()}) {
       const StageDiffusivity d = stageDiffusivity(s.law, t);
       const double dLow = d.at(range.low), dHigh = d.at(range.high);
       if (!finitePositive(dLow) || !finitePositive(dHigh))

@@ -9,30 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "model/face.hpp"
 #include "model/fault.hpp"
 #include "model/geometry.hpp"
 #include "model/schedule_parameter.hpp"
 
 namespace diffusim {
-
-// What the atmosphere does at a face during a stage (x = 0, the treated
-// surface; or x = L, a plate's far face or a hollow specimen's inner one).
-enum class SurfaceKind {
-  Fixed,     // C(0, t) held at `composition`
-  Transfer,  // flux into the specimen = beta (potential / alloy factor - C(0, t))
-  Sealed,    // no flux
-  Flux,      // a constant flux of B until C(0, t) reaches `limit`, then held there
-};
-
-struct SurfaceCondition {
-  SurfaceKind kind = SurfaceKind::Fixed;
-  double composition = 0.0;  // Fixed
-  double potential = 0.0;    // Transfer: the atmosphere's carbon potential
-  double beta = 0.0;         // Transfer: the mass-transfer coefficient, m/s
-  double flux = 0.0;         // Flux: kg of B per m^2 and s
-  double limit = std::numeric_limits<double>::quiet_NaN();  // Flux: NaN for none
-  bool limited() const { return kind == SurfaceKind::Flux && !std::isnan(limit); }
-};
 
 struct Stage {
   double duration = 0.0;     // s
@@ -42,11 +24,14 @@ struct Stage {
   // A linear ramp's temperature at the stage's end (K); NaN: isothermal.
   double temperatureTo = std::numeric_limits<double>::quiet_NaN();
   bool ramped() const { return !std::isnan(temperatureTo); }
-  // T at `since` seconds into the stage.
-  double temperatureAt(double since) const {
-    if (!ramped()) return temperature;
-    return temperature + (temperatureTo - temperature) * (since / duration);
-  }
+  double endTemperature() const { return ramped() ? temperatureTo : temperature; }
+};
+
+// A stage's temperature over the run: from `from` at `start` to `to` at
+// start + duration, linearly (from = to: isothermal).
+struct StageHeating {
+  double from = 0.0, to = 0.0, start = 0.0, duration = 0.0;
+  double at(double time) const { return from + (to - from) * ((time - start) / duration); }
 };
 
 // Which law D follows: A exp(a C) exp((B + b C) / (R T)) with its
@@ -148,6 +133,17 @@ struct StageDiffusivity {
 };
 StageDiffusivity stageDiffusivity(const DiffusivityLaw& law, double temperature);
 
+// D's least and most over a composition range, at one temperature or over
+// a stage (both ends of a ramp).
+struct DiffusivitySpan {
+  double least = 0.0;
+  double most = 0.0;
+};
+DiffusivitySpan diffusivitySpan(const DiffusivityLaw& law, double temperature,
+                                CompositionRange range);
+DiffusivitySpan diffusivitySpan(const DiffusivityLaw& law, const Stage& stage,
+                                CompositionRange range);
+
 // exp(k c) for c in a known range, computed the same way in every lane of
 // every kernel: exp(k c) = exp(k mid) exp(u)^(2^s) with u = (k (c - mid)) 2^-s
 // reduced to |u| <= 1/32 and exp(u) by its Taylor polynomial to u^7 (error
@@ -176,6 +172,24 @@ inline double expPolynomial(double u) {
          1.0;
 }
 
+// A stage as both schemes read it: its two faces, how D follows C and T,
+// and D's extremes over its compositions and temperatures.
+struct StageConditions {
+  FaceModel surface{true};  // x = 0
+  FaceModel back;           // x = L (sealed unless given)
+  bool variable = false;    // D depends on C
+  bool ramped = false;      // D follows T(t): heating
+  DiffusivityLaw law;
+  CompositionRange range;
+  StageHeating heating;
+  DiffusivitySpan diffusivity;
+};
+StageConditions stageConditions(const ProcessSchedule& schedule, const Stage& stage,
+                                CompositionRange range, double stageStart);
+
+// A face's condition as the schemes step it (face.hpp).
+FaceModel faceModel(const ProcessSchedule& schedule, const SurfaceCondition& condition);
+
 // How one step of a stage updates the grid. For a constant D the interior is
 // the program's step with r = D dt / dx^2; otherwise the conservative form
 //   C_i' = (f_{i+1/2} - f_{i-1/2}) h + C_i,  f_{i+1/2} = (E_i + E_{i+1}) (C_{i+1} - C_i),
@@ -184,7 +198,8 @@ inline double expPolynomial(double u) {
 // zero-flux wall at L (mirror node); the surface node, unless held, takes
 //   C_0' = ((C_1 - C_0) (2 r) + (P - C_0) g) + C_0   (constant D)
 //   C_0' = ((f_{1/2} (2 h)) + (P - C_0) g) + C_0     (variable D)
-// with g = ((2 beta) dt) / dx, P the potential (g = 0 when sealed).
+// with g = ((2 beta) dt) / dx, P the potential (g = 0 when sealed), the
+// source (P - C_0) g being the inflow for a fed face (FaceModel::source).
 // A curved specimen or a condition at x = L runs the weighted form of the
 // same update (geometry.hpp): with a_j the face areas and 1 / V_i the cells'
 // inverse volumes,
@@ -195,29 +210,17 @@ inline double expPolynomial(double u) {
 // the face's area a (1 at x = 0). A ramp stage remakes the rule for every
 // step with D at the step's middle time.
 struct StepRule {
-  bool variable = false;   // D depends on C
-  double meshRatio = 0.0;  // constant D: r = D dt / dx^2
-  ExpRule exp;             // variable D
-  double halfRatio = 0.0;  // variable D: h
-  SurfaceKind surface = SurfaceKind::Fixed;
-  double surfaceValue = 0.0;  // Fixed: C_s; Transfer: P
-  double transfer = 0.0;      // g
-  // Flux: ((2 F) dt) / dx with F = flux / density, and the limit (NaN: none).
-  double inflow = 0.0;
-  double limit = std::numeric_limits<double>::quiet_NaN();
-  SurfaceKind back = SurfaceKind::Sealed;  // the face at x = L
-  double backValue = 0.0;
+  bool variable = false;                 // D depends on C
+  double meshRatio = 0.0;                // constant D: r = D dt / dx^2
+  ExpRule exp;                           // variable D
+  double halfRatio = 0.0;                // variable D: h
+  double transfer = 0.0;                 // g at x = 0
+  double inflow = 0.0;                   // a fed surface: ((2 F) dt) / dx with F = flux / density
   double backTransfer = 0.0;             // g at x = L
   const CellWeights* weights = nullptr;  // the weighted form (null: the plate's)
-  // A ramp: the law, the composition range, the stage's temperatures and
-  // start, and the step (see rampRule).
-  bool ramped = false;
-  DiffusivityLaw law;
-  CompositionRange range;
-  double temperatureFrom = 0.0, temperatureTo = 0.0, stageStart = 0.0, stageDuration = 0.0;
+  StageConditions stage;                 // the faces, and a ramp's D (see rampRule)
   double dx = 0.0, dt = 0.0;
 };
-
 // The rule of a ramp stage for the step whose middle is at `time`: D at
 // T(time), everything else as planned.
 StepRule rampRule(const StepRule& planned, double time);
@@ -239,10 +242,13 @@ struct StagePlan {
 };
 // `weights` are the schedule's (cellWeights), needed by a curved specimen
 // or an exchange at x = L; a ramp takes the larger D of its two ends for the
-// limit and needs the stage's start time.
+// limit and needs the stage's start time. An `imposedStep` (not NaN) takes
+// the place of dtMax in the count, as it is: steps that several species
+// share.
 StagePlan planStage(const ProcessSchedule& schedule, const Stage& stage, double span,
                     CompositionRange range, const CellWeights* weights = nullptr,
-                    double stageStart = 0.0);
+                    double stageStart = 0.0,
+                    double imposedStep = std::numeric_limits<double>::quiet_NaN());
 
 // A face's value as the scheme uses it: a held composition, or a transfer
 // potential divided by the steel's alloy factor.

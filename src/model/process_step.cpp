@@ -264,18 +264,13 @@ const VariableTable& variableTable() {
   return table;
 }
 
-// A flux surface that has reached its limit stays held there: a level at
-// the limit is the latch, so the rule needs no state of its own.
-void limitSurface(const double* prev, double* next, const StepRule& rule) {
-  if (std::isnan(rule.limit)) return;
-  if (!(prev[0] < rule.limit) || next[0] > rule.limit) next[0] = rule.limit;
-}
-
 }  // namespace
 
 void processStep(const double* prev, double* next, std::int32_t n, const StepRule& rule,
                  double* scratch, InteriorKernel interior) {
-  const double g = rule.transfer, p = rule.surfaceValue;
+  const FaceModel& surface = rule.stage.surface;
+  const FaceModel& back = rule.stage.back;
+  const double g = rule.transfer;
   if (rule.weights != nullptr) {
     static const auto step = variableTable().bestWeighted;
     step(prev, next, n, rule, scratch);
@@ -283,17 +278,15 @@ void processStep(const double* prev, double* next, std::int32_t n, const StepRul
     const double* inv = rule.weights->inverse.data();
     const double s = rule.variable ? rule.halfRatio : rule.meshRatio;
     const std::int32_t last = n - 1;
-    if (rule.surface == SurfaceKind::Flux) {
-      next[0] = ((f[0] * s + 0.5 * rule.inflow) * inv[0]) + prev[0];
-      limitSurface(prev, next, rule);
-    } else if (rule.surface != SurfaceKind::Fixed) {
-      next[0] = ((f[0] * s + (p - prev[0]) * (0.5 * g)) * inv[0]) + prev[0];
+    if (!surface.held) {
+      next[0] =
+          ((f[0] * s + surface.source(prev[0], 0.5 * g, 0.5 * rule.inflow)) * inv[0]) + prev[0];
+      surface.latch(prev[0], next[0]);
     }
-    if (rule.back != SurfaceKind::Fixed) {
+    if (!back.held) {
       const double exchange = (0.5 * rule.backTransfer) * rule.weights->backArea;
-      next[last] =
-          (((0.0 - f[last - 1]) * s + (rule.backValue - prev[last]) * exchange) * inv[last]) +
-          prev[last];
+      next[last] = (((0.0 - f[last - 1]) * s + (back.value - prev[last]) * exchange) * inv[last]) +
+                   prev[last];
     }
     return;
   }
@@ -303,21 +296,18 @@ void processStep(const double* prev, double* next, std::int32_t n, const StepRul
     const double* f = scratch + n;
     const double h = rule.halfRatio;
     next[n - 1] = ((0.0 - f[n - 2]) - f[n - 2]) * h + prev[n - 1];
-    if (rule.surface == SurfaceKind::Flux) {
-      next[0] = ((f[0] * (2.0 * h)) + rule.inflow) + prev[0];
-      limitSurface(prev, next, rule);
-    } else if (rule.surface != SurfaceKind::Fixed) {
-      next[0] = ((f[0] * (2.0 * h)) + (p - prev[0]) * g) + prev[0];
+    if (!surface.held) {
+      next[0] = ((f[0] * (2.0 * h)) + surface.source(prev[0], g, rule.inflow)) + prev[0];
+      surface.latch(prev[0], next[0]);
     }
   } else {
     const double r = rule.meshRatio;
     interior(prev, next, n, r);
     stepFarFace(prev, next, n, r, FarFace::Mirror);
-    if (rule.surface == SurfaceKind::Flux) {
-      next[0] = ((prev[1] - prev[0]) * (2.0 * r) + rule.inflow) + prev[0];
-      limitSurface(prev, next, rule);
-    } else if (rule.surface != SurfaceKind::Fixed) {
-      next[0] = ((prev[1] - prev[0]) * (2.0 * r) + (p - prev[0]) * g) + prev[0];
+    if (!surface.held) {
+      next[0] =
+          ((prev[1] - prev[0]) * (2.0 * r) + surface.source(prev[0], g, rule.inflow)) + prev[0];
+      surface.latch(prev[0], next[0]);
     }
   }
 }
@@ -336,14 +326,15 @@ void weightedConstantRange(const double* prev, double* next, std::int32_t from, 
 
 void weightedBackFace(const double* prev, double* next, std::int32_t n, const StepRule& rule) {
   const std::int32_t last = n - 1;
-  if (rule.back == SurfaceKind::Fixed) {
+  const FaceModel& back = rule.stage.back;
+  if (back.held) {
     next[last] = prev[last];
     return;
   }
   const CellWeights& w = *rule.weights;
   const double f = w.area[static_cast<std::size_t>(last - 1)] * (prev[last] - prev[last - 1]);
   const double exchange = (0.5 * rule.backTransfer) * w.backArea;
-  next[last] = (((0.0 - f) * rule.meshRatio + (rule.backValue - prev[last]) * exchange) *
+  next[last] = (((0.0 - f) * rule.meshRatio + (back.value - prev[last]) * exchange) *
                 w.inverse[static_cast<std::size_t>(last)]) +
                prev[last];
 }

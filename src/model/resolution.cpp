@@ -12,12 +12,7 @@ Resolution gridResolution(const ProcessSchedule& s, double until) {
   for (std::size_t k = 0; k < s.stages.size() && start < until; ++k) {
     const Stage& st = s.stages[k];
     const double span = std::min(st.duration, until - start);
-    double most = 0.0;
-    for (const double t : {st.temperature, st.ramped() ? st.temperatureTo : st.temperature}) {
-      const StageDiffusivity d = stageDiffusivity(s.law, t);
-      most = std::max({most, d.at(ranges[k].low), d.at(ranges[k].high)});
-    }
-    sum += most * span;
+    sum += diffusivitySpan(s.law, st, ranges[k]).most * span;
     start += st.duration;
   }
   Resolution r;

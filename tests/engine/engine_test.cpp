@@ -12,6 +12,8 @@
 #include "engine/implicit.hpp"
 #include "engine/plan.hpp"
 #include "engine/process_plan.hpp"
+#include "engine/scheme.hpp"
+#include "engine/species.hpp"
 #include "support/reference_grid.hpp"
 
 namespace diffusim {
@@ -229,6 +231,135 @@ TEST(NonFiniteLevels, EndTheRunWhereTheyAppearInEitherScheme) {
   EXPECT_EQ(stats.failedStage, 1u);
   EXPECT_GT(stats.failedTime, 600.0);
   EXPECT_TRUE(rec.levels.empty());
+}
+
+// D's spread over a stage's compositions is checked at both ends of a ramp:
+// with k = (b / R) / T, D varies exp(k 0.01) times over 0.01..0.02, 20 at
+// 1200 K and 400 at 600 K.
+TEST(WideDiffusivity, IsLookedForAtBothEndsOfARamp) {
+  struct Case {
+    double from, to;
+    bool wide;
+  };
+  const Case cases[] = {
+      {1200.0, NAN, false}, {600.0, NAN, true}, {1200.0, 600.0, true}, {600.0, 1200.0, true}};
+  for (const Case& c : cases) {
+    ProcessSchedule s;
+    s.initial = 0.01;
+    s.law = {1e-6, 0.0, 0.0, std::log(20.0) / 0.01 * 1200.0 * GAS_CONSTANT};
+    Stage st{3600.0, c.from, {SurfaceKind::Fixed, 0.02}};
+    st.temperatureTo = c.to;
+    s.stages.push_back(st);
+    EXPECT_EQ(diffusivityVariesWidely(s), c.wide) << c.from << " K to " << c.to << " K";
+  }
+}
+
+// Every level a run hands on, each species' field apart.
+class SpeciesRecorder final : public RunObserver {
+ public:
+  explicit SpeciesRecorder(std::int32_t n) : n_(n) {}
+  bool onLevel(const Level& l) override {
+    times.push_back(l.time);
+    steps.push_back(l.step);
+    fields.resize(l.species());
+    for (std::size_t s = 0; s < l.species(); ++s)
+      fields[s].emplace_back(l.field(s), l.field(s) + n_);
+    return true;
+  }
+  std::vector<double> times;
+  std::vector<std::int64_t> steps;
+  std::vector<std::vector<std::vector<double>>> fields;  // species, level, node
+
+ private:
+  std::int32_t n_;
+};
+
+// Two species with different laws at the steps they share, in either
+// scheme: each one's levels are, bit for bit, those its own plan gives run
+// alone, over the step's every form (constant and variable D, the faces,
+// the weighted form of a cylinder, a ramp remade at each step).
+TEST(Species, EachStepsAsItsOwnPlanRunAlone) {
+  DiffusivityLaw slycke;
+  slycke.model = DiffusivityModel::SlyckeEricsson;
+  struct Case {
+    const char* name;
+    DiffusivityLaw first, second;
+    SurfaceCondition surface;
+    Shape shape;
+    double rampTo;
+  };
+  const Case cases[] = {
+      {"constant, Tibbetts; held",
+       {},
+       tibbettsLaw(),
+       {SurfaceKind::Fixed, 0.012},
+       Shape::Plate,
+       NAN},
+      {"Tibbetts, Slycke-Ericsson; transfer",
+       tibbettsLaw(),
+       slycke,
+       {SurfaceKind::Transfer, 0.0, 0.011, 2e-7},
+       Shape::Plate,
+       NAN},
+      {"Slycke-Ericsson, constant; flux to a limit, cylinder, ramp",
+       slycke,
+       {},
+       {SurfaceKind::Flux, 0.0, 0.0, 0.0, 2e-4, 0.009},
+       Shape::Cylinder,
+       1123.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProcessSchedule base;
+    base.geometry = {c.shape, c.shape == Shape::Plate ? 0.0 : base.length, 0.0};
+    base.sections = 40;
+    base.initial = 0.002;
+    Stage st{900.0, 1173.0, c.surface};
+    st.temperatureTo = c.rampTo;
+    base.stages = {st, {600.0, 1173.0, {SurfaceKind::Sealed}}};
+    std::vector<ProcessSchedule> species(2, base);
+    species[0].law = c.first;
+    species[1].law = c.second;
+    for (const ProcessSchedule& one : species) ASSERT_TRUE(checkSchedule(one).ok());
+    std::vector<ProcessPlan> plans;
+    ASSERT_TRUE(planSpecies(species, scheduleEnd(base), 300.0, plans).ok());
+    const std::int32_t n = base.sections + 1;
+    // Each species' levels against its own plan run alone by `alone`.
+    const auto eachAsAlone = [&](const SpeciesRecorder& together, const char* scheme,
+                                 const auto& alone) {
+      ASSERT_EQ(together.fields.size(), 2u) << scheme;
+      ASSERT_EQ(together.times.size(), 5u) << scheme;
+      for (std::size_t s = 0; s < 2; ++s) {
+        rewindPlan(plans[s]);
+        SpeciesRecorder one(n);
+        ASSERT_EQ(alone(plans[s], one), RunEnd::Completed) << scheme;
+        ASSERT_EQ(one.times, together.times) << scheme;
+        ASSERT_EQ(one.steps, together.steps) << scheme;
+        for (std::size_t l = 0; l < one.times.size(); ++l)
+          EXPECT_TRUE(sameBits(one.fields[0][l], together.fields[s][l].data()))
+              << scheme << ": species " << s << " at " << one.times[l] << " s";
+      }
+      // The laws differ, and so do the species.
+      EXPECT_FALSE(sameBits(together.fields[0].back(), together.fields[1].back().data()));
+    };
+    Engine both(n, FarFace::Mirror, {}, 2);
+    SpeciesRecorder explicitRun(n);
+    ASSERT_EQ(runSpecies(both, plans, explicitRun), RunEnd::Completed);
+    eachAsAlone(explicitRun, "explicit", [&](ProcessPlan& plan, SpeciesRecorder& rec) {
+      Engine one(n, FarFace::Mirror);
+      one.start(base.initial, base.initial);
+      return runWindows(one, plan, rec);
+    });
+    ImplicitOptions imposed;
+    imposed.fixedSteps = 7;
+    SpeciesRecorder implicitRun(n);
+    std::vector<ImplicitStats> stats;
+    ASSERT_EQ(runImplicitSpecies(plans, imposed, implicitRun, stats), RunEnd::Completed);
+    eachAsAlone(implicitRun, "implicit", [&](ProcessPlan& plan, SpeciesRecorder& rec) {
+      ImplicitStats alone;
+      return runImplicit(plan.schedule, plan, imposed, rec, alone);
+    });
+  }
 }
 
 }  // namespace

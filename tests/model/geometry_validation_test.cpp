@@ -241,8 +241,9 @@ TEST(GeometryValidation, MassBalanceAtEveryStepInEveryShape) {
         const double before = cellContent(w, c.data(), n, dx, false, false);
         processStep(c.data(), next.data(), n, plan.rule, scratch.data(), nullptr);
         const double entered =
-            ((0.5 * plan.rule.transfer) * (plan.rule.surfaceValue - c.front()) +
-             (0.5 * plan.rule.backTransfer) * w.backArea * (plan.rule.backValue - c.back())) *
+            ((0.5 * plan.rule.transfer) * (plan.rule.stage.surface.value - c.front()) +
+             (0.5 * plan.rule.backTransfer) * w.backArea *
+                 (plan.rule.stage.back.value - c.back())) *
             dx;
         const double after = cellContent(w, next.data(), n, dx, false, false);
         ASSERT_NEAR(after - before, entered, 1e-14 * before) << "explicit step " << step;

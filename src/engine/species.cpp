@@ -1,0 +1,46 @@
+#include "engine/species.hpp"
+
+#include <algorithm>
+#include <limits>
+
+namespace diffusim {
+
+Fault planSpecies(std::span<const ProcessSchedule> species, double until, double every,
+                  std::vector<ProcessPlan>& plans) {
+  plans.assign(species.size(), ProcessPlan{});
+  double shared = std::numeric_limits<double>::infinity();
+  for (std::size_t s = 0; s < species.size(); ++s) {
+    if (const Fault f = planProcess(species[s], until, every, plans[s]); !f.ok()) return f;
+    for (const ProcessPiece& first : plans[s].firsts) shared = std::min(shared, first.plan.dtMax);
+  }
+  for (std::size_t s = 0; s < species.size(); ++s)
+    if (const Fault f = planProcess(species[s], until, every, plans[s], shared); !f.ok()) return f;
+  return {};
+}
+
+RunEnd runSpecies(Engine& engine, std::vector<ProcessPlan>& plans, RunObserver& observer) {
+  const std::size_t count = plans.size();
+  std::vector<Segment> segments;
+  std::vector<const StepRule*> rules;
+  bool more = true;
+  engine.start(plans[0].schedule.initial, plans[0].schedule.initial);
+  for (std::size_t s = 1; s < count; ++s) engine.startSpecies(s, plans[s].schedule.initial);
+  while (more) {
+    // The window's segments are species 0's, each with every species' rule
+    // (schedules whose stages differ have no steps in common: not run).
+    const std::size_t pieces = plans[0].segments.size();
+    for (const ProcessPlan& p : plans)
+      if (p.segments.size() != pieces) return RunEnd::Stopped;
+    segments = plans[0].segments;
+    rules.assign(pieces * count, nullptr);
+    for (std::size_t k = 0; k < pieces; ++k) {
+      for (std::size_t s = 0; s < count; ++s) rules[k * count + s] = plans[s].segments[k].rule;
+      segments[k].rules = std::span<const StepRule* const>(rules.data() + k * count, count);
+    }
+    if (const RunEnd end = engine.run(segments, observer); end != RunEnd::Completed) return end;
+    for (ProcessPlan& p : plans) more = nextWindow(p) && more;
+  }
+  return RunEnd::Completed;
+}
+
+}  // namespace diffusim
