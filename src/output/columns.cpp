@@ -4,14 +4,15 @@
 
 namespace diffusim {
 
-std::vector<std::string_view> levelColumns(const LevelColumns& columns) {
-  if (columns.kind == LevelKind::History) return {column::TIME, column::COMPOSITION};
-  std::vector<std::string_view> names;
-  if (columns.kind == LevelKind::Profiles) names.push_back(column::TIME);
-  names.push_back(column::X);
-  if (columns.radius) names.push_back(column::RADIUS);
-  names.push_back(column::COMPOSITION);
-  if (columns.hardness) names.push_back(column::HARDNESS);
+std::vector<std::string> levelColumns(const LevelColumns& columns) {
+  std::vector<std::string> names;
+  if (columns.kind != LevelKind::Profile) names.emplace_back(column::TIME);
+  if (columns.kind != LevelKind::History) names.emplace_back(column::X);
+  if (columns.radius && columns.kind != LevelKind::History) names.emplace_back(column::RADIUS);
+  if (columns.species.size() < 2) names.emplace_back(column::COMPOSITION);
+  for (std::size_t s = 0; columns.species.size() > 1 && s < columns.species.size(); ++s)
+    names.push_back(std::string(column::COMPOSITION) + "_" + columns.species[s]);
+  if (columns.hardness && columns.kind != LevelKind::History) names.emplace_back(column::HARDNESS);
   return names;
 }
 

@@ -24,15 +24,20 @@ inline constexpr std::string_view TEMPERATURE = "temperature_K";
 enum class LevelKind { Profile, History, Profiles };
 
 // The columns of a kind's table, in order; a curved specimen's profiles add
-// r_m, the radius, after x_m, and a hardness table HV after c.
+// r_m, the radius, after x_m, and a hardness table HV after c. Several
+// species have a composition column each, c_ and the species' name (c_C,
+// c_N), in their order; one species has c.
 struct LevelColumns {
   LevelKind kind = LevelKind::Profile;
   bool radius = false;
   bool hardness = false;
+  std::vector<std::string> species;  // their names, when more than one
 };
-std::vector<std::string_view> levelColumns(const LevelColumns& columns);
-inline std::vector<std::string_view> levelColumns(LevelKind kind) {
-  return levelColumns(LevelColumns{kind});
+std::vector<std::string> levelColumns(const LevelColumns& columns);
+inline std::vector<std::string> levelColumns(LevelKind kind) {
+  LevelColumns columns;
+  columns.kind = kind;
+  return levelColumns(columns);
 }
 
 // A query's columns: the swept values first (a temperature when swept, the

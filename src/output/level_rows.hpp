@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,9 @@ class LevelRows {
 
   // The rows of the level at `time`.
   void write(double time, const double* values);
+  // The same with every species' field, each in its own column (one
+  // species: as above).
+  void write(double time, std::span<const double* const> fields);
 
  private:
   TableWriter& table_;

@@ -23,4 +23,8 @@ TableWriter::TableWriter(ByteSink& sink, TableFormat format,
                          const std::vector<std::string_view>& columns)
     : table_(tableOf(sink, format, nullptr, columns)) {}
 
+std::vector<std::string_view> columnViews(const std::vector<std::string>& names) {
+  return {names.begin(), names.end()};
+}
+
 }  // namespace diffusim

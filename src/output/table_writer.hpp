@@ -7,6 +7,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -17,6 +18,10 @@
 namespace diffusim {
 
 enum class TableFormat { Csv, Json };
+
+// Names made at run time as the views the writers take (copied when a
+// table starts).
+std::vector<std::string_view> columnViews(const std::vector<std::string>& names);
 
 class TableWriter {
  public:

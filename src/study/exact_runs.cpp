@@ -64,9 +64,9 @@ int runExact(const Request& r, const RunOptions& options, std::ostream& out, std
   // A profile's record waits for its uptake.
   std::optional<TableWriter> table;
   if (profile) {
-    table.emplace(output.sink(), r.format, levelColumns(kind));
+    table.emplace(output.sink(), r.format, columnViews(levelColumns(kind)));
   } else {
-    table.emplace(output.sink(), r.format, rec, levelColumns(kind));
+    table.emplace(output.sink(), r.format, rec, columnViews(levelColumns(kind)));
   }
   LevelRows rows(*table, kind, grid.points, grid.dx, r.depth);
   return execute(
@@ -142,7 +142,7 @@ int runLegacy(const Request& r, const RunOptions& options, std::ostream& out, st
     all.emplace(sink, p.inputs.temperature, n, p.grid.dx);
   } else if (!r.legacyFormat) {
     const LevelKind kind = levelKind(r);
-    table.emplace(sink, r.format, rec, levelColumns(kind));
+    table.emplace(sink, r.format, rec, columnViews(levelColumns(kind)));
     if (kind == LevelKind::History) {
       rows.emplace(LevelRows::historyAtPoint(*table, n, p.grid.dx, point));
     } else {

@@ -248,11 +248,11 @@ int runLevels(LevelRun run, const RunOptions& options, std::ostream& out, std::o
   Output output(r.output, out);
   ByteSink& sink = output.sink();
   std::optional<TableWriter> table;
-  const LevelColumns columns{kind, s.geometry.curved(), profiles && !s.hardness.empty()};
+  const LevelColumns columns{kind, s.geometry.curved(), profiles && !s.hardness.empty(), {}};
   if (waits) {
-    table.emplace(sink, r.format, levelColumns(columns));
+    table.emplace(sink, r.format, columnViews(levelColumns(columns)));
   } else {
-    table.emplace(sink, r.format, run.record(options), levelColumns(columns));
+    table.emplace(sink, r.format, run.record(options), columnViews(levelColumns(columns)));
   }
   LevelRows rows(*table, kind, n, plan.dx, r.depth);
   if (columns.radius) rows.showRadii(radiiOf(s));

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "output/level_rows.hpp"
 #include "output/sink.hpp"
 #include "output/table_writer.hpp"
 #include "study/schedule_file.hpp"
@@ -50,7 +51,8 @@ duration = 3600
 temperature = 1200
 surface = { composition = 0.01 }
 [hardness]
-carbon = )") + c.carbon + "\nHV = " + c.hv + "\n";
+carbon = )") + c.carbon +
+                             "\nHV = " + c.hv + "\n";
     ProcessSchedule read;
     std::string problem;
     const bool ok = parseScheduleText(text, "h.toml", read, problem);
@@ -62,8 +64,8 @@ carbon = )") + c.carbon + "\nHV = " + c.hv + "\n";
         << problem;
     made.hardness.carbon.clear();
     made.hardness.hv.clear();
-    for (const auto& [list, out] : {std::pair{c.carbon, &made.hardness.carbon},
-                                    std::pair{c.hv, &made.hardness.hv}}) {
+    for (const auto& [list, out] :
+         {std::pair{c.carbon, &made.hardness.carbon}, std::pair{c.hv, &made.hardness.hv}}) {
       std::string items(list + 1, std::strlen(list) - 2);
       for (std::size_t at = 0; at < items.size();) {
         const std::size_t comma = std::min(items.find(',', at), items.size());
@@ -121,7 +123,7 @@ double cellValue(const std::string& cell) {
 // say: JSON has null for every value that is not finite), and words as words,
 // whether the record comes first or last.
 TEST(TableFormats, EveryWriterCarriesTheSameCells) {
-  const double values[] = {0.1,   -0.0,    1e-300,   5e-324,      1.7976931348623157e308,
+  const double values[] = {0.1,     -0.0,   1e-300,   5e-324,    1.7976931348623157e308,
                            1.0 / 3, 2.5e-7, HUGE_VAL, -HUGE_VAL, std::nan("")};
   const RunRecord rec{"diffusim 1.0.0", "profile", {{"length", "0.005", true, 0.005}}, {}};
   for (const TableFormat format : {TableFormat::Csv, TableFormat::Json}) {
@@ -162,8 +164,8 @@ TEST(TableFormats, EveryWriterCarriesTheSameCells) {
 // schedule.
 TEST(RunPaths, TheFlagsOneStageRunsAsItsPlanChooses) {
   const std::vector<std::string> base = {"profile", "--temperature", "1200", "--length", "1mm",
-                                         "--A", "2.3e-5", "--B", "-148000", "--c0", "0.002",
-                                         "--cs", "0.01"};
+                                         "--A",     "2.3e-5",        "--B",  "-148000",  "--c0",
+                                         "0.002",   "--cs",          "0.01"};
   struct Case {
     std::vector<std::string> extra;
     const char* named;  // the scheme auto should match
@@ -206,8 +208,9 @@ std::string scheduleWith(const std::string& key, const std::string& value) {
          "\ndensity = " + v("specimen.density", "7870") +
          "\nalloy_factor = " + v("specimen.alloy_factor", "1.0") +
          "\n[diffusivity]\nA = " + v("diffusivity.A", "2.3e-5") +
-         "\nB = " + v("diffusivity.B", "-148000") + "\n[[stage]]\nduration = " +
-         v("stage1.duration", "3600") + "\ntemperature = " + v("stage1.temperature", "1200") +
+         "\nB = " + v("diffusivity.B", "-148000") +
+         "\n[[stage]]\nduration = " + v("stage1.duration", "3600") +
+         "\ntemperature = " + v("stage1.temperature", "1200") +
          "\nsurface = { composition = " + v("stage1.composition", "0.01") +
          " }\n[[stage]]\nduration = 3600\ntemperature = 1200\nsurface = { potential = " +
          v("stage2.potential", "0.008") + ", beta = " + v("stage2.beta", "1e-7") + " }\n";
@@ -217,8 +220,8 @@ std::string scheduleWith(const std::string& key, const std::string& value) {
 // refuses the same value set in code: the rules a schedule is held to
 // cannot drift apart between a file and a fit, a sweep or a draw.
 TEST(ScheduleRules, TheReaderAndTheModelRefuseTheSameValues) {
-  const char* keys[] = {"specimen.initial",   "specimen.density", "specimen.alloy_factor",
-                        "diffusivity.A",      "diffusivity.B",    "stage1.duration",
+  const char* keys[] = {"specimen.initial",   "specimen.density",   "specimen.alloy_factor",
+                        "diffusivity.A",      "diffusivity.B",      "stage1.duration",
                         "stage1.temperature", "stage1.composition", "stage2.potential",
                         "stage2.beta"};
   const char* values[] = {"-1.0", "0.0", "1.5", "nan", "inf", "-inf", "1e-300", "1e300"};
@@ -240,8 +243,51 @@ TEST(ScheduleRules, TheReaderAndTheModelRefuseTheSameValues) {
       setParameter(made, p, std::stod(value));
       const bool madeOk = checkSchedule(made).ok();
       EXPECT_EQ(readOk, madeOk) << key << " = " << value << ": the reader "
-                                << (readOk ? "takes it" : "says " + problem)
-                                << "; checkSchedule " << (madeOk ? "takes it" : "refuses it");
+                                << (readOk ? "takes it" : "says " + problem) << "; checkSchedule "
+                                << (madeOk ? "takes it" : "refuses it");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace diffusim::testing
+
+namespace diffusim::testing {
+namespace {
+
+// Levels of several species: each species' column holds, cell for cell,
+// what its own one-species table holds in c, whatever the kind of table.
+TEST(SpeciesRows, EachSpeciesColumnIsItsOwnTablesComposition) {
+  const std::int32_t n = 5;
+  const std::vector<double> carbon = {0.008, 0.006, 0.004, 0.003, 0.002};
+  const std::vector<double> nitrogen = {0.003, 0.001, 1e-4, 0.0, 0.0};
+  const double* const both[] = {carbon.data(), nitrogen.data()};
+  for (const LevelKind kind : {LevelKind::Profile, LevelKind::History, LevelKind::Profiles}) {
+    StringSink two;
+    TableWriter table(two, TableFormat::Csv, RunRecord{},
+                      columnViews(levelColumns(LevelColumns{kind, false, false, {"C", "N"}})));
+    LevelRows rows(table, kind, n, 1e-4, 1.5e-4);
+    rows.write(60.0, both);
+    ASSERT_TRUE(table.finish());
+    const std::vector<std::string> cells = tableCells(two.text);
+    const std::vector<std::string> names =
+        levelColumns(LevelColumns{kind, false, false, {"C", "N"}});
+    EXPECT_EQ(names[names.size() - 2], "c_C");
+    EXPECT_EQ(names.back(), "c_N");
+    for (std::size_t s = 0; s < 2; ++s) {
+      StringSink one;
+      TableWriter alone(one, TableFormat::Csv, RunRecord{}, columnViews(levelColumns(kind)));
+      LevelRows single(alone, kind, n, 1e-4, 1.5e-4);
+      single.write(60.0, s == 0 ? carbon.data() : nitrogen.data());
+      ASSERT_TRUE(alone.finish());
+      const std::vector<std::string> own = tableCells(one.text);
+      const std::size_t width = names.size(), ownWidth = width - 1;
+      ASSERT_EQ(cells.size() / width, own.size() / ownWidth);
+      for (std::size_t row = 0; row < own.size() / ownWidth; ++row) {
+        for (std::size_t k = 0; k + 1 < ownWidth; ++k)  // t, x: shared
+          EXPECT_EQ(cells[row * width + k], own[row * ownWidth + k]);
+        EXPECT_EQ(cells[row * width + ownWidth - 1 + s], own[row * ownWidth + ownWidth - 1]);
+      }
     }
   }
 }
