@@ -35,11 +35,7 @@ void CsvTable::head(const RunRecord& record) {
 }
 
 void CsvTable::cell(double value) {
-  std::string& out = rowText();
-  const std::size_t used = out.size();
-  out.resize(used + SHORTEST_MAX_BYTES);
-  char* end = writeShortest(out.data() + used, value);
-  out.resize(static_cast<std::size_t>(end - out.data()));
+  appendShortest(rowText(), value);
   endCell();
 }
 

@@ -74,10 +74,7 @@ void JsonTable::cell(double value) {
   if (!std::isfinite(value)) {
     out += "null";  // JSON has no NaN or infinity
   } else {
-    const std::size_t used = out.size();
-    out.resize(used + SHORTEST_MAX_BYTES);
-    char* end = writeShortest(out.data() + used, value);
-    out.resize(static_cast<std::size_t>(end - out.data()));
+    appendShortest(out, value);
   }
   endCell();
 }

@@ -27,26 +27,11 @@ LevelRows LevelRows::historyAtPoint(TableWriter& table, std::int32_t points, dou
 }
 
 void LevelRows::write(double time, const double* values) {
-  if (kind_ == LevelKind::History) {
-    table_.cell(time);
-    table_.cell(point_ >= 0 ? values[point_] : compositionAtDepth(values, points_, dx_, depth_));
-    return;
-  }
-  const std::string t = kind_ == LevelKind::Profiles ? shortest(time) : std::string();
-  for (std::int32_t i = 0; i < points_; ++i) {
-    if (kind_ == LevelKind::Profiles) table_.cellText(t);
-    table_.cellText(xText_[static_cast<std::size_t>(i)]);
-    if (!rText_.empty()) table_.cellText(rText_[static_cast<std::size_t>(i)]);
-    table_.cell(values[i]);
-    if (hardness_ != nullptr) table_.cell(hardness_->hardnessAt(values[i]));
-  }
+  const double* const one[] = {values};
+  write(time, one);
 }
 
 void LevelRows::write(double time, std::span<const double* const> fields) {
-  if (fields.size() < 2) {
-    write(time, fields.empty() ? nullptr : fields[0]);
-    return;
-  }
   if (kind_ == LevelKind::History) {
     table_.cell(time);
     for (const double* values : fields)
