@@ -11,10 +11,9 @@
 #include "engine/design.hpp"
 #include "engine/fit.hpp"
 #include "engine/sampling.hpp"
-#include "engine/sweep.hpp"
-#include "engine/worker_pool.hpp"
 #include "model/readings.hpp"
 #include "python/module_support.hpp"
+#include "study/sample_run.hpp"
 #include "study/schedule_keys.hpp"
 #include "words/fault_words.hpp"
 #include "words/fit_words.hpp"
@@ -53,43 +52,33 @@ void bindInverse(py::module_& m) {
     if (ps.schedule.uncertainty.empty())
       throw std::invalid_argument("samples: the schedule has no [uncertainty] table to draw from");
     if (samples < 2 || samples > 100000) throw std::invalid_argument("samples: from 2 to 100000");
-    const auto n = static_cast<std::size_t>(samples);
     const ProcessSchedule& base = ps.schedule;
     const double end = scheduleEnd(base);
     if (!std::isnan(time) && (!(time > 0.0) || time > end * (1.0 + 1e-12)))
       throw std::invalid_argument("time: " + std::to_string(time) +
                                   " s is not within the schedule (0, " + std::to_string(end) +
                                   "] s");
-    if (!std::isnan(time)) time = std::min(time, end);
-    if (const Fault f = checkDraws(base, seed, n, time); !f.ok())
-      throw std::invalid_argument(faultText(f));
-    std::vector<double> depths(n, INVALID_SAMPLE);
-    std::vector<SampledLevel> failures(n);
+    Request r;
+    r.command = "depth";
+    r.schedule = base;
+    r.composition = composition;
+    if (!std::isnan(time)) r.times = {std::min(time, end)};
+    r.samples = samples;
+    r.seed = seed;
+    r.threads = threads;
+    refuseSamples(r, "samples");
+    SampleAnswers sampled;
     {
       py::gil_scoped_release release;
-      runInOrder(
-          n, threads == 0 ? hardwareThreads() : threads,
-          [&](std::size_t i) {
-            SampledLevel level = sampledLevel(base, seed, i, time, {});
-            if (level.run == SampleRun::Ran) {
-              const double d =
-                  depthOf(level.level.data(), base.sections + 1,
-                          base.length / static_cast<double>(base.sections), composition);
-              depths[i] = std::isnan(d) ? std::numeric_limits<double>::infinity() : d;
-            } else if (level.run != SampleRun::Invalid) {
-              level.level.clear();
-              failures[i] = std::move(level);
-            }
-          },
-          [](std::size_t) { return true; });
+      sampled = runSampleAnswers(r, WorkBudget{});
     }
-    for (std::size_t i = 0; i < n; ++i) {
-      const SampledLevel& f = failures[i];
-      const std::string which = "sample " + std::to_string(i + 1) + ": ";
-      if (f.run == SampleRun::Fault) throw std::invalid_argument(which + faultText(f.fault));
-      if (f.run == SampleRun::StepLimit)
-        throw std::runtime_error(which + "the implicit run was stopped at its step limit");
+    if (!sampled.ok()) {
+      const std::string which = "sample " + std::to_string(sampled.failed + 1) + ": ";
+      if (sampled.run == SampleRun::Fault)
+        throw std::invalid_argument(which + faultText(sampled.fault));
+      throw std::runtime_error(which + "the implicit run was stopped at its step limit");
     }
+    const std::vector<double>& depths = sampled.answers;
     const Spread spread = spreadOf(depths);
     py::dict out;
     out["depths"] = owned(depths);

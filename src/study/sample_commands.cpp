@@ -10,32 +10,22 @@
 #include <utility>
 #include <vector>
 
-#include "engine/queries.hpp"
 #include "engine/sampling.hpp"
-#include "engine/sweep.hpp"
-#include "engine/worker_pool.hpp"
 #include "format/number_format.hpp"
-#include "model/readings.hpp"
 #include "output/columns.hpp"
 #include "study/command_support.hpp"
 #include "study/process_commands.hpp"
 #include "study/run_record.hpp"
+#include "study/sample_run.hpp"
 #include "words/fault_words.hpp"
 
 namespace diffusim {
 
 namespace {
 
-constexpr double BEYOND = std::numeric_limits<double>::infinity();
-
-// A sample's run as the emitting thread sees it.
-struct SampleSlot {
-  SampleRun run = SampleRun::Ran;
-  Fault fault;
-};
-
 // The one line for a sample whose valid draw could not be run.
-int sampleFailed(const Request& r, std::size_t i, const SampleSlot& slot, std::ostream& err) {
+int sampleFailed(const Request& r, const SampleAnswers& slot, std::ostream& err) {
+  const std::size_t i = slot.failed;
   const std::string which =
       "diffusim " + r.command + ": sample " + integer(static_cast<std::int64_t>(i + 1)) + ": ";
   switch (slot.run) {
@@ -56,21 +46,6 @@ int sampleFailed(const Request& r, std::size_t i, const SampleSlot& slot, std::o
   return EXIT_FAILED;
 }
 
-// Refuses, before any run, a request whose draws are more than 1 %
-// invalid, or a profile's spread that would hold too many values.
-void refuseUpFront(const Request& r, std::size_t n, std::int32_t points) {
-  if (r.command == "profile" && static_cast<std::int64_t>(n) * points > MAX_SAMPLE_VALUES) {
-    throw UsageError("--samples: " + integer(static_cast<std::int64_t>(n)) + " profiles of " +
-                     integer(points) + " points are more than the " + integer(MAX_SAMPLE_VALUES) +
-                     " values a profile's spread may hold; at most " +
-                     integer(MAX_SAMPLE_VALUES / points) + " samples on this grid");
-  }
-  const bool atTime = r.command != "time" && !r.times.empty();
-  const double when = atTime ? r.times.front() : std::numeric_limits<double>::quiet_NaN();
-  if (const Fault f = checkDraws(r.schedule, r.seed, n, when); !f.ok())
-    throw UsageError(faultText(f));
-}
-
 }  // namespace
 
 int runSamples(const Request& r, const RunOptions& options, std::ostream& out, std::ostream& err) {
@@ -80,78 +55,11 @@ int runSamples(const Request& r, const RunOptions& options, std::ostream& out, s
   const std::int32_t points = base.sections + 1;
   const double dx = base.length / static_cast<double>(base.sections);
   const bool profile = r.command == "profile";
-  refuseUpFront(r, n, points);
-  // Each sample at --time, or at its own schedule's end.
-  const double when = r.times.empty() ? std::numeric_limits<double>::quiet_NaN() : r.times.front();
-  // Each sample's answer: a depth or a time (+infinity beyond the specimen
-  // or the search), INVALID_SAMPLE for an invalid draw; the profiles, one
-  // row of `points` each.
-  std::vector<double> answers(n, INVALID_SAMPLE);
-  std::vector<double> profiles(profile ? n * static_cast<std::size_t>(points) : 0);
-  // Under a work budget the samples share it: once spent, the request
-  // stops (a time query's run is charged the whole per-run budget).
-  SharedBudget budget(options.budget.pointUpdates);
-  unsigned threads = r.threads != 0 ? r.threads : hardwareThreads();
-  threads = static_cast<unsigned>(std::min<std::size_t>(threads, n));
-  std::vector<SampleSlot> slots(threads);
-  std::size_t failed = n;
-  SampleSlot failure;
-  runInOrder(
-      n, threads,
-      [&](std::size_t i) {
-        SampleSlot& slot = slots[i % threads];
-        slot = SampleSlot();
-        if (r.command == "time") {
-          const ProcessSchedule s = sampledSchedule(base, r.seed, i);
-          if (!checkSchedule(s).ok()) {
-            slot.run = SampleRun::Invalid;
-            return;
-          }
-          if (budget.exhausted()) {
-            slot.run = SampleRun::WorkLimit;
-            return;
-          }
-          budget.spend(options.budget.pointUpdates);
-          Query q;
-          q.kind = Query::Kind::Time;
-          q.composition = r.composition;
-          q.depth = r.depth;
-          q.openEnded = r.openEnded;
-          q.scheme = r.scheme;
-          const QueryOutcome o = runQuery(q, s, options.budget, [&](std::span<const double> row) {
-            answers[i] = std::isnan(row.back()) ? BEYOND : row.back();
-          });
-          if (o.failure == QueryOutcome::Failure::Exhausted) {
-            slot.run = SampleRun::StepLimit;
-          } else if (o.failure != QueryOutcome::Failure::None) {
-            slot.run = SampleRun::Fault;
-            slot.fault = o.fault;
-          } else if (o.stopped != StopReason::None) {
-            slot.run = SampleRun::WorkLimit;
-          }
-          return;
-        }
-        SampledLevel level = sampledLevel(base, r.seed, i, when, r.scheme, &budget);
-        slot.run = level.run;
-        slot.fault = level.fault;
-        if (level.run != SampleRun::Ran) return;
-        if (profile) {
-          std::copy(level.level.begin(), level.level.end(),
-                    profiles.begin() + static_cast<std::ptrdiff_t>(i * level.level.size()));
-          answers[i] = 0.0;
-        } else {
-          const double d = depthOf(level.level.data(), points, dx, r.composition);
-          answers[i] = std::isnan(d) ? BEYOND : d;
-        }
-      },
-      [&](std::size_t i) {
-        const SampleRun run = slots[i % threads].run;
-        if (run == SampleRun::Ran || run == SampleRun::Invalid) return true;
-        failed = i;
-        failure = slots[i % threads];
-        return false;
-      });
-  if (failed < n) return sampleFailed(r, failed, failure, err);
+  refuseSamples(r, "--samples");
+  const SampleAnswers sampled = runSampleAnswers(r, options.budget);
+  if (!sampled.ok()) return sampleFailed(r, sampled, err);
+  const std::vector<double>& answers = sampled.answers;
+  const std::vector<double>& profiles = sampled.profiles;
 
   const Spread spread = spreadOf(answers);
   const RunRecord rec = spreadRecord(r, options, base, spread, profile);
