@@ -94,13 +94,7 @@ void bindInverse(py::module_& m) {
   m.def("fit", [](const PySchedule& ps, const std::vector<std::string>& keys,
                   const std::vector<double>& x, const std::vector<double>& c,
                   const std::vector<double>& t, const std::string& scheme, double tolerance) {
-    std::vector<FitParameter> params;
-    for (const std::string& key : keys) {
-      ScheduleParameter p;
-      std::string why;
-      if (!fitParameterOf(key, ps.schedule, p, why)) throw std::invalid_argument(key + ": " + why);
-      params.push_back(p);
-    }
+    const std::vector<FitParameter> params = fitParametersOf(keys, ps.schedule, "keys");
     // No times: every point at the end of each trial schedule.
     if (x.size() != c.size() || (!t.empty() && x.size() != t.size()) || x.size() <= params.size())
       throw std::invalid_argument("data: x, c and t of one length, more points than parameters");

@@ -87,15 +87,7 @@ FitData readData(const std::string& path, const ProcessSchedule& s) {
 }  // namespace
 
 int runFit(const Request& r, const RunOptions& options, std::ostream& out, std::ostream& err) {
-  std::vector<FitParameter> parameters;
-  for (const std::string& key : r.fitKeys) {
-    ScheduleParameter p;
-    std::string why;
-    if (!fitParameterOf(key, r.schedule, p, why)) throw UsageError("--fit: " + key + ": " + why);
-    parameters.push_back(p);
-    for (std::size_t k = 0; k + 1 < parameters.size(); ++k)
-      if (r.fitKeys[k] == key) throw UsageError("--fit: " + key + " is given twice");
-  }
+  const std::vector<FitParameter> parameters = fitParametersOf(r.fitKeys, r.schedule, "--fit");
   const FitData data = readData(r.dataPath, r.schedule);
   if (data.c.size() <= parameters.size())
     throw UsageError("--data: " + std::to_string(data.c.size()) + " points for " +

@@ -2,6 +2,7 @@
 
 #include "format/number_format.hpp"
 #include "format/number_parse.hpp"
+#include "study/request.hpp"
 
 namespace diffusim {
 
@@ -62,6 +63,20 @@ bool fitParameterOf(const std::string& key, const ProcessSchedule& s, SchedulePa
     return false;
   }
   return true;
+}
+
+std::vector<ScheduleParameter> fitParametersOf(const std::vector<std::string>& keys,
+                                               const ProcessSchedule& s, const std::string& name) {
+  std::vector<ScheduleParameter> parameters;
+  for (std::size_t j = 0; j < keys.size(); ++j) {
+    ScheduleParameter p;
+    std::string why;
+    if (!fitParameterOf(keys[j], s, p, why)) throw UsageError(name + ": " + keys[j] + ": " + why);
+    parameters.push_back(p);
+    for (std::size_t k = 0; k < j; ++k)
+      if (keys[k] == keys[j]) throw UsageError(name + ": " + keys[j] + " is given twice");
+  }
+  return parameters;
 }
 
 }  // namespace diffusim

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "model/process.hpp"
 #include "model/schedule_parameter.hpp"
@@ -18,5 +19,11 @@ bool parameterOf(const std::string& key, const ProcessSchedule& s, ScheduleParam
 // logarithm) to start above 0.
 bool fitParameterOf(const std::string& key, const ProcessSchedule& s, ScheduleParameter& out,
                     std::string& why);
+
+// The values `keys` name for a fit, each once: a UsageError naming them as
+// `name` (--fit, keys) for a key that names no value a fit can move, or a
+// key given twice.
+std::vector<ScheduleParameter> fitParametersOf(const std::vector<std::string>& keys,
+                                               const ProcessSchedule& s, const std::string& name);
 
 }  // namespace diffusim

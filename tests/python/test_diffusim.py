@@ -244,6 +244,10 @@ def test_refusals_raise_schedule_error_with_the_command_lines_words(files):
         diffusim.profile(s, scheme="fast")
     with pytest.raises(diffusim.ScheduleError, match="no durations"):
         diffusim.design(s, [1], surface=0.5)
+    # A key fitted twice has no one value: refused, as --fit refuses it.
+    p = diffusim.profile(s)
+    with pytest.raises(diffusim.ScheduleError, match="keys: diffusivity.A is given twice"):
+        diffusim.fit(s, ["diffusivity.A", "diffusivity.A"], p.x[::4], p.c[::4])
     # A plan the study layer refuses: the command line's line, without its
     # program and command.
     refused = subprocess.run([PROGRAM, "profiles", "--schedule", str(files / "cycle.toml"),
