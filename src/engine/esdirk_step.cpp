@@ -54,7 +54,7 @@ EsdirkStep::EsdirkStep(std::int32_t points)
 }
 
 double EsdirkStep::stageShare() {
-  return C2;
+  return C3;
 }
 
 // With the ratios of 2 gamma h, the matrix I - L / 2 is I - gamma h J and

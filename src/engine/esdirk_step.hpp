@@ -27,8 +27,9 @@ class EsdirkStep {
   }
   void restart() { base_.restart(); }
   std::int64_t solves() const { return base_.solves(); }
-  // The last step's second stage level, at stageShare() h into the step.
-  const double* stageValues() const { return stage_[1].data(); }
+  // The last step's third stage level, at stageShare() h into the step
+  // (second order there, as every stage of the method).
+  const double* stageValues() const { return stage_[2].data(); }
   static double stageShare();
 
  private:

@@ -10,6 +10,7 @@
 
 #include "engine/implicit.hpp"
 #include "engine/process_plan.hpp"
+#include "engine/queries.hpp"
 #include "model/process.hpp"
 #include "support/exact_solutions.hpp"
 
@@ -171,6 +172,36 @@ TEST(EsdirkMassBalance, ContentGrowsByTheStagesFluxesAtEveryStep) {
     ASSERT_EQ(runImplicit(s, plan, options, watch, stats), RunEnd::Completed);
     EXPECT_GT(stats.entered, 1e-7);
     EXPECT_LE(worst, 1e-18) << c.held;  // the content is about 1e-5: rounding
+  }
+}
+
+TEST(EsdirkTimeQuery, TheCrossingIsFoundToTheTolerance) {
+  // The time query between long steps: a quadratic through the level
+  // before, the step's inner stage and its end puts the grid's exact
+  // composition at the depth within the tolerance of the target.
+  const double kelvin = 1273.0, l = 0.001, c0 = 0.002, cs = 0.0115;
+  const double d = A * std::exp(B / (R * kelvin));
+  const std::int32_t m = 100;
+  ProcessSchedule s = heldSchedule(m, 1e6);
+  s.length = l;
+  s.initial = c0;
+  s.stages[0] = {1e6, kelvin, {SurfaceKind::Fixed, cs, 0.0, 0.0}};
+  struct Case {
+    std::int32_t node;
+    double composition;
+  };
+  for (const Case c : {Case{10, 0.0035}, Case{10, 0.008}, Case{30, 0.004}, Case{3, 0.0105}}) {
+    Query q;
+    q.kind = Query::Kind::Time;
+    q.depth = c.node * (l / m);
+    q.composition = c.composition;
+    q.scheme.choice = SchemeChoice::Implicit;
+    q.scheme.method = ImplicitMethod::Esdirk;
+    double when = 0.0;
+    runQuery(q, s, {}, [&](std::span<const double> v) { when = v[0]; });
+    const double there = heldGridModes(m, d, when, l, c0, cs)[static_cast<std::size_t>(c.node)];
+    EXPECT_LE(std::fabs(there - c.composition), q.scheme.tolerance)
+        << c.node << " " << c.composition << " at " << when;
   }
 }
 
