@@ -45,6 +45,8 @@ void addScheduleFlags(CLI::App* sub, FlagTexts& t) {
                   "one for the tolerance (default)");
   sub->add_option("--tolerance", t.tolerance,
                   "the implicit scheme's time-stepping error in the composition (default 1e-7)");
+  sub->add_option("--method", t.method,
+                  "the implicit scheme's step: trbdf2 (default) or esdirk (third order)");
   sub->add_flag("--estimate-error", t.estimateError,
                 "also run half the sections and record the grid's error estimate");
   sub->add_option("--geometry", t.geometry,
@@ -178,6 +180,7 @@ Arguments::Arguments() : app_(std::make_unique<CLI::App>("diffusim", "diffusim")
       {"--threads", "N"},
       {"--scheme", "explicit|implicit|auto"},
       {"--tolerance", "FRACTION"},
+      {"--method", "trbdf2|esdirk"},
       {"--A", "NUMBER"},
       {"--B", "NUMBER"},
       {"--c0", "FRACTION"},

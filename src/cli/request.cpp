@@ -384,6 +384,7 @@ void RequestBuilder::readProcess(Request& r) {
 void readSchemeFlags(const Arguments& args, Request& r) {
   const FlagTexts& t = args.texts;
   r.scheme.choice = schemeNamed("--scheme", t.scheme);
+  r.scheme.method = methodNamed("--method", t.method);
   if (args.given("--tolerance"))
     r.scheme.tolerance = toleranceValue(
         "--tolerance", quantityFlag("--tolerance", t.tolerance, Quantity::Composition));

@@ -10,6 +10,7 @@
 #include <limits>
 #include <vector>
 
+#include "engine/esdirk_step.hpp"
 #include "engine/implicit_step.hpp"
 #include "engine/run_loop.hpp"
 #include "engine/species.hpp"
@@ -120,8 +121,9 @@ void decayToNextLevel(const ProcessPlan& plan, const std::vector<double>& rates,
 }
 
 // A flux surface held at its limit for the rest of the stage.
+template <class Step>
 void holdAtLimit(StageModel& model, std::vector<double>& c, std::vector<double>& error,
-                 ImplicitStep& stepper) {
+                 Step& stepper) {
   model.stage.surface.holdAtLimit();
   c[0] = model.stage.surface.value;
   error[0] = 0.0;
@@ -140,7 +142,9 @@ double specimenContent(const double* values, std::int32_t points, double dx, boo
 namespace {
 
 // The implicit scheme as the run loop's stepper: a piece's steps chosen by
-// the step control, each a try that is kept or tried again shorter.
+// the step control, each a try that is kept or tried again shorter. Step
+// is the method of one step (ImplicitStep or EsdirkStep).
+template <class Step>
 class ImplicitStepper {
  public:
   ImplicitStepper(const ProcessSchedule& schedule, const ProcessPlan& plan,
@@ -267,9 +271,8 @@ class ImplicitStepper {
         anyHanded_ && std::memcmp(handed_.data(), c_.data(), size_ * sizeof(double)) == 0;
     std::copy(c_.begin(), c_.end(), handed_.begin());
     anyHanded_ = true;
-    level_ = {stats_.steps,        t_,
-              c_.data(),           repeated,
-              step_.stageValues(), t + dt * ImplicitStep::stageShare()};
+    level_ = {
+        stats_.steps, t_, c_.data(), repeated, step_.stageValues(), t + dt * Step::stageShare()};
     return Advance::HandOn;
   }
 
@@ -316,7 +319,7 @@ class ImplicitStepper {
   ImplicitStats& stats_;
   std::int32_t n_;
   std::size_t size_;
-  ImplicitStep step_;
+  Step step_;
   std::vector<double> c_, next_, estimate_, error_, carried_, handed_;
   bool anyHanded_ = false;
   double budget_;
@@ -333,13 +336,27 @@ class ImplicitStepper {
   Level level_;
 };
 
+template <class Step>
+RunEnd runSpecies(std::span<ProcessPlan> plans, const ImplicitOptions& options,
+                  RunObserver& observer, std::vector<ImplicitStats>& stats) {
+  std::vector<ImplicitStepper<Step>> steppers;
+  steppers.reserve(plans.size());
+  for (std::size_t s = 0; s < plans.size(); ++s)
+    steppers.emplace_back(plans[s].schedule, plans[s], options, stats[s]);
+  return runSpeciesPlans(std::span<ImplicitStepper<Step>>(steppers), plans, observer);
+}
+
 }  // namespace
 
 RunEnd runImplicit(const ProcessSchedule& schedule, ProcessPlan& plan,
                    const ImplicitOptions& options, RunObserver& observer, ImplicitStats& stats) {
   const FlushSubnormals flush;
   stats = ImplicitStats{};
-  ImplicitStepper stepper(schedule, plan, options, stats);
+  if (options.method == ImplicitMethod::Esdirk) {
+    ImplicitStepper<EsdirkStep> stepper(schedule, plan, options, stats);
+    return runPlan(stepper, plan, observer);
+  }
+  ImplicitStepper<ImplicitStep> stepper(schedule, plan, options, stats);
   return runPlan(stepper, plan, observer);
 }
 
@@ -348,13 +365,11 @@ RunEnd runImplicitSpecies(std::span<ProcessPlan> plans, const ImplicitOptions& o
   const FlushSubnormals flush;
   stats.assign(plans.size(), ImplicitStats{});
   if (!(options.fixedSteps > 0)) return RunEnd::Stopped;  // no steps in common
-  std::vector<ImplicitStepper> steppers;
-  steppers.reserve(plans.size());
-  for (std::size_t s = 0; s < plans.size(); ++s) {
-    if (plans[s].window != 0) rewindPlan(plans[s]);
-    steppers.emplace_back(plans[s].schedule, plans[s], options, stats[s]);
-  }
-  return runSpeciesPlans(std::span<ImplicitStepper>(steppers), plans, observer);
+  for (ProcessPlan& plan : plans)
+    if (plan.window != 0) rewindPlan(plan);
+  if (options.method == ImplicitMethod::Esdirk)
+    return runSpecies<EsdirkStep>(plans, options, observer, stats);
+  return runSpecies<ImplicitStep>(plans, options, observer, stats);
 }
 
 std::int64_t implicitStepLimit(const ProcessPlan& plan) {

@@ -21,11 +21,16 @@ inline constexpr double DEFAULT_TOLERANCE = 1e-7;
 inline constexpr double SMALLEST_TOLERANCE = 1e-12;
 inline constexpr double LARGEST_TOLERANCE = 0.01;
 
+// The method of one step: TR-BDF2 (second order), or a third-order
+// ESDIRK with an embedded estimate (esdirk_step.hpp).
+enum class ImplicitMethod { TrBdf2, Esdirk };
+
 struct ImplicitOptions {
   double tolerance = DEFAULT_TOLERANCE;  // time-stepping error allowed in the composition
   // For convergence studies: this many equal steps per piece, every one
   // kept whatever its error estimate (0: steps chosen by the control).
   std::int64_t fixedSteps = 0;
+  ImplicitMethod method = ImplicitMethod::TrBdf2;
 };
 
 struct ImplicitStats {

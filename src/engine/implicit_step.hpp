@@ -64,6 +64,8 @@ class ImplicitStep {
   static double stageShare();
 
  private:
+  // The higher-order step solves its stages with the same matrices.
+  friend class EsdirkStep;
   // The face ratios q_j = a_j D_{j+1/2} gamma h / dx^2, g = beta gamma h / dx
   // at either face, and the factors of I - (1/2) L for them.
   struct Matrix {

@@ -47,6 +47,7 @@ RunEnd runScheme(const SchemeOptions& options, ProcessPlan& plan, bool implicit,
   if (implicit) {
     ImplicitOptions o;
     o.tolerance = options.tolerance;
+    o.method = options.method;
     return runImplicit(s, plan, o, observer, run.stats);
   }
   Engine engine(s.sections + 1, FarFace::Mirror, Threading{threads});

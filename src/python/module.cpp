@@ -41,10 +41,11 @@ namespace py = pybind11;
 
 namespace diffusim {
 
-SchemeOptions schemeOf(const std::string& scheme, double tolerance) {
+SchemeOptions schemeOf(const std::string& scheme, double tolerance, const std::string& method) {
   SchemeOptions o;
   o.choice = schemeNamed("scheme", scheme);
   o.tolerance = toleranceValue("tolerance", tolerance);
+  o.method = methodNamed("method", method);
   return o;
 }
 
@@ -150,13 +151,13 @@ py::dict headerOf(const RunRecord& rec) {
 
 // profile, history and profiles: the command line's plan and scheme.
 py::dict runLevels(const PySchedule& ps, const std::string& command, double until, double every,
-                   double depth, const std::string& scheme, double tolerance, unsigned threads,
-                   const std::string& version) {
+                   double depth, const std::string& scheme, double tolerance,
+                   const std::string& method, unsigned threads, const std::string& version) {
   const ProcessSchedule& s = ps.schedule;
   Request r;
   r.command = command;
   r.schedulePath = ps.name;
-  r.scheme = schemeOf(scheme, tolerance);
+  r.scheme = schemeOf(scheme, tolerance, method);
   r.threads = threads;
   const double end = scheduleEnd(s);
   if (std::isnan(until)) until = end;
@@ -234,7 +235,8 @@ py::dict runLevels(const PySchedule& ps, const std::string& command, double unti
 // depth and time_to: the command line's query.
 py::dict runQueryOf(const PySchedule& ps, bool depthQuery, double composition, double depth,
                     const std::vector<double>& times, double every, bool openEnded,
-                    const std::string& scheme, double tolerance, const std::string& version) {
+                    const std::string& scheme, double tolerance, const std::string& method,
+                    const std::string& version) {
   if (!(composition >= 0.0 && composition <= 1.0))
     throw std::invalid_argument("composition: a fraction from 0 to 1");
   if (!depthQuery && !(depth >= 0.0 && depth <= ps.schedule.length))
@@ -251,7 +253,7 @@ py::dict runQueryOf(const PySchedule& ps, bool depthQuery, double composition, d
     asked.every = every;
     asked.everyGiven = true;
   }
-  asked.scheme = schemeOf(scheme, tolerance);
+  asked.scheme = schemeOf(scheme, tolerance, method);
   const Query q = queryOf(asked);
   const py::list warned = guarded(asked);
   std::vector<double> t, value;

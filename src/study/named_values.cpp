@@ -55,6 +55,12 @@ SchemeChoice schemeNamed(const std::string& name, const std::string& text) {
   throw UsageError(name + ": '" + text + "' is not explicit, implicit or auto");
 }
 
+ImplicitMethod methodNamed(const std::string& name, const std::string& text) {
+  if (text == "trbdf2") return ImplicitMethod::TrBdf2;
+  if (text == "esdirk") return ImplicitMethod::Esdirk;
+  throw UsageError(name + ": '" + text + "' is not trbdf2 or esdirk");
+}
+
 double toleranceValue(const std::string& name, double v) {
   if (!(v >= SMALLEST_TOLERANCE && v <= LARGEST_TOLERANCE))
     throw UsageError(name + ": the composition error must be from " + shortest(SMALLEST_TOLERANCE) +

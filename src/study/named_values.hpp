@@ -22,6 +22,8 @@ std::vector<double> quantityList(const std::string& flag, const std::string& tex
 
 // "explicit", "implicit" or "auto", given as `name` (--scheme, scheme).
 SchemeChoice schemeNamed(const std::string& name, const std::string& text);
+// "trbdf2" or "esdirk", the implicit scheme's step, given as `name`.
+ImplicitMethod methodNamed(const std::string& name, const std::string& text);
 // A tolerance within the range the implicit scheme's error control keeps.
 double toleranceValue(const std::string& name, double v);
 

@@ -287,6 +287,25 @@ TEST(CommandLineSchemes, GridErrorEstimateMatchesTheErrorAgainstErfc) {
   EXPECT_LT(estimate, 2.0 * error);
 }
 
+TEST(CommandLineSchemes, EitherImplicitStepAgreesAndOnlyEsdirkIsRecorded) {
+  // The same held surface at 1 h: the two steps' profiles within twice the
+  // tolerance of each other, the method named in the header only when the
+  // third-order step ran (the default's header is unchanged).
+  ScratchDir scratch;
+  std::vector<std::vector<double>> profiles;
+  for (const char* method : {"trbdf2", "esdirk"}) {
+    const ProgramRun r =
+        runProgram(scratch.path(), {"profile", "--time", "1h", "--sections", "100", "--scheme",
+                                    "implicit", "--tolerance", "1e-8", "--method", method});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.find("# method = ") != std::string::npos, std::string(method) == "esdirk");
+    profiles.push_back(profileColumn(r.out));
+  }
+  ASSERT_EQ(profiles[0].size(), profiles[1].size());
+  for (std::size_t i = 0; i < profiles[0].size(); ++i)
+    EXPECT_NEAR(profiles[0][i], profiles[1][i], 2e-8) << i;
+}
+
 // cli/extreme_requests.txt: requests at the limits of their numbers, with
 // the exit status and a line the run must print (standard output for 0,
 // the first line of standard error otherwise). None may succeed with an

@@ -67,6 +67,23 @@ def test_profiles_and_histories_are_the_command_lines_bits(files, name, scheme):
     assert np.array_equal(h.t, cli["t_s"]) and np.array_equal(h.c, cli["c"])
 
 
+@pytest.mark.parametrize("name", ["cycle.toml", "shaft.toml"])
+def test_the_third_order_step_is_the_command_lines_bits(files, name):
+    path = files / name
+    s = diffusim.load_schedule(path)
+    p = diffusim.profile(s, scheme="implicit", method="esdirk")
+    cli = command("profile", "--schedule", path, "--scheme", "implicit", "--method", "esdirk")
+    assert np.array_equal(p.c, cli["c"])
+    assert p.header["method"] == "esdirk"
+    assert "method" not in diffusim.profile(s, scheme="implicit").header
+    d = diffusim.depth(s, 0.0035, scheme="implicit", method="esdirk")
+    cli = command("depth", "--schedule", path, "--composition", "0.0035", "--scheme", "implicit",
+                  "--method", "esdirk")
+    assert d == cli["depth_m"][-1]
+    with pytest.raises(ValueError, match="not trbdf2 or esdirk"):
+        diffusim.profile(s, scheme="implicit", method="rk4")
+
+
 def test_queries_design_and_fit_are_the_command_lines_bits(files):
     path = files / "cycle.toml"
     s = diffusim.load_schedule(path)

@@ -153,6 +153,10 @@ def _options(scheme, tolerance, threads):
     return scheme, float(tolerance), 0 if threads is None else int(threads)
 
 
+# The implicit scheme's step: "trbdf2" (the default) or "esdirk" (third order).
+_DEFAULT_METHOD = "trbdf2"
+
+
 def _warned(out):
     """The command line's warnings (a grid too coarse, units that look
     mistaken) as Python warnings; the result as it is."""
@@ -161,43 +165,47 @@ def _warned(out):
     return out
 
 
-def profile(schedule, time=None, *, scheme="auto", tolerance=_DEFAULT_TOLERANCE, threads=None):
+def profile(schedule, time=None, *, scheme="auto", tolerance=_DEFAULT_TOLERANCE, threads=None,
+            method=_DEFAULT_METHOD):
     """C(x) at `time` s (default: the schedule's end): a Result with x, c
     (and r for a curved specimen)."""
     s, tol, th = _options(scheme, tolerance, threads)
     schedule = schedule._lasting(time)
     until = math.nan if time is None else float(time)
-    out = _warned(_refused(_core.run_levels, schedule._core, "profile", until, 0.0, 0.0, s, tol, th,
-                   __version__))
+    out = _warned(_refused(_core.run_levels, schedule._core, "profile", until, 0.0, 0.0, s, tol, method,
+                   th, __version__))
     hv = out.get("HV")
     return Result(record=out["header"], t=out["t"], c=out["c"], x=out["x"], r=out.get("r"),
                   HV=None if hv is None else hv[-1].copy())
 
 
-def profiles(schedule, every, until=None, *, scheme="auto", tolerance=_DEFAULT_TOLERANCE, threads=None):
+def profiles(schedule, every, until=None, *, scheme="auto", tolerance=_DEFAULT_TOLERANCE, threads=None,
+            method=_DEFAULT_METHOD):
     """Every profile at every, 2 every, ..., until (default the end): a Result
     whose c is a 2-D array, one row per time in t."""
     s, tol, th = _options(scheme, tolerance, threads)
     schedule = schedule._lasting(until)
     end = math.nan if until is None else float(until)
     out = _warned(_refused(_core.run_levels, schedule._core, "profiles", end, float(every), 0.0, s, tol,
-                   th, __version__))
+                   method, th, __version__))
     return Result(record=out["header"], t=out["t"], c=out["c"], x=out["x"], r=out.get("r"),
                   HV=out.get("HV"))
 
 
 def history(schedule, depth, every=None, until=None, *, scheme="auto", tolerance=_DEFAULT_TOLERANCE,
-            threads=None):
+            threads=None, method=_DEFAULT_METHOD):
     """C at `depth` m at every, 2 every, ..., until (every None: every step)."""
     s, tol, th = _options(scheme, tolerance, threads)
     schedule = schedule._lasting(until)
     end = math.nan if until is None else float(until)
     out = _warned(_refused(_core.run_levels, schedule._core, "history", end,
-                   0.0 if every is None else float(every), float(depth), s, tol, th, __version__))
+                   0.0 if every is None else float(every), float(depth), s, tol, method, th,
+                   __version__))
     return Result(record=out["header"], t=out["t"], c=out["c"])
 
 
-def depth(schedule, composition, time=None, *, every=None, scheme="auto", tolerance=_DEFAULT_TOLERANCE):
+def depth(schedule, composition, time=None, *, every=None, scheme="auto", tolerance=_DEFAULT_TOLERANCE,
+          method=_DEFAULT_METHOD):
     """The case depth, m: where the profile falls to `composition`. A float for
     one time (default the end; NaN when the profile stays above it); with a
     list of times or `every`, a Result with arrays t and depth."""
@@ -206,18 +214,20 @@ def depth(schedule, composition, time=None, *, every=None, scheme="auto", tolera
     schedule = schedule._lasting(max(times) if times else None)
     out = _warned(_refused(_core.run_query, schedule._core, True, float(composition), 0.0, times,
                    0.0 if every is None else float(every), False, scheme, float(tolerance),
-                   __version__))
+                   method, __version__))
     if every is None and (time is None or np.isscalar(time)):
         return float(out["depth"][0])
     return Result(record=out["header"], t=out["t"], depth=out["depth"])
 
 
-def time_to(schedule, depth, composition, *, scheme="auto", tolerance=_DEFAULT_TOLERANCE):
+def time_to(schedule, depth, composition, *, scheme="auto", tolerance=_DEFAULT_TOLERANCE,
+            method=_DEFAULT_METHOD):
     """The first time, s, at which the composition at `depth` m reaches
     `composition` (NaN when the schedule ends first)."""
     open_ended = getattr(schedule, "_open", None) is not None
     out = _warned(_refused(_core.run_query, schedule._core, False, float(composition), float(depth), [],
-                   0.0, open_ended, scheme, float(tolerance), __version__))
+                   0.0, open_ended, scheme, float(tolerance), method,
+                   __version__))
     return float(out["t"][0])
 
 
