@@ -31,6 +31,12 @@ struct Level {
   // the composition inside the step to the step's own accuracy.
   const double* stageValues = nullptr;
   double stageTime = 0.0;
+  // A step that gives them: h dC/dt at the step's start (stepStart) and at
+  // this level, for the cubic through both ends' values and slopes, which
+  // follows a fourth-order step inside it (null otherwise).
+  const double* startSlope = nullptr;
+  const double* endSlope = nullptr;
+  double stepStart = 0.0;
   // Every species' compositions when a run steps several (values is
   // species 0's); empty for one.
   std::span<const double* const> fields{};

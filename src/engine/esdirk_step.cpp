@@ -1,41 +1,21 @@
 #include "engine/esdirk_step.hpp"
 
+#include <algorithm>
+#include <cmath>
+
+#include "engine/esdirk_table.hpp"
+
 namespace diffusim {
 
 namespace {
 
-// ESDIRK3(2)4L[2]SA, the implicit part of the additive pair ARK3(2)4L[2]SA:
-// C. A. Kennedy and M. H. Carpenter, "Additive Runge-Kutta schemes for
-// convection-diffusion-reaction equations", Applied Numerical Mathematics
-// 44 (2003) 139-181, the ESDIRK coefficients of ARK3(2)4L[2]SA (its
-// coefficient tables in the appendix). Stiffly accurate (the last row of A
-// is b), first stage explicit, a_ii = gamma for i > 1, L-stable; b of order
-// 3, bHat of order 2. The ratios are the paper's; checked here against the
-// order conditions in exact rational arithmetic (b: all four third-order
-// conditions to 1e-26, bHat: both second-order ones).
-constexpr double GAMMA = 1767732205903.0 / 4055673282236.0;
-constexpr double A31 = 2746238789719.0 / 10658868560708.0;
-constexpr double A32 = -640167445237.0 / 6845629431997.0;
-constexpr double B1 = 1471266399579.0 / 7840856788654.0;
-constexpr double B2 = -4482444167858.0 / 7529755066697.0;
-constexpr double B3 = 11266239266428.0 / 11593286722821.0;
-constexpr double BH1 = 2756255671327.0 / 12835298489170.0;
-constexpr double BH2 = -10771552573575.0 / 22201958757719.0;
-constexpr double BH3 = 9247589265047.0 / 10645013368117.0;
-constexpr double BH4 = 2193209047091.0 / 5459859503100.0;
-constexpr double C2 = 2.0 * GAMMA;
-constexpr double C3 = 0.6;  // 3 / 5
+using namespace esdirk;
+static_assert(S == EsdirkStep::STAGES);
 
-// A's rows below the diagonal, stage by stage (row 4 is b).
-constexpr std::array<std::array<double, 3>, 4> LOWER = {{
-    {0.0, 0.0, 0.0},
-    {GAMMA, 0.0, 0.0},
-    {A31, A32, 0.0},
-    {B1, B2, B3},
-}};
-constexpr std::array<double, 4> NODE = {0.0, C2, C3, 1.0};
-constexpr std::array<double, 4> B = {B1, B2, B3, GAMMA};
-constexpr std::array<double, 4> ERROR = {B1 - BH1, B2 - BH2, B3 - BH3, GAMMA - BH4};
+// A D(C) stage is solved at most this many times.
+constexpr int MOST_PASSES = 8;
+// A measured contraction is taken as at least this.
+constexpr double LEAST_CONTRACTION = 1e-3;
 
 }  // namespace
 
@@ -45,8 +25,9 @@ EsdirkStep::EsdirkStep(std::int32_t points)
       r_(size_),
       re_(size_),
       delta_(size_),
-      deltaE_(size_) {
-  for (std::size_t j = 0; j < 4; ++j) {
+      deltaE_(size_),
+      level_(size_) {
+  for (std::size_t j = 0; j < STAGES; ++j) {
     stage_[j].resize(size_);
     k_[j].resize(size_);
     ke_[j].resize(size_);
@@ -54,33 +35,118 @@ EsdirkStep::EsdirkStep(std::int32_t points)
 }
 
 double EsdirkStep::stageShare() {
-  return C3;
+  return NODE[1];
 }
 
 // With the ratios of 2 gamma h, the matrix I - L / 2 is I - gamma h J and
-// L(x) + S is 2 gamma h (J x + S). Stage i solves
-//   (I - gamma h J_i) delta_i = r_i + gamma h (J_i C + S),
-// r_i = sum_j<i a_ij K_j, Z_i = C + delta_i, K_i = h F(Z_i) = (delta_i - r_i) / gamma;
-// the carried error's stages are the same without S. Each K_i's content
-// is h times the faces' flux at Z_i with the stage's own ratios, so the
-// content grows by the b-weighted sum of those fluxes.
+// L(x) + S is 2 gamma h (J x + S). Stage s solves
+//   (I - gamma h J_s) delta_s = r_s + gamma h (J_s C + S),
+// r_s = sum_j<s a_sj K_j, Z_s = C + delta_s, K_s = h F(Z_s) = (delta_s - r_s) / gamma;
+// the carried error's stages are the same without S, solved beside it.
+// The stage's K and the flux it carries are those of its matrix, so the
+// content balances whatever level D was taken at.
+void EsdirkStep::pass(const StageModel& m, std::size_t s, const double* c, const double* e,
+                      double time, double span, const double* at) {
+  ImplicitStep::Matrix& a = base_.first_;
+  if (m.changing()) base_.ratios(m, a, at, span, time);
+  base_.applyL(m, a, c, true, delta_.data());
+  base_.applyL(m, a, e, false, deltaE_.data());
+  for (std::size_t i = 0; i < size_; ++i) {
+    delta_[i] = r_[i] + delta_[i] * 0.5;
+    deltaE_[i] = re_[i] + deltaE_[i] * 0.5;
+  }
+  // A constant D's matrix is the step's first.
+  if (m.changing() || s == 1) {
+    base_.factor(m, a, delta_.data(), deltaE_.data());
+  } else {
+    base_.solve(m, a, delta_.data(), deltaE_.data());
+  }
+  for (std::size_t i = 0; i < size_; ++i) stage_[s][i] = c[i] + delta_[i];
+}
+
+// Stage s's level by the polynomial in time through the step's start and
+// its two latest stages (degree one from the start and stage 2 alone); the
+// first stage's by the last step's final slope, K_6 / h_last.
+void EsdirkStep::predict(std::size_t s, const double* c, double h) {
+  const double x = NODE[s];
+  if (s == 1) {
+    const double w = (x * h) / previousStep_;
+    for (std::size_t i = 0; i < size_; ++i) level_[i] = c[i] + k_[S - 1][i] * w;
+  } else if (s == 2) {
+    const double w = x / NODE[1];
+    for (std::size_t i = 0; i < size_; ++i) level_[i] = c[i] + (stage_[1][i] - c[i]) * w;
+  } else {
+    const double x1 = NODE[s - 2], x2 = NODE[s - 1];
+    const double w1 = (x * (x - x2)) / (x1 * (x1 - x2));
+    const double w2 = (x * (x - x1)) / (x2 * (x2 - x1));
+    for (std::size_t i = 0; i < size_; ++i)
+      level_[i] = c[i] + ((stage_[s - 2][i] - c[i]) * w1 + (stage_[s - 1][i] - c[i]) * w2);
+  }
+}
+
+// A D(C) stage. D is first taken at a predicted level; for a later stage
+// that level is first brought nearer the stage's own by one simplified
+// Newton iteration on the previous stage's factors (the same gamma h). A
+// pass with D taken at a level x away from the stage's is x rho away from
+// it, rho the passes' contraction: measured on each step's first stage,
+// which is solved at least twice, and at least LEAST_CONTRACTION. The
+// passes go on until rho times the last one's change is within settle_.
+void EsdirkStep::settle(const StageModel& m, std::size_t s, const double* c, const double* e,
+                        double time, double span, double h) {
+  ImplicitStep::Matrix& a = base_.first_;
+  if (s == 1 && previousStep_ <= 0.0) {
+    std::copy(c, c + size_, level_.begin());
+  } else {
+    predict(s, c, h);
+  }
+  if (s > 1) {
+    base_.ratios(m, a, level_.data(), span, time);
+    base_.applyL(m, a, level_.data(), true, delta_.data());
+    for (std::size_t i = 0; i < size_; ++i)
+      delta_[i] = ((c[i] + r_[i]) + delta_[i] * 0.5) - level_[i];
+    base_.solve(m, a, delta_.data());
+    for (std::size_t i = 0; i < size_; ++i) level_[i] = level_[i] + delta_[i];
+  }
+  double moved = 0.0;
+  for (int passes = 1;; ++passes) {
+    pass(m, s, c, e, time, span, level_.data());
+    double change = 0.0;
+    for (std::size_t i = 0; i < size_; ++i)
+      change = std::max(change, std::fabs(stage_[s][i] - level_[i]));
+    if (passes > 1 && s == 1 && moved > 0.0)
+      contraction_ = std::max(change / moved, LEAST_CONTRACTION);
+    moved = change;
+    if (passes >= MOST_PASSES || ((passes > 1 || s > 1) && change * contraction_ <= settle_)) break;
+    std::copy(stage_[s].begin(), stage_[s].end(), level_.begin());
+  }
+}
+
+void EsdirkStep::solveStage(const StageModel& m, std::size_t s, const double* c, const double* e,
+                            double time, double span) {
+  if (m.stage.variable) {
+    settle(m, s, c, e, time, span, span / (2.0 * GAMMA));
+  } else {
+    pass(m, s, c, e, time, span, c);
+  }
+}
+
 double EsdirkStep::step(const StageModel& m, const double* c, double t, double h, double* next,
                         double* estimate, const double* e, double* carried) {
   ImplicitStep::Matrix& a = base_.first_;
   const double span = (2.0 * GAMMA) * h;
-  constexpr double toK = 1.0 / (2.0 * GAMMA);
+  constexpr double TO_K = 1.0 / (2.0 * GAMMA);
   base_.ratios(m, a, c, span, t);
   std::copy(c, c + size_, stage_[0].begin());
   base_.applyL(m, a, c, true, k_[0].data());
   base_.applyL(m, a, e, false, ke_[0].data());
   for (std::size_t i = 0; i < size_; ++i) {
-    k_[0][i] = k_[0][i] * toK;
-    ke_[0][i] = ke_[0][i] * toK;
+    k_[0][i] = k_[0][i] * TO_K;
+    ke_[0][i] = ke_[0][i] * TO_K;
   }
-  double entered = base_.faceFlux(m, a, c) * (B[0] * toK);
-  const bool changing = m.changing();
-  const int passes = m.stage.variable ? 2 : 1;
-  for (std::size_t s = 1; s < 4; ++s) {
+  // Each K_s's content is h times the faces' flux at Z_s with the stage's
+  // own ratios, so the content grows by the b-weighted sum of those fluxes.
+  double entered = base_.faceFlux(m, a, c) * (B[0] * TO_K);
+  for (std::size_t s = 1; s < S; ++s) {
     for (std::size_t i = 0; i < size_; ++i) {
       double r = 0.0, re = 0.0;
       for (std::size_t j = 0; j < s; ++j) {
@@ -90,45 +156,28 @@ double EsdirkStep::step(const StageModel& m, const double* c, double t, double h
       r_[i] = r;
       re_[i] = re;
     }
-    const double time = t + NODE[s] * h;
-    // A changing D: first at the previous stage's level, then (D(C)) at
-    // the level that solve gave.
-    const double* at = stage_[s - 1].data();
-    for (int pass = 0; pass < (changing ? passes : 1); ++pass) {
-      const bool last = pass + 1 == (changing ? passes : 1);
-      if (changing) base_.ratios(m, a, at, span, time);
-      base_.applyL(m, a, c, true, delta_.data());
-      for (std::size_t i = 0; i < size_; ++i) delta_[i] = r_[i] + delta_[i] * 0.5;
-      double* withError = nullptr;
-      if (last) {
-        base_.applyL(m, a, e, false, deltaE_.data());
-        for (std::size_t i = 0; i < size_; ++i) deltaE_[i] = re_[i] + deltaE_[i] * 0.5;
-        withError = deltaE_.data();
-      }
-      if (changing || s == 1) {
-        base_.factor(m, a, delta_.data(), withError);
-      } else {
-        base_.solve(m, a, delta_.data(), withError);
-      }
-      for (std::size_t i = 0; i < size_; ++i) stage_[s][i] = c[i] + delta_[i];
-      at = stage_[s].data();
-    }
+    solveStage(m, s, c, e, t + NODE[s] * h, span);
     for (std::size_t i = 0; i < size_; ++i) {
       k_[s][i] = (delta_[i] - r_[i]) / GAMMA;
       ke_[s][i] = (deltaE_[i] - re_[i]) / GAMMA;
     }
-    entered += base_.faceFlux(m, a, stage_[s].data()) * (B[s] * toK);
+    entered += base_.faceFlux(m, a, stage_[s].data()) * (B[s] * TO_K);
   }
+  previousStep_ = h;
   // Stiffly accurate: the last stage is the step's level.
   for (std::size_t i = 0; i < size_; ++i) {
-    next[i] = stage_[3][i];
+    next[i] = stage_[S - 1][i];
     carried[i] = e[i] + deltaE_[i];
-    double sum = 0.0;
-    for (std::size_t j = 0; j < 4; ++j) sum += ERROR[j] * k_[j][i];
-    estimate[i] = sum;
+    double once = 0.0, twice = 0.0;
+    for (std::size_t j = 0; j < S; ++j) {
+      once += ONCE[j] * k_[j][i];
+      twice += TWICE[j] * k_[j][i];
+    }
+    estimate[i] = twice;
+    r_[i] = once;
   }
-  // Filtered through the last stage's matrix, as ImplicitStep's estimate:
-  // a mode the step damps is not counted as an error.
+  base_.solve(m, a, estimate);
+  for (std::size_t i = 0; i < size_; ++i) estimate[i] = r_[i] + estimate[i];
   base_.solve(m, a, estimate);
   return entered;
 }

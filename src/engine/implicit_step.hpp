@@ -42,6 +42,12 @@ StageModel stageModel(const ProcessSchedule& schedule, const Stage& stage, Compo
 
 class ImplicitStep {
  public:
+  // The step control's (see implicit.cpp): local errors of order 3, a PI
+  // controller, a stage's first step grown at most as any other.
+  static constexpr double CONTROL_ORDER = 3.0;
+  static constexpr bool PI_CONTROL = true;
+  static constexpr double FIRST_GROWTH = 4.0;
+
   explicit ImplicitStep(std::int32_t points);
 
   // From `c` at time t over h: `next`, the local error `estimate`, and

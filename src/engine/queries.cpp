@@ -1,8 +1,11 @@
 #include "engine/queries.hpp"
 
 #include <algorithm>
+#include <boost/math/tools/toms748_solve.hpp>
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <vector>
 
 #include "engine/plan.hpp"
 
@@ -112,6 +115,44 @@ double afterJump(double depth, double dx, double held, double next, double befor
 struct TimedValue {
   double t, c;
 };
+
+// When the composition passes `target` inside a step from a to b, on the
+// cubic through both ends' values and slopes (h dC/dt, sa and sb): the
+// first root in the step, between the cubic's turning points.
+double hermiteCrossing(double target, TimedValue a, double sa, TimedValue b, double sb) {
+  // p(s) - target = r0 + r1 s + r2 s^2 + r3 s^3 on s = (t - a.t) / (b.t - a.t).
+  const double d = b.c - a.c;
+  const double r0 = a.c - target, r1 = sa;
+  const double r2 = (3.0 * d - 2.0 * sa) - sb;
+  const double r3 = (sa + sb) - 2.0 * d;
+  const auto p = [&](double x) { return ((r3 * x + r2) * x + r1) * x + r0; };
+  // The turning points in (0, 1), where 3 r3 s^2 + 2 r2 s + r1 = 0.
+  std::vector<double> ends = {0.0};
+  const double qa = 3.0 * r3, qb = 2.0 * r2, disc = qb * qb - 4.0 * qa * r1;
+  if (qa != 0.0 && disc > 0.0) {
+    const double root = std::sqrt(disc);
+    const double qv = -0.5 * (qb + (qb < 0.0 ? -root : root));
+    for (const double x : {qv / qa, qv != 0.0 ? r1 / qv : 0.0})
+      if (x > 0.0 && x < 1.0) ends.push_back(x);
+  } else if (qa == 0.0 && qb != 0.0 && -r1 / qb > 0.0 && -r1 / qb < 1.0) {
+    ends.push_back(-r1 / qb);
+  }
+  std::sort(ends.begin(), ends.end());
+  ends.push_back(1.0);
+  const bool rising = d > 0.0;
+  for (std::size_t k = 0; k + 1 < ends.size(); ++k) {
+    const double lo = ends[k], hi = ends[k + 1];
+    const double plo = p(lo), phi = p(hi);
+    if (rising ? phi < 0.0 : phi > 0.0) continue;
+    if (plo == 0.0) return a.t + lo * (b.t - a.t);
+    if (rising ? plo > 0.0 : plo < 0.0) continue;
+    std::uintmax_t most = 100;
+    const auto [x0, x1] = boost::math::tools::toms748_solve(
+        p, lo, hi, plo, phi, boost::math::tools::eps_tolerance<double>(), most);
+    return a.t + (0.5 * (x0 + x1)) * (b.t - a.t);
+  }
+  return NOT_FOUND;
+}
 double crossingTime(double target, TimedValue a, TimedValue m, TimedValue b) {
   if (b.c == a.c) return b.t;
   const double span = b.t - a.t;
@@ -195,6 +236,12 @@ void timeQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budge
     const double c = compositionAtDepth(level.values, n, plan.dx, q.depth);
     o.lastComposition = c;
     o.lastTime = level.time;
+    if (reached(c) && level.endSlope != nullptr && level.stepStart == prevT) {
+      when = hermiteCrossing(
+          target, {prevT, prevC}, compositionAtDepth(level.startSlope, n, plan.dx, q.depth),
+          {level.time, c}, compositionAtDepth(level.endSlope, n, plan.dx, q.depth));
+      if (!std::isnan(when)) return false;
+    }
     if (reached(c)) {
       const bool inner =
           level.stageValues != nullptr && level.stageTime > prevT && level.stageTime < level.time;
