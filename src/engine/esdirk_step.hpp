@@ -59,13 +59,12 @@ class EsdirkStep {
   void pass(const StageModel& m, std::size_t s, const double* c, const double* e, double time,
             double span, const double* at);
   void settle(const StageModel& m, std::size_t s, const double* c, const double* e, double time,
-              double span, double h);
-  void predict(std::size_t s, const double* c, double h);
+              double span);
+  void predict(const StageModel& m, std::size_t s, const double* c);
 
   ImplicitStep base_;  // its matrix, operator and solves
   std::size_t size_;
   double settle_ = 0.0;
-  double contraction_ = 1.0;   // of the passes of D(C) stages, as last measured
   double previousStep_ = 0.0;  // the last step's length in this stage; 0 at its start
   // Per stage: its level Z, h F(Z) and the carried error's h J e stage.
   std::array<std::vector<double>, STAGES> stage_, k_, ke_;

@@ -79,7 +79,7 @@ constexpr double LIMIT_SHARE = 0.9;
 // A method that solves a D(C) stage again until its level settles stops
 // within SETTLE_LOCAL of the last step's local error, or SETTLE_FLOOR of
 // the budget: well below what the step's estimate counts.
-constexpr double SETTLE_LOCAL = 0.1;
+constexpr double SETTLE_LOCAL = 0.2;
 constexpr double SETTLE_FLOOR = 0.001;
 
 double maxNorm(const std::vector<double>& v) {
@@ -277,12 +277,20 @@ class ImplicitStepper {
     ++stats_.steps;
     const double growth = firstOfStage_ ? Step::FIRST_GROWTH : GROW_MAX;
     firstOfStage_ = false;
-    const double factor =
-        Step::PI_CONTROL
-            ? std::clamp(MARGIN * std::pow(ratio, -PI_PROPORTIONAL / Step::CONTROL_ORDER) *
-                             std::pow(previousRatio_, PI_PREVIOUS / Step::CONTROL_ORDER),
-                         SHRINK_MIN, growth)
-            : std::clamp(MARGIN * std::pow(ratio, -1.0 / Step::CONTROL_ORDER), SHRINK_MIN, growth);
+    double factor = 0.0;
+    if constexpr (Step::PI_CONTROL) {
+      factor = MARGIN * std::pow(ratio, -PI_PROPORTIONAL / Step::CONTROL_ORDER) *
+               std::pow(previousRatio_, PI_PREVIOUS / Step::CONTROL_ORDER);
+    } else {
+      // The error's own ratio, or, as the steps lengthen after a kept step,
+      // Gustafsson's prediction: dt / dt_prev (r_prev / r)^(1/k) more.
+      factor = MARGIN * std::pow(ratio, -1.0 / Step::CONTROL_ORDER);
+      if (previousDt_ > 0.0 && previousRatio_ < 1.0)
+        factor = std::max(factor, factor * (dt / previousDt_) *
+                                      std::pow(previousRatio_ / ratio, 1.0 / Step::CONTROL_ORDER));
+    }
+    factor = std::clamp(factor, SHRINK_MIN, growth);
+    previousDt_ = dt;
     previousRatio_ = ratio;
     dtNext_ = clipped ? std::max(dt * factor, dtNext_) : dt * factor;
     if (!((landing && seg.reportLast) || everyStep)) return Advance::Stepped;
@@ -342,6 +350,7 @@ class ImplicitStepper {
                                     : std::numeric_limits<double>::infinity();
     previousRatio_ = 1.0;
     firstOfStage_ = true;
+    previousDt_ = 0.0;
     settle(0.0);
   }
 
@@ -360,6 +369,7 @@ class ImplicitStepper {
   std::vector<double> c_, next_, estimate_, error_, carried_, handed_;
   bool anyHanded_ = false;
   bool firstOfStage_ = false;
+  double previousDt_ = 0.0;
   double budget_;
   std::int64_t limit_;
   bool fixed_;

@@ -69,6 +69,7 @@ ImplicitStep::ImplicitStep(std::int32_t points)
     a->cp.resize(size_);
     a->pivot.resize(size_);
     a->lower.resize(size_);
+    a->upper.resize(size_);
   }
 }
 
