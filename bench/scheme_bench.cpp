@@ -203,7 +203,7 @@ void printCrossover(std::ostream& out, const RateRecorder& rates) {
       const auto i = rates.rate("BM_scheme_implicit" + suffix);
       const double updates = static_cast<double>(plan.segments[0].steps) * (m + 1);
       const double explicitMs = e ? 1e3 / *e : updates / *explicitStep * 1e3;
-      const SchemeCosts model = estimateCosts(s, plan, 1e-7);
+      const SchemeCosts model = estimateCosts(s, plan, 1e-7, ImplicitMethod::Esdirk);
       char line[160];
       std::snprintf(line, sizeof line, "%8d %8s %9.3g%s %9.3g %15.3g %15.3g  %s\n", m, t,
                     explicitMs, e ? " " : "*", i ? 1e3 / *i : 0.0, model.explicitNs * 1e-6,

@@ -41,12 +41,13 @@ void addScheduleFlags(CLI::App* sub, FlagTexts& t) {
                   "threads to compute on, 1 to 256 (default: every hardware thread, or "
                   "DIFFUSIM_THREADS); a sweep runs its cases on them");
   sub->add_option("--scheme", t.scheme,
-                  "explicit, implicit (TR-BDF2, steps by error control) or auto, the cheaper "
-                  "one for the tolerance (default)");
+                  "explicit, implicit (steps by error control) or auto, the cheaper one for "
+                  "the tolerance (default)");
   sub->add_option("--tolerance", t.tolerance,
                   "the implicit scheme's time-stepping error in the composition (default 1e-7)");
   sub->add_option("--method", t.method,
-                  "the implicit scheme's step: trbdf2 (default) or esdirk (third order)");
+                  "the implicit scheme's step: esdirk (fourth order, default) or trbdf2 "
+                  "(second order)");
   sub->add_flag("--estimate-error", t.estimateError,
                 "also run half the sections and record the grid's error estimate");
   sub->add_option("--geometry", t.geometry,
@@ -180,7 +181,7 @@ Arguments::Arguments() : app_(std::make_unique<CLI::App>("diffusim", "diffusim")
       {"--threads", "N"},
       {"--scheme", "explicit|implicit|auto"},
       {"--tolerance", "FRACTION"},
-      {"--method", "trbdf2|esdirk"},
+      {"--method", "esdirk|trbdf2"},
       {"--A", "NUMBER"},
       {"--B", "NUMBER"},
       {"--c0", "FRACTION"},

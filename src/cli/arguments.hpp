@@ -18,7 +18,7 @@ struct FlagTexts {
   std::string params, format = "csv", output;
   std::string time, depth, until, every, steps;
   std::string schedule, composition, threads;
-  std::string scheme = "auto", tolerance, method = "trbdf2";
+  std::string scheme = "auto", tolerance, method = "esdirk";
   std::string geometry, radius, innerRadius, hardness;
   std::string vary, surface, at, writeSchedule, data, fit;  // design, fit
   std::string samples, seed;

@@ -126,7 +126,9 @@ void EsdirkStep::settle(const StageModel& m, std::size_t s, const double* c, con
       change = std::max(change, std::fabs(stage_[s][i] - level_[i]));
       moved = std::max(moved, std::fabs(stage_[s][i] - c[i]));
     }
-    if (passes >= MOST_PASSES || change * ((CONTRACTION_SAFETY * slope) * moved) <= settle_) break;
+    if (passes >= MOST_PASSES || change == 0.0 ||
+        change * ((CONTRACTION_SAFETY * slope) * moved) <= settle_)
+      break;
     std::copy(stage_[s].begin(), stage_[s].end(), level_.begin());
   }
 }

@@ -20,8 +20,10 @@ namespace diffusim {
 namespace {
 
 // The step control. A step is kept when the error it leaves, the error
-// carried from earlier steps plus its own local estimate, stays within
-// GLOBAL_SHARE of the tolerance as it will stand at the next level handed
+// carried from earlier steps plus its own local estimate, stays within the
+// step method's GLOBAL_SHARE of the tolerance (the least its estimates have
+// been of the true error, so that the error itself stays within the
+// tolerance) as it will stand at the next level handed
 // on: an error decays at least as fast as the slowest mode of the stages it
 // passes through (at RATE_SHARE of that mode's rate, for the max norm's
 // sake), and one made near the surface at least as fast as it spreads there
@@ -31,7 +33,6 @@ namespace {
 // step is kept whose local error alone is within its share (its part of the
 // time to the next level) of LOCAL_FLOOR of the allowance: the run moves on,
 // and such steps add at most that much in all.
-constexpr double GLOBAL_SHARE = 0.5;
 constexpr double LOCAL_FLOOR = 0.5;
 constexpr double RATE_SHARE = 0.8;
 constexpr double MOST_GROWTH = 1e4;
@@ -174,7 +175,7 @@ class ImplicitStepper {
         error_(size_, 0.0),
         carried_(size_),
         handed_(size_),
-        budget_(options.tolerance * GLOBAL_SHARE),
+        budget_(options.tolerance * Step::GLOBAL_SHARE),
         limit_(implicitStepLimit(plan)),
         fixed_(options.fixedSteps > 0),
         fixedSteps_(options.fixedSteps) {

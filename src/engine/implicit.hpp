@@ -30,7 +30,7 @@ struct ImplicitOptions {
   // For convergence studies: this many equal steps per piece, every one
   // kept whatever its error estimate (0: steps chosen by the control).
   std::int64_t fixedSteps = 0;
-  ImplicitMethod method = ImplicitMethod::TrBdf2;
+  ImplicitMethod method = ImplicitMethod::Esdirk;
 };
 
 struct ImplicitStats {

@@ -25,7 +25,7 @@ bool diffusivityVariesWidely(const ProcessSchedule& s) {
 SchemePick pickScheme(const SchemeOptions& options, const ProcessPlan& plan, bool openEnded) {
   SchemePick pick;
   if (options.choice == SchemeChoice::Explicit) return pick;
-  pick.costs = estimateCosts(plan.schedule, plan, options.tolerance);
+  pick.costs = estimateCosts(plan.schedule, plan, options.tolerance, options.method);
   pick.implicit = options.choice == SchemeChoice::Implicit || openEnded ||
                   !explicitLimit(plan).ok() || pick.costs.implicitNs < pick.costs.explicitNs;
   return pick;

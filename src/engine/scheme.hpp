@@ -19,7 +19,7 @@ enum class SchemeChoice { Auto, Explicit, Implicit };
 struct SchemeOptions {
   SchemeChoice choice = SchemeChoice::Auto;
   double tolerance = DEFAULT_TOLERANCE;
-  ImplicitMethod method = ImplicitMethod::TrBdf2;  // the implicit scheme's step
+  ImplicitMethod method = ImplicitMethod::Esdirk;  // the implicit scheme's step
 };
 
 // The scheme a plan runs with: as named, or under auto the cheaper one by

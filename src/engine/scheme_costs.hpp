@@ -2,6 +2,7 @@
 // scheme's step limit and its progress line.
 #pragma once
 
+#include "engine/implicit.hpp"
 #include "engine/process_plan.hpp"
 #include "model/process.hpp"
 
@@ -17,6 +18,6 @@ struct SchemeCosts {
   double implicitSteps = 0.0;  // the model's estimate
 };
 SchemeCosts estimateCosts(const ProcessSchedule& schedule, const ProcessPlan& plan,
-                          double tolerance);
+                          double tolerance, ImplicitMethod method);
 
 }  // namespace diffusim

@@ -11,11 +11,14 @@
 
 namespace diffusim {
 
-// The rows as ImplicitStep::factor reads them: lower[i] x_{i-1} +
-// d_i x_i + upper[i] x_{i+1}, a held face's row the identity. Then pivot[i]
-// is 1 / (d_i - lower[i] cp[i-1]) going down and 1 / (d_i - upper[i]
-// cp[i+1]) going up, cp[i] = upper[i] pivot[i] above the middle and
-// lower[i] pivot[i] below it.
+// The rows as ImplicitStep::factor reads them: l_i x_{i-1} + d_i x_i +
+// u_i x_{i+1}, a held face's row the identity. Then pivot[i] is
+// 1 / (d_i - l_i cp[i-1]) going down and 1 / (d_i - u_i cp[i+1]) going up,
+// cp[i] = u_i pivot[i] above the middle and l_i pivot[i] below it, and the
+// solve's coefficients are kept scaled by the pivot: lower[i] = l_i
+// pivot[i] going down (and at the middle), upper[i] = u_i pivot[i] going up
+// (and at the middle), so that each step of a solve's chains is one
+// multiplication and one subtraction.
 void ImplicitStep::factorTwisted(const StageModel& m, Matrix& a) {
   const double* q = a.q.data();
   const double* inv = m.weights->inverse.data();
@@ -55,13 +58,17 @@ void ImplicitStep::factorTwisted(const StageModel& m, Matrix& a) {
     pivot[i] = 1.0 / (pivot[i] - lower[i] * down);
     down = upper[i] * pivot[i];
     cp[i] = down;
+    lower[i] = lower[i] * pivot[i];
     if (j > k) {
       pivot[j] = 1.0 / (pivot[j] - upper[j] * up);
       up = lower[j] * pivot[j];
       cp[j] = up;
+      upper[j] = upper[j] * pivot[j];
     }
   }
   pivot[k] = 1.0 / ((pivot[k] - lower[k] * down) - upper[k] * (k < last ? up : 0.0));
+  lower[k] = lower[k] * pivot[k];
+  upper[k] = upper[k] * pivot[k];
   cp[k] = 0.0;
 }
 
@@ -89,17 +96,17 @@ void ImplicitStep::solveTwistedWith(const StageModel& m, const Matrix& a, double
     if constexpr (Sides == 2) s[last] = s[last] * pivot[last];
   }
   for (std::int32_t i = 1, j = last - 1; i < k; ++i, --j) {
-    r[i] = (r[i] - lower[i] * r[i - 1]) * pivot[i];
-    if constexpr (Sides == 2) s[i] = (s[i] - lower[i] * s[i - 1]) * pivot[i];
+    r[i] = r[i] * pivot[i] - lower[i] * r[i - 1];
+    if constexpr (Sides == 2) s[i] = s[i] * pivot[i] - lower[i] * s[i - 1];
     if (j > k) {
-      r[j] = (r[j] - upper[j] * r[j + 1]) * pivot[j];
-      if constexpr (Sides == 2) s[j] = (s[j] - upper[j] * s[j + 1]) * pivot[j];
+      r[j] = r[j] * pivot[j] - upper[j] * r[j + 1];
+      if constexpr (Sides == 2) s[j] = s[j] * pivot[j] - upper[j] * s[j + 1];
     }
   }
   const auto middle = [&](double* x) {
-    double sum = x[k] - lower[k] * x[k - 1];
+    double sum = x[k] * pivot[k] - lower[k] * x[k - 1];
     if (k < last) sum = sum - upper[k] * x[k + 1];
-    x[k] = sum * pivot[k];
+    x[k] = sum;
   };
   middle(r);
   if constexpr (Sides == 2) middle(s);

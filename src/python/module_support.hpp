@@ -23,7 +23,7 @@ struct PySchedule {
 // "explicit", "implicit" or "auto" and a tolerance; the command line's
 // refusal (ScheduleError) for anything else.
 SchemeOptions schemeOf(const std::string& scheme, double tolerance,
-                       const std::string& method = "trbdf2");
+                       const std::string& method = "esdirk");
 
 // A copy of v as a NumPy array.
 pybind11::array_t<double> owned(const std::vector<double>& v);

@@ -58,7 +58,11 @@ SchemeChoice schemeNamed(const std::string& name, const std::string& text) {
 ImplicitMethod methodNamed(const std::string& name, const std::string& text) {
   if (text == "trbdf2") return ImplicitMethod::TrBdf2;
   if (text == "esdirk") return ImplicitMethod::Esdirk;
-  throw UsageError(name + ": '" + text + "' is not trbdf2 or esdirk");
+  throw UsageError(name + ": '" + text + "' is not esdirk or trbdf2");
+}
+
+const char* methodName(ImplicitMethod method) {
+  return method == ImplicitMethod::Esdirk ? "esdirk" : "trbdf2";
 }
 
 double toleranceValue(const std::string& name, double v) {

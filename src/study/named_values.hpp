@@ -24,6 +24,8 @@ std::vector<double> quantityList(const std::string& flag, const std::string& tex
 SchemeChoice schemeNamed(const std::string& name, const std::string& text);
 // "trbdf2" or "esdirk", the implicit scheme's step, given as `name`.
 ImplicitMethod methodNamed(const std::string& name, const std::string& text);
+// The name methodNamed reads.
+const char* methodName(ImplicitMethod method);
 // A tolerance within the range the implicit scheme's error control keeps.
 double toleranceValue(const std::string& name, double v);
 

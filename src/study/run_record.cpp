@@ -5,6 +5,7 @@
 #include "format/number_format.hpp"
 #include "model/geometry.hpp"
 #include "study/command_support.hpp"
+#include "study/named_values.hpp"
 
 namespace diffusim {
 
@@ -149,7 +150,7 @@ RunRecord recordOf(const Request& r, const RunOptions& options, const ProcessSch
   if (scheme.implicit()) {
     rec.grid.push_back(count("steps", scheme.implicitSteps));
     rec.grid.push_back(number("tolerance", r.scheme.tolerance));
-    if (r.scheme.method == ImplicitMethod::Esdirk) rec.grid.push_back(word("method", "esdirk"));
+    rec.grid.push_back(word("method", methodName(r.scheme.method)));
     rec.grid.push_back(number("error_estimate", scheme.errorEstimate));
     if (diffusivityVariesWidely(s)) rec.grid.push_back(word("error_estimate_reliable", "no"));
   }

@@ -58,8 +58,15 @@ class Levels final : public RunObserver {
   std::function<void(const Level&)> each_;
 };
 
+// The tests here are of the TR-BDF2 step (esdirk_test.cpp has the other).
+ImplicitOptions trbdf2() {
+  ImplicitOptions options;
+  options.method = ImplicitMethod::TrBdf2;
+  return options;
+}
+
 Levels run(const ProcessSchedule& s, const std::vector<double>& at, ImplicitStats& stats,
-           ImplicitOptions options = {}, std::function<void(const Level&)> each = {}) {
+           ImplicitOptions options = trbdf2(), std::function<void(const Level&)> each = {}) {
   ProcessPlan plan;
   EXPECT_TRUE(planProcessAt(s, at, plan).ok());
   Levels levels(s.sections + 1, std::move(each));
@@ -107,7 +114,7 @@ TEST(ImplicitHeldSurface, TimeErrorWithinToleranceAndEstimated) {
                        Case{400, 1e-6}, Case{400, 1e-7}, Case{400, 1e-9}}) {
     const std::int32_t m = c.m;
     const double tol = c.tol;
-    ImplicitOptions options;
+    ImplicitOptions options = trbdf2();
     options.tolerance = tol;
     ImplicitStats stats;
     const std::vector<double> at = {60.0, 3600.0, 1.2e6, 1e7};
@@ -143,7 +150,7 @@ TEST(ImplicitHeldSurface, SecondOrderInTheStep) {
   const std::vector<double> exact = heldGridModes(m, d, t, L, C0, CS);
   double previous = 0.0;
   for (const std::int64_t steps : {40, 80, 160}) {
-    ImplicitOptions options;
+    ImplicitOptions options = trbdf2();
     options.fixedSteps = steps;
     ImplicitStats stats;
     const Levels got = run(heldSchedule(m, t), {t}, stats, options);
@@ -168,7 +175,7 @@ TEST(ImplicitHeldSurface, OnlyTheEndHandedOnTakesTheStepsItsErrorNeeds) {
   };
   for (const Case c : {Case{1000, 1e-5, 60}, Case{1000, 1e-6, 80}, Case{1000, 1e-7, 150},
                        Case{1000, 1e-8, 250}, Case{1000, 1e-9, 600}, Case{100, 1e-7, 150}}) {
-    ImplicitOptions options;
+    ImplicitOptions options = trbdf2();
     options.tolerance = c.tolerance;
     ImplicitStats stats;
     const Levels got = run(heldSchedule(c.m, t), {t}, stats, options);
@@ -293,7 +300,7 @@ TEST(ImplicitVariableD, BoundsAndMassBalanceAtEveryStep) {
       const double content = specimenContent(level.values, n, dx, c.held);
       worstBalance = std::max(worstBalance, std::fabs((content - start) - stats.entered));
     });
-    ASSERT_EQ(runImplicit(s, plan, ImplicitOptions{}, watch, stats), RunEnd::Completed);
+    ASSERT_EQ(runImplicit(s, plan, trbdf2(), watch, stats), RunEnd::Completed);
     EXPECT_EQ(levels, stats.steps);
     EXPECT_GT(stats.entered, 1e-7);
     EXPECT_LE(worstBalance, 1e-18) << c.held;  // the content is about 1e-5: rounding
@@ -308,7 +315,7 @@ TEST(ImplicitVariableD, ACycleWithinTheToleranceOfAFineRunAndEstimated) {
         variableSchedule(100, {{14400.0, 1200.0, {SurfaceKind::Fixed, 0.0115, 0.0, 0.0}},
                                {7200.0, 1200.0, {SurfaceKind::Transfer, 0.0, 0.008, 1.5e-7}},
                                {1800.0, 1123.0, {SurfaceKind::Sealed, 0.0, 0.0, 0.0}}});
-    ImplicitOptions options;
+    ImplicitOptions options = trbdf2();
     options.tolerance = tolerance;
     return run(s, {23400.0}, stats, options).values.back();
   };
@@ -386,7 +393,7 @@ TEST(ImplicitHeldSurface, EveryStepHandedOnToAFarEndMovesOn) {
                                       heldGridModes(100, d, level.time, L, C0, CS)));
   });
   ImplicitStats stats;
-  ASSERT_EQ(runImplicit(s, plan, ImplicitOptions{}, watch, stats), RunEnd::Completed);
+  ASSERT_EQ(runImplicit(s, plan, trbdf2(), watch, stats), RunEnd::Completed);
   EXPECT_TRUE(rising);
   EXPECT_TRUE(finite);
   EXPECT_EQ(last, 1e21);
@@ -405,24 +412,28 @@ TEST(ImplicitRun, LeavesTheThreadsFloatingPointAsItFoundIt) {
 
 TEST(SchemeCosts, TheStepModelFollowsTheImplicitRuns) {
   // The choice under auto rests on the model: within 3 times the steps the
-  // run takes, over grids, times and tolerances.
+  // run takes, over grids, times, tolerances and both methods.
   struct Case {
     std::int32_t m;
     double t, tolerance;
   };
-  for (const Case c : {Case{100, 3600.0, 1e-7}, Case{1000, 60.0, 1e-7}, Case{1000, 1e5, 1e-6},
-                       Case{1000, 1e7, 1e-7}, Case{400, 1e7, 1e-8}}) {
-    const ProcessSchedule s = heldSchedule(c.m, c.t);
-    ProcessPlan plan;
-    ASSERT_TRUE(planProcess(s, c.t, 0.0, plan).ok());
-    ImplicitOptions options;
-    options.tolerance = c.tolerance;
-    ImplicitStats stats;
-    run(s, {c.t}, stats, options);
-    const double model = estimateCosts(s, plan, c.tolerance).implicitSteps;
-    const double taken = static_cast<double>(stats.steps);
-    EXPECT_LE(model, 3.0 * taken) << c.m << " " << c.t << " " << c.tolerance;
-    EXPECT_GE(model, taken / 3.0) << c.m << " " << c.t << " " << c.tolerance;
+  for (const ImplicitMethod method : {ImplicitMethod::TrBdf2, ImplicitMethod::Esdirk}) {
+    for (const Case c : {Case{100, 3600.0, 1e-7}, Case{1000, 60.0, 1e-7}, Case{1000, 1e5, 1e-6},
+                         Case{1000, 1e7, 1e-7}, Case{400, 1e7, 1e-8}, Case{4000, 1e5, 1e-9}}) {
+      const ProcessSchedule s = heldSchedule(c.m, c.t);
+      ProcessPlan plan;
+      ASSERT_TRUE(planProcess(s, c.t, 0.0, plan).ok());
+      ImplicitOptions options;
+      options.tolerance = c.tolerance;
+      options.method = method;
+      ImplicitStats stats;
+      run(s, {c.t}, stats, options);
+      const double model = estimateCosts(s, plan, c.tolerance, method).implicitSteps;
+      const double taken = static_cast<double>(stats.steps);
+      const int which = static_cast<int>(method);
+      EXPECT_LE(model, 3.0 * taken) << which << " " << c.m << " " << c.t << " " << c.tolerance;
+      EXPECT_GE(model, taken / 3.0) << which << " " << c.m << " " << c.t << " " << c.tolerance;
+    }
   }
 }
 

@@ -154,7 +154,7 @@ def _options(scheme, tolerance, threads):
 
 
 # The implicit scheme's step: "trbdf2" (the default) or "esdirk" (third order).
-_DEFAULT_METHOD = "trbdf2"
+_DEFAULT_METHOD = "esdirk"
 
 
 def _warned(out):
