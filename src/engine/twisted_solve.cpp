@@ -5,6 +5,7 @@
 // the length, which the processor runs side by side: about twice as fast
 // as the one chain of ImplicitStep::factor and solve (whose results the
 // TR-BDF2 step keeps bit for bit).
+#include <algorithm>
 #include <cstddef>
 
 #include "engine/implicit_step.hpp"
@@ -54,32 +55,110 @@ void ImplicitStep::factorTwisted(const StageModel& m, Matrix& a) {
   }
   const std::int32_t k = n_ / 2;
   double down = 0.0, up = 0.0;  // cp of the row above, of the row below
-  for (std::int32_t i = 0, j = last; i < k; ++i, --j) {
-    pivot[i] = 1.0 / (pivot[i] - lower[i] * down);
-    down = upper[i] * pivot[i];
+  // The values carried from row to row stay in registers.
+  const auto stepDown = [&](std::int32_t i) {
+    const double p = 1.0 / (pivot[i] - lower[i] * down);
+    down = upper[i] * p;
+    pivot[i] = p;
     cp[i] = down;
-    lower[i] = lower[i] * pivot[i];
-    if (j > k) {
-      pivot[j] = 1.0 / (pivot[j] - upper[j] * up);
-      up = lower[j] * pivot[j];
-      cp[j] = up;
-      upper[j] = upper[j] * pivot[j];
-    }
+    lower[i] = lower[i] * p;
+  };
+  const auto stepUp = [&](std::int32_t j) {
+    const double p = 1.0 / (pivot[j] - upper[j] * up);
+    up = lower[j] * p;
+    pivot[j] = p;
+    cp[j] = up;
+    upper[j] = upper[j] * p;
+  };
+  std::int32_t i = 0;
+  for (; i < k && last - i > k; ++i) {
+    stepDown(i);
+    stepUp(last - i);
   }
+  for (; i < k; ++i) stepDown(i);
   pivot[k] = 1.0 / ((pivot[k] - lower[k] * down) - upper[k] * (k < last ? up : 0.0));
   lower[k] = lower[k] * pivot[k];
   upper[k] = upper[k] * pivot[k];
   cp[k] = 0.0;
 }
 
+namespace {
+
+// One right-hand side's chains, the values carried in registers: down from
+// row 0 and up from row `last` to the middle row k, then back out.
+struct Chains {
+  const double* lower;
+  const double* upper;
+  const double* pivot;
+  const double* cp;
+  std::int32_t k, last;
+};
+
+template <int Sides>
+void eliminate(const Chains& m, double* const (&x)[Sides]) {
+  const std::int32_t top = m.k - 1, bottom = m.last - 1 - m.k;
+  const std::int32_t both = std::min(top, bottom);
+  double down[Sides], up[Sides];
+  for (int v = 0; v < Sides; ++v) {
+    x[v][0] = x[v][0] * m.pivot[0];
+    if (m.k < m.last) x[v][m.last] = x[v][m.last] * m.pivot[m.last];
+    down[v] = x[v][0];
+    up[v] = x[v][m.last];
+  }
+  const auto stepDown = [&](std::int32_t i) {
+    for (int v = 0; v < Sides; ++v) {
+      down[v] = x[v][i] * m.pivot[i] - m.lower[i] * down[v];
+      x[v][i] = down[v];
+    }
+  };
+  const auto stepUp = [&](std::int32_t j) {
+    for (int v = 0; v < Sides; ++v) {
+      up[v] = x[v][j] * m.pivot[j] - m.upper[j] * up[v];
+      x[v][j] = up[v];
+    }
+  };
+  std::int32_t t = 1;
+  for (; t <= both; ++t) {
+    stepDown(t);
+    stepUp(m.last - t);
+  }
+  for (std::int32_t i = t; i <= top; ++i) stepDown(i);
+  for (std::int32_t i = t; i <= bottom; ++i) stepUp(m.last - i);
+  for (int v = 0; v < Sides; ++v) {
+    double sum = x[v][m.k] * m.pivot[m.k] - m.lower[m.k] * x[v][m.k - 1];
+    if (m.k < m.last) sum = sum - m.upper[m.k] * x[v][m.k + 1];
+    x[v][m.k] = sum;
+    down[v] = sum;
+    up[v] = sum;
+  }
+  const auto backUp = [&](std::int32_t i) {
+    for (int v = 0; v < Sides; ++v) {
+      down[v] = x[v][i] - m.cp[i] * down[v];
+      x[v][i] = down[v];
+    }
+  };
+  const auto backDown = [&](std::int32_t j) {
+    for (int v = 0; v < Sides; ++v) {
+      up[v] = x[v][j] - m.cp[j] * up[v];
+      x[v][j] = up[v];
+    }
+  };
+  const std::int32_t above = m.k, below = m.last - m.k;
+  const std::int32_t common = std::min(above, below);
+  t = 1;
+  for (; t <= common; ++t) {
+    backUp(m.k - t);
+    backDown(m.k + t);
+  }
+  for (std::int32_t i = t; i <= above; ++i) backUp(m.k - i);
+  for (std::int32_t i = t; i <= below; ++i) backDown(m.k + i);
+}
+
+}  // namespace
+
 template <int Sides>
 void ImplicitStep::solveTwistedWith(const StageModel& m, const Matrix& a, double* r, double* s) {
-  const double* lower = a.lower.data();
-  const double* upper = a.upper.data();
-  const double* pivot = a.pivot.data();
-  const double* cp = a.cp.data();
   const std::int32_t last = n_ - 1;
-  const std::int32_t k = n_ / 2;
   // A held face's change is 0 whatever the side.
   if (m.stage.surface.held) {
     r[0] = 0.0;
@@ -89,34 +168,13 @@ void ImplicitStep::solveTwistedWith(const StageModel& m, const Matrix& a, double
     r[last] = 0.0;
     if constexpr (Sides == 2) s[last] = 0.0;
   }
-  r[0] = r[0] * pivot[0];
-  if constexpr (Sides == 2) s[0] = s[0] * pivot[0];
-  if (k < last) {
-    r[last] = r[last] * pivot[last];
-    if constexpr (Sides == 2) s[last] = s[last] * pivot[last];
-  }
-  for (std::int32_t i = 1, j = last - 1; i < k; ++i, --j) {
-    r[i] = r[i] * pivot[i] - lower[i] * r[i - 1];
-    if constexpr (Sides == 2) s[i] = s[i] * pivot[i] - lower[i] * s[i - 1];
-    if (j > k) {
-      r[j] = r[j] * pivot[j] - upper[j] * r[j + 1];
-      if constexpr (Sides == 2) s[j] = s[j] * pivot[j] - upper[j] * s[j + 1];
-    }
-  }
-  const auto middle = [&](double* x) {
-    double sum = x[k] * pivot[k] - lower[k] * x[k - 1];
-    if (k < last) sum = sum - upper[k] * x[k + 1];
-    x[k] = sum;
-  };
-  middle(r);
-  if constexpr (Sides == 2) middle(s);
-  for (std::int32_t i = k - 1, j = k + 1; i >= 0; --i, ++j) {
-    r[i] = r[i] - cp[i] * r[i + 1];
-    if constexpr (Sides == 2) s[i] = s[i] - cp[i] * s[i + 1];
-    if (j <= last) {
-      r[j] = r[j] - cp[j] * r[j - 1];
-      if constexpr (Sides == 2) s[j] = s[j] - cp[j] * s[j - 1];
-    }
+  const Chains chains{a.lower.data(), a.upper.data(), a.pivot.data(), a.cp.data(), n_ / 2, last};
+  if constexpr (Sides == 2) {
+    double* const both[2] = {r, s};
+    eliminate<2>(chains, both);
+  } else {
+    double* const one[1] = {r};
+    eliminate<1>(chains, one);
   }
   solves_ += Sides;
 }
