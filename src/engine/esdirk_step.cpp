@@ -28,6 +28,7 @@ EsdirkStep::EsdirkStep(std::int32_t points)
       delta_(size_),
       deltaE_(size_),
       level_(size_) {
+  base_.scaledRatios_ = true;
   for (std::size_t j = 0; j < STAGES; ++j) {
     stage_[j].resize(size_);
     k_[j].resize(size_);

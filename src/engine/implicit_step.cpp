@@ -208,6 +208,14 @@ void ImplicitStep::ratios(const StageModel& m, Matrix& a, const double* at, doub
     return;
   }
   diffusivities(exp, at, d_.data(), n_);
+  if (scaledRatios_) {
+    // One multiplication in place of two divisions (the fourth-order step's
+    // ratios; TR-BDF2 keeps its bits).
+    const double w = ((0.5 * span) / dx) / dx;
+    for (std::int32_t j = 0; j + 1 < n_; ++j)
+      a.q[idx(j)] = ((d_[idx(j)] + d_[idx(j + 1)]) * w) * area[j];
+    return;
+  }
   for (std::int32_t j = 0; j + 1 < n_; ++j)
     a.q[idx(j)] = (((((d_[idx(j)] + d_[idx(j + 1)]) * 0.5) * span) / dx) / dx) * area[j];
 }

@@ -104,7 +104,9 @@ class ImplicitStep {
   Matrix first_, second_;
   std::vector<double> d_, mid_, gamma_, delta1_, delta2_, fn_, fg_, carry1_, work_;
   std::int64_t solves_ = 0;
-  bool previousMatrix_ = false;  // second_ holds a factored BDF2 matrix of this stage
+  bool previousMatrix_ = false;
+  bool scaledRatios_ = false;  // ratios by one factor ((span / 2) / dx^2)  // second_ holds a
+                               // factored BDF2 matrix of this stage
 };
 
 }  // namespace diffusim
