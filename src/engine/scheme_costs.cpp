@@ -12,7 +12,10 @@ namespace {
 // an explicit step with a constant and a composition-dependent D, and an
 // implicit step of either method (TR-BDF2: its five solves, or seven with
 // the corrector; the fourth-order step: six stages, a D(C) stage solved
-// about 1.2 times).
+// about 1.2 times, 40 to 47 and 113 ns on the bench's long held runs and
+// 170 on the low-pressure example's short stages: 60 and 164 keep auto's
+// choice the faster one in the bench's crossover table and on the example
+// schedules).
 constexpr double EXPLICIT_CONSTANT_NS = 0.18;
 constexpr double EXPLICIT_VARIABLE_NS = 1.0;
 // The weighted explicit step (a curved specimen, an exchange at x = L)
