@@ -1,8 +1,8 @@
 // The fourth-order implicit method (ImplicitMethod::Esdirk) against the
-// grid's exact modes and fine runs: its order at equal steps, the error
-// contract of the shared step control from tolerance 1e-5 to 1e-9 on a
-// constant and a composition-dependent D, its step counts, the mass balance
-// of its stages and the time query between its long steps.
+// grid's exact modes and fine runs: the error contract of the shared step
+// control from tolerance 1e-5 to 1e-9 on a constant and a
+// composition-dependent D, and its step counts. (implicit_test.cpp runs
+// both steps through the order, mass balance and time query tests.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +13,7 @@
 #include "engine/implicit.hpp"
 #include "engine/process_plan.hpp"
 #include "engine/queries.hpp"
+#include "engine/scheme_costs.hpp"
 #include "model/process.hpp"
 #include "support/exact_solutions.hpp"
 
@@ -62,25 +63,6 @@ double maxDiff(const std::vector<double>& a, const std::vector<double>& b) {
 }
 
 const double D = A * std::exp(B / (R * 1173.0));
-
-TEST(EsdirkHeldSurface, FourthOrderInTheStep) {
-  // Equal steps: halving dt divides the error by sixteen.
-  const std::int32_t m = 100;
-  const double t = 3.6e5;
-  const std::vector<double> exact = heldGridModes(m, D, t, L, C0, CS);
-  double previous = 0.0;
-  for (const std::int64_t steps : {80, 160, 320}) {
-    ImplicitOptions options;
-    options.fixedSteps = steps;
-    ImplicitStats stats;
-    const double error = maxDiff(esdirk(heldSchedule(m, t), {t}, stats, options).back(), exact);
-    if (previous > 0.0) {
-      EXPECT_GT(previous / error, 13.0) << steps;
-      EXPECT_LT(previous / error, 19.0) << steps;
-    }
-    previous = error;
-  }
-}
 
 TEST(EsdirkHeldSurface, ErrorOfEveryLevelWithinToleranceInFewSteps) {
   // Several levels handed on, and only the end: every level within the
@@ -204,86 +186,32 @@ TEST(EsdirkBenchmarks, TheThreeProblemsInFewSteps) {
   EXPECT_LE(std::fabs(depth[0] - depth[1]), 1e-7);
 }
 
-TEST(EsdirkMassBalance, ContentGrowsByTheStagesFluxesAtEveryStep) {
-  // Constant and composition-dependent D, a transfer surface (its node
-  // counted) and a held one (not counted): at every step the content grows
-  // by the B the step returns as entered.
+TEST(SchemeCosts, TheStepModelFollowsTheImplicitRuns) {
+  // The choice under auto rests on the model: within 3 times the steps the
+  // run takes, over grids, times, tolerances and both methods.
   struct Case {
-    DiffusivityLaw law;
-    Stage stage;
-    bool held;
+    std::int32_t m;
+    double t, tolerance;
   };
-  const Case cases[] = {
-      {{4.7e-5, -154808.0, 0.0, 0.0},
-       {7200.0, 1200.0, {SurfaceKind::Transfer, 0.0, 0.0115, 1.5e-7}},
-       false},
-      {{4.7e-5, -154808.0, -160.0, 2761400.0},
-       {7200.0, 1200.0, {SurfaceKind::Transfer, 0.0, 0.0115, 1.5e-7}},
-       false},
-      {{4.7e-5, -154808.0, -160.0, 2761400.0},
-       {7200.0, 1200.0, {SurfaceKind::Fixed, 0.0115, 0.0, 0.0}},
-       true},
-  };
-  for (const Case& c : cases) {
-    ProcessSchedule s;
-    s.length = 0.004;
-    s.sections = 300;
-    s.initial = 0.002;
-    s.law = c.law;
-    s.stages = {c.stage};
-    ProcessPlan plan;
-    ASSERT_TRUE(planProcess(s, 7200.0, -1.0, plan).ok());  // every step handed on
-    const std::int32_t n = 301;
-    const double dx = s.length / 300.0;
-    const double start = specimenContent(std::vector<double>(n, 0.002).data(), n, dx, c.held);
-    ImplicitStats stats;
-    ImplicitOptions options;
-    options.method = ImplicitMethod::Esdirk;
-    double worst = 0.0;
-    struct Watch final : RunObserver {
-      std::function<void(const Level&)> each;
-      bool onLevel(const Level& level) override {
-        each(level);
-        return true;
-      }
-    } watch;
-    watch.each = [&](const Level& level) {
-      const double content = specimenContent(level.values, n, dx, c.held);
-      worst = std::max(worst, std::fabs((content - start) - stats.entered));
-    };
-    ASSERT_EQ(runImplicit(s, plan, options, watch, stats), RunEnd::Completed);
-    EXPECT_GT(stats.entered, 1e-7);
-    EXPECT_LE(worst, 1e-18) << c.held;  // the content is about 1e-5: rounding
-  }
-}
-
-TEST(EsdirkTimeQuery, TheCrossingIsFoundToTheTolerance) {
-  // The time query between long steps: a quadratic through the level
-  // before, the step's inner stage and its end puts the grid's exact
-  // composition at the depth within the tolerance of the target.
-  const double kelvin = 1273.0, l = 0.001, c0 = 0.002, cs = 0.0115;
-  const double d = A * std::exp(B / (R * kelvin));
-  const std::int32_t m = 100;
-  ProcessSchedule s = heldSchedule(m, 1e6);
-  s.length = l;
-  s.initial = c0;
-  s.stages[0] = {1e6, kelvin, {SurfaceKind::Fixed, cs, 0.0, 0.0}};
-  struct Case {
-    std::int32_t node;
-    double composition;
-  };
-  for (const Case c : {Case{10, 0.0035}, Case{10, 0.008}, Case{30, 0.004}, Case{3, 0.0105}}) {
-    Query q;
-    q.kind = Query::Kind::Time;
-    q.depth = c.node * (l / m);
-    q.composition = c.composition;
-    q.scheme.choice = SchemeChoice::Implicit;
-    q.scheme.method = ImplicitMethod::Esdirk;
-    double when = 0.0;
-    runQuery(q, s, {}, [&](std::span<const double> v) { when = v[0]; });
-    const double there = heldGridModes(m, d, when, l, c0, cs)[static_cast<std::size_t>(c.node)];
-    EXPECT_LE(std::fabs(there - c.composition), q.scheme.tolerance)
-        << c.node << " " << c.composition << " at " << when;
+  for (const ImplicitMethod method : {ImplicitMethod::TrBdf2, ImplicitMethod::Esdirk}) {
+    for (const Case c : {Case{100, 3600.0, 1e-7}, Case{1000, 60.0, 1e-7}, Case{1000, 1e5, 1e-6},
+                         Case{1000, 1e7, 1e-7}, Case{400, 1e7, 1e-8}, Case{4000, 1e5, 1e-9}}) {
+      const ProcessSchedule s = heldSchedule(c.m, c.t);
+      ProcessPlan plan;
+      ASSERT_TRUE(planProcess(s, c.t, 0.0, plan).ok());
+      const ProcessPlan fresh = plan;  // the model reads it before the run
+      ImplicitOptions options;
+      options.tolerance = c.tolerance;
+      options.method = method;
+      ImplicitStats stats;
+      Kept kept(c.m + 1);
+      ASSERT_EQ(runImplicit(s, plan, options, kept, stats), RunEnd::Completed);
+      const double model = estimateCosts(s, fresh, c.tolerance, method).implicitSteps;
+      const double taken = static_cast<double>(stats.steps);
+      const int which = static_cast<int>(method);
+      EXPECT_LE(model, 3.0 * taken) << which << " " << c.m << " " << c.t << " " << c.tolerance;
+      EXPECT_GE(model, taken / 3.0) << which << " " << c.m << " " << c.t << " " << c.tolerance;
+    }
   }
 }
 
