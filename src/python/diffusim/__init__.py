@@ -10,6 +10,10 @@ Units are SI throughout: m, s, K, and compositions as mass fractions (0.008 for
     p = diffusim.profile(s)                 # p.x, p.c (numpy), p.header
     d = diffusim.depth(s, composition=0.0035)
 
+Every run takes the command line's scheme="auto"|"explicit"|"implicit",
+tolerance= and method="esdirk" (the fourth-order implicit step, the default) or
+"trbdf2", as --scheme, --tolerance and --method.
+
 Schedules pickle (as their TOML text), so any concurrent.futures executor or a
 dask.distributed Client can run sweeps; see docs/examples/notebook.py.
 """
