@@ -333,5 +333,16 @@ PYBIND11_MODULE(_core, m) {
            repetitions;
   });
   m.def("run_query", &runQueryOf);
+  // A value given as a string with a unit, read as the command line reads
+  // it and refused with its message, the keyword named where it names a
+  // flag.
+  m.def("quantity", [](const std::string& name, const std::string& text, const std::string& kind) {
+    const Quantity q = kind == "time"          ? Quantity::Time
+                       : kind == "length"      ? Quantity::Length
+                       : kind == "composition" ? Quantity::Composition
+                       : kind == "temperature" ? Quantity::Temperature
+                                               : Quantity::Plain;
+    return quantityFlag(name, text, q);
+  });
   bindInverse(m);
 }

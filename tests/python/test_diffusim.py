@@ -276,6 +276,64 @@ def test_refusals_raise_schedule_error_with_the_command_lines_words(files):
     assert str(raised.value) == words
 
 
+# Strings with units as the command line takes them: the same bits as the
+# numbers in SI units, whichever function takes them.
+UNIT_CALLS = [
+    (diffusim.profile, {"time": "4h"}, {"time": 14400.0}),
+    (diffusim.profiles, {"every": "2h", "until": "6h"}, {"every": 7200.0, "until": 21600.0}),
+    (diffusim.history, {"depth": "0.2mm", "every": "30min"}, {"depth": 2e-4, "every": 1800.0}),
+    (diffusim.depth, {"composition": "0.35%", "time": ["2h", "4h"]},
+     {"composition": 0.0035, "time": [7200.0, 14400.0]}),
+    (diffusim.time_to, {"depth": "0.5mm", "composition": "0.4%"},
+     {"depth": 5e-4, "composition": 0.004}),
+]
+
+
+def same_bits(a, b):
+    if isinstance(a, float):
+        return a == b or (math.isnan(a) and math.isnan(b))
+    return all(np.array_equal(getattr(a, n), getattr(b, n), equal_nan=True)
+               for n in ("t", "c", "depth") if getattr(a, n, None) is not None)
+
+
+@pytest.mark.parametrize("call, with_units, in_si", UNIT_CALLS)
+def test_strings_with_units_give_the_bits_of_si_numbers(files, call, with_units, in_si):
+    s = diffusim.load_schedule(files / "cycle.toml")
+    b = call(s, **in_si)
+    assert same_bits(call(s, **with_units), b)
+    # A schedule file's name stands for the schedule.
+    assert same_bits(call(files / "cycle.toml", **in_si), b)
+    quick = diffusim.Schedule.constant(duration="2h", temperature="900C", length="0.5mm",
+                                       c0="0.2%", cs="1%")
+    same = diffusim.Schedule.constant(duration=7200.0, temperature=1173.15, length=5e-4,
+                                      c0=0.002, cs=0.01)
+    assert quick.text == same.text
+
+
+def test_a_bad_value_says_what_the_command_line_says_naming_the_keyword(files):
+    s = diffusim.load_schedule(files / "cycle.toml")
+    path = str(files / "cycle.toml")
+    for args, flag, keyword, call in [
+            (["profile", "--time", "4hours"], "--time", "time",
+             lambda: diffusim.profile(s, time="4hours")),
+            (["history", "--depth", "2 mm", "--every", "1h"], "--depth", "depth",
+             lambda: diffusim.history(s, depth="2 mm", every=3600.0)),
+            (["depth", "--schedule", path, "--composition", "0.35 %"], "--composition",
+             "composition", lambda: diffusim.depth(s, composition="0.35 %")),
+            (["design", "--schedule", path, "--vary", "1", "--depth", "1mm", "--at", "0.35%",
+              "--max-duration", "soon"], "--max-duration", "max_duration",
+             lambda: diffusim.design(s, [1], depth=1e-3, at=0.0035, max_duration="soon"))]:
+        line = subprocess.run([PROGRAM, *args], capture_output=True, text=True).stderr
+        words = line.splitlines()[0].split(f"{flag}: ", 1)[1]
+        with pytest.raises(diffusim.ScheduleError) as raised:
+            call()
+        assert str(raised.value) == f"{keyword}: {words}"
+    with pytest.raises(diffusim.ScheduleError, match=r"vary: the schedule has no stage 0 \(it has 3\)"):
+        diffusim.design(s, [0], surface=0.0075)
+    with pytest.raises(diffusim.ScheduleError, match="expected a Schedule .* not int"):
+        diffusim.profile(3)
+
+
 def test_an_unknown_kernel_level_fails_the_import():
     env = dict(os.environ, DIFFUSIM_KERNELS="avx3")
     r = subprocess.run([sys.executable, "-c", "import diffusim"], env=env, capture_output=True,

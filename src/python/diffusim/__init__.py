@@ -12,7 +12,11 @@ Units are SI throughout: m, s, K, and compositions as mass fractions (0.008 for
 
 Every run takes the command line's scheme="auto"|"explicit"|"implicit",
 tolerance= and method="esdirk" (the fourth-order implicit step, the default) or
-"trbdf2", as --scheme, --tolerance and --method.
+"trbdf2", as --scheme, --tolerance and --method. Times, depths, compositions
+and temperatures are numbers in SI units or strings with a unit as the command
+line takes them ("4h", "0.9mm", "0.35%", "930C"); a bad one raises
+ScheduleError with the command line's message, naming the keyword. A schedule
+may be given as a Schedule or as the name of its file.
 
 Schedules pickle (as their TOML text), so any concurrent.futures executor or a
 dask.distributed Client can run sweeps; see docs/examples/notebook.py.
@@ -20,6 +24,7 @@ dask.distributed Client can run sweeps; see docs/examples/notebook.py.
 
 from dataclasses import dataclass, field
 import math
+import os
 import warnings
 
 import numpy as np
@@ -48,6 +53,29 @@ def _refused(call, *args):
         return call(*args)
     except _core._RequestError as e:
         raise ScheduleError(str(e)) from None
+
+
+def _q(name, value, kind):
+    """`value` in SI units: a number as it is, or a string with a unit as the
+    command line takes it ("4h", "0.9mm", "0.35%", "930C"), refused with the
+    command line's message naming the keyword."""
+    if isinstance(value, str):
+        return _refused(_core.quantity, name, value, kind)
+    return float(value)
+
+
+def _qs(name, values, kind):
+    return [_q(name, v, kind) for v in values]
+
+
+def _schedule(schedule):
+    """A Schedule, or the path of a schedule file, which is loaded."""
+    if isinstance(schedule, Schedule):
+        return schedule
+    if isinstance(schedule, (str, os.PathLike)):
+        return load_schedule(schedule)
+    raise ScheduleError(f"schedule: expected a Schedule (load_schedule, parse_schedule or "
+                        f"Schedule.constant) or a file name, not {type(schedule).__name__}")
 
 
 class Schedule:
@@ -82,23 +110,27 @@ class Schedule:
                  radius=None, inner_radius=None):
         """One stage with the surface held at `cs` at `temperature` (K): the
         quick-run parameters of the command line (D = A exp(B / RT), m^2/s
-        and J/mol). A cylinder or sphere takes `radius` (and `inner_radius`,
+        and J/mol). Times, lengths, compositions and temperatures may be
+        strings with a unit, as on the command line ("4h", "0.5mm", "1%",
+        "900C"). A cylinder or sphere takes `radius` (and `inner_radius`,
         m) instead of `length`. Without a `duration` (s) the stage lasts as
         the command line's flags make it: until the time a question asks
         (time_to searches onward from its start)."""
         params = dict(temperature=temperature, length=length, sections=sections, A=A, B=B,
                       c0=c0, cs=cs, geometry=geometry, radius=radius, inner_radius=inner_radius)
         if geometry == "plate":
-            shape = f"length = {float(length)!r}\n"
+            shape = f"length = {_q('length', length, 'length')!r}\n"
         else:
-            shape = f"geometry = {geometry!r}\nradius = {float(radius)!r}\n"
+            shape = f"geometry = {geometry!r}\nradius = {_q('radius', radius, 'length')!r}\n"
             if inner_radius is not None:
-                shape += f"inner_radius = {float(inner_radius)!r}\n"
-        span = 1.0 if duration is None else float(duration)
-        text = (f"[specimen]\n{shape}sections = {int(sections)}\ninitial = {float(c0)!r}\n"
+                shape += f"inner_radius = {_q('inner_radius', inner_radius, 'length')!r}\n"
+        span = 1.0 if duration is None else _q("duration", duration, "time")
+        text = (f"[specimen]\n{shape}sections = {int(sections)}\n"
+                f"initial = {_q('c0', c0, 'composition')!r}\n"
                 f"[diffusivity]\nA = {float(A)!r}\nB = {float(B)!r}\n"
-                f"[[stage]]\nduration = {span!r}\ntemperature = {float(temperature)!r}\n"
-                f"surface = {{ composition = {float(cs)!r} }}\n")
+                f"[[stage]]\nduration = {span!r}\n"
+                f"temperature = {_q('temperature', temperature, 'temperature')!r}\n"
+                f"surface = {{ composition = {_q('cs', cs, 'composition')!r} }}\n")
         s = cls(text, "constant")
         s._open = None if duration is not None else params
         return s
@@ -174,8 +206,9 @@ def profile(schedule, time=None, *, scheme="auto", tolerance=_DEFAULT_TOLERANCE,
     """C(x) at `time` s (default: the schedule's end): a Result with x, c
     (and r for a curved specimen)."""
     s, tol, th = _options(scheme, tolerance, threads)
-    schedule = schedule._lasting(time)
-    until = math.nan if time is None else float(time)
+    time = None if time is None else _q("time", time, "time")
+    schedule = _schedule(schedule)._lasting(time)
+    until = math.nan if time is None else time
     out = _warned(_refused(_core.run_levels, schedule._core, "profile", until, 0.0, 0.0, s, tol, method,
                    th, __version__))
     hv = out.get("HV")
@@ -188,9 +221,11 @@ def profiles(schedule, every, until=None, *, scheme="auto", tolerance=_DEFAULT_T
     """Every profile at every, 2 every, ..., until (default the end): a Result
     whose c is a 2-D array, one row per time in t."""
     s, tol, th = _options(scheme, tolerance, threads)
-    schedule = schedule._lasting(until)
-    end = math.nan if until is None else float(until)
-    out = _warned(_refused(_core.run_levels, schedule._core, "profiles", end, float(every), 0.0, s, tol,
+    until = None if until is None else _q("until", until, "time")
+    schedule = _schedule(schedule)._lasting(until)
+    end = math.nan if until is None else until
+    out = _warned(_refused(_core.run_levels, schedule._core, "profiles", end, _q("every", every, "time"),
+                   0.0, s, tol,
                    method, th, __version__))
     return Result(record=out["header"], t=out["t"], c=out["c"], x=out["x"], r=out.get("r"),
                   HV=out.get("HV"))
@@ -200,10 +235,12 @@ def history(schedule, depth, every=None, until=None, *, scheme="auto", tolerance
             threads=None, method=_DEFAULT_METHOD):
     """C at `depth` m at every, 2 every, ..., until (every None: every step)."""
     s, tol, th = _options(scheme, tolerance, threads)
-    schedule = schedule._lasting(until)
-    end = math.nan if until is None else float(until)
+    until = None if until is None else _q("until", until, "time")
+    schedule = _schedule(schedule)._lasting(until)
+    end = math.nan if until is None else until
     out = _warned(_refused(_core.run_levels, schedule._core, "history", end,
-                   0.0 if every is None else float(every), float(depth), s, tol, method, th,
+                   0.0 if every is None else _q("every", every, "time"), _q("depth", depth, "length"),
+                   s, tol, method, th,
                    __version__))
     return Result(record=out["header"], t=out["t"], c=out["c"])
 
@@ -213,11 +250,12 @@ def depth(schedule, composition, time=None, *, every=None, scheme="auto", tolera
     """The case depth, m: where the profile falls to `composition`. A float for
     one time (default the end; NaN when the profile stays above it); with a
     list of times or `every`, a Result with arrays t and depth."""
-    times = [] if time is None else ([float(time)] if np.isscalar(time) else
-                                     [float(v) for v in time])
-    schedule = schedule._lasting(max(times) if times else None)
-    out = _warned(_refused(_core.run_query, schedule._core, True, float(composition), 0.0, times,
-                   0.0 if every is None else float(every), False, scheme, float(tolerance),
+    times = [] if time is None else ([_q("time", time, "time")] if np.isscalar(time) else
+                                     _qs("time", time, "time"))
+    schedule = _schedule(schedule)._lasting(max(times) if times else None)
+    out = _warned(_refused(_core.run_query, schedule._core, True,
+                   _q("composition", composition, "composition"), 0.0, times,
+                   0.0 if every is None else _q("every", every, "time"), False, scheme, float(tolerance),
                    method, __version__))
     if every is None and (time is None or np.isscalar(time)):
         return float(out["depth"][0])
@@ -228,8 +266,10 @@ def time_to(schedule, depth, composition, *, scheme="auto", tolerance=_DEFAULT_T
             method=_DEFAULT_METHOD):
     """The first time, s, at which the composition at `depth` m reaches
     `composition` (NaN when the schedule ends first)."""
+    schedule = _schedule(schedule)
     open_ended = getattr(schedule, "_open", None) is not None
-    out = _warned(_refused(_core.run_query, schedule._core, False, float(composition), float(depth), [],
+    out = _warned(_refused(_core.run_query, schedule._core, False,
+                   _q("composition", composition, "composition"), _q("depth", depth, "length"), [],
                    0.0, open_ended, scheme, float(tolerance), method,
                    __version__))
     return float(out["t"][0])
@@ -249,8 +289,9 @@ def depth_spread(schedule, composition, time=None, *, samples=400, seed=1, threa
     statistics (inf where one falls among those beyond), with "mean" and
     "sd" (inf when any sample is beyond), "beyond" and "invalid" (counts).
     More than 1 % invalid draws raise ScheduleError."""
-    out = _refused(_core.sample_depths, schedule._core, float(composition),
-                   math.nan if time is None else float(time), int(samples), int(seed),
+    out = _refused(_core.sample_depths, _schedule(schedule)._core,
+                   _q("composition", composition, "composition"),
+                   math.nan if time is None else _q("time", time, "time"), int(samples), int(seed),
                    0 if threads is None else int(threads))
     q = dict(zip(QUANTILES, out["quantiles"]))
     q["mean"], q["sd"] = out["mean"], out["sd"]
@@ -278,15 +319,22 @@ def design(schedule, vary, *, surface=None, depth=None, at=None, max_duration=No
     a thousand days). Raises ScheduleError when no durations reach them (the
     message gives the closest run); a stage more than ten times as long as the
     whole template gives a UserWarning, as the command line warns."""
+    schedule = _schedule(schedule)
+    count = schedule._core.stages
+    for k in vary:
+        if not (isinstance(k, (int, np.integer)) and 1 <= k <= count):
+            raise ScheduleError(f"vary: the schedule has no stage {k!r} (it has {count})")
     stages = [int(k) - 1 for k in vary]
-    if max_duration is not None and not float(max_duration) >= 1.0:
-        raise ScheduleError(f"max_duration: {max_duration} s is shorter than the search's "
-                            "shortest duration, 1 s")
+    if max_duration is not None:
+        max_duration = _q("max_duration", max_duration, "time")
+        if not max_duration >= 1.0:
+            raise ScheduleError(f"max_duration: {max_duration:g} s is shorter than the search's "
+                                "shortest duration, 1 s")
     out = _refused(_core.design, schedule._core, stages,
-                   math.nan if surface is None else float(surface),
-                   math.nan if depth is None else float(depth),
-                   0.0 if at is None else float(at),
-                   0.0 if max_duration is None else float(max_duration), scheme, float(tolerance))
+                   math.nan if surface is None else _q("surface", surface, "composition"),
+                   math.nan if depth is None else _q("depth", depth, "length"),
+                   0.0 if at is None else _q("at", at, "composition"),
+                   0.0 if max_duration is None else max_duration, scheme, float(tolerance))
     if not out["met"]:
         raise ScheduleError(
             f"no durations of stage(s) {list(vary)} meet the targets (closest: durations "
@@ -325,9 +373,10 @@ def fit(schedule, keys, x, c, t=None, *, scheme="auto", tolerance=_DEFAULT_TOLER
     default the schedule's end, that of each trial schedule when a duration
     is fitted), by GSL's trust-region Levenberg-Marquardt. Each value the
     data do not determine gives a UserWarning with the command line's words."""
-    x = [float(v) for v in x]
-    c = [float(v) for v in c]
-    t = [] if t is None else [float(v) for v in t]
+    schedule = _schedule(schedule)
+    x = _qs("x", x, "length")
+    c = _qs("c", c, "composition")
+    t = [] if t is None else _qs("t", t, "time")
     out = _refused(_core.fit, schedule._core, list(keys), x, c, t, scheme, float(tolerance))
     if not out["converged"]:
         raise ScheduleError(f"the fit did not converge after {out['iterations']} iterations")
