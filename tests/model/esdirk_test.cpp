@@ -16,53 +16,20 @@
 #include "engine/scheme_costs.hpp"
 #include "model/process.hpp"
 #include "support/exact_solutions.hpp"
+#include "support/implicit_runs.hpp"
 
 namespace diffusim::testing {
 namespace {
 
-constexpr double A = 4.529e-07, B = -147723.0, R = 8.3144;
-constexpr double C0 = 0.01, CS = 0.05, L = 0.0005;
-
-ProcessSchedule heldSchedule(std::int32_t sections, double duration) {
-  ProcessSchedule s;
-  s.length = L;
-  s.sections = sections;
-  s.initial = C0;
-  s.law = {A, B, 0.0, 0.0};
-  s.stages.push_back({duration, 1173.0, {SurfaceKind::Fixed, CS, 0.0, 0.0}});
-  return s;
-}
-
-class Kept final : public RunObserver {
- public:
-  explicit Kept(std::int32_t n) : n_(n) {}
-  bool onLevel(const Level& level) override {
-    values.emplace_back(level.values, level.values + n_);
-    return true;
-  }
-  std::vector<std::vector<double>> values;
-
- private:
-  std::int32_t n_;
-};
+constexpr double L = HELD_L, C0 = HELD_C0, CS = HELD_CS;
 
 std::vector<std::vector<double>> esdirk(const ProcessSchedule& s, const std::vector<double>& at,
                                         ImplicitStats& stats, ImplicitOptions options) {
   options.method = ImplicitMethod::Esdirk;
-  ProcessPlan plan;
-  EXPECT_TRUE(planProcessAt(s, at, plan).ok());
-  Kept kept(s.sections + 1);
-  EXPECT_EQ(runImplicit(s, plan, options, kept, stats), RunEnd::Completed);
-  return kept.values;
+  return runAt(s, at, stats, options).values;
 }
 
-double maxDiff(const std::vector<double>& a, const std::vector<double>& b) {
-  double most = 0.0;
-  for (std::size_t i = 0; i < a.size(); ++i) most = std::max(most, std::fabs(a[i] - b[i]));
-  return most;
-}
-
-const double D = A * std::exp(B / (R * 1173.0));
+const double D = HELD_A * std::exp(HELD_B / (GAS_R * 1173.0));
 
 TEST(EsdirkHeldSurface, ErrorOfEveryLevelWithinToleranceInFewSteps) {
   // Several levels handed on, and only the end: every level within the
@@ -105,17 +72,6 @@ TEST(EsdirkHeldSurface, ErrorOfEveryLevelWithinToleranceInFewSteps) {
   }
 }
 
-// The example cycle's law, D(C) = A exp(a C) exp((B + b C) / (R T)).
-ProcessSchedule variableSchedule(std::int32_t sections, std::vector<Stage> stages) {
-  ProcessSchedule s;
-  s.length = 0.004;
-  s.sections = sections;
-  s.initial = 0.002;
-  s.law = {4.7e-5, -154808.0, -160.0, 2761400.0};
-  s.stages = std::move(stages);
-  return s;
-}
-
 TEST(EsdirkVariableD, CyclesWithinTheToleranceOfAFineRunAndEstimated) {
   // Held, then mass transfer, then sealed at a lower temperature; and held
   // then sealed: only the end handed on, against TR-BDF2 at 1e-11.
@@ -134,7 +90,7 @@ TEST(EsdirkVariableD, CyclesWithinTheToleranceOfAFineRunAndEstimated) {
     ImplicitStats fineStats;
     ProcessPlan plan;
     ASSERT_TRUE(planProcessAt(s, {end}, plan).ok());
-    Kept reference(101);
+    Levels reference(101);
     ASSERT_EQ(runImplicit(s, plan, fine, reference, fineStats), RunEnd::Completed);
     for (const double tolerance : {1e-5, 1e-6, 1e-7, 1e-8, 1e-9}) {
       ImplicitOptions options;
@@ -204,7 +160,7 @@ TEST(SchemeCosts, TheStepModelFollowsTheImplicitRuns) {
       options.tolerance = c.tolerance;
       options.method = method;
       ImplicitStats stats;
-      Kept kept(c.m + 1);
+      Levels kept(c.m + 1);
       ASSERT_EQ(runImplicit(s, plan, options, kept, stats), RunEnd::Completed);
       const double model = estimateCosts(s, fresh, c.tolerance, method).implicitSteps;
       const double taken = static_cast<double>(stats.steps);

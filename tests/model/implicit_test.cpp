@@ -17,45 +17,18 @@
 #include "engine/queries.hpp"
 #include "model/process.hpp"
 #include "support/exact_solutions.hpp"
+#include "support/implicit_runs.hpp"
 
 namespace diffusim::testing {
 namespace {
 
 constexpr double PI = std::numbers::pi;
-constexpr double A = 4.529e-07, B = -147723.0, R = 8.3144;
-constexpr double C0 = 0.01, CS = 0.05, L = 0.0005;
+constexpr double A = HELD_A, B = HELD_B, R = GAS_R;
+constexpr double C0 = HELD_C0, CS = HELD_CS, L = HELD_L;
 
 double arrhenius(double kelvin) {
   return A * std::exp(B / (R * kelvin));
 }
-
-ProcessSchedule heldSchedule(std::int32_t sections, double duration) {
-  ProcessSchedule s;
-  s.length = L;
-  s.sections = sections;
-  s.initial = C0;
-  s.law = {A, B, 0.0, 0.0};
-  s.stages.push_back({duration, 1173.0, {SurfaceKind::Fixed, CS, 0.0, 0.0}});
-  return s;
-}
-
-class Levels final : public RunObserver {
- public:
-  explicit Levels(std::int32_t n, std::function<void(const Level&)> each = {})
-      : n_(n), each_(std::move(each)) {}
-  bool onLevel(const Level& level) override {
-    times.push_back(level.time);
-    values.emplace_back(level.values, level.values + n_);
-    if (each_) each_(level);
-    return true;
-  }
-  std::vector<double> times;
-  std::vector<std::vector<double>> values;
-
- private:
-  std::int32_t n_;
-  std::function<void(const Level&)> each_;
-};
 
 // The tests here are of the TR-BDF2 step (esdirk_test.cpp has the other).
 ImplicitOptions trbdf2() {
@@ -66,11 +39,7 @@ ImplicitOptions trbdf2() {
 
 Levels run(const ProcessSchedule& s, const std::vector<double>& at, ImplicitStats& stats,
            ImplicitOptions options = trbdf2(), std::function<void(const Level&)> each = {}) {
-  ProcessPlan plan;
-  EXPECT_TRUE(planProcessAt(s, at, plan).ok());
-  Levels levels(s.sections + 1, std::move(each));
-  EXPECT_EQ(runImplicit(s, plan, options, levels, stats), RunEnd::Completed);
-  return levels;
+  return runAt(s, at, stats, options, std::move(each));
 }
 
 // The grid's ODEs with both faces sealed (half cells at both ends): cosine
@@ -93,12 +62,6 @@ std::vector<double> gridSealed(const std::vector<double>& start, double d, doubl
       c[static_cast<std::size_t>(i)] += proj / norm * decay * std::cos(i * ph);
   }
   return c;
-}
-
-double maxDiff(const std::vector<double>& a, const std::vector<double>& b) {
-  double most = 0.0;
-  for (std::size_t i = 0; i < a.size(); ++i) most = std::max(most, std::fabs(a[i] - b[i]));
-  return most;
 }
 
 TEST(ImplicitHeldSurface, TimeErrorWithinToleranceAndEstimated) {
@@ -245,18 +208,6 @@ TEST(ImplicitTransfer, CranksSolutionWithinToleranceAndGridError) {
   }
   EXPECT_GT(gridError, 0.0);
   EXPECT_LE(error, 1e-7 + 1.5 * gridError);
-}
-
-// The example cycle's law, D(C) = A exp(a C) exp((B + b C) / (R T)), strongly
-// composition-dependent.
-ProcessSchedule variableSchedule(std::int32_t sections, std::vector<Stage> stages) {
-  ProcessSchedule s;
-  s.length = 0.004;
-  s.sections = sections;
-  s.initial = 0.002;
-  s.law = {4.7e-5, -154808.0, -160.0, 2761400.0};
-  s.stages = std::move(stages);
-  return s;
 }
 
 TEST(ImplicitVariableD, SimilarityInXOverRootT) {
