@@ -31,8 +31,22 @@ void addCommonFlags(CLI::App* sub, FlagTexts& t) {
                 "the menu's rules: remainder rule, nearer level, far face copying its neighbour");
 }
 
+void addSetFlag(CLI::App* sub, FlagTexts& t) {
+  sub->add_option("--set", t.sets,
+                  "KEY=VALUE: a value of the schedule by its dotted key, over the file's "
+                  "(stage1.temperature=950C, stage2.potential=0.8%, specimen.sections=400)")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+}
+
 void addScheduleFlags(CLI::App* sub, FlagTexts& t) {
   sub->add_option("--schedule", t.schedule, "a process cycle in TOML (see 'diffusim schedule')");
+  addSetFlag(sub, t);
+  sub->add_option("--sweep", t.sweeps,
+                  "KEY=V1,V2[,...]: depth and time for each value of a key (several --sweep: "
+                  "every combination)")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   sub->add_option("--stage-duration", t.stageDurations,
                   "N=DURATION[,DURATION...]: stage N's duration (a list sweeps it)")
       ->expected(1)
@@ -153,6 +167,7 @@ Arguments::Arguments() : app_(std::make_unique<CLI::App>("diffusim", "diffusim")
   fit->add_option("--fit", t.fit, "the keys to fit, e.g. stage1.beta,stage1.potential")->required();
   fit->add_option("--write-schedule", t.writeSchedule, "write the fitted schedule to FILE");
   for (CLI::App* sub : {design, fit}) {
+    addSetFlag(sub, t);
     sub->add_option("--format", t.format, "csv (default) or json");
     sub->add_option("-o,--output", t.output, "write to FILE, replaced atomically");
     sub->add_option("--scheme", t.scheme, "explicit, implicit or auto (default) for each run");
@@ -192,6 +207,8 @@ Arguments::Arguments() : app_(std::make_unique<CLI::App>("diffusim", "diffusim")
       {"--output", "FILE"},
       {"--format", "csv|json|legacy"},
       {"--stage-duration", "N=TIME[,TIME...]"},
+      {"--set", "KEY=VALUE"},
+      {"--sweep", "KEY=V1,V2[,...]"},
       {"--geometry", "plate|cylinder|sphere"},
       {"--radius", "LENGTH"},
       {"--inner-radius", "LENGTH"},

@@ -24,7 +24,8 @@ struct FlagTexts {
   std::string samples, seed;
   std::string example = "cycle";  // schedule --example
   std::vector<std::string> stageDurations;
-  std::string maxDuration;  // design
+  std::vector<std::string> sets, sweeps;  // --set KEY=VALUE, --sweep KEY=V1,V2,...
+  std::string maxDuration;                // design
   bool legacy = false;
   bool estimateError = false;
   bool quiet = false;

@@ -9,6 +9,7 @@
 #include "format/number_parse.hpp"
 #include "study/named_values.hpp"
 #include "study/schedule_file.hpp"
+#include "study/schedule_overrides.hpp"
 #include "words/fault_words.hpp"
 
 namespace diffusim {
@@ -76,6 +77,8 @@ void readInverse(const Arguments& args, Request& r) {
   std::string problem;
   if (!readScheduleFile(t.schedule, r.schedule, problem)) throw UsageError(problem);
   r.schedulePath = t.schedule;
+  for (const std::string& item : t.sets) r.settings.push_back(settingOf("--set", item, r.schedule));
+  applySettings(r.schedule, r.settings, "--set");
   if (const Fault f = checkSchedule(r.schedule); !f.ok()) throw UsageError(faultText(f));
   if (r.command == "design") {
     readDesign(args, r);
@@ -83,6 +86,7 @@ void readInverse(const Arguments& args, Request& r) {
     r.dataPath = t.data;
     r.fitKeys = splitList(t.fit);
   }
+  refuseOverlaps(r);
 }
 
 }  // namespace diffusim

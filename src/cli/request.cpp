@@ -15,6 +15,7 @@
 #include "study/parameter_file.hpp"
 #include "study/quantity.hpp"
 #include "study/schedule_file.hpp"
+#include "study/schedule_overrides.hpp"
 
 namespace diffusim {
 
@@ -244,10 +245,49 @@ void readSamples(const Arguments& args, Request& r) {
   }
   if (r.schedule.uncertainty.empty())
     throw UsageError("--samples: the schedule has no [uncertainty] table to draw from");
-  if (r.temperatures.size() > 1 || r.times.size() > 1 || !r.stageDurations.empty())
+  if (r.temperatures.size() > 1 || r.times.size() > 1 || !r.sweeps.empty())
     throw UsageError("--samples: give one time and no sweep");
   if (r.everyGiven) throw UsageError("--every: not with --samples (one time)");
   if (r.estimateError) throw UsageError("--estimate-error: not with --samples");
+}
+
+// --stage-duration, --set and --sweep over the schedule read: one value of
+// --stage-duration edits it as --set does, a list sweeps it as --sweep does.
+void readOverrides(const Arguments& args, Request& r, bool query) {
+  const FlagTexts& t = args.texts;
+  for (const std::string& item : t.stageDurations) {
+    const std::size_t eq = item.find('=');
+    std::int64_t index = 0;
+    if (eq == std::string::npos || !parseCount(item.substr(0, eq), 1, 1000000, index))
+      throw UsageError("--stage-duration: '" + item + "' is not N=DURATION[,DURATION...]");
+    if (t.schedule.empty() || static_cast<std::size_t>(index) > r.schedule.stages.size())
+      throw UsageError("--stage-duration: the schedule has no stage " + integer(index));
+    const auto stage = static_cast<std::size_t>(index - 1);
+    const std::string key = "stage" + integer(index) + ".duration";
+    const auto named = [&](const auto& list) {
+      return std::any_of(list.begin(), list.end(), [&](const auto& d) { return d.key == key; });
+    };
+    if (named(r.settings) || named(r.sweeps))
+      throw UsageError("--stage-duration: stage " + integer(index) +
+                       " is given twice; give its values once, as a list");
+    std::vector<double> values =
+        quantityList("--stage-duration", item.substr(eq + 1), Quantity::Time, "duration");
+    const ScheduleParameter p{ScheduleParameter::Kind::StageDuration, stage};
+    if (values.size() == 1) {
+      r.settings.push_back({key, p, values.front()});
+      continue;
+    }
+    if (!query)
+      throw UsageError("--stage-duration: lists (sweeps) are for the depth and time commands");
+    r.sweeps.push_back({key, {p, std::move(values)}});
+  }
+  for (const std::string& item : t.sets) r.settings.push_back(settingOf("--set", item, r.schedule));
+  for (const std::string& item : t.sweeps) {
+    if (!query) throw UsageError("--sweep: sweeps are for the depth and time commands");
+    r.sweeps.push_back(sweepOf("--sweep", item, r.schedule));
+  }
+  refuseOverlaps(r);
+  applySettings(r.schedule, r.settings, "--set");
 }
 
 // Schedules, case depths, times to a composition and their sweeps.
@@ -289,32 +329,7 @@ void RequestBuilder::readProcess(Request& r) {
     r.schedule = oneStage(in, sections);
     readGeometry(args_, r.schedule);
   }
-  for (const std::string& item : t.stageDurations) {
-    const std::size_t eq = item.find('=');
-    std::int64_t index = 0;
-    if (eq == std::string::npos || !parseCount(item.substr(0, eq), 1, 1000000, index))
-      throw UsageError("--stage-duration: '" + item + "' is not N=DURATION[,DURATION...]");
-    if (t.schedule.empty() || static_cast<std::size_t>(index) > r.schedule.stages.size())
-      throw UsageError("--stage-duration: the schedule has no stage " + integer(index));
-    for (const auto& [stage, values] : r.stageDurations)
-      if (stage == static_cast<std::size_t>(index - 1))
-        throw UsageError("--stage-duration: stage " + integer(index) +
-                         " is given twice; give its values once, as a list");
-    std::vector<double> values =
-        quantityList("--stage-duration", item.substr(eq + 1), Quantity::Time, "duration");
-    const auto stage = static_cast<std::size_t>(index - 1);
-    // One value edits the schedule, for every command; a list sweeps it.
-    if (values.size() == 1) {
-      r.schedule.stages[stage].duration = values.front();
-      r.stageDurations.emplace_back(stage, std::vector<double>{});
-      continue;
-    }
-    if (!query)
-      throw UsageError("--stage-duration: lists (sweeps) are for the depth and time commands");
-    r.stageDurations.emplace_back(stage, std::move(values));
-  }
-  // (The edited stages stay listed, empty, only to refuse a stage given twice.)
-  std::erase_if(r.stageDurations, [](const auto& d) { return d.second.empty(); });
+  readOverrides(args_, r, query);
 
   const auto time = [&](const char* flag, const std::string& text) {
     const double v = quantityFlag(flag, text, Quantity::Time);
@@ -371,9 +386,7 @@ void RequestBuilder::readProcess(Request& r) {
     r.openEnded = true;
   }
   if (args_.given("--samples") || args_.given("--seed")) readSamples(args_, r);
-  if (r.estimateError && (r.command == "time" || r.temperatures.size() > 1 ||
-                          std::any_of(r.stageDurations.begin(), r.stageDurations.end(),
-                                      [](const auto& d) { return d.second.size() > 1; })))
+  if (r.estimateError && (r.command == "time" || r.temperatures.size() > 1 || !r.sweeps.empty()))
     throw UsageError(
         "--estimate-error is for profile, history, profiles and depth, without a sweep");
 }
@@ -417,6 +430,11 @@ Request buildRequest(const Arguments& args) {
     throw UsageError("--time is required");
   if (!process && args.given("--stage-duration"))
     throw UsageError("--stage-duration is for schedules");
+  for (const char* flag : {"--set", "--sweep"})
+    if (t.schedule.empty() && args.given(flag))
+      throw UsageError(std::string(flag) +
+                       " is for schedules (--schedule FILE); a run from the flags takes its "
+                       "values from them");
   for (const char* flag : {"--scheme", "--tolerance", "--estimate-error"})
     if (t.legacy && args.given(flag))
       throw UsageError(std::string(flag) + ": --legacy runs the menu's explicit scheme");

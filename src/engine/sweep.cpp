@@ -13,9 +13,9 @@ Sweep::Sweep(ProcessSchedule base, SweepAxes axes)
   if (axes_.temperatures.size() == 1)
     for (Stage& st : base_.stages) st.temperature = axes_.temperatures[0];
   if (axes_.temperatures.size() > 1) cases_ *= static_cast<double>(axes_.temperatures.size());
-  for (const auto& [stage, list] : axes_.durations) {
-    if (list.size() == 1) base_.stages[stage].duration = list[0];
-    if (list.size() > 1) cases_ *= static_cast<double>(list.size());
+  for (const SweepAxis& axis : axes_.values) {
+    if (axis.values.size() == 1) setParameter(base_, axis.parameter, axis.values[0]);
+    if (axis.values.size() > 1) cases_ *= static_cast<double>(axis.values.size());
   }
 }
 
@@ -23,10 +23,10 @@ std::vector<double> Sweep::values(std::size_t i) const {
   // Mixed radix, the last swept list the fastest digit.
   std::vector<double> v;
   std::size_t rest = i;
-  for (auto it = axes_.durations.rbegin(); it != axes_.durations.rend(); ++it) {
-    if (it->second.size() < 2) continue;
-    v.push_back(it->second[rest % it->second.size()]);
-    rest /= it->second.size();
+  for (auto it = axes_.values.rbegin(); it != axes_.values.rend(); ++it) {
+    if (it->values.size() < 2) continue;
+    v.push_back(it->values[rest % it->values.size()]);
+    rest /= it->values.size();
   }
   if (sweepsTemperature()) v.push_back(axes_.temperatures[rest % axes_.temperatures.size()]);
   std::reverse(v.begin(), v.end());
@@ -41,8 +41,8 @@ ProcessSchedule Sweep::schedule(std::size_t i) const {
     for (Stage& st : s.stages) st.temperature = v[k];
     ++k;
   }
-  for (const auto& [stage, list] : axes_.durations)
-    if (list.size() > 1) s.stages[stage].duration = v[k++];
+  for (const SweepAxis& axis : axes_.values)
+    if (axis.values.size() > 1) setParameter(s, axis.parameter, v[k++]);
   return s;
 }
 

@@ -1,5 +1,5 @@
 // Sweeps: every combination of the swept values (the temperature of every
-// stage, the durations of chosen stages), run on the shared worker pool and
+// stage, any value of the schedule by its key), run on the shared worker pool and
 // handed on in order, a batch at a time, so that memory does not grow with
 // the number of cases.
 #pragma once
@@ -10,12 +10,19 @@
 #include <vector>
 
 #include "model/process.hpp"
+#include "model/schedule_parameter.hpp"
 
 namespace diffusim {
 
+// One swept value of the schedule and its values; one value sets it.
+struct SweepAxis {
+  ScheduleParameter parameter;
+  std::vector<double> values;
+};
+
 struct SweepAxes {
   std::vector<double> temperatures;  // every stage's temperature; one value: set, not swept
-  std::vector<std::pair<std::size_t, std::vector<double>>> durations;  // stage index, values
+  std::vector<SweepAxis> values;     // in column order
 };
 
 class Sweep {
@@ -24,7 +31,7 @@ class Sweep {
   // The number of cases (a double: a product of lists may pass any integer).
   double cases() const { return cases_; }
   // The swept values of case i, in column order: the temperature, then the
-  // swept durations in the order given. The last list varies fastest.
+  // swept values in the order given. The last list varies fastest.
   std::vector<double> values(std::size_t i) const;
   ProcessSchedule schedule(std::size_t i) const;
   bool sweepsTemperature() const { return axes_.temperatures.size() > 1; }

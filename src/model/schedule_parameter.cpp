@@ -4,81 +4,107 @@
 
 namespace diffusim {
 
-double parameterValue(const ProcessSchedule& s, const ScheduleParameter& p) {
+namespace {
+
+// The value a parameter names, as a place to read or write.
+double& place(ProcessSchedule& s, const ScheduleParameter& p) {
+  using Kind = ScheduleParameter::Kind;
   switch (p.kind) {
-    case ScheduleParameter::Kind::LawA:
+    case Kind::LawA:
       return s.law.A;
-    case ScheduleParameter::Kind::LawB:
+    case Kind::LawB:
       return s.law.B;
-    case ScheduleParameter::Kind::Initial:
+    case Kind::LawSmallA:
+      return s.law.a;
+    case Kind::LawSmallB:
+      return s.law.b;
+    case Kind::Initial:
       return s.initial;
-    case ScheduleParameter::Kind::Density:
+    case Kind::Density:
       return s.density;
-    case ScheduleParameter::Kind::AlloyFactor:
+    case Kind::AlloyFactor:
       return s.alloyFactor;
-    case ScheduleParameter::Kind::StageDuration:
+    case Kind::Length:
+      return s.length;
+    case Kind::Radius:
+      return s.geometry.radius;
+    case Kind::InnerRadius:
+      return s.geometry.innerRadius;
+    case Kind::Sections:
+      break;  // an integer: read and written apart
+    case Kind::StageDuration:
       return s.stages[p.stage].duration;
-    case ScheduleParameter::Kind::StageTemperature:
+    case Kind::StageTemperature:
       return s.stages[p.stage].temperature;
-    case ScheduleParameter::Kind::StageComposition:
+    case Kind::StageTemperatureTo:
+      return s.stages[p.stage].temperatureTo;
+    case Kind::StageComposition:
       return s.stages[p.stage].surface.composition;
-    case ScheduleParameter::Kind::StagePotential:
+    case Kind::StagePotential:
       return s.stages[p.stage].surface.potential;
-    case ScheduleParameter::Kind::StageBeta:
+    case Kind::StageBeta:
       return s.stages[p.stage].surface.beta;
+    case Kind::StageFlux:
+      return s.stages[p.stage].surface.flux;
+    case Kind::StageLimit:
+      return s.stages[p.stage].surface.limit;
+    case Kind::BackComposition:
+      return s.stages[p.stage].back.composition;
+    case Kind::BackPotential:
+      return s.stages[p.stage].back.potential;
+    case Kind::BackBeta:
+      return s.stages[p.stage].back.beta;
   }
-  return 0.0;
+  return s.length;  // not reached
+}
+
+}  // namespace
+
+double parameterValue(const ProcessSchedule& s, const ScheduleParameter& p) {
+  if (p.kind == ScheduleParameter::Kind::Sections) return static_cast<double>(s.sections);
+  return place(const_cast<ProcessSchedule&>(s), p);
 }
 
 void setParameter(ProcessSchedule& s, const ScheduleParameter& p, double v) {
-  switch (p.kind) {
-    case ScheduleParameter::Kind::LawA:
-      s.law.A = v;
-      break;
-    case ScheduleParameter::Kind::LawB:
-      s.law.B = v;
-      break;
-    case ScheduleParameter::Kind::Initial:
-      s.initial = v;
-      break;
-    case ScheduleParameter::Kind::Density:
-      s.density = v;
-      break;
-    case ScheduleParameter::Kind::AlloyFactor:
-      s.alloyFactor = v;
-      break;
-    case ScheduleParameter::Kind::StageDuration:
-      s.stages[p.stage].duration = v;
-      break;
-    case ScheduleParameter::Kind::StageTemperature:
-      s.stages[p.stage].temperature = v;
-      break;
-    case ScheduleParameter::Kind::StageComposition:
-      s.stages[p.stage].surface.composition = v;
-      break;
-    case ScheduleParameter::Kind::StagePotential:
-      s.stages[p.stage].surface.potential = v;
-      break;
-    case ScheduleParameter::Kind::StageBeta:
-      s.stages[p.stage].surface.beta = v;
-      break;
+  using Kind = ScheduleParameter::Kind;
+  if (p.kind == Kind::Sections) {
+    s.sections = static_cast<std::int32_t>(v);
+    return;
   }
+  place(s, p) = v;
+  // A curved specimen's depth runs from its outer to its inner radius.
+  if (p.kind == Kind::Radius || p.kind == Kind::InnerRadius)
+    s.length = s.geometry.radius - s.geometry.innerRadius;
 }
 
 ParameterRange parameterRange(ScheduleParameter::Kind kind) {
+  using Kind = ScheduleParameter::Kind;
   switch (kind) {
-    case ScheduleParameter::Kind::LawB:
+    case Kind::LawB:
+    case Kind::LawSmallA:
+    case Kind::LawSmallB:
       return ParameterRange::Real;
-    case ScheduleParameter::Kind::Initial:
-    case ScheduleParameter::Kind::StageComposition:
-    case ScheduleParameter::Kind::StagePotential:
+    case Kind::Initial:
+    case Kind::StageComposition:
+    case Kind::StagePotential:
+    case Kind::StageLimit:
+    case Kind::BackComposition:
+    case Kind::BackPotential:
       return ParameterRange::Fraction;
-    case ScheduleParameter::Kind::LawA:
-    case ScheduleParameter::Kind::Density:
-    case ScheduleParameter::Kind::AlloyFactor:
-    case ScheduleParameter::Kind::StageDuration:
-    case ScheduleParameter::Kind::StageTemperature:
-    case ScheduleParameter::Kind::StageBeta:
+    case Kind::Sections:
+      return ParameterRange::Count;
+    case Kind::LawA:
+    case Kind::Density:
+    case Kind::AlloyFactor:
+    case Kind::Length:
+    case Kind::Radius:
+    case Kind::InnerRadius:
+    case Kind::StageDuration:
+    case Kind::StageTemperature:
+    case Kind::StageTemperatureTo:
+    case Kind::StageBeta:
+    case Kind::StageFlux:
+    case Kind::BackBeta:
       return ParameterRange::Positive;
   }
   return ParameterRange::Real;

@@ -9,7 +9,8 @@ namespace diffusim {
 struct ProcessSchedule;
 
 // A value of the schedule by its dotted key (stage1.beta, diffusivity.A,
-// ...): what a fit moves and what an uncertainty spreads.
+// ...): what a fit moves, what an uncertainty spreads, what an override sets
+// and a sweep steps through.
 struct ScheduleParameter {
   enum class Kind {
     LawA,
@@ -22,17 +23,29 @@ struct ScheduleParameter {
     StageComposition,
     StagePotential,
     StageBeta,
+    LawSmallA,           // diffusivity.a
+    LawSmallB,           // diffusivity.b
+    Length,              // a plate's
+    Radius,              // a curved specimen's; its length follows
+    InnerRadius,         // the same
+    Sections,            // a whole number
+    StageTemperatureTo,  // a ramp's end (its start is StageTemperature)
+    StageFlux,
+    StageLimit,
+    BackComposition,
+    BackPotential,
+    BackBeta,
   } kind = Kind::LawA;
   std::size_t stage = 0;
 };
 double parameterValue(const ProcessSchedule& s, const ScheduleParameter& p);
 void setParameter(ProcessSchedule& s, const ScheduleParameter& p, double value);
 
-// The values a parameter can physically take: any real number (B), a
-// fraction from 0 to 1 (compositions and potentials), or a positive
-// quantity (durations, temperatures in K, beta, A, the density, the alloy
-// factor).
-enum class ParameterRange { Real, Fraction, Positive };
+// The values a parameter can physically take: any real number (B, a, b), a
+// fraction from 0 to 1 (compositions, potentials, a flux's limit), a
+// positive quantity (durations, temperatures in K, beta, A, a flux, the
+// density, the alloy factor, lengths), or a whole number of sections.
+enum class ParameterRange { Real, Fraction, Positive, Count };
 ParameterRange parameterRange(ScheduleParameter::Kind kind);
 
 }  // namespace diffusim

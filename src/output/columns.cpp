@@ -16,12 +16,11 @@ std::vector<std::string> levelColumns(const LevelColumns& columns) {
   return names;
 }
 
-std::vector<std::string> queryColumns(bool temperature, const std::vector<std::size_t>& durations,
+std::vector<std::string> queryColumns(bool temperature, const std::vector<std::string>& swept,
                                       bool depth) {
   std::vector<std::string> names;
   if (temperature) names.emplace_back(column::TEMPERATURE);
-  for (const std::size_t stage : durations)
-    names.push_back("stage" + integer(static_cast<std::int64_t>(stage + 1)) + "_duration_s");
+  for (const std::string& name : swept) names.push_back(name);
   names.emplace_back(column::TIME);
   if (depth) names.emplace_back(column::DEPTH);
   return names;

@@ -40,9 +40,9 @@ inline std::vector<std::string> levelColumns(LevelKind kind) {
   return levelColumns(columns);
 }
 
-// A query's columns: the swept values first (a temperature when swept, the
-// zero-based stages whose durations are swept), then t_s, and the depth.
-std::vector<std::string> queryColumns(bool temperature, const std::vector<std::size_t>& durations,
+// A query's columns: the swept values first (a temperature when swept, then
+// the swept keys' columns), then t_s, and the depth.
+std::vector<std::string> queryColumns(bool temperature, const std::vector<std::string>& swept,
                                       bool depth);
 
 // The spread of samples: a scalar answer's quantiles, or a profile's.

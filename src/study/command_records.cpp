@@ -56,6 +56,7 @@ void addFlagsGrid(RunRecord& rec, std::int32_t points, double d, double dx,
 RunRecord designRecord(const Request& r, const RunOptions& options, const DesignResult& d) {
   RunRecord rec = recordHead(r, options);
   rec.inputs.push_back(word("schedule", r.schedulePath));
+  addOverrides(rec, r);
   rec.inputs.push_back(word("vary", stageList(r.varied)));
   if (r.surfaceTarget) rec.inputs.push_back(number("target.surface", r.surfaceComposition));
   if (r.depthTarget) {
@@ -75,6 +76,7 @@ RunRecord fitRecord(const Request& r, const RunOptions& options, const FitResult
                     std::size_t points) {
   RunRecord rec = recordHead(r, options);
   rec.inputs.push_back(word("schedule", r.schedulePath));
+  addOverrides(rec, r);
   rec.inputs.push_back(word("data", r.dataPath));
   std::string keys;
   for (const std::string& k : r.fitKeys) {

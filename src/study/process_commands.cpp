@@ -16,6 +16,8 @@
 #include "study/level_run.hpp"
 #include "study/request_guards.hpp"
 #include "study/run_record.hpp"
+#include "study/schedule_keys.hpp"
+#include "study/schedule_overrides.hpp"
 #include "words/fault_words.hpp"
 
 namespace diffusim {
@@ -70,8 +72,9 @@ double rowsPerCase(const Request& r, const Sweep& sweep) {
   } else {
     std::vector<double> longest;
     for (const Stage& st : r.schedule.stages) longest.push_back(st.duration);
-    for (const auto& [stage, values] : sweep.axes().durations)
-      longest[stage] = *std::max_element(values.begin(), values.end());
+    for (const SweepAxis& axis : sweep.axes().values)
+      if (axis.parameter.kind == ScheduleParameter::Kind::StageDuration)
+        longest[axis.parameter.stage] = *std::max_element(axis.values.begin(), axis.values.end());
     for (double d : longest) end += d;
   }
   return r.everyGiven ? std::ceil(end / r.every) + 1.0 : 1.0;
@@ -79,8 +82,7 @@ double rowsPerCase(const Request& r, const Sweep& sweep) {
 
 // A scalar query over every case of the sweep, the cases in order.
 int runQueries(const Request& r, const RunOptions& options, std::ostream& out, std::ostream& err) {
-  SweepAxes axes{r.temperatures, r.stageDurations};
-  const Sweep sweep(r.schedule, axes);
+  const Sweep sweep(r.schedule, sweepAxes(r));
   const double rows = sweep.cases() * rowsPerCase(r, sweep);
   if (!(rows <= static_cast<double>(MAX_PLAN_LEVELS))) {
     if (sweep.cases() == 1.0)
@@ -92,6 +94,8 @@ int runQueries(const Request& r, const RunOptions& options, std::ostream& out, s
   const ProcessSchedule first = sweep.schedule(0);
   for (std::size_t i = 0; i < cases; ++i) {
     const ProcessSchedule s = sweep.schedule(i);
+    if (const std::string why = scheduleProblem(s); !why.empty())
+      throw UsageError("--sweep: " + why);
     if (const Fault f = checkSchedule(s); !f.ok()) throw UsageError(faultText(f));
     if (r.command == "depth" && !r.times.empty()) {
       const double last = *std::max_element(r.times.begin(), r.times.end());
@@ -112,11 +116,10 @@ int runQueries(const Request& r, const RunOptions& options, std::ostream& out, s
   };
   std::vector<Case> batch(threads);
   Output output(r.output, out);
-  std::vector<std::size_t> durations;
-  for (const auto& [stage, values] : r.stageDurations)
-    if (values.size() > 1) durations.push_back(stage);
+  std::vector<std::string> swept;
+  for (const Request::KeyedAxis& a : r.sweeps) swept.push_back(sweepColumn(a));
   const std::vector<std::string> names =
-      queryColumns(sweep.sweepsTemperature(), durations, r.command == "depth");
+      queryColumns(sweep.sweepsTemperature(), swept, r.command == "depth");
   const std::vector<std::string_view> views(names.begin(), names.end());
   TableWriter table(output.sink(), r.format, views);
   const std::size_t width = r.command == "depth" ? 2 : 1;

@@ -35,6 +35,12 @@ LevelKind levelKind(const Request& r) {
                                   : LevelKind::Profiles;
 }
 
+SweepAxes sweepAxes(const Request& r) {
+  SweepAxes axes{r.temperatures, {}};
+  for (const Request::KeyedAxis& a : r.sweeps) axes.values.push_back(a.axis);
+  return axes;
+}
+
 Query queryOf(const Request& r) {
   Query q;
   q.kind = r.command == "depth" ? Query::Kind::Depth : Query::Kind::Time;

@@ -14,6 +14,7 @@
 
 #include "engine/queries.hpp"
 #include "engine/scheme.hpp"
+#include "engine/sweep.hpp"
 #include "model/parameters.hpp"
 #include "model/process.hpp"
 #include "output/columns.hpp"
@@ -42,9 +43,21 @@ struct Request {
   ProcessSchedule schedule;  // the cycle, from a file or the flags
   std::string schedulePath;  // empty: from the flags
 
-  // Sweeps: each list holds the values to run; a list of one is no sweep.
+  // Values of the schedule given by key (--set, --stage-duration N=T,
+  // with_values), in the order given; `schedule` holds them already.
+  struct Setting {
+    std::string key;
+    ScheduleParameter parameter;
+    double value = 0.0;
+  };
+  std::vector<Setting> settings;
+  // Sweeps: each list holds the values to run (two or more).
+  struct KeyedAxis {
+    std::string key;
+    SweepAxis axis;
+  };
   std::vector<double> temperatures;  // every stage's temperature (flags only)
-  std::vector<std::pair<std::size_t, std::vector<double>>> stageDurations;  // stage index, values
+  std::vector<KeyedAxis> sweeps;     // --stage-duration lists, then --sweep, in column order
 
   std::vector<double> times;  // profile: its time; depth: when (empty: the schedule's end)
   double depth = 0.0;         // history, time
@@ -99,6 +112,9 @@ double levelInterval(const Request& request);
 
 // What a profile, history or profiles request writes of each level.
 LevelKind levelKind(const Request& request);
+
+// The request's sweep as the engine steps it.
+SweepAxes sweepAxes(const Request& request);
 
 // depth and time: the engine's query the request asks (without the store
 // an error estimate keeps its other grid in).

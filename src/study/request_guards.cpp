@@ -104,7 +104,7 @@ void guardRequest(const Request& r, std::ostream& err) {
   // The flags' one stage lasts as long as the run.
   if (r.schedulePath.empty() && !r.openEnded)
     base.stages.front().duration = std::max(base.stages.front().duration, askedEnd(r, base));
-  const Sweep sweep(base, {r.temperatures, r.stageDurations});
+  const Sweep sweep(base, sweepAxes(r));
   if (!(sweep.cases() <= static_cast<double>(MAX_PLAN_LEVELS))) return;  // refused later
   // The case the grid resolves least decides.
   std::size_t worst = 0;

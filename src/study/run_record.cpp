@@ -82,6 +82,13 @@ std::vector<double> radiiOf(const ProcessSchedule& s) {
   return r;
 }
 
+void addOverrides(RunRecord& rec, const Request& r) {
+  for (const Request::Setting& set : r.settings)
+    rec.inputs.push_back(number("set." + set.key, set.value));
+  for (const Request::KeyedAxis& a : r.sweeps)
+    rec.inputs.push_back(word("sweep." + a.key, list(a.axis.values)));
+}
+
 RunRecord recordHead(const Request& r, const RunOptions& options) {
   RunRecord rec;
   rec.program = "diffusim " + options.version;
@@ -119,9 +126,7 @@ RunRecord recordOf(const Request& r, const RunOptions& options, const ProcessSch
   addStages(rec, s);
   if (r.temperatures.size() > 1)
     rec.inputs.push_back(word("sweep.temperature", list(r.temperatures)));
-  for (const auto& [stage, values] : r.stageDurations)
-    if (values.size() > 1)
-      rec.inputs.push_back(word("sweep." + stageKey(stage, "duration"), list(values)));
+  addOverrides(rec, r);
   if (r.hardness > 0.0) rec.inputs.push_back(number("hardness", r.hardness));
   if (r.command == "depth" || r.command == "time")
     rec.inputs.push_back(number("composition", r.composition));

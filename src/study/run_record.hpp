@@ -53,6 +53,8 @@ RunRecord recordOf(const Request& r, const RunOptions& options, const ProcessSch
 
 // What every record starts with: the program and its version, the command.
 RunRecord recordHead(const Request& r, const RunOptions& options);
+// The values set over the schedule's (set.KEY) and swept (sweep.KEY).
+void addOverrides(RunRecord& rec, const Request& r);
 
 // The flags' one stage on the exact path or by the menu's rules: the
 // inputs, then the grid and the steps of the plan that ran.

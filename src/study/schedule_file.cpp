@@ -46,33 +46,6 @@ ProcessSchedule Reader::read(const toml::table& root) const {
   return s;
 }
 
-namespace {
-
-// What an sd of a key is measured in: a duration's in time, a temperature's
-// as a difference (30C is 30 K), a composition's as a fraction or %.
-Quantity spreadQuantity(ScheduleParameter::Kind kind) {
-  using Kind = ScheduleParameter::Kind;
-  switch (kind) {
-    case Kind::StageDuration:
-      return Quantity::Time;
-    case Kind::StageTemperature:
-      return Quantity::TemperatureDifference;
-    case Kind::Initial:
-    case Kind::StageComposition:
-    case Kind::StagePotential:
-      return Quantity::Composition;
-    case Kind::LawA:
-    case Kind::LawB:
-    case Kind::Density:
-    case Kind::AlloyFactor:
-    case Kind::StageBeta:
-      return Quantity::Plain;
-  }
-  return Quantity::Plain;
-}
-
-}  // namespace
-
 // [uncertainty]: a table of dotted keys, each { sd = S } or { relative = R }.
 void Reader::readUncertainty(const toml::table& t, const std::string& prefix,
                              ProcessSchedule& s) const {
@@ -93,6 +66,8 @@ void Reader::readUncertainty(const toml::table& t, const std::string& prefix,
     u.relative = leaf->contains("relative");
     std::string why;
     if (!parameterOf(key, s, u.parameter, why)) fail(node, shown, why);
+    if (u.parameter.kind == ScheduleParameter::Kind::Sections)
+      fail(node, shown, "a whole number is not spread");
     // An sd is in the key's own units; a relative spread is a plain number.
     const char* which = u.relative ? "relative" : "sd";
     u.sd = quantity(*leaf, which, shown + "." + which,

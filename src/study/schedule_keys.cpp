@@ -1,14 +1,58 @@
 #include "study/schedule_keys.hpp"
 
+#include <cmath>
+#include <cstdint>
+
 #include "format/number_format.hpp"
 #include "format/number_parse.hpp"
+#include "model/geometry.hpp"
 #include "study/request.hpp"
 
 namespace diffusim {
 
+namespace {
+
+using Kind = ScheduleParameter::Kind;
+
+constexpr const char* KNOWN_KEYS =
+    "unknown key (known: specimen.length, specimen.radius, specimen.inner_radius, "
+    "specimen.sections, specimen.initial, specimen.density, specimen.alloy_factor, "
+    "diffusivity.A, diffusivity.B, diffusivity.a, diffusivity.b, stageN.duration, "
+    "stageN.temperature, stageN.temperature.from, stageN.temperature.to, stageN.composition, "
+    "stageN.potential, stageN.beta, stageN.flux, stageN.limit, stageN.back.composition, "
+    "stageN.back.potential, stageN.back.beta)";
+
+// A face's key (composition, potential, beta; the treated one's flux and
+// limit) for the face's condition; false with the reason.
+bool faceKey(const std::string& what, const SurfaceCondition& c, bool back, Kind& kind,
+             std::string& why) {
+  const char* face = back ? "the stage's back face" : "the stage's surface";
+  if (what == "composition") {
+    kind = back ? Kind::BackComposition : Kind::StageComposition;
+    if (c.kind == SurfaceKind::Fixed) return true;
+    why = std::string(face) + " is not held";
+  } else if (what == "potential" || what == "beta") {
+    kind = what == "beta" ? (back ? Kind::BackBeta : Kind::StageBeta)
+                          : (back ? Kind::BackPotential : Kind::StagePotential);
+    if (c.kind == SurfaceKind::Transfer) return true;
+    why = std::string(face) + " is not a mass transfer";
+  } else if (!back && (what == "flux" || what == "limit")) {
+    kind = what == "flux" ? Kind::StageFlux : Kind::StageLimit;
+    if (c.kind == SurfaceKind::Flux) return true;
+    why = "the stage's surface is not a flux";
+  } else {
+    why =
+        "unknown key (known for a stage: duration, temperature, temperature.from, "
+        "temperature.to, composition, potential, beta, flux, limit, back.composition, "
+        "back.potential, back.beta)";
+  }
+  return false;
+}
+
+}  // namespace
+
 bool parameterOf(const std::string& key, const ProcessSchedule& s, ScheduleParameter& out,
                  std::string& why) {
-  using Kind = ScheduleParameter::Kind;
   const auto refuse = [&](const std::string& reason) {
     why = reason;
     return false;
@@ -17,21 +61,34 @@ bool parameterOf(const std::string& key, const ProcessSchedule& s, ScheduleParam
     out = {kind, stage};
     return true;
   };
-  if (key == "diffusivity.A" || key == "diffusivity.B") {
-    if (s.law.moleFraction()) return refuse("the slycke-ericsson model has no A or B");
-    return take(key == "diffusivity.A" ? Kind::LawA : Kind::LawB);
+  const bool curved = s.geometry.curved();
+  const std::string shape = curved ? shapeName(s.geometry.shape) : "plate";
+  if (key == "diffusivity.A" || key == "diffusivity.B" || key == "diffusivity.a" ||
+      key == "diffusivity.b") {
+    if (s.law.moleFraction()) return refuse("the slycke-ericsson model has no A, B, a or b");
+    const char c = key.back();
+    return take(c == 'A'   ? Kind::LawA
+                : c == 'B' ? Kind::LawB
+                : c == 'a' ? Kind::LawSmallA
+                           : Kind::LawSmallB);
   }
   if (key == "specimen.initial") return take(Kind::Initial);
   if (key == "specimen.alloy_factor") return take(Kind::AlloyFactor);
   if (key == "specimen.density") return take(Kind::Density);
+  if (key == "specimen.sections") return take(Kind::Sections);
+  if (key == "specimen.length") {
+    if (curved) return refuse("a " + shape + " is sized by specimen.radius, not length");
+    return take(Kind::Length);
+  }
+  if (key == "specimen.radius" || key == "specimen.inner_radius") {
+    if (!curved) return refuse("a plate has no radius");
+    return take(key == "specimen.radius" ? Kind::Radius : Kind::InnerRadius);
+  }
   const std::size_t dot = key.find('.');
   std::int64_t stage = 0;
   if (key.rfind("stage", 0) != 0 || dot == std::string::npos ||
       !parseCount(key.substr(5, dot - 5), 1, 1000000, stage))
-    return refuse(
-        "unknown key (known: diffusivity.A, diffusivity.B, specimen.initial, specimen.density, "
-        "specimen.alloy_factor, stageN.duration, stageN.temperature, stageN.composition, "
-        "stageN.potential, stageN.beta)");
+    return refuse(KNOWN_KEYS);
   if (static_cast<std::size_t>(stage) > s.stages.size())
     return refuse("the schedule has no stage " + integer(stage));
   const auto index = static_cast<std::size_t>(stage - 1);
@@ -39,24 +96,32 @@ bool parameterOf(const std::string& key, const ProcessSchedule& s, ScheduleParam
   const std::string what = key.substr(dot + 1);
   if (what == "duration") return take(Kind::StageDuration, index);
   if (what == "temperature") {
-    if (st.ramped()) return refuse("the stage is a ramp");
+    if (st.ramped())
+      return refuse("the stage is a ramp; its ends are stage" + integer(stage) +
+                    ".temperature.from and .to");
     return take(Kind::StageTemperature, index);
   }
-  if (what == "composition") {
-    if (st.surface.kind != SurfaceKind::Fixed) return refuse("the stage's surface is not held");
-    return take(Kind::StageComposition, index);
+  if (what == "temperature.from" || what == "temperature.to") {
+    if (!st.ramped())
+      return refuse("the stage is not a ramp; give stage" + integer(stage) + ".temperature");
+    return take(what == "temperature.to" ? Kind::StageTemperatureTo : Kind::StageTemperature,
+                index);
   }
-  if (what == "potential" || what == "beta") {
-    if (st.surface.kind != SurfaceKind::Transfer)
-      return refuse("the stage's surface is not a mass transfer");
-    return take(what == "beta" ? Kind::StageBeta : Kind::StagePotential, index);
-  }
-  return refuse("unknown key");
+  Kind kind = Kind::StageComposition;
+  const bool back = what.rfind("back.", 0) == 0;
+  if (back && !s.geometry.hasBackFace()) return refuse("the specimen has no back face");
+  if (!faceKey(back ? what.substr(5) : what, back ? st.back : st.surface, back, kind, why))
+    return false;
+  return take(kind, index);
 }
 
 bool fitParameterOf(const std::string& key, const ProcessSchedule& s, ScheduleParameter& out,
                     std::string& why) {
   if (!parameterOf(key, s, out, why)) return false;
+  if (out.kind == Kind::Sections) {
+    why = "a whole number: set it (--set) or sweep it, not fit it";
+    return false;
+  }
   if (parameterRange(out.kind) == ParameterRange::Positive && !(parameterValue(s, out) > 0.0)) {
     why = "the schedule's value is " + shortest(parameterValue(s, out)) +
           "; a positive quantity is fitted in its logarithm, from a start above 0";
@@ -77,6 +142,76 @@ std::vector<ScheduleParameter> fitParametersOf(const std::vector<std::string>& k
       if (keys[k] == keys[j]) throw UsageError(name + ": " + keys[j] + " is given twice");
   }
   return parameters;
+}
+
+Quantity keyQuantity(Kind kind) {
+  switch (kind) {
+    case Kind::StageDuration:
+      return Quantity::Time;
+    case Kind::StageTemperature:
+    case Kind::StageTemperatureTo:
+      return Quantity::Temperature;
+    case Kind::Length:
+    case Kind::Radius:
+    case Kind::InnerRadius:
+      return Quantity::Length;
+    case Kind::Initial:
+    case Kind::StageComposition:
+    case Kind::StagePotential:
+    case Kind::StageLimit:
+    case Kind::BackComposition:
+    case Kind::BackPotential:
+      return Quantity::Composition;
+    default:
+      return Quantity::Plain;
+  }
+}
+
+Quantity spreadQuantity(Kind kind) {
+  const Quantity q = keyQuantity(kind);
+  return q == Quantity::Temperature ? Quantity::TemperatureDifference : q;
+}
+
+std::string valueProblem(const ScheduleParameter& p, double v) {
+  if (!std::isfinite(v)) return "must be a finite number";
+  switch (p.kind) {
+    case Kind::Sections:
+      return v >= 1.0 && v <= 9999.0 && v == std::floor(v) ? "" : "must be from 1 to 9999";
+    case Kind::StageTemperature:
+    case Kind::StageTemperatureTo:
+      return v > 0.0 ? "" : "must be above 0 K";
+    case Kind::StageBeta:
+    case Kind::BackBeta:
+      return v >= 0.0 ? "" : "must be 0 or above";
+    case Kind::StageFlux:
+      return v >= 0.0 ? "" : "must be 0 or above (kg/(m^2 s))";
+    case Kind::StageLimit:
+      return v > 0.0 && v <= 1.0 ? "" : "must be a fraction above 0, at most 1";
+    case Kind::InnerRadius:
+      return v >= 0.0 ? "" : "must be 0 or above";
+    default:
+      break;
+  }
+  switch (parameterRange(p.kind)) {
+    case ParameterRange::Fraction:
+      return v >= 0.0 && v <= 1.0 ? "" : "must be a fraction from 0 to 1";
+    case ParameterRange::Positive:
+      return v > 0.0 ? "" : "must be above 0";
+    default:
+      return "";
+  }
+}
+
+std::string scheduleProblem(const ProcessSchedule& s) {
+  const Geometry& g = s.geometry;
+  if (g.curved() && !(g.innerRadius < g.radius))
+    return "specimen.inner_radius: must be from 0 to below specimen.radius (" + shortest(g.radius) +
+           " m)";
+  for (std::size_t i = 0; i < s.stages.size(); ++i)
+    if (s.stages[i].surface.limited() && !(s.stages[i].surface.limit > s.initial))
+      return "stage" + integer(static_cast<std::int64_t>(i + 1)) +
+             ".limit: must be above the initial composition (" + shortest(s.initial) + ")";
+  return "";
 }
 
 }  // namespace diffusim

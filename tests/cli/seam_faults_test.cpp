@@ -194,25 +194,37 @@ TEST(SeamFaults, TheGridsErrorEstimateSeesAnUnresolvedGrid) {
   }
 }
 
-// The header without the schedule's file name.
+// The header without the schedule's file name and the values set over it.
 std::string withoutScheduleName(const std::string& out) {
   std::string kept;
   for (const std::string& line : linesOf(out))
-    if (line.rfind("# schedule = ", 0) != 0) kept += line + "\n";
+    if (line.rfind("# schedule = ", 0) != 0 && line.rfind("# set.", 0) != 0) kept += line + "\n";
   return kept;
 }
 
-// --stage-duration N=VALUE gives, in every command that runs a schedule, the
-// bytes of the schedule with stage N's duration edited; the commands that
-// cannot take it refuse it.
-TEST(SeamFaults, AStageDurationOverrideIsTheEditedScheduleInEveryCommand) {
+// Every override (--stage-duration N=VALUE, --set KEY=VALUE) gives, in every
+// command that runs a schedule, the bytes of the schedule with that value
+// edited in its file; the commands that cannot take --stage-duration refuse it.
+TEST(SeamFaults, AnOverrideIsTheEditedScheduleInEveryCommand) {
   ScratchDir scratch;
-  std::string cycle = runProgram(scratch.path(), {"schedule"}).out;
+  const std::string cycle = runProgram(scratch.path(), {"schedule"}).out;
   writeFile(scratch.path() / "s.toml", cycle);
-  const std::size_t at = cycle.find("duration = \"2h\"");
-  ASSERT_NE(at, std::string::npos);
-  cycle.replace(at, 16, "duration = \"1h\"");
-  writeFile(scratch.path() / "edited.toml", cycle);
+  struct Override {
+    const char* flag;
+    const char* value;
+    const char* written;  // in the file
+    const char* edited;
+  };
+  const Override overrides[] = {
+      {"--stage-duration", "2=1h", "duration = \"2h\"", "duration = \"1h\""},
+      {"--set", "stage1.temperature=950C", "temperature = 1200\nsurface = { composition",
+       "temperature = \"950C\"\nsurface = { composition"},
+      {"--set", "stage2.potential=0.9%", "potential = 0.008", "potential = \"0.9%\""},
+      {"--set", "stage2.beta=3e-7", "beta = 1.5e-7", "beta = 3e-7"},
+      {"--set", "diffusivity.a=-100", "a = -160", "a = -100"},
+      {"--set", "specimen.sections=250", "sections = 400", "sections = 250"},
+      {"--set", "specimen.length=3.5mm", "length = \"4mm\"", "length = \"3.5mm\""},
+  };
   const std::vector<std::vector<std::string>> commands = {
       {"profile"},
       {"profiles", "--every", "1h"},
@@ -220,16 +232,25 @@ TEST(SeamFaults, AStageDurationOverrideIsTheEditedScheduleInEveryCommand) {
       {"depth", "--composition", "0.35%"},
       {"time", "--composition", "0.35%", "--depth", "0.3mm"},
   };
-  for (const std::vector<std::string>& command : commands) {
-    SCOPED_TRACE(command.front());
-    std::vector<std::string> edited = command, overridden = command;
-    edited.insert(edited.end(), {"--schedule", "edited.toml"});
-    overridden.insert(overridden.end(), {"--schedule", "s.toml", "--stage-duration", "2=1h"});
-    const ProgramRun e = runProgram(scratch.path(), edited);
-    const ProgramRun o = runProgram(scratch.path(), overridden);
-    ASSERT_EQ(e.status, 0) << e.err;
-    ASSERT_EQ(o.status, 0) << o.err;
-    EXPECT_EQ(withoutScheduleName(o.out), withoutScheduleName(e.out));
+  for (const Override& o : overrides) {
+    SCOPED_TRACE(o.value);
+    std::string text = cycle;
+    const std::size_t at = text.find(o.written);
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, std::string(o.written).size(), o.edited);
+    writeFile(scratch.path() / "edited.toml", text);
+    for (const std::vector<std::string>& command : commands) {
+      SCOPED_TRACE(command.front());
+      std::vector<std::string> edited = command, overridden = command;
+      edited.insert(edited.end(), {"--schedule", "edited.toml"});
+      overridden.insert(overridden.end(), {"--schedule", "s.toml", o.flag, o.value});
+      const ProgramRun e = runProgram(scratch.path(), edited);
+      const ProgramRun r = runProgram(scratch.path(), overridden);
+      ASSERT_EQ(e.status, 0) << e.err;
+      ASSERT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(withoutScheduleName(r.out), withoutScheduleName(e.out));
+      EXPECT_NE(r.out.find(std::string("# set.")), std::string::npos) << "the header records it";
+    }
   }
   for (const std::vector<std::string>& refused :
        {std::vector<std::string>{"design", "--vary", "2", "--surface", "0.8%"},

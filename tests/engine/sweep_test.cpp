@@ -22,7 +22,10 @@ ProcessSchedule oneStage(double duration) {
 TEST(Sweeps, CasesComeInTheOrderOfNestedLoops) {
   ProcessSchedule s = oneStage(100.0);
   s.stages.push_back(s.stages[0]);
-  const Sweep sweep(s, {{1100.0, 1200.0}, {{0, {10.0, 20.0, 30.0}}, {1, {5.0}}}});
+  using Kind = ScheduleParameter::Kind;
+  const Sweep sweep(
+      s, {{1100.0, 1200.0},
+          {{{Kind::StageDuration, 0}, {10.0, 20.0, 30.0}}, {{Kind::StageDuration, 1}, {5.0}}}});
   ASSERT_EQ(sweep.cases(), 6.0);
   std::vector<std::vector<double>> expected;
   for (double t : {1100.0, 1200.0})
@@ -45,7 +48,8 @@ TEST(Sweeps, ThreadsChangeNoBitOfTheRows) {
   // Depth tables over four temperatures and three durations, on one thread
   // and on two: every row the same bits, in the same order.
   const Sweep sweep(oneStage(3600.0),
-                    {{1150.0, 1173.0, 1200.0, 1250.0}, {{0, {1800.0, 3600.0, 7200.0}}}});
+                    {{1150.0, 1173.0, 1200.0, 1250.0},
+                     {{{ScheduleParameter::Kind::StageDuration, 0}, {1800.0, 3600.0, 7200.0}}}});
   Query q;
   q.composition = 0.02;
   q.every = 600.0;

@@ -377,5 +377,7 @@ def table(text):
 
 
 def data_lines(text):
-    """The output without the line naming the schedule's file."""
-    return [l for l in text.splitlines() if not l.startswith("# schedule = ")]
+    """The output without the line naming the schedule's file and the lines
+    recording the values set over it."""
+    return [l for l in text.splitlines()
+            if not l.startswith("# schedule = ") and not l.startswith("# set.")]
