@@ -20,7 +20,7 @@ DRAWERS = {
 def draw(result, fig, overlay=None, title=None, full_depth=False, name=""):
     """Draw a loaded result onto a matplotlib figure."""
     ax = fig.add_subplot(1, 1, 1)
-    ax.set_ylabel("C(B), fraction of B")
+    ax.set_ylabel(result.units.c_axis)
     ax.grid(True, alpha=0.3)
     default_title = DRAWERS[result.kind](result, fig, ax, overlay, full_depth, name)
     # A nearly flat curve would otherwise get ticks like 2e-7 and an offset
