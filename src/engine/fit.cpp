@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "engine/forward.hpp"
 #include "model/readings.hpp"
@@ -53,28 +54,44 @@ struct Context {
   std::vector<double> lastY, lastF;
 };
 
+// The data's distinct times, ascending; none for data at the schedule's end.
+std::vector<double> distinctTimes(const FitData& d) {
+  std::vector<double> times = d.t;
+  times.erase(std::unique(times.begin(), times.end()), times.end());
+  return times;
+}
+
+// The times a schedule is run to for the data: theirs, or its own end
+// (which moves with a trial's durations).
+std::vector<double> runTimes(const ProcessSchedule& s, const std::vector<double>& times) {
+  return times.empty() ? std::vector<double>{scheduleEnd(s)} : times;
+}
+
+// The run's composition at each point of the data.
+void modelAt(const ProcessSchedule& s, const ForwardRun& run, const std::vector<double>& times,
+             const FitData& d, double* model) {
+  const std::int32_t n = s.sections + 1;
+  const double dx = s.length / static_cast<double>(s.sections);
+  std::size_t level = 0;
+  for (std::size_t i = 0; i < d.c.size(); ++i) {
+    while (!times.empty() && times[level] < d.t[i]) ++level;
+    model[i] = compositionAtDepth(run.levels[level].data(), n, dx, d.x[i]);
+  }
+}
+
 int evaluate(Context& c, const double* y, double* f) {
   const FitData& d = *c.data;
   for (std::size_t j = 0; j < c.parameters->size(); ++j)
     setParameter(c.schedule, (*c.parameters)[j], c.variables->value(j, y[j]));
   ++c.runs;
-  // Data without times are read at the end of this trial's schedule, which
-  // moves with its durations.
-  const bool atEnd = c.times.empty();
   const ForwardRun run =
-      forwardLevels(c.schedule, atEnd ? std::vector<double>{scheduleEnd(c.schedule)} : c.times,
-                    *c.scheme, c.budget);
+      forwardLevels(c.schedule, runTimes(c.schedule, c.times), *c.scheme, c.budget);
   if (c.budget != nullptr && c.budget->exhausted()) return GSL_EBADFUNC;
   if (!run.fault.ok() || run.failed) {
     std::fill(f, f + d.c.size(), UNRUNNABLE);
   } else {
-    const std::int32_t n = c.schedule.sections + 1;
-    const double dx = c.schedule.length / static_cast<double>(c.schedule.sections);
-    std::size_t level = 0;
-    for (std::size_t i = 0; i < d.c.size(); ++i) {
-      while (!atEnd && c.times[level] < d.t[i]) ++level;
-      f[i] = compositionAtDepth(run.levels[level].data(), n, dx, d.x[i]) - d.c[i];
-    }
+    modelAt(c.schedule, run, c.times, d, f);
+    for (std::size_t i = 0; i < d.c.size(); ++i) f[i] -= d.c[i];
   }
   c.lastY.assign(y, y + c.parameters->size());
   c.lastF.assign(f, f + d.c.size());
@@ -156,8 +173,7 @@ FitResult fitSchedule(const ProcessSchedule& start, const std::vector<FitParamet
     vars.logarithmic.push_back(parameterRange(q.kind) == ParameterRange::Positive);
     vars.scale.push_back(v != 0.0 ? v : 1.0);
   }
-  Context c{start, &parameters, &vars, &data, data.t, &scheme, budget, 0, {}, {}};
-  c.times.erase(std::unique(c.times.begin(), c.times.end()), c.times.end());
+  Context c{start, &parameters, &vars, &data, distinctTimes(data), &scheme, budget, 0, {}, {}};
 
   gsl_error_handler_t* previous = gsl_set_error_handler_off();
   gsl_multifit_nlinear_fdf fdf;
@@ -227,6 +243,26 @@ FitResult fitSchedule(const ProcessSchedule& start, const std::vector<FitParamet
   gsl_multifit_nlinear_free(w);
   gsl_set_error_handler(previous);
   return result;
+}
+
+FittedProfiles fittedProfiles(const ProcessSchedule& start,
+                              const std::vector<FitParameter>& parameters, const FitResult& fit,
+                              const FitData& data, const SchemeOptions& scheme,
+                              SharedBudget* budget) {
+  FittedProfiles out;
+  out.schedule = start;
+  for (std::size_t j = 0; j < parameters.size(); ++j)
+    setParameter(out.schedule, parameters[j], fit.values[j]);
+  out.times = runTimes(out.schedule, distinctTimes(data));
+  ForwardRun run = forwardLevels(out.schedule, out.times, scheme, budget);
+  out.fault = run.fault;
+  out.failed = run.failed;
+  if (!out.fault.ok() || out.failed) return out;
+  out.fitted.resize(data.c.size());
+  modelAt(out.schedule, run, data.t.empty() ? std::vector<double>{} : out.times, data,
+          out.fitted.data());
+  out.levels = std::move(run.levels);
+  return out;
 }
 
 }  // namespace diffusim

@@ -66,4 +66,20 @@ FitResult fitSchedule(const ProcessSchedule& start, const std::vector<FitParamet
                       const FitData& data, const SchemeOptions& scheme,
                       SharedBudget* budget = nullptr);
 
+// The fitted schedule (`start` with the fit's values in place) as the fit
+// compares it with the data: its levels at the data's distinct times (at
+// its end for data without times) and its composition at each point.
+struct FittedProfiles {
+  Fault fault;
+  bool failed = false;  // the run could not settle its steps, or the budget ran out
+  ProcessSchedule schedule;
+  std::vector<double> times;
+  std::vector<std::vector<double>> levels;  // one per time
+  std::vector<double> fitted;               // one per point
+};
+FittedProfiles fittedProfiles(const ProcessSchedule& start,
+                              const std::vector<FitParameter>& parameters, const FitResult& fit,
+                              const FitData& data, const SchemeOptions& scheme,
+                              SharedBudget* budget = nullptr);
+
 }  // namespace diffusim

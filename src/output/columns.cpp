@@ -27,7 +27,7 @@ std::vector<std::string> queryColumns(bool temperature, const std::vector<std::s
 }
 
 std::vector<std::string_view> spreadColumns(bool profile, bool time) {
-  if (profile) return {column::X, "c_p05", "c_p50", "c_p95"};
+  if (profile) return {column::X, "c_p05", "c_p25", "c_p50", "c_p75", "c_p95"};
   return {"quantile", time ? "time_s" : column::DEPTH};
 }
 

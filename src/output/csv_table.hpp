@@ -20,6 +20,7 @@ class CsvTable final : public Table {
   void cell(double value) override;
   void cellText(std::string_view text) override;
   void cellWord(std::string_view text) override { cellText(text); }
+  void section(Section) override {}
   bool finish() override;
   bool finish(const RunRecord& record) override;
 

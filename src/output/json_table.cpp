@@ -36,6 +36,40 @@ void appendJsonFields(std::string& out, const std::vector<Field>& fields) {
   out += '}';
 }
 
+void appendJsonNumber(std::string& out, double value) {
+  if (std::isfinite(value)) {
+    appendShortest(out, value);
+  } else {
+    out += "null";  // JSON has no NaN or infinity
+  }
+}
+
+// "name":{fields..., arrays...}
+void appendJsonSection(std::string& out, const Section& section) {
+  appendJsonString(out, section.name);
+  out += ':';
+  appendJsonFields(out, section.fields);
+  out.pop_back();  // the fields' closing brace: the arrays follow
+  bool first = section.fields.empty();
+  for (const SectionArray& a : section.arrays) {
+    if (!first) out += ',';
+    first = false;
+    appendJsonString(out, a.name);
+    out += ":[";
+    const std::size_t n = a.words ? a.texts.size() : a.numbers.size();
+    for (std::size_t i = 0; i < n; ++i) {
+      if (i != 0) out += ',';
+      if (a.words) {
+        appendJsonString(out, a.texts[i]);
+      } else {
+        appendJsonNumber(out, a.numbers[i]);
+      }
+    }
+    out += ']';
+  }
+  out += '}';
+}
+
 }  // namespace
 
 JsonTable::JsonTable(ByteSink& sink, const RunRecord* record,
@@ -70,12 +104,7 @@ std::string& JsonTable::rowText() {
 }
 
 void JsonTable::cell(double value) {
-  std::string& out = rowText();
-  if (!std::isfinite(value)) {
-    out += "null";  // JSON has no NaN or infinity
-  } else {
-    appendShortest(out, value);
-  }
+  appendJsonNumber(rowText(), value);
   endCell();
 }
 
@@ -113,7 +142,12 @@ bool JsonTable::finish() {
     started_[i] = false;
     buffer_ += ']';
   }
-  buffer_ += "}}\n";
+  buffer_ += '}';
+  for (const Section& section : sections_) {
+    buffer_ += ',';
+    appendJsonSection(buffer_, section);
+  }
+  buffer_ += "}\n";
   sink_.write(buffer_);
   buffer_.clear();
   return kept;

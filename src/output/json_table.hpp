@@ -1,11 +1,13 @@
 // JSON: one object, the run's record (program, version, command, inputs,
 // grid) and each column as an array. Each column waits in a spool (memory
 // up to a bound, then a temporary file) until finish() writes them one
-// after another. A number that does not exist or is unbounded is null.
+// after another, then the sections, an object each. A number that does not
+// exist or is unbounded is null.
 #pragma once
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "output/sink.hpp"
@@ -21,6 +23,7 @@ class JsonTable final : public Table {
   void cell(double value) override;
   void cellText(std::string_view text) override;
   void cellWord(std::string_view text) override;
+  void section(Section section) override { sections_.push_back(std::move(section)); }
   bool finish() override;
   bool finish(const RunRecord& record) override;
 
@@ -35,6 +38,7 @@ class JsonTable final : public Table {
   std::string buffer_;          // the object's head
   std::vector<Spool> columns_;  // each column's array so far
   std::vector<bool> started_;   // the column has a cell
+  std::vector<Section> sections_;
 };
 
 }  // namespace diffusim

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "output/run_record.hpp"
@@ -34,6 +35,8 @@ class TableWriter {
   void cell(double value) { table_->cell(value); }
   void cellText(std::string_view text) { table_->cellText(text); }
   void cellWord(std::string_view text) { table_->cellWord(text); }
+  // Written after the columns in JSON, left out of CSV.
+  void section(Section section) { table_->section(std::move(section)); }
   bool finish() { return table_->finish(); }
   bool finish(const RunRecord& record) { return table_->finish(record); }
 

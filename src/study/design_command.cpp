@@ -5,6 +5,7 @@
 #include "engine/design.hpp"
 #include "format/number_format.hpp"
 #include "output/columns.hpp"
+#include "study/answer_sections.hpp"
 #include "study/command_support.hpp"
 #include "study/inverse_commands.hpp"
 #include "study/request_guards.hpp"
@@ -87,9 +88,28 @@ int runDesign(const Request& r, const RunOptions& options, std::ostream& out, st
       return EXIT_FAILED;
     }
   }
+  // JSON shows the recipe and the profile it reaches: the recipe run once
+  // more to its end.
+  ProcessSchedule recipe = r.schedule;
+  for (std::size_t k = 0; k < r.varied.size(); ++k)
+    recipe.stages[r.varied[k]].duration = d.durations[k];
+  ForwardRun reached;
+  if (r.format == TableFormat::Json) {
+    reached = forwardLevels(recipe, {scheduleEnd(recipe)}, r.scheme, &budget);
+    if (!reached.fault.ok() || reached.failed) {
+      err << "diffusim design: the recipe could not be run again for its profile ("
+          << (budget.exhausted() ? std::string("the work limit") : faultText(reached.fault))
+          << "); nothing written\n";
+      return EXIT_FAILED;
+    }
+  }
   const RunRecord rec = designRecord(r, options, d);
   Output output(r.output, out);
   TableWriter table(output.sink(), r.format, rec, designColumns());
+  if (r.format == TableFormat::Json) {
+    table.section(scheduleSection(recipe));
+    table.section(profileSection(recipe, reached.levels.front()));
+  }
   for (std::size_t k = 0; k < r.varied.size(); ++k) {
     table.cell(static_cast<double>(r.varied[k] + 1));
     table.cell(d.durations[k]);

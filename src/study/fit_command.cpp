@@ -8,6 +8,7 @@
 #include "format/number_format.hpp"
 #include "format/number_parse.hpp"
 #include "output/columns.hpp"
+#include "study/answer_sections.hpp"
 #include "study/command_support.hpp"
 #include "study/input_file.hpp"
 #include "study/inverse_commands.hpp"
@@ -122,9 +123,25 @@ int runFit(const Request& r, const RunOptions& options, std::ostream& out, std::
   for (std::size_t j = 0; j < parameters.size(); ++j)
     if (!fit.standings[j].determined())
       warn(r, err, undeterminedText(r.fitKeys, parameters, fit, j));
+  // JSON shows the fit beside the data: the fitted schedule run once more.
+  FittedProfiles fitted;
+  if (r.format == TableFormat::Json) {
+    fitted = fittedProfiles(r.schedule, parameters, fit, data, r.scheme, &budget);
+    if (!fitted.fault.ok() || fitted.failed) {
+      err << "diffusim fit: the fitted schedule could not be run again for its profiles ("
+          << (budget.exhausted() ? std::string("the work limit") : faultText(fitted.fault))
+          << "); nothing written\n";
+      return EXIT_FAILED;
+    }
+  }
   const RunRecord rec = fitRecord(r, options, fit, data.c.size());
   Output output(r.output, out);
   TableWriter table(output.sink(), r.format, rec, fitColumns());
+  if (r.format == TableFormat::Json) {
+    table.section(scheduleSection(fitted.schedule));
+    table.section(fitDataSection(data, fitted));
+    table.section(fitCurveSection(fitted));
+  }
   for (std::size_t j = 0; j < parameters.size(); ++j) {
     table.cellWord(r.fitKeys[j]);
     table.cell(fit.values[j]);

@@ -73,8 +73,8 @@ int runSamples(const Request& r, const RunOptions& options, std::ostream& out, s
     if (!table.finish()) return EXIT_FAILED;
     return finishOutput(output, out, err);
   }
-  // The profile: at each point the median and the 5 % and 95 % quantiles
-  // of the valid samples.
+  // The profile: at each point the median, the quartiles and the 5 % and
+  // 95 % quantiles of the valid samples.
   TableWriter table(output.sink(), r.format, rec, spreadColumns(true, false));
   std::vector<double> column;
   column.reserve(n);
@@ -86,9 +86,7 @@ int runSamples(const Request& r, const RunOptions& options, std::ostream& out, s
             profiles[i * static_cast<std::size_t>(points) + static_cast<std::size_t>(k)]);
     std::sort(column.begin(), column.end());
     table.cell(static_cast<double>(k) * dx);
-    table.cell(quantileOf(column, 0.05));
-    table.cell(quantileOf(column, 0.5));
-    table.cell(quantileOf(column, 0.95));
+    for (const double q : SPREAD_QUANTILES) table.cell(quantileOf(column, q));
   }
   if (!table.finish()) return EXIT_FAILED;
   return finishOutput(output, out, err);

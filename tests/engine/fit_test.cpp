@@ -191,6 +191,44 @@ TEST(Fit, DataAtTheEndAreReadAtEachTrialSchedulesEnd) {
   }
 }
 
+// The fitted schedule run once more, as a result shows it beside its data:
+// its compositions at the points are those the solver ended on (their
+// residuals give the fit's rms residual), a level per distinct time (one at
+// the end for data without times), the trial's end when a duration moved.
+TEST(Fit, TheFittedProfilesAreTheOnesTheSolverEndedOn) {
+  using Kind = FitParameter::Kind;
+  const ProcessSchedule truth = boostAndDiffuse();
+  const double end = scheduleEnd(truth);
+  ProcessSchedule shorter = truth, lower = truth;
+  shorter.stages[1].duration *= 0.9;
+  lower.stages[1].surface.potential = 0.008;
+  struct Case {
+    const char* name;
+    std::vector<double> times;
+    FitParameter parameter;
+    ProcessSchedule start;
+  };
+  const Case cases[] = {
+      {"at the end, a duration", {}, {Kind::StageDuration, 1}, shorter},
+      {"at two times, a potential", {0.5 * end, end}, {Kind::StagePotential, 1}, lower},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    const FitData data = dataOf(truth, k.times, 2e-5);
+    const FitResult f = fitSchedule(k.start, {k.parameter}, data, SCHEME);
+    ASSERT_TRUE(f.converged);
+    const FittedProfiles p = fittedProfiles(k.start, {k.parameter}, f, data, SCHEME);
+    ASSERT_TRUE(p.fault.ok() && !p.failed);
+    EXPECT_EQ(parameterValue(p.schedule, k.parameter), f.values[0]);
+    EXPECT_EQ(p.levels.size(), k.times.empty() ? 1u : k.times.size());
+    EXPECT_EQ(p.times.back(), scheduleEnd(p.schedule));
+    double ssr = 0.0;
+    for (std::size_t i = 0; i < data.c.size(); ++i) ssr += std::pow(p.fitted[i] - data.c[i], 2);
+    const double dof = static_cast<double>(data.c.size() - 1);
+    EXPECT_NEAR(std::sqrt(ssr / dof), f.rmsResidual, 1e-9 * f.rmsResidual);
+  }
+}
+
 // What the data cannot pin down is said so, however well the solver
 // converges: values that only act together (A and B from one temperature,
 // two like stages' durations through their sum), a beta so large that the

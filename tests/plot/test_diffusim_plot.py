@@ -841,9 +841,9 @@ class LowPressureCycleTests(unittest.TestCase):
 
     def test_titles_and_flux_stages(self):
         for key, title in (
-                ("depth", "Effective case depth to 550 HV (C = 0.003), 26-stage cycle"),
-                ("depth.json", "Effective case depth to 550 HV (C = 0.003), 26-stage cycle"),
-                ("depth-c", "Case depth to C = 0.0035, 26-stage cycle")):
+                ("depth", "Effective case depth to 550 HV (C = 0.3 wt %), 26-stage cycle"),
+                ("depth.json", "Effective case depth to 550 HV (C = 0.3 wt %), 26-stage cycle"),
+                ("depth-c", "Case depth to C = 0.35 wt %, 26-stage cycle")):
             self.assertEqual(self.draw(key)[1].get_title(), title, key)
         stages = dp.load(self.files["profile"]).stages
         self.assertEqual([(st.surface, st.limit) for st in stages[:3]],
@@ -895,14 +895,14 @@ class LowPressureCycleTests(unittest.TestCase):
                 assert_apart(ax, (key, size))
                 self.assertEqual(len(ProcessCycleTests.boundaries(self, ax)), 25, key)
                 self.assertEqual([t.get_text().strip() for t in shown(ax)],
-                                 ["stage 1: sealed, 1123.15→1203.15 K", run,
+                                 ["stage 1: sealed, 850→930 °C", run,
                                   "stage 26: sealed"], (key, size))
         # Zoomed in on the first pulses, they have room to be named one by one.
         ax.set_xlim(0.45, 0.8)
         ax.figure.canvas.draw()
         assert_apart(ax, "zoomed")
         self.assertEqual([t.get_text().strip() for t in shown(ax)][:3],
-                         ["stage 1: sealed, 1123.15→1203.15 K", "stage 2: flux → 1.25 %",
+                         ["stage 1: sealed, 850→930 °C", "stage 2: flux → 1.25 %",
                           "stage 3: sealed"])
         self.assertNotIn(run, [t.get_text().strip() for t in shown(ax)])
 

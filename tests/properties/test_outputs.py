@@ -49,5 +49,5 @@ def test_a_spread_without_spread_is_the_nominal_profile(tmp_path_factory, plan, 
     spread = run("profile", "--schedule", folder / "s.toml", "--samples", "3", "--quiet")
     _, c = table(nominal.stdout)
     _, q = table(spread.stdout)
-    for column in ("c_p05", "c_p50", "c_p95"):
+    for column in ("c_p05", "c_p25", "c_p50", "c_p75", "c_p95"):
         assert q[column] == c["c"], column

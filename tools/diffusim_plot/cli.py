@@ -32,6 +32,30 @@ Files
                         the swept values; nan (null) rows are left as gaps
     diffusim time       column t_s: drawn against the swept value when one
                         was swept; otherwise there is nothing to plot (exit 1)
+    diffusim profile --samples N
+                        x_m,c_p05,c_p25,c_p50,c_p75,c_p95: the median profile
+                        in its 25-75 % and 5-95 % bands, and below the bands
+                        less the median
+    diffusim depth|time --samples N
+                        quantile,depth_m (or time_s): the 5-95 % and 25-75 %
+                        bands and the median on the depth (time) axis, with
+                        the share of samples below each quantile
+    diffusim fit ... --format json
+                        the data and the fitted profile at each of their
+                        times, the residuals in a panel below, the values
+                        found and their 95 % intervals in the title
+    diffusim design ... --format json
+                        the recipe's stages (temperature, and the surface's
+                        composition or potential, against time; the varied
+                        stages shaded) above the profile it reaches, with the
+                        surface and case depth targets marked
+  A fit's or a design's CSV holds only its table: draw its JSON.
+
+Units
+  A run of carbon in steel, whose header names a steel's diffusivity model
+  (model = tibbetts or slycke-ericsson) or a steel's density, alloy factor
+  or hardness table, is drawn in carbon wt %, depths in mm and temperatures
+  in °C; any other in fractions of B, µm and K.
 
 Process cycles
   A file of a run with a schedule records its stages (stageN.end,
@@ -108,7 +132,8 @@ def build_parser():
     p = _Parser(prog=PROG, formatter_class=argparse.RawDescriptionHelpFormatter,
                 description="Plot a result file of diffusim: Result_dt.txt, Result.txt, "
                             "Result_dx.txt,\nor the CSV or JSON of a diffusim command "
-                            "(profile, profiles, history, depth, time).",
+                            "(profile, profiles, history, depth, time,\n--samples, "
+                            "and the JSON of fit and design).",
                 epilog=HELP_EPILOG)
     p.add_argument("--version", action="version", version=f"{PROG} {VERSION}")
     p.add_argument("file", metavar="FILE", help="the result file to plot")

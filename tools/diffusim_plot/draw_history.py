@@ -20,7 +20,8 @@ def draw_history(result, fig, ax, overlay, full_depth, name):
     if tt[-1] != times[-1]:
         tt, cc = np.append(tt, times[-1]), np.append(cc, comp[-1])
     style = "-o" if len(tt) <= 60 else "-"
-    ax.plot(tt / scale, cc, style, ms=3, lw=1.5, color="C0", label="diffusim")
+    per_c = result.units.per_c
+    ax.plot(tt / scale, cc * per_c, style, ms=3, lw=1.5, color="C0", label="diffusim")
     if overlay:
         cs = chosen(overlay, "cs_option", result.cs, None)
         if cs is None:
@@ -49,15 +50,16 @@ def draw_history(result, fig, ax, overlay, full_depth, name):
         label = overlay.label(approx)
         if abs(xg - result.distance) > PRINT_HALF_STEP * 1.001:
             label += f"\nat the grid point x = {xg * 1e6:.4g} µm"
-        ax.plot(ts / scale, erfc_solution(xg, ts, overlay.d, c0, cs), "--",
+        ax.plot(ts / scale, erfc_solution(xg, ts, overlay.d, c0, cs) * per_c, "--",
                 color="C3", lw=1.5, label=label)
     ax.set_xlim(0, times[-1] / scale)
     ax.set_xlabel("time (h)" if in_h else "time (s)")
     mark_stages(ax, result.stages, scale, times[-1])
     if overlay:
         ax.legend(loc="best")
-    at = f"x = {fmt(result.distance * 1e6, 4)} µm"
+    at = (f"x = {fmt(result.distance * 1e3, 4)} mm" if result.units.steel
+          else f"x = {fmt(result.distance * 1e6, 4)} µm")
     if result.specimen.curved:      # and the radius there, in the unit of the specimen's
-        unit, per_m = length_unit(result.specimen)
+        unit, per_m = length_unit(result.specimen, result.units)
         at += f" (r = {fmt(result.specimen.radius_at(result.distance) * per_m, 4)} {unit})"
     return f"History at {at}, {conditions(result)}"

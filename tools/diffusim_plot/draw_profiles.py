@@ -32,11 +32,11 @@ def depth_limit(depth, comp, c0, cs, full):
     return min(ticks) if ticks else limit     # end on a tick
 
 
-def depth_axis(ax, specimen, xmax):
+def depth_axis(ax, specimen, xmax, units):
     """Depth from the surface along the bottom, 0 to xmax, and for a curved
     specimen the radius r = R - x along the top, in the same unit; returns
     how many of the unit make a metre."""
-    unit, per_m = length_unit(specimen)
+    unit, per_m = length_unit(specimen, units)
     ax.set_xlim(0, xmax * per_m)
     ax.set_xlabel(f"depth from the surface x ({unit})")
     if specimen.curved:
@@ -71,16 +71,17 @@ def draw_profile(result, fig, ax, overlay, full_depth, name):
     c0 = chosen(overlay, "c0_option", result.c0, float(result.comp[-1]))
     cs = chosen(overlay, "cs_option", result.cs, float(result.comp[0]))
     xmax = depth_limit(depth, result.comp, c0, cs, full_depth)
-    per_m = depth_axis(ax, result.specimen, xmax)
+    per_m = depth_axis(ax, result.specimen, xmax, result.units)
+    per_c = result.units.per_c
     style = "-o" if np.count_nonzero(depth <= xmax) <= 60 else "-"   # marks while apart
-    ax.plot(depth * per_m, result.comp, style, ms=3, lw=1.5, color="C0",
-            label="diffusim" if overlay else "C(B)")
+    ax.plot(depth * per_m, result.comp * per_c, style, ms=3, lw=1.5, color="C0",
+            label="diffusim" if overlay else result.units.c_name)
     if overlay:
         note = "" if overlay.c0_option is not None or result.c0 is not None else (
             " (and C0, read from the deepest row, may be off: set it with --C0)")
         approx = check_overlay_reach(overlay, float(depth[-1]), result.time, name, note)
         xs = np.linspace(0.0, xmax, 400)
-        ax.plot(xs * per_m, erfc_solution(xs, result.time, overlay.d, c0, cs), "--",
+        ax.plot(xs * per_m, erfc_solution(xs, result.time, overlay.d, c0, cs) * per_c, "--",
                 color="C3", lw=1.5, label=overlay.label(approx))
     if result.hv is not None:
         hv = hardness_axis(ax, depth * per_m, result.hv, "C0", "hardness (right axis)")
@@ -106,13 +107,14 @@ def draw_profiles(result, fig, ax, overlay, full_depth, name):
     c0 = chosen(overlay, "c0_option", result.c0, float(first[-1]))
     cs = chosen(overlay, "cs_option", result.cs, float(first[0]))
     xmax = depth_limit(depth, result.comps[-1], c0, cs, full_depth)
-    per_m = depth_axis(ax, result.specimen, xmax)
+    per_m = depth_axis(ax, result.specimen, xmax, result.units)
+    per_c = result.units.per_c
     cmap = colormaps["viridis"]
     norm = Normalize(vmin=times[0] / scale, vmax=times[-1] / scale)
     staged = len(result.stages) > 1
     for t, comp in zip(times, result.comps):
         style = STAGE_STYLES[stage_of(result.stages, t) % len(STAGE_STYLES)] if staged else "-"
-        ax.plot(depth * per_m, comp, style, lw=1.4, color=cmap(norm(t / scale)))
+        ax.plot(depth * per_m, comp * per_c, style, lw=1.4, color=cmap(norm(t / scale)))
     handles, where = [], {"loc": "best"}    # the legend's, drawn once the axes are made
     if staged:
         present = sorted({stage_of(result.stages, t) for t in times})
@@ -123,7 +125,7 @@ def draw_profiles(result, fig, ax, overlay, full_depth, name):
         approx = check_overlay_reach(overlay, float(depth[-1]), float(times[-1]), name)
         xs = np.linspace(0.0, xmax, 300)
         for t in times:
-            ax.plot(xs * per_m, erfc_solution(xs, t, overlay.d, c0, cs), "--", lw=1.0,
+            ax.plot(xs * per_m, erfc_solution(xs, t, overlay.d, c0, cs) * per_c, "--", lw=1.0,
                     color=cmap(norm(t / scale)), alpha=0.9)
         handles = [Line2D([], [], color="0.3", lw=1.4, label="diffusim"),
                    Line2D([], [], color="0.3", lw=1.0, ls="--", label=overlay.label(approx))]

@@ -20,12 +20,13 @@ def draw_depth(result, fig, ax, overlay, full_depth, name):
     scale = 3600.0 if in_h else 1.0
     deepest = max((float(np.nanmax(d)) for _, _, d in result.curves if np.isfinite(d).any()),
                   default=0.0)
-    unit, per_m = ("mm", 1e3) if deepest >= 1e-3 else ("µm", 1e6)
+    units = result.units
+    unit, per_m = ("mm", 1e3) if deepest >= 1e-3 or units.steel else ("µm", 1e6)
     ends = result.stage_ends
     shared = all(e == ends[0] for e in ends)
     handles = None
     for k, (values, t, depth) in enumerate(result.curves):
-        label = ", ".join(swept_label(n, v) for n, v in zip(result.swept, values))
+        label = ", ".join(swept_label(n, v, units) for n, v in zip(result.swept, values))
         if not np.isfinite(depth).any():
             label += " (never reached)"
         style = "-o" if len(t) <= 60 else "-"
@@ -53,7 +54,8 @@ def draw_depth(result, fig, ax, overlay, full_depth, name):
     ax.set_ylabel(f"case depth ({unit})")
     if result.swept:
         ax.legend(handles=handles, loc="lower right", fontsize=9)
-    carbon = f"C = {fmt(result.composition)}" if result.composition is not None else ""
+    carbon = (f"C = {units.composition(result.composition)}"
+              if result.composition is not None else "")
     if result.hardness is not None:     # depth --hardness: the carbon of that HV
         what = f"Effective case depth to {fmt(result.hardness)} HV" + (
             f" ({carbon})" if carbon else "")
@@ -77,10 +79,13 @@ def draw_time(result, fig, ax, overlay, full_depth, name):
         ax.set_xlabel(f"duration of stage {m.group(1)} ({'h' if x_h else 's'})")
     else:
         x_scale = 1.0
-        ax.set_xlabel("temperature T (K)" if swept == "temperature_K" else swept)
+        ax.set_xlabel(f"temperature T ({result.units.t_unit})" if swept == "temperature_K"
+                      else swept)
+        values = result.units.degrees(values) if swept == "temperature_K" else values
     ax.plot(values / x_scale, times / scale, "-o", ms=4, lw=1.5, color="C0")
     ax.set_ylabel("time t (h)" if in_h else "time t (s)")
     ax.set_ylim(bottom=0)
-    what = f"C = {fmt(result.composition)}" if result.composition is not None else "C"
+    what = (f"C = {result.units.composition(result.composition)}"
+            if result.composition is not None else "C")
     at = f" at x = {fmt(result.depth * 1e3, 4)} mm" if result.depth is not None else ""
     return f"Time to reach {what}{at}"

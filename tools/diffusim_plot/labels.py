@@ -6,10 +6,7 @@ time (stage_marks draws them)."""
 import re
 
 from .common import CYLINDER, HOURS_ABOVE_S
-
-
-def fmt(value, digits=6):
-    return f"{value:.{digits}g}"
+from .units import PROGRAM_UNITS, fmt  # noqa: F401 (fmt: every drawing takes it from here)
 
 
 def time_label(t, digits=6):
@@ -23,29 +20,30 @@ def duration_label(seconds):
     return f"{fmt(seconds, 4)} s"
 
 
-def swept_label(name, value):
+def swept_label(name, value, units=PROGRAM_UNITS):
     """'T = 1173 K' or 'stage 2: 1 h' for a swept column and its value."""
     m = re.match(r"^stage(\d+)_duration_s$", name)
     if m:
         return f"stage {m.group(1)}: {duration_label(value)}"
     if name == "temperature_K":
-        return f"T = {fmt(value)} K"
+        return f"T = {units.temperature(value)}"
     return f"{name} = {fmt(value)}"
 
 
-def length_unit(specimen):
+def length_unit(specimen, units=PROGRAM_UNITS):
     """The unit of the depth and radius of a profile, and how many of it
-    make a metre: micrometres, or millimetres across a curved specimen of
-    1 mm radius or more."""
-    return ("mm", 1e3) if specimen.curved and specimen.radius >= 1e-3 else ("µm", 1e6)
+    make a metre: micrometres, or millimetres in steel and across a curved
+    specimen of 1 mm radius or more."""
+    curved = specimen.curved and specimen.radius >= 1e-3
+    return ("mm", 1e3) if units.steel or curved else ("µm", 1e6)
 
 
-def specimen_label(specimen):
+def specimen_label(specimen, units=PROGRAM_UNITS):
     """'cylinder R = 10 mm', 'tube r = 4–10 mm', 'hollow sphere r = 4–10 mm';
     empty for a plate."""
     if not specimen.curved:
         return ""
-    unit, per_m = length_unit(specimen)
+    unit, per_m = length_unit(specimen, units)
     outer = fmt(specimen.radius * per_m, 4)
     if specimen.inner_radius is None:
         return f"{specimen.geometry} R = {outer} {unit}"
@@ -57,16 +55,16 @@ def conditions(result):
     """The specimen, where it is curved, and the temperature of the run (a
     ramp from one to the other) for a title, or the number of stages of a
     cycle."""
-    stages = result.stages
+    stages, units = result.stages, result.units
     if len(stages) > 1:
         temperature = f"{len(stages)}-stage cycle"
     elif stages and stages[0].ramp:
-        temperature = f"T = {fmt(stages[0].ramp[0])}→{fmt(stages[0].ramp[1])} K"
+        temperature = f"T = {units.ramp(*stages[0].ramp)}"
     elif result.temperature is None:
         temperature = "T not given"
     else:
-        temperature = f"T = {fmt(result.temperature)} K"
-    shape = specimen_label(result.specimen)
+        temperature = f"T = {units.temperature(result.temperature)}"
+    shape = specimen_label(result.specimen, units)
     return f"{shape}, {temperature}" if shape else temperature
 
 

@@ -5,6 +5,7 @@ import os
 from .common import DEFAULT_MAX_CURVES, InputError
 from .readers_legacy import (AT_LINE, load_history, load_profile, load_profiles,
                              parse_temperature, read_head)
+from .readers_answers import read_answer
 from .readers_table import CSV_BANNER, from_table, read_csv, read_json
 
 
@@ -31,6 +32,9 @@ def load(path, max_curves=DEFAULT_MAX_CURVES):
         if reader is not None:
             f.seek(0)
             text = f.read()
+            answer = read_answer(text, name, reader is read_json)
+            if answer is not None:
+                return answer
             return from_table(*reader(text, name), name, max_curves)
         foreign = (f"{name}: not a diffusim result file (expected the content of "
                    "Result.txt, Result_dt.txt or Result_dx.txt, or diffusim's CSV or JSON)")

@@ -6,8 +6,8 @@ import math
 
 import numpy as np
 
-from .common import (DEPTH, GAS_CONSTANT, MESH_RATIO, PRINT_HALF_STEP, TIME, UsageError,
-                     warn)
+from .common import (GAS_CONSTANT, HISTORY, MESH_RATIO, PRINT_HALF_STEP, PROFILE, PROFILES,
+                     UsageError, warn)
 
 
 def diffusivity(a, b, temperature):
@@ -111,7 +111,7 @@ def overlay_from(args, result):
         if args.c0 is not None or args.cs is not None:
             warn("--C0 and --Cs only shape the overlay, which needs --A/--B or --D")
         return None
-    if result.kind in (DEPTH, TIME):
+    if result.kind not in (PROFILE, PROFILES, HISTORY):
         raise UsageError(f"the erfc overlay is drawn over profiles and histories, "
                          f"not over the table of diffusim {result.kind}")
     stages = result.stages

@@ -15,6 +15,7 @@ from .readers_header import setting
 from .readers_header import specimen as read_specimen
 from .readers_header import stages as read_stages
 from .results import DepthTable, History, Profile, Profiles, TimeTable, thin_indices
+from .units import units_of
 
 # The columns each command writes, in order; a curved specimen's profiles
 # have r_m after x_m, those of a schedule with a hardness table HV after c,
@@ -225,6 +226,9 @@ def from_table(kind, header, meta, data, locate, name, max_curves):
         result = _depth_from_table(header[:-2], meta, data, locate, name, temperature)
     else:
         result = _time_from_table(header[:-1], meta, data, name, temperature)
+    result.units = units_of(meta)
+    for st in stages:
+        st.units = result.units
     result.stages = stages
     across = kind in (PROFILE, PROFILES)     # the depths and radii of a profile
     result.specimen = read_specimen(meta, column.get("x_m") if across else None,

@@ -4,6 +4,7 @@
 import numpy as np
 
 from .common import DEPTH, HISTORY, PLATE, PROFILE, PROFILES, TIME
+from .units import PROGRAM_UNITS
 
 
 class Specimen:
@@ -36,6 +37,7 @@ class _Result:
     stages = ()
     specimen = Specimen()
     uptake = None       # g of carbon taken up per m² of surface, where recorded
+    units = PROGRAM_UNITS   # carbon in steel speaks wt %, mm and °C
 
 
 class Stage:
@@ -44,6 +46,8 @@ class Stage:
     whose temperature is a linear ramp has ramp = (from, to), in K, and no
     single temperature; a surface fed a constant flux may have the
     composition it is held at once reached, its limit."""
+
+    units = PROGRAM_UNITS   # the run's, set where the header names a steel
 
     def __init__(self, number, end, duration, temperature, surface, ramp=None, limit=None):
         self.number = number
@@ -57,17 +61,19 @@ class Stage:
     def moved_to(self, end, duration):
         """The same stage ending elsewhere, after another duration (a swept
         duration moves it)."""
-        return Stage(self.number, end, duration, self.temperature, self.surface, self.ramp,
-                     self.limit)
+        moved = Stage(self.number, end, duration, self.temperature, self.surface, self.ramp,
+                      self.limit)
+        moved.units = self.units
+        return moved
 
     def describe(self):
         """What the stage does, without its number: 'flux → 1.25 %',
-        'sealed, 1123.15→1203.15 K'."""
+        'sealed, 1123.15→1203.15 K' ('sealed, 850→930 °C' in steel)."""
         text = self.surface
         if self.limit is not None:
             text += f" → {self.limit * 100:.4g} %"
         if self.ramp:
-            text += f", {self.ramp[0]:.6g}→{self.ramp[1]:.6g} K"
+            text += f", {self.units.ramp(*self.ramp)}"
         return text
 
     def label(self):
