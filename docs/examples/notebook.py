@@ -1,6 +1,6 @@
 # %% [markdown]
 # # diffusim in a notebook
-# Run the example cycle, plot it, and sweep temperature x time into a pandas
+# Run the example cycle, plot it, and sweep temperature x boost time into a pandas
 # DataFrame, locally and on a dask cluster. Build the module with
 # `cmake --preset test && cmake --build --preset test`, then run this file
 # with `PYTHONPATH=build/test/python python3 docs/examples/notebook.py`
@@ -36,18 +36,22 @@ print("uptake", p.header["uptake_g_per_m2"], "g/m2;",
       "case depth to 0.35 %:", diffusim.depth(cycle, 0.0035) * 1e3, "mm")
 
 
-# %% A sweep: temperature x boost time, one row per case
+# %% A sweep: the boost's temperature x its time, one row per case, each the
+# cycle with those values set (the command line's --sweep KEY=V1,V2)
+values = {"stage1.temperature": ["1150K", "1200K", "1250K"], "stage1.duration": ["2h", "4h"]}
+frame = diffusim.sweep(cycle, values, composition="0.35%")
+print(frame)
+
+
+# %% One case by hand: the cycle with values set by key (--set KEY=VALUE)
 def case(args):
     schedule, temperature, boost = args
-    s = diffusim.parse_schedule(
-        schedule.text.replace("temperature = 1200", f"temperature = {temperature}")
-                     .replace('duration = "4h"', f"duration = {boost}"))
-    return {"T_K": temperature, "boost_s": boost, "depth_m": diffusim.depth(s, 0.0035)}
+    s = schedule.with_values({"stage1.temperature": temperature, "stage1.duration": boost})
+    return {"stage1_temperature_K": temperature, "stage1_duration_s": boost, "t_s": s.end,
+            "depth_m": diffusim.depth(s, 0.0035)}
 
 
-cases = [(cycle, t, b) for t in (1150, 1200, 1250) for b in (7200, 14400)]
-frame = pd.DataFrame(map(case, cases))
-print(frame)
+cases = [(cycle, t, b) for t in (1150.0, 1200.0, 1250.0) for b in (7200.0, 14400.0)]
 
 # %% The same sweep on a dask cluster: a LocalCluster here; a real cluster's
 # scheduler address in Client("tcp://scheduler:8786") runs it there unchanged.

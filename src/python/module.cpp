@@ -34,6 +34,7 @@
 #include "study/run_record.hpp"
 #include "study/schedule_file.hpp"
 #include "study/schedule_keys.hpp"
+#include "study/schedule_overrides.hpp"
 #include "words/fault_words.hpp"
 #include "words/fit_words.hpp"
 
@@ -82,11 +83,37 @@ py::list guarded(const Request& r) {
 }
 
 PySchedule parse(const std::string& text, const std::string& name) {
-  PySchedule s{text, name, {}};
+  PySchedule s{text, name, {}, {}};
   std::string problem;
   if (!parseScheduleText(text, name, s.schedule, problem)) throw std::invalid_argument(problem);
   if (const Fault f = checkSchedule(s.schedule); !f.ok()) throw std::invalid_argument(faultText(f));
   return s;
+}
+
+// `ps` with `items` ((key, value) pairs: a string with a unit, or a number
+// in SI units) set over it, each key's latest value kept; the command line's
+// refusal of --set, naming `values`.
+PySchedule withValues(const PySchedule& ps, const py::list& items) {
+  PySchedule n = parse(ps.text, ps.name);
+  n.settings = ps.settings;
+  for (const py::handle item : items) {
+    const auto pair = item.cast<py::tuple>();
+    const auto key = pair[0].cast<std::string>();
+    const Request::Setting set =
+        py::isinstance<py::str>(pair[1])
+            ? settingOf("values", key, pair[1].cast<std::string>(), n.schedule)
+            : settingOf("values", key, pair[1].cast<double>(), n.schedule);
+    const auto same = std::find_if(n.settings.begin(), n.settings.end(),
+                                   [&](const Request::Setting& s) { return s.key == key; });
+    if (same != n.settings.end()) {
+      *same = set;
+    } else {
+      n.settings.push_back(set);
+    }
+  }
+  applySettings(n.schedule, n.settings, "values");
+  if (const Fault f = checkSchedule(n.schedule); !f.ok()) throw std::invalid_argument(faultText(f));
+  return n;
 }
 
 // Levels as they come; between steps, now and then, the GIL is taken back
@@ -157,6 +184,7 @@ py::dict runLevels(const PySchedule& ps, const std::string& command, double unti
   Request r;
   r.command = command;
   r.schedulePath = ps.name;
+  r.settings = ps.settings;
   r.scheme = schemeOf(scheme, tolerance, method);
   r.threads = threads;
   const double end = scheduleEnd(s);
@@ -245,6 +273,7 @@ py::dict runQueryOf(const PySchedule& ps, bool depthQuery, double composition, d
   asked.command = depthQuery ? "depth" : "time";
   asked.schedulePath = ps.name;
   asked.schedule = ps.schedule;
+  asked.settings = ps.settings;
   asked.composition = composition;
   asked.depth = depth;
   asked.times = times;
@@ -310,10 +339,25 @@ PYBIND11_MODULE(_core, m) {
       .def_readonly("name", &PySchedule::name)
       .def_property_readonly("end", [](const PySchedule& s) { return scheduleEnd(s.schedule); })
       .def_property_readonly("stages", [](const PySchedule& s) { return s.schedule.stages.size(); })
-      .def(py::pickle([](const PySchedule& s) { return py::make_tuple(s.text, s.name); },
-                      [](const py::tuple& t) {
-                        return parse(t[0].cast<std::string>(), t[1].cast<std::string>());
-                      }));
+      .def("with_values", &withValues, py::arg("items"))
+      .def_property_readonly("values",
+                             [](const PySchedule& s) {
+                               py::list out;
+                               for (const Request::Setting& set : s.settings)
+                                 out.append(py::make_tuple(set.key, set.value));
+                               return out;
+                             })
+      .def(py::pickle(
+          [](const PySchedule& s) {
+            py::list values;
+            for (const Request::Setting& set : s.settings)
+              values.append(py::make_tuple(set.key, set.value));
+            return py::make_tuple(s.text, s.name, values);
+          },
+          [](const py::tuple& t) {
+            const PySchedule base = parse(t[0].cast<std::string>(), t[1].cast<std::string>());
+            return t.size() > 2 ? withValues(base, t[2].cast<py::list>()) : base;
+          }));
   m.attr("DEFAULT_TOLERANCE") = DEFAULT_TOLERANCE;
   m.def("run_levels", &runLevels);
   // For the bench: seconds per run of a profile's plan on the engine alone,
@@ -333,6 +377,13 @@ PYBIND11_MODULE(_core, m) {
            repetitions;
   });
   m.def("run_query", &runQueryOf);
+  // The column a swept key fills, as the command line names it.
+  m.def("key_column", [](const PySchedule& ps, const std::string& key) {
+    ScheduleParameter p;
+    std::string why;
+    if (!parameterOf(key, ps.schedule, p, why)) throw UsageError("values: " + key + ": " + why);
+    return sweepColumn({key, {p, {}}});
+  });
   // A value given as a string with a unit, read as the command line reads
   // it and refused with its message, the keyword named where it names a
   // flag.

@@ -11,6 +11,7 @@
 
 #include "engine/scheme.hpp"
 #include "model/process.hpp"
+#include "study/request.hpp"
 
 namespace diffusim {
 
@@ -18,6 +19,8 @@ namespace diffusim {
 struct PySchedule {
   std::string text, name;
   ProcessSchedule schedule;
+  // Values set over the text's by key (with_values), in `schedule` already.
+  std::vector<Request::Setting> settings;
 };
 
 // "explicit", "implicit" or "auto" and a tolerance; the command line's

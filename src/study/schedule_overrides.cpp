@@ -55,6 +55,14 @@ Request::Setting settingOf(const std::string& name, const std::string& key, cons
   return {key, p, valueOf(name, key, p, text)};
 }
 
+Request::Setting settingOf(const std::string& name, const std::string& key, double value,
+                           const ProcessSchedule& s) {
+  const ScheduleParameter p = keyed(name, key, s);
+  if (const std::string why = valueProblem(p, value); !why.empty())
+    throw UsageError(name + ": " + key + ": " + why);
+  return {key, p, value};
+}
+
 Request::Setting settingOf(const std::string& name, const std::string& item,
                            const ProcessSchedule& s) {
   const auto [key, text] = splitItem(name, item, "KEY=VALUE");

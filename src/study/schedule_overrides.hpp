@@ -18,6 +18,9 @@ Request::Setting settingOf(const std::string& name, const std::string& item,
 // The same with the key and the value's text apart.
 Request::Setting settingOf(const std::string& name, const std::string& key, const std::string& text,
                            const ProcessSchedule& s);
+// The same with a value in SI units (a whole number for specimen.sections).
+Request::Setting settingOf(const std::string& name, const std::string& key, double value,
+                           const ProcessSchedule& s);
 // "KEY=V1,V2,..." given as `name` (--sweep): at most 10000 values.
 Request::KeyedAxis sweepOf(const std::string& name, const std::string& item,
                            const ProcessSchedule& s);

@@ -374,3 +374,76 @@ def test_ctrl_c_stops_a_long_run_promptly():
     with pytest.raises(KeyboardInterrupt):
         diffusim.profile(s, scheme="explicit", threads=1)
     timer.join()
+
+
+# with_values gives the bits of the schedule edited at those keys, in every
+# question and through a pickle; sweep gives the command line's --sweep rows.
+EDITS = [  # (key, value given, written in the file, edited there)
+    ("stage1.temperature", "1250K", "temperature = 1200\n", 'temperature = "1250K"\n'),
+    ("stage2.potential", "0.9%", "potential = 0.008", 'potential = "0.9%"'),
+    ("diffusivity.a", -100, "a = -160", "a = -100"),
+    ("specimen.sections", 90, "sections = 120", "sections = 90"),
+]
+
+
+@pytest.mark.parametrize("key, value, written, edited", EDITS)
+def test_with_values_is_the_edited_schedule_in_every_question(key, value, written, edited):
+    set_ = pickle.loads(pickle.dumps(diffusim.parse_schedule(CYCLE).with_values({key: value})))
+    text = CYCLE.replace(written, edited, 1)
+    assert text != CYCLE
+    direct = diffusim.parse_schedule(text)
+    a, b = diffusim.profile(set_), diffusim.profile(direct)
+    assert np.array_equal(a.c, b.c) and a.header[f"set.{key}"] == set_.values[key]
+    assert diffusim.depth(set_, 0.0035) == diffusim.depth(direct, 0.0035)
+    assert diffusim.time_to(set_, 3e-4, 0.004) == diffusim.time_to(direct, 3e-4, 0.004)
+    assert diffusim.design(set_, [3], surface=0.0075).durations == \
+        diffusim.design(direct, [3], surface=0.0075).durations
+
+
+def test_sweep_is_the_command_lines_sweep_and_each_case_on_its_own(files):
+    path = files / "cycle.toml"
+    values = {"stage1.temperature": ["1190K", "1210K"], "stage2.potential": [0.007, 0.009]}
+    table = diffusim.sweep(path, values, composition="0.35%")
+    cli = command("depth", "--schedule", path, "--composition", "0.35%", "--sweep",
+                  "stage1.temperature=1190K,1210K", "--sweep", "stage2.potential=0.007,0.009")
+    assert list(table.columns) == list(cli)
+    for column in cli:
+        assert np.array_equal(table[column].to_numpy(), cli[column]), column
+    one = diffusim.load_schedule(path).with_values({"stage1.temperature": 1210.0,
+                                                    "stage2.potential": 0.007})
+    assert table["depth_m"][2] == diffusim.depth(one, 0.0035)
+    times = diffusim.sweep(path, {"stage2.duration": ["1h", "3h"]}, command="time",
+                           depth="0.3mm", composition=0.004)
+    assert list(times.columns) == ["stage2_duration_s", "t_s"] and len(times) == 2
+
+
+def test_values_refused_as_the_command_line_refuses_them_naming_values():
+    s = diffusim.parse_schedule(CYCLE)
+    for values, message in [
+        ({"stage2.potential": 8}, "values: stage2.potential: must be a fraction from 0 to 1"),
+        ({"stage9.duration": "1h"}, "values: stage9.duration: the schedule has no stage 9"),
+        ({"stage1.temperature": "hot"}, "values: stage1.temperature: 'hot' is not a temperature"),
+        ({"stage1.beta": 1e-7}, "values: stage1.beta: the stage's surface is not a mass transfer"),
+        ({"specimen.sections": 2.5}, "values: specimen.sections: must be from 1 to 9999"),
+    ]:
+        with pytest.raises(diffusim.ScheduleError, match="^" + message.replace("(", r"\(")):
+            s.with_values(values)
+    timed = s.with_values({"stage3.duration": "1h"})
+    with pytest.raises(diffusim.ScheduleError, match="^vary: stage3.duration is set"):
+        diffusim.design(timed, [3], surface=0.0075)
+    with pytest.raises(diffusim.ScheduleError, match="^command: 'profiles' is not"):
+        diffusim.sweep(s, {"stage1.duration": [3600]}, command="profiles")
+
+
+def test_set_in_design_and_fit_is_the_edited_schedule(files):
+    path, edited = files / "cycle.toml", files / "edited.toml"
+    edited.write_text(CYCLE.replace("potential = 0.008", "potential = 0.009"))
+    p = diffusim.profile(diffusim.load_schedule(edited))
+    data = files / "measured_edited.csv"
+    data.write_text("x_m,c\n" + "".join(f"{x!r},{c + 1e-6!r}\n"
+                                        for x, c in zip(p.x[:60:4], p.c[:60:4])))
+    for args in (["design", "--vary", "1", "--depth", "1mm", "--at", "0.0035"],
+                 ["fit", "--data", data, "--fit", "stage2.beta"]):
+        set_ = command(*args, "--schedule", path, "--set", "stage2.potential=0.9%")
+        direct = command(*args, "--schedule", edited)
+        assert all(np.array_equal(set_[k], direct[k], equal_nan=True) for k in direct), args[0]

@@ -37,7 +37,7 @@ _DEFAULT_TOLERANCE = _core.DEFAULT_TOLERANCE
 __all__ = [
     "__version__", "ScheduleError", "Schedule", "load_schedule", "parse_schedule",
     "profile", "profiles", "history", "depth", "time_to", "depth_spread", "design", "fit",
-    "Result", "Design", "Fit",
+    "Result", "Design", "Fit", "sweep",
 ]
 
 __version__ = "1.0.0"
@@ -96,10 +96,34 @@ class Schedule:
         """The schedule's end, the sum of its durations, s."""
         return self._core.end
 
+    @property
+    def values(self):
+        """The values set over the text's by with_values: {key: value in SI
+        units}, in the order set."""
+        return dict(self._core.values)
+
+    def with_values(self, values):
+        """A copy with values set by their dotted keys, as the command line's
+        --set KEY=VALUE sets them: {"stage1.temperature": "950C",
+        "stage2.potential": "0.8%", "specimen.sections": 400}. Any scalar key
+        of a schedule (specimen.*, diffusivity.*, stageN.duration,
+        stageN.temperature (a ramp's stageN.temperature.from and .to),
+        stageN.composition, .potential, .beta, .flux, .limit and
+        stageN.back.*); a string takes a unit, a number is in SI units. The
+        runs give the bits of the schedule edited to those values; their
+        header records each as set.KEY. A key set again takes its new value.
+        A key the schedule lacks or a value out of range raises
+        ScheduleError with the command line's message."""
+        items = [(str(k), v if isinstance(v, str) else float(v)) for k, v in dict(values).items()]
+        out = Schedule.__new__(Schedule)
+        out._core = _refused(self._core.with_values, items)
+        out._open = getattr(self, "_open", None)
+        return out
+
     def __reduce__(self):
         if getattr(self, "_open", None) is not None:
-            return (_open_constant, (self._open,))
-        return (Schedule, (self._core.text, self._core.name))
+            return (_open_constant, (self._open, self.values))
+        return (_with_values, (self._core.text, self._core.name, self.values))
 
     def __repr__(self):
         return f"Schedule({self._core.name!r}, {self._core.stages} stage(s), end {self.end} s)"
@@ -139,11 +163,18 @@ class Schedule:
         """An open constant schedule made to last until `end`; else itself."""
         if getattr(self, "_open", None) is None or end is None:
             return self
-        return Schedule.constant(duration=float(end), **self._open)
+        lasting = Schedule.constant(duration=float(end), **self._open)
+        return lasting.with_values(self.values) if self.values else lasting
 
 
-def _open_constant(params):
-    return Schedule.constant(**params)
+def _open_constant(params, values=None):
+    s = Schedule.constant(**params)
+    return s.with_values(values) if values else s
+
+
+def _with_values(text, name, values):
+    s = Schedule(text, name)
+    return s.with_values(values) if values else s
 
 
 def load_schedule(path):
@@ -324,6 +355,9 @@ def design(schedule, vary, *, surface=None, depth=None, at=None, max_duration=No
     for k in vary:
         if not (isinstance(k, (int, np.integer)) and 1 <= k <= count):
             raise ScheduleError(f"vary: the schedule has no stage {k!r} (it has {count})")
+    for k in vary:
+        if f"stage{k}.duration" in schedule.values:
+            raise ScheduleError(f"vary: stage{k}.duration is set by with_values; design chooses it")
     stages = [int(k) - 1 for k in vary]
     if max_duration is not None:
         max_duration = _q("max_duration", max_duration, "time")
@@ -377,6 +411,9 @@ def fit(schedule, keys, x, c, t=None, *, scheme="auto", tolerance=_DEFAULT_TOLER
     x = _qs("x", x, "length")
     c = _qs("c", c, "composition")
     t = [] if t is None else _qs("t", t, "time")
+    for key in keys:
+        if key in schedule.values:
+            raise ScheduleError(f"keys: {key} is set by with_values; fit finds it")
     out = _refused(_core.fit, schedule._core, list(keys), x, c, t, scheme, float(tolerance))
     if not out["converged"]:
         raise ScheduleError(f"the fit did not converge after {out['iterations']} iterations")
@@ -388,3 +425,6 @@ def fit(schedule, keys, x, c, t=None, *, scheme="auto", tolerance=_DEFAULT_TOLER
     return Fit(list(keys), values, se, np.stack([out["low"], out["high"]], axis=1),
                np.array(out["correlation"]).reshape(p, p), out["rms_residual"], True,
                np.array(out["determined"], dtype=bool))
+
+
+from ._sweep import sweep  # noqa: E402  (it runs the functions above)

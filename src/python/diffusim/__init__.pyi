@@ -1,8 +1,9 @@
 # Type stubs of the diffusim package: SI units (m, s, K, mass fractions).
 from dataclasses import dataclass
-from typing import Iterable, Sequence
+from typing import Any, Iterable, Mapping, Sequence
 
 import numpy as np
+import pandas as pd
 
 __version__: str
 
@@ -14,6 +15,9 @@ class Schedule:
     def text(self) -> str: ...
     @property
     def end(self) -> float: ...
+    @property
+    def values(self) -> dict[str, float]: ...
+    def with_values(self, values: Mapping[str, float | str]) -> Schedule: ...
     @classmethod
     def constant(cls, *, duration: float | None = ..., temperature: float = ..., length: float = ...,
                  sections: int = ..., A: float = ..., B: float = ..., c0: float = ...,
@@ -75,3 +79,6 @@ class Fit:
 
 def fit(schedule: Schedule, keys: Sequence[str], x: Sequence[float], c: Sequence[float],
         t: Sequence[float] | None = ..., *, scheme: str = ..., tolerance: float = ...) -> Fit: ...
+
+def sweep(schedule: Schedule | str, values: Mapping[str, Sequence[float | str]],
+          command: str = ..., **kwargs: Any) -> pd.DataFrame: ...
