@@ -69,6 +69,13 @@ void addScheduleFlags(CLI::App* sub, FlagTexts& t) {
   sub->add_option("--radius", t.radius, "a cylinder's or sphere's outer radius, e.g. 10mm");
   sub->add_option("--inner-radius", t.innerRadius,
                   "a tube's or hollow sphere's inner radius (sealed), below --radius");
+  sub->add_option("--model", t.model,
+                  "carbon in austenite: tibbetts (D(C), --A and --B over its constants) or "
+                  "slycke-ericsson, instead of D = A exp(B/RT)");
+  sub->add_option("--alloy-factor", t.alloyFactor,
+                  "the steel's alloy factor: --cs is then the atmosphere's carbon potential and "
+                  "the surface is held at cs / factor");
+  sub->add_option("--density", t.density, "the steel's density for the uptake, kg/m^3 (7870)");
 }
 
 }  // namespace
@@ -212,6 +219,9 @@ Arguments::Arguments() : app_(std::make_unique<CLI::App>("diffusim", "diffusim")
       {"--geometry", "plate|cylinder|sphere"},
       {"--radius", "LENGTH"},
       {"--inner-radius", "LENGTH"},
+      {"--model", "tibbetts|slycke-ericsson"},
+      {"--alloy-factor", "NUMBER"},
+      {"--density", "KG/M3"},
       {"--hardness", "HV"},
       {"--vary", "N[,N...]"},
       {"--surface", "FRACTION"},

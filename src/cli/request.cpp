@@ -231,6 +231,41 @@ void readGeometry(const Arguments& args, ProcessSchedule& s) {
   s.length = g.radius - g.innerRadius;
 }
 
+// --model, --alloy-factor and --density over the flags' one stage: carbon in
+// steel. A model's law takes --A and --B over its own constants as a
+// schedule's [diffusivity] does (Tibbetts's), or has none to take
+// (Slycke and Ericsson's). With an alloy factor --cs is the atmosphere's
+// carbon potential, and the surface is held at what it gives the steel,
+// cs / alloy factor (the limit of a fast transfer).
+void readSteelFlags(const Arguments& args, ProcessSchedule& s) {
+  const FlagTexts& t = args.texts;
+  if (args.given("--model")) {
+    if (t.model == "slycke-ericsson") {
+      for (const char* flag : {"--A", "--B"})
+        if (args.given(flag))
+          throw UsageError(std::string(flag) + ": the slycke-ericsson model has its own constants");
+      s.law = DiffusivityLaw{};
+      s.law.model = DiffusivityModel::SlyckeEricsson;
+    } else if (t.model == "tibbetts") {
+      const DiffusivityLaw given = s.law;
+      s.law = tibbettsLaw();
+      if (args.given("--A")) s.law.A = given.A;
+      if (args.given("--B")) s.law.B = given.B;
+    } else {
+      throw UsageError("--model: '" + t.model + "' is not tibbetts or slycke-ericsson");
+    }
+  }
+  if (args.given("--density")) {
+    s.density = quantityFlag("--density", t.density, Quantity::Plain);
+    requirePositive("--density", s.density, "density");
+  }
+  if (args.given("--alloy-factor")) {
+    s.alloyFactor = quantityFlag("--alloy-factor", t.alloyFactor, Quantity::Plain);
+    requirePositive("--alloy-factor", s.alloyFactor, "alloy factor");
+    s.stages.front().surface.composition /= s.alloyFactor;
+  }
+}
+
 // --samples and --seed: a schedule with an [uncertainty] table, no sweep.
 void readSamples(const Arguments& args, Request& r) {
   const FlagTexts& t = args.texts;
@@ -309,8 +344,9 @@ void RequestBuilder::readProcess(Request& r) {
   }
 
   if (!t.schedule.empty()) {
-    for (const char* flag : {"--temperature", "--length", "--sections", "--A", "--B", "--c0",
-                             "--cs", "--params", "--geometry", "--radius", "--inner-radius"})
+    for (const char* flag :
+         {"--temperature", "--length", "--sections", "--A", "--B", "--c0", "--cs", "--params",
+          "--geometry", "--radius", "--inner-radius", "--model", "--alloy-factor", "--density"})
       if (args_.given(flag))
         throw UsageError(std::string(flag) + ": the schedule sets this; change it in '" +
                          t.schedule + "'");
@@ -328,6 +364,7 @@ void RequestBuilder::readProcess(Request& r) {
           quantityList("--temperature", t.temperature, Quantity::Temperature, "temperature");
     r.schedule = oneStage(in, sections);
     readGeometry(args_, r.schedule);
+    readSteelFlags(args_, r.schedule);
   }
   readOverrides(args_, r, query);
 
@@ -425,7 +462,13 @@ Request buildRequest(const Arguments& args) {
             ": a plate has no radius; give --geometry cylinder or sphere, or --length");
   if (t.legacy && curved)
     throw UsageError("--geometry: --legacy follows the menu, whose specimen is a plate");
-  const bool process = r.command == "depth" || r.command == "time" || !t.schedule.empty() || curved;
+  // A steel (a model's law, an alloy factor, a density) runs as a schedule too.
+  const bool steel =
+      args.given("--model") || args.given("--alloy-factor") || args.given("--density");
+  if (t.legacy && steel)
+    throw UsageError("--legacy follows the menu, whose law is D = A exp(B/RT) in a plate");
+  const bool process =
+      r.command == "depth" || r.command == "time" || !t.schedule.empty() || curved || steel;
   if (!process && r.command == "profile" && !args.given("--time"))
     throw UsageError("--time is required");
   if (!process && args.given("--stage-duration"))

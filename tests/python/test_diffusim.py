@@ -447,3 +447,22 @@ def test_set_in_design_and_fit_is_the_edited_schedule(files):
         set_ = command(*args, "--schedule", path, "--set", "stage2.potential=0.9%")
         direct = command(*args, "--schedule", edited)
         assert all(np.array_equal(set_[k], direct[k], equal_nan=True) for k in direct), args[0]
+
+
+# A quick run in steel: Schedule.constant's model, alloy factor and density
+# are the command line's --model, --alloy-factor and --density, bit for bit.
+@pytest.mark.parametrize("steel, flags", [
+    (dict(model="tibbetts"), ["--model", "tibbetts"]),
+    (dict(model="tibbetts", A=2e-5), ["--model", "tibbetts", "--A", "2e-5"]),
+    (dict(model="slycke-ericsson", alloy_factor=1.1, density=7800.0),
+     ["--model", "slycke-ericsson", "--alloy-factor", "1.1", "--density", "7800"]),
+])
+def test_a_quick_run_in_steel_is_the_command_lines(steel, flags):
+    quick = dict(temperature="930C", length="2mm", sections=80, c0="0.2%", cs="0.9%")
+    p = diffusim.profile(diffusim.Schedule.constant(**quick, **steel), "2h")
+    cli = command("profile", "--time", "2h", "--temperature", "930C", "--length", "2mm",
+                  "--sections", "80", "--c0", "0.2%", "--cs", "0.9%", *flags)
+    assert np.array_equal(p.c, cli["c"])
+    uptake = header("profile", "--time", "2h", "--temperature", "930C", "--length", "2mm",
+                    "--sections", "80", "--c0", "0.2%", "--cs", "0.9%", *flags)["uptake_g_per_m2"]
+    assert float(p.header["uptake_g_per_m2"]) == float(uptake)

@@ -130,8 +130,8 @@ class Schedule:
 
     @classmethod
     def constant(cls, *, duration=None, temperature=1173.0, length=0.0005, sections=100,
-                 A=4.529e-7, B=-147723.0, c0=0.01, cs=0.05, geometry="plate",
-                 radius=None, inner_radius=None):
+                 A=None, B=None, c0=0.01, cs=0.05, geometry="plate",
+                 radius=None, inner_radius=None, model=None, alloy_factor=None, density=None):
         """One stage with the surface held at `cs` at `temperature` (K): the
         quick-run parameters of the command line (D = A exp(B / RT), m^2/s
         and J/mol). Times, lengths, compositions and temperatures may be
@@ -139,9 +139,15 @@ class Schedule:
         "900C"). A cylinder or sphere takes `radius` (and `inner_radius`,
         m) instead of `length`. Without a `duration` (s) the stage lasts as
         the command line's flags make it: until the time a question asks
-        (time_to searches onward from its start)."""
+        (time_to searches onward from its start). Carbon in steel, as the
+        command line's --model, --alloy-factor and --density: `model`
+        "tibbetts" (D(C); A and B, when given, over its constants) or
+        "slycke-ericsson" (no A or B); with an `alloy_factor` `cs` is the
+        atmosphere's carbon potential and the surface is held at cs /
+        alloy_factor; `density` (kg/m^3) for the uptake."""
         params = dict(temperature=temperature, length=length, sections=sections, A=A, B=B,
-                      c0=c0, cs=cs, geometry=geometry, radius=radius, inner_radius=inner_radius)
+                      c0=c0, cs=cs, geometry=geometry, radius=radius, inner_radius=inner_radius,
+                      model=model, alloy_factor=alloy_factor, density=density)
         if geometry == "plate":
             shape = f"length = {_q('length', length, 'length')!r}\n"
         else:
@@ -149,12 +155,31 @@ class Schedule:
             if inner_radius is not None:
                 shape += f"inner_radius = {_q('inner_radius', inner_radius, 'length')!r}\n"
         span = 1.0 if duration is None else _q("duration", duration, "time")
+        if model not in (None, "tibbetts", "slycke-ericsson"):
+            raise ScheduleError(f"model: '{model}' is not tibbetts or slycke-ericsson")
+        if model == "slycke-ericsson" and (A is not None or B is not None):
+            raise ScheduleError(f"{'A' if A is not None else 'B'}: the slycke-ericsson model "
+                                "has its own constants")
+        law = "" if model is None else f'model = "{model}"\n'
+        if model is None or A is not None:
+            law += f"A = {float(4.529e-7 if A is None else A)!r}\n"
+        if model is None or B is not None:
+            law += f"B = {float(-147723.0 if B is None else B)!r}\n"
+        steel = ""
+        held = _q("cs", cs, "composition")
+        if alloy_factor is not None:
+            if not float(alloy_factor) > 0.0:
+                raise ScheduleError("alloy_factor: the alloy factor must be above 0")
+            steel += f"alloy_factor = {float(alloy_factor)!r}\n"
+            held /= float(alloy_factor)
+        if density is not None:
+            steel += f"density = {float(density)!r}\n"
         text = (f"[specimen]\n{shape}sections = {int(sections)}\n"
-                f"initial = {_q('c0', c0, 'composition')!r}\n"
-                f"[diffusivity]\nA = {float(A)!r}\nB = {float(B)!r}\n"
+                f"initial = {_q('c0', c0, 'composition')!r}\n{steel}"
+                f"[diffusivity]\n{law}"
                 f"[[stage]]\nduration = {span!r}\n"
                 f"temperature = {_q('temperature', temperature, 'temperature')!r}\n"
-                f"surface = {{ composition = {_q('cs', cs, 'composition')!r} }}\n")
+                f"surface = {{ composition = {held!r} }}\n")
         s = cls(text, "constant")
         s._open = None if duration is not None else params
         return s
