@@ -35,6 +35,14 @@ void depthQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budg
   ProcessPlan plan;
   const double end =
       q.times.empty() ? scheduleEnd(s) : *std::max_element(q.times.begin(), q.times.end());
+  // A time after the schedule's end has no level to read (within the
+  // rounding of a sum of durations).
+  if (end > scheduleEnd(s) * (1.0 + 1e-12)) {
+    o.fault = {FaultCode::TimeAfterEnd, 0, end};
+    o.fault.high = scheduleEnd(s);
+    o.failure = QueryOutcome::Failure::Plan;
+    return;
+  }
   const std::vector<double> sorted = sortedTimes(q.times);
   o.fault = q.every > 0.0
                 ? planProcess(s, end, q.every, plan)

@@ -22,6 +22,7 @@ enum class FaultCode {
   ImplicitTooManySteps,    // value: the implicit model's steps
   NonFiniteLevel,          // stage; value: the time a value that is not finite came out
   SamplesInvalid,          // value: the invalid draws; high: the samples drawn
+  TimeAfterEnd,            // value: a time asked; high: the schedule's end
   // The menu's records and requests (the figure where one helps: the grid
   // points needed, the quotient, ...).
   GridTargetNotPositive,   // the requested distance or time is 0 or below

@@ -13,8 +13,10 @@
 #include "engine/sampling.hpp"
 #include "model/readings.hpp"
 #include "python/module_support.hpp"
+#include "study/named_values.hpp"
 #include "study/sample_run.hpp"
 #include "study/schedule_keys.hpp"
+#include "words/design_words.hpp"
 #include "words/fault_words.hpp"
 #include "words/fit_words.hpp"
 
@@ -41,6 +43,8 @@ void bindInverse(py::module_& m) {
           out["depth"] = d.depthReached;
           out["runs"] = d.runs;
           out["limit"] = d.value;
+          if (d.status != DesignResult::Status::Met)
+            out["words"] = designMissText(d, t, varied, {"surface", "depth", "max_duration"});
           return out;
         });
   // The spread of a case depth: the command line's samples (sampledLevel at
@@ -50,14 +54,13 @@ void bindInverse(py::module_& m) {
   m.def("sample_depths", [](const PySchedule& ps, double composition, double time, int samples,
                             std::uint64_t seed, unsigned threads) {
     if (ps.schedule.uncertainty.empty())
-      throw std::invalid_argument("samples: the schedule has no [uncertainty] table to draw from");
-    if (samples < 2 || samples > 100000) throw std::invalid_argument("samples: from 2 to 100000");
+      throw UsageError("samples: the schedule has no [uncertainty] table to draw from");
+    if (samples < 2 || samples > 100000)
+      throw UsageError("samples: '" + std::to_string(samples) +
+                       "' is not a number of samples from 2 to 100000");
     const ProcessSchedule& base = ps.schedule;
     const double end = scheduleEnd(base);
-    if (!std::isnan(time) && (!(time > 0.0) || time > end * (1.0 + 1e-12)))
-      throw std::invalid_argument("time: " + std::to_string(time) +
-                                  " s is not within the schedule (0, " + std::to_string(end) +
-                                  "] s");
+    if (!std::isnan(time)) requireWithinSchedule("time", time, end);
     Request r;
     r.command = "depth";
     r.schedule = base;

@@ -25,6 +25,7 @@
 #include "engine/sampling.hpp"
 #include "engine/sweep.hpp"
 #include "engine/worker_pool.hpp"
+#include "format/number_format.hpp"
 #include "model/kernel_level.hpp"
 #include "model/readings.hpp"
 #include "python/module_support.hpp"
@@ -189,9 +190,7 @@ py::dict runLevels(const PySchedule& ps, const std::string& command, double unti
   r.threads = threads;
   const double end = scheduleEnd(s);
   if (std::isnan(until)) until = end;
-  if (!(until > 0.0) || until > end * (1.0 + 1e-12))
-    throw std::invalid_argument("time: " + std::to_string(until) +
-                                " s is not within the schedule (0, " + std::to_string(end) + "] s");
+  requireWithinSchedule(command == "profile" ? "time" : "until", until, end);
   until = std::min(until, end);
   if (command == "profile") r.times = {until};
   if (command != "profile") r.until = until;
@@ -199,6 +198,9 @@ py::dict runLevels(const PySchedule& ps, const std::string& command, double unti
     r.every = every;
     r.everyGiven = true;
   }
+  if (command == "history" && !(depth >= 0.0 && depth <= s.length))
+    throw UsageError("depth: " + shortest(depth) + " m lies outside the specimen [0, " +
+                     shortest(s.length) + "] m");
   r.depth = depth;
   r.schedule = s;
   const py::list warned = guarded(r);
@@ -265,10 +267,11 @@ py::dict runQueryOf(const PySchedule& ps, bool depthQuery, double composition, d
                     const std::vector<double>& times, double every, bool openEnded,
                     const std::string& scheme, double tolerance, const std::string& method,
                     const std::string& version) {
-  if (!(composition >= 0.0 && composition <= 1.0))
-    throw std::invalid_argument("composition: a fraction from 0 to 1");
+  requireFraction("composition", composition);
   if (!depthQuery && !(depth >= 0.0 && depth <= ps.schedule.length))
-    throw std::invalid_argument("depth: outside the specimen");
+    throw UsageError("depth: " + shortest(depth) + " m lies outside the specimen [0, " +
+                     shortest(ps.schedule.length) + "] m");
+  for (const double t : times) requireWithinSchedule("time", t, scheduleEnd(ps.schedule));
   Request asked;
   asked.command = depthQuery ? "depth" : "time";
   asked.schedulePath = ps.name;

@@ -11,6 +11,7 @@
 #include "study/request_guards.hpp"
 #include "study/run_record.hpp"
 #include "study/schedule_writer.hpp"
+#include "words/design_words.hpp"
 #include "words/fault_words.hpp"
 
 namespace diffusim {
@@ -20,34 +21,6 @@ namespace {
 // A varied stage longer than this many times the template's whole schedule
 // is warned of.
 constexpr double LONG_STAGE_RATIO = 10.0;
-
-// Why no recipe came, in one line.
-std::string missWords(const Request& r, const DesignResult& d) {
-  switch (d.status) {
-    case DesignResult::Status::SurfaceOutOfReach:
-      return "--surface: " + shortest(r.surfaceComposition) +
-             " is above the highest surface composition the schedule's stages hold or tend to (" +
-             shortest(d.value) + ")";
-    case DesignResult::Status::DepthOutOfReach:
-      return "--depth: " + shortest(r.depthTargetValue) + " m is not inside the specimen (0 to " +
-             shortest(d.value) + " m)";
-    case DesignResult::Status::RunFailed:
-      return d.fault.ok() ? std::string("a forward run could not settle its steps")
-                          : faultText(d.fault);
-    case DesignResult::Status::NoSolution:
-    case DesignResult::Status::Met:
-      break;
-  }
-  std::string closest = "surface " + shortest(d.surfaceReached);
-  if (r.depthTarget) closest += ", depth " + shortest(d.depthReached) + " m";
-  std::string durations;
-  for (const double t : d.durations) durations += (durations.empty() ? "" : ", ") + shortest(t);
-  const std::string within =
-      r.maxDuration > 0.0 ? " up to --max-duration " + shortest(r.maxDuration) + " s" : "";
-  return "no durations of stage(s) " + stageList(r.varied) + within +
-         " meet the targets; the closest of " + integer(d.runs) + " runs (durations " + durations +
-         " s) reached " + closest;
-}
 
 }  // namespace
 
@@ -64,7 +37,7 @@ int runDesign(const Request& r, const RunOptions& options, std::ostream& out, st
   if (d.status != DesignResult::Status::Met) {
     err << "diffusim design: "
         << (budget.exhausted() ? "stopped at the work limit after " + integer(d.runs) + " runs"
-                               : missWords(r, d))
+                               : designMissText(d, targets, r.varied))
         << "; nothing written\n";
     return EXIT_FAILED;
   }

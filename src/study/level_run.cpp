@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "format/number_format.hpp"
+#include "study/named_values.hpp"
 #include "words/fault_words.hpp"
 
 namespace diffusim {
@@ -21,10 +22,7 @@ LevelRun::LevelRun(Request request) : LevelRun(std::move(request), Unchecked{}) 
   if (const Fault f = checkSchedule(s); !f.ok()) throw UsageError(faultText(f));
   const double end = scheduleEnd(s);
   const double until = askedEnd(request_, s);
-  if (until > end * (1.0 + 1e-12))
-    throw UsageError(std::string(request_.command == "profile" ? "--time" : "--until") + ": " +
-                     shortest(until) + " s is after the end of the schedule, " + shortest(end) +
-                     " s");
+  requireWithinSchedule(request_.command == "profile" ? "--time" : "--until", until, end);
   if (const Fault f = plan(std::min(until, end)); !f.ok()) throw UsageError(faultText(f));
   checkLimit();
 }

@@ -24,6 +24,13 @@ void requireFraction(const std::string& flag, double v) {
                      "; write 5% for five percent)");
 }
 
+void requireWithinSchedule(const std::string& flag, double t, double end) {
+  requirePositive(flag, t, "time");
+  if (t > end * (1.0 + 1e-12))
+    throw UsageError(flag + ": " + shortest(t) + " s is after the end of the schedule, " +
+                     shortest(end) + " s");
+}
+
 std::vector<std::string> splitList(const std::string& text) {
   std::vector<std::string> items;
   std::size_t start = 0;

@@ -15,6 +15,9 @@ namespace diffusim {
 double quantityFlag(const std::string& flag, const std::string& text, Quantity q);
 void requirePositive(const std::string& flag, double v, std::string_view what);
 void requireFraction(const std::string& flag, double v);
+// A time a run of a schedule ending at `end` is asked at: above 0, and not
+// after the end (within the rounding of a sum of durations).
+void requireWithinSchedule(const std::string& flag, double t, double end);
 std::vector<std::string> splitList(const std::string& text);
 // A comma-separated list of positive quantities, at most 10000.
 std::vector<double> quantityList(const std::string& flag, const std::string& text, Quantity q,

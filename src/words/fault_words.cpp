@@ -151,6 +151,9 @@ std::string faultText(const Fault& f) {
       return stage + "at t = " + shortest(f.value) +
              " s the run gave a composition that is not a finite number (D or the surface is "
              "out of any range the step can follow); nothing was written";
+    case FaultCode::TimeAfterEnd:
+      return "the time " + shortest(f.value) + " s is after the end of the schedule, " +
+             shortest(f.high) + " s";
     case FaultCode::SamplesInvalid:
       return countText(f.value) + " of " + countText(f.high) +
              " samples drew a schedule that cannot run (a value out of its range, or an end "

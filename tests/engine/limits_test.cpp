@@ -137,6 +137,24 @@ TEST(TimeQuery, AHeldSurfaceReachesItsCompositionWhenItIsSet) {
   }
 }
 
+TEST(DepthQuery, ATimeAfterTheEndIsAFaultNotALevelRead) {
+  // A listed time past the schedule's end has no level: the query says so
+  // instead of reading a level it never kept, whichever time comes first.
+  const ProcessSchedule s = oneStage(3600.0, HELD);
+  for (const std::vector<double>& times :
+       {std::vector<double>{7200.0}, {1800.0, 7200.0}, {7200.0, 1800.0}}) {
+    Query q;
+    q.composition = 0.02;
+    q.times = times;
+    std::size_t rows = 0;
+    const QueryOutcome o = runQuery(q, s, {}, [&](std::span<const double>) { ++rows; });
+    EXPECT_EQ(o.fault.code, FaultCode::TimeAfterEnd);
+    EXPECT_EQ(o.fault.value, 7200.0);
+    EXPECT_EQ(o.fault.high, 3600.0);
+    EXPECT_EQ(rows, 0u);
+  }
+}
+
 TEST(RunGuard, ProgressFollowsTheWorkHoweverFarACallAdvancesIt) {
   // Threaded passes and implicit steps report work in strides that are
   // never multiples of 1024: the line is drawn all the same once the run

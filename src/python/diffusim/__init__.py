@@ -395,10 +395,7 @@ def design(schedule, vary, *, surface=None, depth=None, at=None, max_duration=No
                    0.0 if at is None else _q("at", at, "composition"),
                    0.0 if max_duration is None else max_duration, scheme, float(tolerance))
     if not out["met"]:
-        raise ScheduleError(
-            f"no durations of stage(s) {list(vary)} meet the targets (closest: durations "
-            f"{list(out['durations'])} s, surface {out['surface']}, depth {out['depth']} m, "
-            f"of {out['runs']} runs)")
+        raise ScheduleError(out["words"])
     whole = schedule.end
     for k, duration in zip(vary, out["durations"]):
         if duration > 10.0 * whole:
