@@ -162,18 +162,19 @@ class Schedule:
                                 "has its own constants")
         law = "" if model is None else f'model = "{model}"\n'
         if model is None or A is not None:
-            law += f"A = {float(4.529e-7 if A is None else A)!r}\n"
+            law += f"A = {4.529e-7 if A is None else _q('A', A, 'plain')!r}\n"
         if model is None or B is not None:
-            law += f"B = {float(-147723.0 if B is None else B)!r}\n"
+            law += f"B = {-147723.0 if B is None else _q('B', B, 'plain')!r}\n"
         steel = ""
         held = _q("cs", cs, "composition")
         if alloy_factor is not None:
-            if not float(alloy_factor) > 0.0:
+            alloy_factor = _q("alloy_factor", alloy_factor, "plain")
+            if not alloy_factor > 0.0:
                 raise ScheduleError("alloy_factor: the alloy factor must be above 0")
-            steel += f"alloy_factor = {float(alloy_factor)!r}\n"
-            held /= float(alloy_factor)
+            steel += f"alloy_factor = {alloy_factor!r}\n"
+            held /= alloy_factor
         if density is not None:
-            steel += f"density = {float(density)!r}\n"
+            steel += f"density = {_q('density', density, 'plain')!r}\n"
         text = (f"[specimen]\n{shape}sections = {int(sections)}\n"
                 f"initial = {_q('c0', c0, 'composition')!r}\n{steel}"
                 f"[diffusivity]\n{law}"
