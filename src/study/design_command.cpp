@@ -53,6 +53,8 @@ int runDesign(const Request& r, const RunOptions& options, std::ostream& out, st
                shortest(whole) + " s); check the targets, or cap the search with --max-duration");
   if (!r.writeSchedule.empty()) {
     std::vector<ScheduleValue> values;
+    // The values set over the template's, then what was found.
+    for (const Request::Setting& set : r.settings) values.emplace_back(set.key, set.value);
     for (std::size_t k = 0; k < r.varied.size(); ++k)
       values.emplace_back(stageKey(r.varied[k], "duration"), d.durations[k]);
     std::string problem;

@@ -110,6 +110,8 @@ int runFit(const Request& r, const RunOptions& options, std::ostream& out, std::
   }
   if (!r.writeSchedule.empty()) {
     std::vector<ScheduleValue> values;
+    // The values set over the template's, then what was found.
+    for (const Request::Setting& set : r.settings) values.emplace_back(set.key, set.value);
     for (std::size_t j = 0; j < parameters.size(); ++j)
       values.emplace_back(r.fitKeys[j], fit.values[j]);
     std::string problem;

@@ -30,15 +30,24 @@ toml::table* placeOf(toml::table& root, const std::string& key, std::string& lea
   if (stages == nullptr || static_cast<std::size_t>(stage) > stages->size()) return nullptr;
   toml::table* st = stages->get(static_cast<std::size_t>(stage - 1))->as_table();
   if (st == nullptr) return nullptr;
-  // beta, potential, composition are the surface's; duration, temperature the stage's.
-  if (rest == "beta" || rest == "potential" || rest == "composition") {
-    toml::table* surface = (*st)["surface"].as_table();
-    if (surface == nullptr) {
-      problem = key + ": stage " + std::to_string(stage) + "'s surface has no " + rest;
+  // A face's values are in its table (the surface's, or back.*), a ramp's
+  // ends in the temperature's; duration and temperature are the stage's.
+  const bool back = rest.rfind("back.", 0) == 0;
+  if (back) rest = rest.substr(5);
+  if (back || rest == "beta" || rest == "potential" || rest == "composition" || rest == "flux" ||
+      rest == "limit") {
+    toml::table* face = (*st)[back ? "back" : "surface"].as_table();
+    if (face == nullptr) {
+      problem = key + ": stage " + std::to_string(stage) + "'s " +
+                (back ? "back face" : "surface") + " has no " + rest;
       return nullptr;
     }
     leaf = rest;
-    return surface;
+    return face;
+  }
+  if (rest == "temperature.from" || rest == "temperature.to") {
+    leaf = rest.substr(12);
+    return (*st)["temperature"].as_table();
   }
   leaf = rest;
   return st;
@@ -75,7 +84,11 @@ bool writeScheduleWith(const std::string& templatePath, const std::vector<Schedu
       if (problem.empty()) problem = "--write-schedule: the template has no place for " + key;
       return false;
     }
-    place->insert_or_assign(leaf, value);
+    if (key == "specimen.sections") {
+      place->insert_or_assign(leaf, static_cast<std::int64_t>(value));  // a whole number
+    } else {
+      place->insert_or_assign(leaf, value);
+    }
   }
   std::ostringstream os;
   os << "# Written by diffusim from " << templatePath << "\n" << root << "\n";

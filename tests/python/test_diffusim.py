@@ -445,9 +445,18 @@ def test_set_in_design_and_fit_is_the_edited_schedule(files):
                                         for x, c in zip(p.x[:60:4], p.c[:60:4])))
     for args in (["design", "--vary", "1", "--depth", "1mm", "--at", "0.0035"],
                  ["fit", "--data", data, "--fit", "stage2.beta"]):
-        set_ = command(*args, "--schedule", path, "--set", "stage2.potential=0.9%")
-        direct = command(*args, "--schedule", edited)
+        written = files / f"written_{args[0]}.toml"
+        set_ = command(*args, "--schedule", path, "--set", "stage2.potential=0.9%",
+                       "--set", "specimen.sections=100", "--write-schedule", written)
+        direct = command(*args, "--schedule", edited, "--set", "specimen.sections=100")
         assert all(np.array_equal(set_[k], direct[k], equal_nan=True) for k in direct), args[0]
+        # The schedule written holds the values set as well as those found.
+        found = command("profile", "--schedule", written)["c"]
+        value = direct["duration_s" if args[0] == "design" else "value"][0]
+        key = "stage1.duration" if args[0] == "design" else "stage2.beta"
+        assert np.array_equal(found, command("profile", "--schedule", edited, "--set",
+                                             "specimen.sections=100", "--set",
+                                             f"{key}={value!r}")["c"]), args[0]
 
 
 # A quick run in steel: Schedule.constant's model, alloy factor and density
