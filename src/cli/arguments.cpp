@@ -33,7 +33,7 @@ void addCommonFlags(CLI::App* sub, FlagTexts& t) {
 
 void addSetFlag(CLI::App* sub, FlagTexts& t) {
   sub->add_option("--set", t.sets,
-                  "KEY=VALUE: a value of the schedule by its dotted key, over the file's "
+                  "a value of the schedule by its dotted key, over the file's "
                   "(stage1.temperature=950C, stage2.potential=0.8%, specimen.sections=400)")
       ->expected(1)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
@@ -43,7 +43,7 @@ void addScheduleFlags(CLI::App* sub, FlagTexts& t) {
   sub->add_option("--schedule", t.schedule, "a process cycle in TOML (see 'diffusim schedule')");
   addSetFlag(sub, t);
   sub->add_option("--sweep", t.sweeps,
-                  "KEY=V1,V2[,...]: depth and time for each value of a key (several --sweep: "
+                  "depth and time for each value of a key (several --sweep: "
                   "every combination)")
       ->expected(1)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
