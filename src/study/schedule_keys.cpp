@@ -86,8 +86,11 @@ bool parameterOf(const std::string& key, const ProcessSchedule& s, ScheduleParam
   }
   const std::size_t dot = key.find('.');
   std::int64_t stage = 0;
+  // A stage's number as written plainly (stage1, not stage01 or stage+1), so
+  // that one value has one key.
   if (key.rfind("stage", 0) != 0 || dot == std::string::npos ||
-      !parseCount(key.substr(5, dot - 5), 1, 1000000, stage))
+      !parseCount(key.substr(5, dot - 5), 1, 1000000, stage) ||
+      key.substr(5, dot - 5) != integer(stage))
     return refuse(KNOWN_KEYS);
   if (static_cast<std::size_t>(stage) > s.stages.size())
     return refuse("the schedule has no stage " + integer(stage));

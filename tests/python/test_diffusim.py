@@ -434,6 +434,8 @@ def test_values_refused_as_the_command_line_refuses_them_naming_values():
         diffusim.design(timed, [3], surface=0.0075)
     with pytest.raises(diffusim.ScheduleError, match="^command: 'profiles' is not"):
         diffusim.sweep(s, {"stage1.duration": [3600]}, command="profiles")
+    with pytest.raises(diffusim.ScheduleError, match="^values: the sweep asks for 100000000 cases"):
+        diffusim.sweep(s, {"stage1.duration": range(1, 10001), "stage2.duration": range(1, 10001)})
 
 
 def test_set_in_design_and_fit_is_the_edited_schedule(files):

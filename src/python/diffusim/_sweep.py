@@ -10,6 +10,9 @@ import numpy as np
 from . import _core
 
 
+# The command line's bound on a sweep's results.
+_MOST_CASES = 10_000_000
+
 _ANSWERS = {"depth": ["t_s", "depth_m"], "time": ["t_s"], "profile": ["x_m", "c"]}
 
 
@@ -35,6 +38,11 @@ def sweep(schedule, values, command="depth", **kwargs):
     for key, given in zip(keys, lists):
         if not given:
             raise ScheduleError(f"values: {key}: no values to sweep")
+    cases = 1
+    for given in lists:
+        cases *= len(given)
+    if cases > _MOST_CASES:
+        raise ScheduleError(f"values: the sweep asks for {cases} cases, more than {_MOST_CASES}")
     columns = [_refused(_core.key_column, schedule._core, k) for k in keys]
     rows = []
     for combo in itertools.product(*lists):
