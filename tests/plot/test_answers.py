@@ -160,3 +160,22 @@ def test_what_cannot_be_drawn_is_refused_in_one_line(tmp_path, capsys):
     broken.write_text(json.dumps(obj))
     assert dp.main([str(broken), "-o", str(tmp_path / "c.png")]) == 1
     assert "no \"profile\" object" in capsys.readouterr().err
+
+
+# A column --sweep names (the key with _ for . and its unit's suffix) reads
+# as its key and value in the drawing's units.
+@pytest.mark.parametrize("column, value, steel, label", [
+    ("stage1_temperature_K", 1203.15, True, "stage1.temperature = 930 °C"),
+    ("stage1_temperature_K", 1203.15, False, "stage1.temperature = 1203.15 K"),
+    ("stage2_temperature_from_K", 1123.15, True, "stage2.temperature.from = 850 °C"),
+    ("stage2_potential", 0.008, True, "stage2.potential = 0.8 wt %"),
+    ("stage3_back_composition", 0.002, False, "stage3.back.composition = 0.002"),
+    ("specimen_inner_radius_m", 0.004, True, "specimen.inner_radius = 4 mm"),
+    ("specimen_alloy_factor", 1.1, True, "specimen.alloy_factor = 1.1"),
+    ("stage2_duration_s", 5400.0, True, "stage 2: 1.5 h"),
+    ("temperature_K", 1173.0, False, "T = 1173 K"),
+])
+def test_a_swept_column_reads_as_its_key(column, value, steel, label):
+    from diffusim_plot.labels import swept_label
+    from diffusim_plot.units import PROGRAM_UNITS, STEEL_UNITS
+    assert swept_label(column, value, STEEL_UNITS if steel else PROGRAM_UNITS) == label

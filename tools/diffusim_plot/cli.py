@@ -27,9 +27,10 @@ Files
                         with a hardness table HV follows c: x_m,c,HV)
     diffusim history    columns t_s,c: the history at one depth
     diffusim depth      columns t_s,depth_m: the case depth against time; a
-                        sweep (leading columns such as temperature_K or
-                        stage2_duration_s) gives a curve per combination of
-                        the swept values; nan (null) rows are left as gaps
+                        sweep (leading columns such as temperature_K,
+                        stage2_duration_s or --sweep's stage1_temperature_K)
+                        gives a curve per combination of the swept values,
+                        each labelled by its key; nan (null) rows are gaps
     diffusim time       column t_s: drawn against the swept value when one
                         was swept; otherwise there is nothing to plot (exit 1)
     diffusim profile --samples N

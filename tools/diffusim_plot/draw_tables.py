@@ -7,7 +7,7 @@ import re
 import numpy as np
 
 from .common import HOURS_ABOVE_S
-from .labels import conditions, fmt, swept_label
+from .labels import conditions, fmt, swept_key, swept_label
 from .stage_marks import mark_stages
 
 
@@ -79,9 +79,18 @@ def draw_time(result, fig, ax, overlay, full_depth, name):
         ax.set_xlabel(f"duration of stage {m.group(1)} ({'h' if x_h else 's'})")
     else:
         x_scale = 1.0
-        ax.set_xlabel(f"temperature T ({result.units.t_unit})" if swept == "temperature_K"
-                      else swept)
-        values = result.units.degrees(values) if swept == "temperature_K" else values
+        key, kind = swept_key(swept)
+        units = result.units
+        if kind == "temperature":
+            values = units.degrees(values)
+        elif kind == "composition":
+            values = values * units.per_c
+        elif kind == "length":
+            values = values * 1e3
+        unit = {"temperature": units.t_unit, "length": "mm",
+                "composition": "wt %" if units.steel else "fraction"}.get(kind)
+        what = "temperature T" if swept == "temperature_K" else key
+        ax.set_xlabel(f"{what} ({unit})" if unit else what)
     ax.plot(values / x_scale, times / scale, "-o", ms=4, lw=1.5, color="C0")
     ax.set_ylabel("time t (h)" if in_h else "time t (s)")
     ax.set_ylim(bottom=0)

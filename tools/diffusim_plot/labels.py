@@ -20,14 +20,48 @@ def duration_label(seconds):
     return f"{fmt(seconds, 4)} s"
 
 
+def swept_key(name):
+    """The dotted key a swept column holds and what it measures: the
+    command line names the column by the key with _ for . and its unit's
+    suffix (stage1_temperature_K: stage1.temperature, a temperature)."""
+    kind = "plain"
+    for suffix, measure in (("_K", "temperature"), ("_s", "time"), ("_m", "length")):
+        if name.endswith(suffix):
+            name, kind = name[:-len(suffix)], measure
+            break
+    else:
+        if re.search(r"(composition|potential|limit|initial)$", name):
+            kind = "composition"
+    head, _, rest = name.partition("_")
+    for written, key in (("back_", "back."), ("temperature_from", "temperature.from"),
+                         ("temperature_to", "temperature.to")):
+        rest = rest.replace(written, key)
+    return (f"{head}.{rest}" if rest else head), kind
+
+
+def swept_value(kind, value, units=PROGRAM_UNITS):
+    """A swept value as it reads in the drawing's units."""
+    if kind == "temperature":
+        return units.temperature(value)
+    if kind == "time":
+        return duration_label(value)
+    if kind == "composition":
+        return units.composition(value)
+    if kind == "length":
+        return f"{fmt(value * 1e3, 4)} mm"
+    return fmt(value)
+
+
 def swept_label(name, value, units=PROGRAM_UNITS):
-    """'T = 1173 K' or 'stage 2: 1 h' for a swept column and its value."""
+    """'T = 1173 K', 'stage 2: 1 h' or 'stage1.temperature = 930 °C' for a
+    swept column and its value."""
     m = re.match(r"^stage(\d+)_duration_s$", name)
     if m:
         return f"stage {m.group(1)}: {duration_label(value)}"
     if name == "temperature_K":
         return f"T = {units.temperature(value)}"
-    return f"{name} = {fmt(value)}"
+    key, kind = swept_key(name)
+    return f"{key} = {swept_value(kind, value, units)}"
 
 
 def length_unit(specimen, units=PROGRAM_UNITS):
