@@ -6,8 +6,10 @@ namespace diffusim {
 
 namespace {
 
-// The value a parameter names, as a place to read or write.
-double& place(ProcessSchedule& s, const ScheduleParameter& p) {
+// The value a parameter names, as a place to read (a const schedule) or
+// write.
+template <class Schedule>
+auto& place(Schedule& s, const ScheduleParameter& p) {
   using Kind = ScheduleParameter::Kind;
   switch (p.kind) {
     case Kind::LawA:
@@ -62,7 +64,7 @@ double& place(ProcessSchedule& s, const ScheduleParameter& p) {
 
 double parameterValue(const ProcessSchedule& s, const ScheduleParameter& p) {
   if (p.kind == ScheduleParameter::Kind::Sections) return static_cast<double>(s.sections);
-  return place(const_cast<ProcessSchedule&>(s), p);
+  return place(s, p);
 }
 
 void setParameter(ProcessSchedule& s, const ScheduleParameter& p, double v) {

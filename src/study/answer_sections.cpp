@@ -4,26 +4,13 @@
 #include <limits>
 
 #include "study/command_support.hpp"
+#include "study/run_record.hpp"
 
 namespace diffusim {
 
 namespace {
 
 constexpr double NONE = std::numeric_limits<double>::quiet_NaN();
-
-const char* surfaceWord(SurfaceKind kind) {
-  switch (kind) {
-    case SurfaceKind::Fixed:
-      return "composition";
-    case SurfaceKind::Transfer:
-      return "transfer";
-    case SurfaceKind::Sealed:
-      return "sealed";
-    case SurfaceKind::Flux:
-      break;
-  }
-  return "flux";
-}
 
 // The composition a surface holds or tends to, where it has one.
 double surfaceValue(const SurfaceCondition& c) {
@@ -66,7 +53,7 @@ Section scheduleSection(const ProcessSchedule& s) {
     end.push_back(t);
     from.push_back(st.temperature);
     to.push_back(st.endTemperature());
-    surface.emplace_back(surfaceWord(st.surface.kind));
+    surface.emplace_back(surfaceKindWord(st.surface.kind));
     value.push_back(surfaceValue(st.surface));
   }
   out.add("stage", stage);

@@ -14,6 +14,7 @@
 #include "output/level_store.hpp"
 #include "study/command_support.hpp"
 #include "study/level_run.hpp"
+#include "study/named_values.hpp"
 #include "study/request_guards.hpp"
 #include "study/run_record.hpp"
 #include "study/schedule_keys.hpp"
@@ -98,10 +99,8 @@ int runQueries(const Request& r, const RunOptions& options, std::ostream& out, s
       throw UsageError("--sweep: " + why);
     if (const Fault f = checkSchedule(s); !f.ok()) throw UsageError(faultText(f));
     if (r.command == "depth" && !r.times.empty()) {
-      const double last = *std::max_element(r.times.begin(), r.times.end());
-      if (last > scheduleEnd(s) * (1.0 + 1e-12))
-        throw UsageError("--time: " + shortest(last) + " s is after the end of the schedule, " +
-                         shortest(scheduleEnd(s)) + " s");
+      requireWithinSchedule("--time", *std::max_element(r.times.begin(), r.times.end()),
+                            scheduleEnd(s));
     }
   }
   Query q = queryOf(r);

@@ -18,21 +18,18 @@ void addFace(RunRecord& rec, std::size_t i, const SurfaceCondition& c, const cha
   const auto value = [&](const char* what, double v) {
     rec.inputs.push_back(number(stageKey(i, (prefix + what).c_str()), v));
   };
+  rec.inputs.push_back(word(stageKey(i, face), surfaceKindWord(c.kind)));
   switch (c.kind) {
     case SurfaceKind::Fixed:
-      rec.inputs.push_back(word(stageKey(i, face), "composition"));
       value("composition", c.composition);
       break;
     case SurfaceKind::Transfer:
-      rec.inputs.push_back(word(stageKey(i, face), "transfer"));
       value("potential", c.potential);
       value("beta", c.beta);
       break;
     case SurfaceKind::Sealed:
-      rec.inputs.push_back(word(stageKey(i, face), "sealed"));
       break;
     case SurfaceKind::Flux:
-      rec.inputs.push_back(word(stageKey(i, face), "flux"));
       value("flux", c.flux);
       if (c.limited()) value("limit", c.limit);
       break;
@@ -59,6 +56,20 @@ void addStages(RunRecord& rec, const ProcessSchedule& s) {
 }
 
 }  // namespace
+
+const char* surfaceKindWord(SurfaceKind kind) {
+  switch (kind) {
+    case SurfaceKind::Fixed:
+      return "composition";
+    case SurfaceKind::Transfer:
+      return "transfer";
+    case SurfaceKind::Sealed:
+      return "sealed";
+    case SurfaceKind::Flux:
+      break;
+  }
+  return "flux";
+}
 
 std::string stageKey(std::size_t i, const char* what) {
   return "stage" + integer(static_cast<std::int64_t>(i + 1)) + "." + what;

@@ -38,6 +38,8 @@ struct SchemeSummary {
 };
 
 std::string stageKey(std::size_t i, const char* what);
+// A face's kind as the records name it: composition, transfer, sealed, flux.
+const char* surfaceKindWord(SurfaceKind kind);
 // Stages by their numbers (from 1), comma-separated.
 std::string stageList(const std::vector<std::size_t>& stages);
 // Values as one comma-separated text.
