@@ -183,6 +183,28 @@ Arguments::Arguments() : app_(std::make_unique<CLI::App>("diffusim", "diffusim")
   for (CLI::App* sub : {profile, history, profiles, depth, timeCmd, design, fit})
     sub->add_flag("-q,--quiet", t.quiet, "no warnings on standard error");
 
+  // A furnace atmosphere's carbon potential.
+  CLI::App* potential = app_->add_subcommand(
+      "potential", "the carbon potential of a furnace atmosphere, or the probe's mV for one");
+  potential
+      ->add_option("--temperature", t.temperature,
+                   "the furnace temperature, or a list for a table: 930C or 900C,930C,960C")
+      ->required();
+  potential->add_option("--co", t.co, "the CO fraction, e.g. 20%")->required();
+  potential->add_option("--co2", t.co2, "the CO2 fraction (a gas analysis), e.g. 0.25%");
+  potential->add_option("--probe-mV", t.probeMv, "an oxygen probe's reading against air, in mV");
+  potential->add_option("--dew-point", t.dewPoint, "the dew point (with --h2), e.g. -5C");
+  potential->add_option("--h2", t.h2, "the H2 fraction, with --dew-point, e.g. 40%");
+  potential->add_option("--potential", t.potential,
+                        "instead of a reading: the potential whose probe mV to print, e.g. 0.9%");
+  potential->add_option("--format", t.format, "csv (default) or json");
+  potential->add_option("-o,--output", t.output, "write to FILE, replaced atomically");
+  potential->add_flag("-q,--quiet", t.quiet, "no warnings on standard error");
+  potential->footer(
+      "\nExamples: diffusim potential --temperature 930C --probe-mV 1150 --co 20%\n"
+      "          diffusim potential --temperature 900C,930C,960C --co 20% --co2 0.25%\n"
+      "          diffusim potential --temperature 930C --co 20% --potential 0.9%\n");
+
   CLI::App* params = app_->add_subcommand("params", "print the default parameters as a TOML file");
   CLI::App* scheduleCmd =
       app_->add_subcommand("schedule", "print an example process schedule as a TOML file");
@@ -231,19 +253,26 @@ Arguments::Arguments() : app_(std::make_unique<CLI::App>("diffusim", "diffusim")
       {"--data", "FILE"},
       {"--fit", "KEY[,KEY...]"},
       {"--samples", "N"},
-      {"--seed", "S"}};
-  for (CLI::App* sub : {profile, history, profiles, depth, timeCmd, design, fit}) {
+      {"--seed", "S"},
+      {"--co", "FRACTION"},
+      {"--co2", "FRACTION"},
+      {"--h2", "FRACTION"},
+      {"--probe-mV", "MV"},
+      {"--dew-point", "TEMPERATURE"},
+      {"--potential", "FRACTION"}};
+  for (CLI::App* sub : {profile, history, profiles, depth, timeCmd, design, fit, potential}) {
     for (const auto& [flag, type] : typeNames)
       if (CLI::Option* opt = sub->get_option_no_throw(flag)) opt->type_name(type);
   }
   scheduleCmd->get_option("--example")->type_name("cycle|shaft|low-pressure");
   for (CLI::App* sub :
-       {profile, history, profiles, depth, timeCmd, design, fit, params, scheduleCmd}) {
+       {profile, history, profiles, depth, timeCmd, design, fit, potential, params, scheduleCmd}) {
     sub->set_help_flag("-h,--help", "show this help and exit");
     sub->allow_extras(true);
   }
 
-  commands_ = {profile, history, profiles, depth, timeCmd, design, fit, params, scheduleCmd};
+  commands_ = {profile, history, profiles,  depth,  timeCmd,
+               design,  fit,     potential, params, scheduleCmd};
   params_ = params;
   schedule_ = scheduleCmd;
 }

@@ -24,6 +24,7 @@ struct FlagTexts {
   std::string vary, surface, at, writeSchedule, data, fit;  // design, fit
   std::string samples, seed;
   std::string example = "cycle";  // schedule --example
+  std::string co, co2, h2, probeMv, dewPoint, potential;  // potential
   std::vector<std::string> stageDurations;
   std::vector<std::string> sets, sweeps;  // --set KEY=VALUE, --sweep KEY=V1,V2,...
   std::string maxDuration;                // design

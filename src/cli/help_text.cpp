@@ -41,6 +41,8 @@ const char* const PROGRAM_HELP =
     "           [--max-duration T]             stage durations that meet targets\n"
     "  fit      --schedule F --data CSV --fit KEY,..\n"
     "                                          schedule values that fit measurements\n"
+    "  potential --temperature T[,T..] --co F --co2 F | --probe-mV MV | --dew-point T --h2 F\n"
+    "           [--potential C]                an atmosphere's carbon potential (or probe mV)\n"
     "  params                                  the default parameters as a TOML file\n"
     "  schedule [--example cycle|shaft|low-pressure]\n"
     "                                          an example process cycle as a TOML file\n"

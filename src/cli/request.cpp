@@ -343,6 +343,10 @@ Request buildRequest(const Arguments& args) {
     readInverse(args, r);
     return r;
   }
+  if (r.command == "potential") {
+    readPotential(args, r);
+    return r;
+  }
   if (!t.geometry.empty() && t.geometry != "plate" && t.geometry != "cylinder" &&
       t.geometry != "sphere")
     throw UsageError("--geometry: '" + t.geometry + "' is not plate, cylinder or sphere");

@@ -19,5 +19,7 @@ void readSchemeFlags(const Arguments& args, Request& r);
 void readFormat(const FlagTexts& texts, Request& r, bool tablesOnly);
 // design and fit: their flags and the schedule file.
 void readInverse(const Arguments& args, Request& r);
+// potential: the temperatures and the atmosphere.
+void readPotential(const Arguments& args, Request& r);
 
 }  // namespace diffusim

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <limits>
 
+#include "model/carbon_equilibrium.hpp"
+
 namespace diffusim {
 
 // What the atmosphere does at a face during a stage (x = 0, the treated
@@ -26,6 +28,9 @@ struct SurfaceCondition {
   double beta = 0.0;         // Transfer: the mass-transfer coefficient, m/s
   double flux = 0.0;         // Flux: kg of B per m^2 and s
   double limit = std::numeric_limits<double>::quiet_NaN();  // Flux: NaN for none
+  // Transfer: the furnace atmosphere the potential is derived from at the
+  // stage's temperature (none: the potential as given).
+  Atmosphere atmosphere{};
   bool limited() const { return kind == SurfaceKind::Flux && !std::isnan(limit); }
 };
 

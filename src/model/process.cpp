@@ -355,4 +355,13 @@ Fault checkSchedule(const ProcessSchedule& s) {
   return {};
 }
 
+void deriveAtmospherePotentials(Stage& stage) {
+  for (SurfaceCondition* face : {&stage.surface, &stage.back}) {
+    if (!face->atmosphere.given()) continue;
+    face->potential = atmosphereTemperatureInRange(stage.temperature) && !stage.ramped()
+                          ? atmospherePotential(face->atmosphere, stage.temperature)
+                          : std::numeric_limits<double>::quiet_NaN();
+  }
+}
+
 }  // namespace diffusim

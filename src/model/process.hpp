@@ -25,7 +25,12 @@ struct Stage {
   double temperatureTo = std::numeric_limits<double>::quiet_NaN();
   bool ramped() const { return !std::isnan(temperatureTo); }
   double endTemperature() const { return ramped() ? temperatureTo : temperature; }
+  bool hasAtmosphere() const { return surface.atmosphere.given() || back.atmosphere.given(); }
 };
+
+// A stage's potentials derived again from its faces' atmospheres at its
+// temperature (NaN outside the atmosphere model's range).
+void deriveAtmospherePotentials(Stage& stage);
 
 // A stage's temperature over the run: from `from` at `start` to `to` at
 // start + duration, linearly (from = to: isothermal).

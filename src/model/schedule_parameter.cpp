@@ -74,6 +74,8 @@ void setParameter(ProcessSchedule& s, const ScheduleParameter& p, double v) {
     return;
   }
   place(s, p) = v;
+  // A potential drawn from an atmosphere follows its stage's temperature.
+  if (p.kind == Kind::StageTemperature) deriveAtmospherePotentials(s.stages[p.stage]);
   // A curved specimen's depth runs from its outer to its inner radius.
   if (p.kind == Kind::Radius || p.kind == Kind::InnerRadius)
     s.length = s.geometry.radius - s.geometry.innerRadius;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -15,6 +16,7 @@
 #include "engine/queries.hpp"
 #include "engine/scheme.hpp"
 #include "engine/sweep.hpp"
+#include "model/carbon_equilibrium.hpp"
 #include "model/parameters.hpp"
 #include "model/process.hpp"
 #include "output/columns.hpp"
@@ -89,6 +91,12 @@ struct Request {
   SchemeOptions scheme;
   bool estimateError = false;  // also run half (or twice) the sections
   bool quiet = false;          // no warnings on standard error
+
+  // potential: the atmosphere at each of `temperatures`; with
+  // `potentialAsked` (a carbon mass fraction) the probe reading for it
+  // instead of the probe's potential.
+  Atmosphere atmosphere;
+  double potentialAsked = std::numeric_limits<double>::quiet_NaN();
 
   // The flags' one stage as a schedule, for a profile, history or profiles
   // on the exact path that may run implicitly or estimate the grid's error:

@@ -9,6 +9,7 @@
 #include "format/number_format.hpp"
 #include "model/parameters.hpp"
 #include "model/resolution.hpp"
+#include "study/potential_command.hpp"
 
 namespace diffusim {
 
@@ -75,6 +76,13 @@ void checkUnits(const Request& r, const ProcessSchedule& s, std::ostream& err) {
                "C, below austenite for a steel's diffusivity: did you mean " +
                shortest(t) + "C?");
   }
+  // An atmosphere at or above graphite saturation lays down soot.
+  for (const Stage& st : s.stages)
+    for (const SurfaceCondition* face : {&st.surface, &st.back})
+      if (face->atmosphere.given() && atmosphereTemperatureInRange(st.temperature)) {
+        const double activity = atmosphereActivity(face->atmosphere, st.temperature);
+        if (activity >= 1.0) warn(r, err, sootWarning(st.temperature, activity));
+      }
   const double size = s.geometry.curved() ? s.geometry.radius : s.length;
   if (size > LARGEST_LIKELY_SPECIMEN)
     warn(r, err,

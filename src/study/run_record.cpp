@@ -11,6 +11,20 @@ namespace diffusim {
 
 namespace {
 
+// How a potential was derived: the atmosphere as measured, and the carbon
+// activity it imposes (stageN.atmosphere_CO, ..., stageN.activity).
+void addAtmosphere(RunRecord& rec, std::size_t i, const Atmosphere& gas,
+                   const std::string& prefix) {
+  const auto value = [&](const char* what, double v) {
+    if (!std::isnan(v)) rec.inputs.push_back(number(stageKey(i, (prefix + what).c_str()), v));
+  };
+  value("atmosphere_CO", gas.co);
+  value("atmosphere_CO2", gas.co2);
+  value("atmosphere_H2", gas.h2);
+  value("atmosphere_probe_mV", gas.probeMillivolts);
+  value("atmosphere_dew_point", gas.dewPoint);
+}
+
 // A stage's face: stageN.<face> = its kind, then its values under keys
 // with `prefix` (stageN.composition, stageN.back_potential, ...).
 void addFace(RunRecord& rec, std::size_t i, const SurfaceCondition& c, const char* face,
@@ -26,6 +40,7 @@ void addFace(RunRecord& rec, std::size_t i, const SurfaceCondition& c, const cha
     case SurfaceKind::Transfer:
       value("potential", c.potential);
       value("beta", c.beta);
+      if (c.atmosphere.given()) addAtmosphere(rec, i, c.atmosphere, prefix);
       break;
     case SurfaceKind::Sealed:
       break;

@@ -7,6 +7,7 @@
 #include "study/exact_runs.hpp"
 #include "study/inverse_commands.hpp"
 #include "study/level_run.hpp"
+#include "study/potential_command.hpp"
 #include "study/process_commands.hpp"
 #include "study/request_guards.hpp"
 
@@ -39,6 +40,7 @@ std::optional<LevelRun> scheduledRun(const Request& request, bool& scheduled) {
 
 int runRequest(Request request, const RunOptions& options, std::ostream& out, std::ostream& err) {
   if (request.threads == 0) request.threads = options.threads;
+  if (request.command == "potential") return runPotential(request, options, out, err);
   if (request.command == "design") return runDesign(request, options, out, err);
   if (request.command == "fit") return runFit(request, options, out, err);
   if (request.scheduled != nullptr && request.scheduled->threads == 0) {

@@ -6,6 +6,7 @@
 #include "format/number_format.hpp"
 #include "format/number_parse.hpp"
 #include "model/geometry.hpp"
+#include "study/potential_command.hpp"
 #include "study/request.hpp"
 
 namespace diffusim {
@@ -34,8 +35,10 @@ bool faceKey(const std::string& what, const SurfaceCondition& c, bool back, Kind
   } else if (what == "potential" || what == "beta") {
     kind = what == "beta" ? (back ? Kind::BackBeta : Kind::StageBeta)
                           : (back ? Kind::BackPotential : Kind::StagePotential);
-    if (c.kind == SurfaceKind::Transfer) return true;
-    why = std::string(face) + " is not a mass transfer";
+    if (c.kind == SurfaceKind::Transfer && (what == "beta" || !c.atmosphere.given())) return true;
+    why = c.kind == SurfaceKind::Transfer
+              ? std::string(face) + ": its potential is derived from its atmosphere"
+              : std::string(face) + " is not a mass transfer";
   } else if (!back && (what == "flux" || what == "limit")) {
     kind = what == "flux" ? Kind::StageFlux : Kind::StageLimit;
     if (c.kind == SurfaceKind::Flux) return true;
@@ -210,6 +213,10 @@ std::string scheduleProblem(const ProcessSchedule& s) {
   if (g.curved() && !(g.innerRadius < g.radius))
     return "specimen.inner_radius: must be from 0 to below specimen.radius (" + shortest(g.radius) +
            " m)";
+  for (std::size_t i = 0; i < s.stages.size(); ++i)
+    if (s.stages[i].hasAtmosphere() && !atmosphereTemperatureInRange(s.stages[i].temperature))
+      return "stage" + integer(static_cast<std::int64_t>(i + 1)) +
+             ".temperature: " + atmosphereProblemText(AtmosphereProblem::TemperatureRange, false);
   for (std::size_t i = 0; i < s.stages.size(); ++i)
     if (s.stages[i].surface.limited() && !(s.stages[i].surface.limit > s.initial))
       return "stage" + integer(static_cast<std::int64_t>(i + 1)) +

@@ -94,6 +94,7 @@ class Reader {
   void readTemperature(const toml::table& st, const std::string& name, Stage& stage) const;
   void readUncertainty(const toml::table& t, const std::string& prefix, ProcessSchedule& s) const;
   SurfaceCondition surface(const toml::table& st, const std::string& name, const char* face) const;
+  Atmosphere atmosphere(const toml::node& node, const std::string& key) const;
 
  private:
   void readStage(const toml::table& st, const std::string& name, ProcessSchedule& s,

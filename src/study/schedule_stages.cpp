@@ -5,6 +5,7 @@
 
 #include "format/number_format.hpp"
 #include "model/geometry.hpp"
+#include "study/potential_command.hpp"
 #include "study/schedule_reader.hpp"
 
 namespace diffusim::schedule {
@@ -44,6 +45,17 @@ void Reader::readStage(const toml::table& st, const std::string& name, ProcessSc
   if (!(stage.duration > 0.0)) fail(*st.get("duration"), name + "duration", "must be above 0");
   readTemperature(st, name, stage);
   stage.surface = surface(st, name, "surface");
+  const auto atmosphereAt = [&](const char* face) {
+    const std::string key = name + face + ".atmosphere";
+    if (stage.ramped())
+      fail(*st.get("temperature"), key,
+           "an atmosphere's potential is derived at one temperature; split the ramp, or give "
+           "the ramp's stage a potential");
+    if (!atmosphereTemperatureInRange(stage.temperature))
+      fail(*st.get("temperature"), key,
+           atmosphereProblemText(AtmosphereProblem::TemperatureRange, false));
+  };
+  if (stage.surface.atmosphere.given()) atmosphereAt("surface");
   if (stage.surface.limited() && !(stage.surface.limit > s.initial))
     fail(*st.get("surface"), name + "surface.limit",
          "must be above the initial composition (" + shortest(s.initial) + ")");
@@ -53,7 +65,9 @@ void Reader::readStage(const toml::table& st, const std::string& name, ProcessSc
            std::string("a solid ") + shapeName(s.geometry.shape) +
                " has no back face (its centre); give specimen.inner_radius for a hollow one");
     stage.back = surface(st, name, "back");
+    if (stage.back.atmosphere.given()) atmosphereAt("back");
   }
+  deriveAtmospherePotentials(stage);
   if (into.size() >= MOST_STAGES)
     fail(st, name + "duration", "the schedule writes out more than 10000 stages");
   into.push_back(stage);
@@ -117,6 +131,29 @@ void Reader::readTemperature(const toml::table& st, const std::string& name, Sta
   stage.temperatureTo = above(*ramp, "to", key + ".to");
 }
 
+// { CO = "20%", CO2 = "0.25%" }, { CO = ..., probe_mV = 1150 } or
+// { CO = ..., H2 = ..., dew_point = "-5C" }.
+Atmosphere Reader::atmosphere(const toml::node& node, const std::string& key) const {
+  const toml::table* t = node.as_table();
+  if (t == nullptr)
+    fail(node, key,
+         "must be a table: { CO = F, CO2 = F }, { CO = F, probe_mV = MV } or "
+         "{ CO = F, H2 = F, dew_point = T }");
+  onlyKeys(*t, key + ".", {"CO", "CO2", "H2", "probe_mV", "dew_point"});
+  Atmosphere gas;
+  const auto read = [&](const char* k, Quantity q, double& into) {
+    if (t->contains(k)) into = quantity(*t, k, key + "." + k, q);
+  };
+  read("CO", Quantity::Composition, gas.co);
+  read("CO2", Quantity::Composition, gas.co2);
+  read("H2", Quantity::Composition, gas.h2);
+  read("probe_mV", Quantity::Plain, gas.probeMillivolts);
+  read("dew_point", Quantity::Temperature, gas.dewPoint);
+  if (const AtmosphereProblem p = atmosphereProblem(gas); p != AtmosphereProblem::None)
+    fail(node, key, atmosphereProblemText(p, false));
+  return gas;
+}
+
 SurfaceCondition Reader::surface(const toml::table& st, const std::string& name,
                                  const char* face) const {
   const std::string key = name + face;
@@ -158,8 +195,15 @@ SurfaceCondition Reader::surface(const toml::table& st, const std::string& name,
       fail(*t->get("composition"), key + ".composition", "must be a fraction from 0 to 1");
     return c;
   }
-  onlyKeys(*t, key + ".", {"potential", "beta"});
   c.kind = SurfaceKind::Transfer;
+  if (const toml::node* gas = t->get("atmosphere")) {
+    onlyKeys(*t, key + ".", {"atmosphere", "beta"});
+    c.atmosphere = atmosphere(*gas, key + ".atmosphere");
+    c.beta = quantity(*t, "beta", key + ".beta", Quantity::Plain);
+    if (!(c.beta >= 0.0)) fail(*t->get("beta"), key + ".beta", "must be 0 or above");
+    return c;
+  }
+  onlyKeys(*t, key + ".", {"potential", "beta"});
   c.potential = quantity(*t, "potential", key + ".potential", Quantity::Composition);
   if (!(c.potential >= 0.0 && c.potential <= 1.0))
     fail(*t->get("potential"), key + ".potential", "must be a fraction from 0 to 1");

@@ -1,0 +1,154 @@
+// A stage's surface given as the furnace's atmosphere: the run is the run of
+// the potential it derives, that potential follows every way the stage's
+// temperature is set, and what is not an atmosphere is refused in one line.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/program_run.hpp"
+#include "support/session_runner.hpp"
+
+namespace diffusim::testing {
+namespace {
+
+const char* const PROBE_CYCLE = R"([specimen]
+length = "4mm"
+sections = 400
+initial = "0.2%"
+
+[diffusivity]
+model = "tibbetts"
+
+[[stage]]
+duration = "3h"
+temperature = "930C"
+surface = { atmosphere = { probe_mV = 1150, CO = "20%" }, beta = 1.5e-7 }
+
+[[stage]]
+duration = "1h"
+temperature = "860C"
+surface = { atmosphere = { CO = "20%", CO2 = "0.3%" }, beta = 1.5e-7 }
+)";
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  const std::size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+// The value of `# key = value` in a result's header.
+std::string headerValue(const std::string& out, const std::string& key) {
+  for (const std::string& line : linesOf(out))
+    if (line.rfind("# " + key + " = ", 0) == 0) return line.substr(key.size() + 5);
+  return "";
+}
+
+std::string lastLine(const std::string& out) {
+  return linesOf(out).back();
+}
+
+// The cycle read from probe readings runs as the cycle given the potentials
+// its header records; the potential the potential command prints for the
+// reading is that same one.
+TEST(Atmosphere, AProbeCycleRunsAsTheCycleOfItsPotentials) {
+  ScratchDir scratch;
+  writeFile(scratch.path() / "probe.toml", PROBE_CYCLE);
+  const std::vector<std::string> depth = {"depth", "--composition", "0.35%", "--schedule"};
+  std::vector<std::string> args = depth;
+  args.push_back("probe.toml");
+  const ProgramRun probe = runProgram(scratch.path(), args);
+  ASSERT_EQ(probe.status, 0) << probe.err;
+  const std::string p1 = headerValue(probe.out, "stage1.potential");
+  const std::string p2 = headerValue(probe.out, "stage2.potential");
+  std::string given =
+      replaced(PROBE_CYCLE, "atmosphere = { probe_mV = 1150, CO = \"20%\" }", "potential = " + p1);
+  given = replaced(given, "atmosphere = { CO = \"20%\", CO2 = \"0.3%\" }", "potential = " + p2);
+  writeFile(scratch.path() / "given.toml", given);
+  args.back() = "given.toml";
+  const ProgramRun run = runProgram(scratch.path(), args);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(lastLine(run.out), lastLine(probe.out));
+  const ProgramRun alone = runProgram(
+      scratch.path(), {"potential", "--temperature", "930C", "--probe-mV", "1150", "--co", "20%"});
+  ASSERT_EQ(alone.status, 0) << alone.err;
+  EXPECT_EQ(lastLine(alone.out).substr(0, lastLine(alone.out).rfind(',')), "1203.15," + p1);
+}
+
+// A stage's temperature moved by --set, --sweep or the file gives one answer.
+TEST(Atmosphere, ThePotentialFollowsTheTemperatureHoweverItIsSet) {
+  ScratchDir scratch;
+  writeFile(scratch.path() / "probe.toml", PROBE_CYCLE);
+  for (const char* t : {"920C", "950C"}) {
+    SCOPED_TRACE(t);
+    writeFile(scratch.path() / "edited.toml", replaced(PROBE_CYCLE, "temperature = \"930C\"",
+                                                       std::string("temperature = \"") + t + "\""));
+    const ProgramRun edited = runProgram(
+        scratch.path(), {"depth", "--composition", "0.35%", "--schedule", "edited.toml"});
+    const ProgramRun set =
+        runProgram(scratch.path(), {"depth", "--composition", "0.35%", "--schedule", "probe.toml",
+                                    "--set", std::string("stage1.temperature=") + t});
+    ASSERT_EQ(set.status, 0) << set.err;
+    EXPECT_EQ(lastLine(set.out), lastLine(edited.out));
+    EXPECT_EQ(headerValue(set.out, "stage1.potential"),
+              headerValue(edited.out, "stage1.potential"));
+  }
+  const ProgramRun swept =
+      runProgram(scratch.path(), {"depth", "--composition", "0.35%", "--schedule", "probe.toml",
+                                  "--sweep", "stage1.temperature=920C,950C", "-q"});
+  ASSERT_EQ(swept.status, 0) << swept.err;
+  writeFile(scratch.path() / "edited.toml",
+            replaced(PROBE_CYCLE, "temperature = \"930C\"", "temperature = \"950C\""));
+  const ProgramRun hot =
+      runProgram(scratch.path(), {"depth", "--composition", "0.35%", "--schedule", "edited.toml"});
+  const std::string row = lastLine(swept.out);
+  EXPECT_EQ(row.substr(row.find(',') + 1), lastLine(hot.out));
+}
+
+// Each mistake: exit 2, one line naming it, nothing on standard output.
+TEST(Atmosphere, RefusesWhatIsNotAnAtmosphere) {
+  ScratchDir scratch;
+  writeFile(scratch.path() / "probe.toml", PROBE_CYCLE);
+  struct Case {
+    std::string from, to;  // the schedule edited ("" : as it is)
+    std::vector<std::string> extra;
+    const char* says;
+  };
+  const std::string probe = "atmosphere = { probe_mV = 1150, CO = \"20%\" }";
+  const Case cases[] = {
+      {probe, "atmosphere = { probe_mV = 1500, CO = \"20%\" }", {}, "from 0 to 1400 mV"},
+      {probe, "atmosphere = { CO = \"90%\", CO2 = \"20%\" }", {}, "sum past 100%"},
+      {probe, "atmosphere = { CO = \"20%\" }", {}, "exactly one of CO2, probe_mV or dew_point"},
+      {probe, "atmosphere = { CO = \"20%\", dew_point = \"-5C\" }", {}, "dew_point needs H2"},
+      {probe, "atmosphere = { CO = \"20%\", probe_mV = 1150, O2 = 1 }", {}, "unknown key"},
+      {"temperature = \"930C\"", "temperature = \"700C\"", {}, "covers 1073.15 to 1373.15 K"},
+      {"temperature = \"930C\"",
+       "temperature = { from = \"900C\", to = \"930C\" }",
+       {},
+       "split the ramp"},
+      {"", "", {"--set", "stage1.potential=1%"}, "derived from its atmosphere"},
+      {"", "", {"--set", "stage1.temperature=1200C"}, "covers 1073.15 to 1373.15 K"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.says);
+    writeFile(scratch.path() / "case.toml",
+              c.from.empty() ? std::string(PROBE_CYCLE) : replaced(PROBE_CYCLE, c.from, c.to));
+    std::vector<std::string> args = {"depth", "--composition", "0.35%", "--schedule", "case.toml"};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    const ProgramRun run = runProgram(scratch.path(), args);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(linesOf(run.err).front().find(c.says), std::string::npos) << run.err;
+  }
+  // Graphite saturation warns and runs.
+  writeFile(scratch.path() / "soot.toml",
+            replaced(PROBE_CYCLE, "probe_mV = 1150", "probe_mV = 1250"));
+  const ProgramRun soot =
+      runProgram(scratch.path(), {"depth", "--composition", "0.35%", "--schedule", "soot.toml"});
+  EXPECT_EQ(soot.status, 0);
+  EXPECT_NE(soot.err.find("soot"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace diffusim::testing
