@@ -56,6 +56,16 @@ auto& place(Schedule& s, const ScheduleParameter& p) {
       return s.stages[p.stage].back.potential;
     case Kind::BackBeta:
       return s.stages[p.stage].back.beta;
+    case Kind::AtmosphereCO:
+      return s.stages[p.stage].surface.atmosphere.co;
+    case Kind::AtmosphereCO2:
+      return s.stages[p.stage].surface.atmosphere.co2;
+    case Kind::AtmosphereH2:
+      return s.stages[p.stage].surface.atmosphere.h2;
+    case Kind::AtmosphereProbe:
+      return s.stages[p.stage].surface.atmosphere.probeMillivolts;
+    case Kind::AtmosphereDewPoint:
+      return s.stages[p.stage].surface.atmosphere.dewPoint;
   }
   return s.length;  // not reached
 }
@@ -75,7 +85,10 @@ void setParameter(ProcessSchedule& s, const ScheduleParameter& p, double v) {
   }
   place(s, p) = v;
   // A potential drawn from an atmosphere follows its stage's temperature.
-  if (p.kind == Kind::StageTemperature) deriveAtmospherePotentials(s.stages[p.stage]);
+  if (p.kind == Kind::StageTemperature || p.kind == Kind::AtmosphereCO ||
+      p.kind == Kind::AtmosphereCO2 || p.kind == Kind::AtmosphereH2 ||
+      p.kind == Kind::AtmosphereProbe || p.kind == Kind::AtmosphereDewPoint)
+    deriveAtmospherePotentials(s.stages[p.stage]);
   // A curved specimen's depth runs from its outer to its inner radius.
   if (p.kind == Kind::Radius || p.kind == Kind::InnerRadius)
     s.length = s.geometry.radius - s.geometry.innerRadius;
@@ -94,7 +107,12 @@ ParameterRange parameterRange(ScheduleParameter::Kind kind) {
     case Kind::StageLimit:
     case Kind::BackComposition:
     case Kind::BackPotential:
+    case Kind::AtmosphereCO:
+    case Kind::AtmosphereCO2:
+    case Kind::AtmosphereH2:
       return ParameterRange::Fraction;
+    case Kind::AtmosphereProbe:
+      return ParameterRange::Real;
     case Kind::Sections:
       return ParameterRange::Count;
     case Kind::LawA:
@@ -109,6 +127,7 @@ ParameterRange parameterRange(ScheduleParameter::Kind kind) {
     case Kind::StageBeta:
     case Kind::StageFlux:
     case Kind::BackBeta:
+    case Kind::AtmosphereDewPoint:
       return ParameterRange::Positive;
   }
   return ParameterRange::Real;

@@ -35,6 +35,12 @@ struct ScheduleParameter {
     BackComposition,
     BackPotential,
     BackBeta,
+    // The treated surface's atmosphere (its potential follows).
+    AtmosphereCO,
+    AtmosphereCO2,
+    AtmosphereH2,
+    AtmosphereProbe,     // mV
+    AtmosphereDewPoint,  // K
   } kind = Kind::LawA;
   std::size_t stage = 0;
 };

@@ -20,8 +20,10 @@ constexpr const char* KNOWN_KEYS =
     "specimen.sections, specimen.initial, specimen.density, specimen.alloy_factor, "
     "diffusivity.A, diffusivity.B, diffusivity.a, diffusivity.b, stageN.duration, "
     "stageN.temperature, stageN.temperature.from, stageN.temperature.to, stageN.composition, "
-    "stageN.potential, stageN.beta, stageN.flux, stageN.limit, stageN.back.composition, "
-    "stageN.back.potential, stageN.back.beta)";
+    "stageN.potential, stageN.beta, stageN.flux, stageN.limit, stageN.atmosphere.CO, "
+    "stageN.atmosphere.CO2, stageN.atmosphere.H2, stageN.atmosphere.probe_mV, "
+    "stageN.atmosphere.dew_point, stageN.back.composition, stageN.back.potential, "
+    "stageN.back.beta)";
 
 // A face's key (composition, potential, beta; the treated one's flux and
 // limit) for the face's condition; false with the reason.
@@ -39,6 +41,29 @@ bool faceKey(const std::string& what, const SurfaceCondition& c, bool back, Kind
     why = c.kind == SurfaceKind::Transfer
               ? std::string(face) + ": its potential is derived from its atmosphere"
               : std::string(face) + " is not a mass transfer";
+  } else if (!back && what.rfind("atmosphere.", 0) == 0) {
+    const std::string part = what.substr(11);
+    const Atmosphere& gas = c.atmosphere;
+    const struct {
+      const char* name;
+      Kind kind;
+      double value;
+    } parts[] = {{"CO", Kind::AtmosphereCO, gas.co},
+                 {"CO2", Kind::AtmosphereCO2, gas.co2},
+                 {"H2", Kind::AtmosphereH2, gas.h2},
+                 {"probe_mV", Kind::AtmosphereProbe, gas.probeMillivolts},
+                 {"dew_point", Kind::AtmosphereDewPoint, gas.dewPoint}};
+    for (const auto& p : parts) {
+      if (part != p.name) continue;
+      kind = p.kind;
+      if (!std::isnan(p.value)) return true;
+      why = gas.given() ? "the stage's atmosphere has no " + part
+                        : std::string("the stage's surface is not an atmosphere");
+      return false;
+    }
+    why =
+        "unknown key (known for an atmosphere: atmosphere.CO, atmosphere.CO2, atmosphere.H2, "
+        "atmosphere.probe_mV, atmosphere.dew_point)";
   } else if (!back && (what == "flux" || what == "limit")) {
     kind = what == "flux" ? Kind::StageFlux : Kind::StageLimit;
     if (c.kind == SurfaceKind::Flux) return true;
@@ -46,8 +71,9 @@ bool faceKey(const std::string& what, const SurfaceCondition& c, bool back, Kind
   } else {
     why =
         "unknown key (known for a stage: duration, temperature, temperature.from, "
-        "temperature.to, composition, potential, beta, flux, limit, back.composition, "
-        "back.potential, back.beta)";
+        "temperature.to, composition, potential, beta, flux, limit, atmosphere.CO, "
+        "atmosphere.CO2, atmosphere.H2, atmosphere.probe_mV, atmosphere.dew_point, "
+        "back.composition, back.potential, back.beta)";
   }
   return false;
 }
@@ -156,6 +182,7 @@ Quantity keyQuantity(Kind kind) {
       return Quantity::Time;
     case Kind::StageTemperature:
     case Kind::StageTemperatureTo:
+    case Kind::AtmosphereDewPoint:
       return Quantity::Temperature;
     case Kind::Length:
     case Kind::Radius:
@@ -167,6 +194,9 @@ Quantity keyQuantity(Kind kind) {
     case Kind::StageLimit:
     case Kind::BackComposition:
     case Kind::BackPotential:
+    case Kind::AtmosphereCO:
+    case Kind::AtmosphereCO2:
+    case Kind::AtmosphereH2:
       return Quantity::Composition;
     default:
       return Quantity::Plain;
@@ -213,6 +243,11 @@ std::string scheduleProblem(const ProcessSchedule& s) {
   if (g.curved() && !(g.innerRadius < g.radius))
     return "specimen.inner_radius: must be from 0 to below specimen.radius (" + shortest(g.radius) +
            " m)";
+  for (std::size_t i = 0; i < s.stages.size(); ++i)
+    if (const AtmosphereProblem p = atmosphereProblem(s.stages[i].surface.atmosphere);
+        s.stages[i].surface.atmosphere.given() && p != AtmosphereProblem::None)
+      return "stage" + integer(static_cast<std::int64_t>(i + 1)) +
+             ".atmosphere: " + atmosphereProblemText(p, false);
   for (std::size_t i = 0; i < s.stages.size(); ++i)
     if (s.stages[i].hasAtmosphere() && !atmosphereTemperatureInRange(s.stages[i].temperature))
       return "stage" + integer(static_cast<std::int64_t>(i + 1)) +

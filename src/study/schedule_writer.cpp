@@ -45,6 +45,17 @@ toml::table* placeOf(toml::table& root, const std::string& key, std::string& lea
     leaf = rest;
     return face;
   }
+  // The surface's atmosphere is a table in the surface's.
+  if (rest.rfind("atmosphere.", 0) == 0) {
+    toml::table* face = (*st)["surface"].as_table();
+    toml::table* gas = face != nullptr ? (*face)["atmosphere"].as_table() : nullptr;
+    if (gas == nullptr) {
+      problem = key + ": stage " + std::to_string(stage) + "'s surface has no atmosphere";
+      return nullptr;
+    }
+    leaf = rest.substr(11);
+    return gas;
+  }
   if (rest == "temperature.from" || rest == "temperature.to") {
     leaf = rest.substr(12);
     return (*st)["temperature"].as_table();

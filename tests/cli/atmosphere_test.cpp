@@ -76,34 +76,54 @@ TEST(Atmosphere, AProbeCycleRunsAsTheCycleOfItsPotentials) {
   EXPECT_EQ(lastLine(alone.out).substr(0, lastLine(alone.out).rfind(',')), "1203.15," + p1);
 }
 
-// A stage's temperature moved by --set, --sweep or the file gives one answer.
-TEST(Atmosphere, ThePotentialFollowsTheTemperatureHoweverItIsSet) {
+// A stage's temperature or atmosphere moved by --set or --sweep gives the
+// answer of the file edited; design writes the value it was given back into
+// the atmosphere's table.
+TEST(Atmosphere, AnOverrideIsTheEditedAtmosphere) {
   ScratchDir scratch;
   writeFile(scratch.path() / "probe.toml", PROBE_CYCLE);
-  for (const char* t : {"920C", "950C"}) {
-    SCOPED_TRACE(t);
-    writeFile(scratch.path() / "edited.toml", replaced(PROBE_CYCLE, "temperature = \"930C\"",
-                                                       std::string("temperature = \"") + t + "\""));
-    const ProgramRun edited = runProgram(
-        scratch.path(), {"depth", "--composition", "0.35%", "--schedule", "edited.toml"});
-    const ProgramRun set =
-        runProgram(scratch.path(), {"depth", "--composition", "0.35%", "--schedule", "probe.toml",
-                                    "--set", std::string("stage1.temperature=") + t});
+  struct Override {
+    const char* set;
+    const char* written;
+    const char* edited;
+  };
+  const Override overrides[] = {
+      {"stage1.temperature=950C", "temperature = \"930C\"", "temperature = \"950C\""},
+      {"stage1.atmosphere.probe_mV=1170", "probe_mV = 1150", "probe_mV = 1170"},
+      {"stage1.atmosphere.CO=22%", "CO = \"20%\" }, beta", "CO = \"22%\" }, beta"},
+      {"stage2.atmosphere.CO2=0.25%", "CO2 = \"0.3%\"", "CO2 = \"0.25%\""},
+  };
+  const std::vector<std::string> depth = {"depth", "--composition", "0.35%", "--schedule"};
+  for (const Override& o : overrides) {
+    SCOPED_TRACE(o.set);
+    writeFile(scratch.path() / "edited.toml", replaced(PROBE_CYCLE, o.written, o.edited));
+    std::vector<std::string> args = depth;
+    args.push_back("edited.toml");
+    const ProgramRun edited = runProgram(scratch.path(), args);
+    args.back() = "probe.toml";
+    args.insert(args.end(), {"--set", o.set});
+    const ProgramRun set = runProgram(scratch.path(), args);
     ASSERT_EQ(set.status, 0) << set.err;
     EXPECT_EQ(lastLine(set.out), lastLine(edited.out));
-    EXPECT_EQ(headerValue(set.out, "stage1.potential"),
-              headerValue(edited.out, "stage1.potential"));
+    const std::string key = std::string(o.set).substr(0, std::string(o.set).find('='));
+    const std::string values = std::string(o.set).substr(key.size() + 1);
+    args = depth;
+    args.insert(args.end(), {"probe.toml", "--sweep", key + "=" + values + "," + values, "-q"});
+    const ProgramRun swept = runProgram(scratch.path(), args);
+    ASSERT_EQ(swept.status, 0) << swept.err;
+    const std::string row = lastLine(swept.out);
+    EXPECT_EQ(row.substr(row.find(',') + 1), lastLine(edited.out));
   }
-  const ProgramRun swept =
-      runProgram(scratch.path(), {"depth", "--composition", "0.35%", "--schedule", "probe.toml",
-                                  "--sweep", "stage1.temperature=920C,950C", "-q"});
-  ASSERT_EQ(swept.status, 0) << swept.err;
-  writeFile(scratch.path() / "edited.toml",
-            replaced(PROBE_CYCLE, "temperature = \"930C\"", "temperature = \"950C\""));
-  const ProgramRun hot =
-      runProgram(scratch.path(), {"depth", "--composition", "0.35%", "--schedule", "edited.toml"});
-  const std::string row = lastLine(swept.out);
-  EXPECT_EQ(row.substr(row.find(',') + 1), lastLine(hot.out));
+  const ProgramRun design = runProgram(
+      scratch.path(),
+      {"design", "--schedule", "probe.toml", "--vary", "1", "--depth", "0.8mm", "--at", "0.35%",
+       "--set", "stage1.atmosphere.probe_mV=1160", "--write-schedule", "found.toml"});
+  ASSERT_EQ(design.status, 0) << design.err;
+  const ProgramRun again =
+      runProgram(scratch.path(), {"depth", "--composition", "0.35%", "--schedule", "found.toml"});
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_NE(again.out.find("# stage1.atmosphere_probe_mV = 1160"), std::string::npos);
+  EXPECT_NEAR(std::stod(lastLine(again.out).substr(lastLine(again.out).find(',') + 1)), 8e-4, 1e-9);
 }
 
 // Each mistake: exit 2, one line naming it, nothing on standard output.
@@ -129,6 +149,9 @@ TEST(Atmosphere, RefusesWhatIsNotAnAtmosphere) {
        "split the ramp"},
       {"", "", {"--set", "stage1.potential=1%"}, "derived from its atmosphere"},
       {"", "", {"--set", "stage1.temperature=1200C"}, "covers 1073.15 to 1373.15 K"},
+      {"", "", {"--set", "stage1.atmosphere.CO2=1%"}, "the stage's atmosphere has no CO2"},
+      {"", "", {"--set", "stage1.atmosphere.probe_mV=1500"}, "from 0 to 1400 mV"},
+      {"", "", {"--sweep", "stage2.atmosphere.CO2=0.3%,85%"}, "sum past 100%"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.says);
