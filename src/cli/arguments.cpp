@@ -76,6 +76,9 @@ void addScheduleFlags(CLI::App* sub, FlagTexts& t) {
                   "the steel's alloy factor: --cs is then the atmosphere's carbon potential and "
                   "the surface is held at cs / factor");
   sub->add_option("--density", t.density, "the steel's density for the uptake, kg/m^3 (7870)");
+  sub->add_option("--steel", t.steel,
+                  "a grade (16MnCr5, 20MnCr5, 20NiCrMo2-2, 8620, 9310, 4320, 1018): --c0 "
+                  "defaults to its carbon, and the header records its composition");
 }
 
 }  // namespace
@@ -244,6 +247,7 @@ Arguments::Arguments() : app_(std::make_unique<CLI::App>("diffusim", "diffusim")
       {"--model", "tibbetts|slycke-ericsson"},
       {"--alloy-factor", "NUMBER"},
       {"--density", "KG/M3"},
+      {"--steel", "GRADE"},
       {"--hardness", "HV"},
       {"--vary", "N[,N...]"},
       {"--surface", "FRACTION"},
@@ -265,6 +269,8 @@ Arguments::Arguments() : app_(std::make_unique<CLI::App>("diffusim", "diffusim")
       if (CLI::Option* opt = sub->get_option_no_throw(flag)) opt->type_name(type);
   }
   scheduleCmd->get_option("--example")->type_name("cycle|shaft|low-pressure");
+  potential->get_option("--temperature")->type_name("T[,T...]");
+  potential->get_option("--format")->type_name("csv|json");
   for (CLI::App* sub :
        {profile, history, profiles, depth, timeCmd, design, fit, potential, params, scheduleCmd}) {
     sub->set_help_flag("-h,--help", "show this help and exit");

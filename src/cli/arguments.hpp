@@ -20,7 +20,7 @@ struct FlagTexts {
   std::string schedule, composition, threads;
   std::string scheme = "auto", tolerance, method = "esdirk";
   std::string geometry, radius, innerRadius, hardness;
-  std::string model, alloyFactor, density;                  // a quick run in steel
+  std::string model, alloyFactor, density, steel;           // a quick run in steel
   std::string vary, surface, at, writeSchedule, data, fit;  // design, fit
   std::string samples, seed;
   std::string example = "cycle";  // schedule --example

@@ -237,9 +237,9 @@ void RequestBuilder::readProcess(Request& r) {
   }
 
   if (!t.schedule.empty()) {
-    for (const char* flag :
-         {"--temperature", "--length", "--sections", "--A", "--B", "--c0", "--cs", "--params",
-          "--geometry", "--radius", "--inner-radius", "--model", "--alloy-factor", "--density"})
+    for (const char* flag : {"--temperature", "--length", "--sections", "--A", "--B", "--c0",
+                             "--cs", "--params", "--geometry", "--radius", "--inner-radius",
+                             "--model", "--alloy-factor", "--density", "--steel"})
       if (args_.given(flag))
         throw UsageError(std::string(flag) + ": the schedule sets this; change it in '" +
                          t.schedule + "'");
@@ -258,6 +258,10 @@ void RequestBuilder::readProcess(Request& r) {
     r.schedule = oneStage(in, sections);
     readGeometry(args_, r.schedule);
     readSteelFlags(args_, r.schedule);
+    // A grade's carbon is the initial composition unless --c0 or the
+    // parameter file gives one.
+    if (args_.given("--steel") && !args_.given("--c0") && !params_.c0)
+      r.schedule.initial = r.schedule.steel.carbon();
   }
   readOverrides(args_, r, query);
 
@@ -360,8 +364,8 @@ Request buildRequest(const Arguments& args) {
   if (t.legacy && curved)
     throw UsageError("--geometry: --legacy follows the menu, whose specimen is a plate");
   // A steel (a model's law, an alloy factor, a density) runs as a schedule too.
-  const bool steel =
-      args.given("--model") || args.given("--alloy-factor") || args.given("--density");
+  const bool steel = args.given("--model") || args.given("--alloy-factor") ||
+                     args.given("--density") || args.given("--steel");
   if (t.legacy && steel)
     throw UsageError("--legacy follows the menu, whose law is D = A exp(B/RT) in a plate");
   const bool process =

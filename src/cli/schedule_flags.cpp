@@ -1,6 +1,7 @@
 #include "cli/schedule_flags.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,13 @@ void readSteelFlags(const Arguments& args, ProcessSchedule& s) {
     } else {
       throw UsageError("--model: '" + t.model + "' is not tibbetts or slycke-ericsson");
     }
+  }
+  if (args.given("--steel")) {
+    const SteelGrade* grade = findSteelGrade(t.steel);
+    if (grade == nullptr)
+      throw UsageError("--steel: unknown grade '" + t.steel + "' (known: " + steelGradeNames() +
+                       ")");
+    s.steel = nominalComposition(*grade);
   }
   if (args.given("--density")) {
     s.density = quantityFlag("--density", t.density, Quantity::Plain);

@@ -13,6 +13,7 @@
 #include "model/fault.hpp"
 #include "model/geometry.hpp"
 #include "model/schedule_parameter.hpp"
+#include "model/steel_grades.hpp"
 
 namespace diffusim {
 
@@ -101,6 +102,7 @@ struct ProcessSchedule {
   double density = 7870.0;   // kg/m^3
   double alloyFactor = 1.0;  // the surface's equilibrium is potential / alloyFactor
   HardnessTable hardness;    // none: no HV column
+  SteelComposition steel;    // [steel]: the grade and its analysis (none: not given)
   std::vector<Uncertainty> uncertainty;
   double length = 0.0005;  // m: the depth from x = 0 to x = L (a curved specimen's R - R_inner)
   std::int32_t sections = 100;

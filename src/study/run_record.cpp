@@ -137,6 +137,10 @@ RunRecord recordOf(const Request& r, const RunOptions& options, const ProcessSch
   rec.inputs.push_back(number("initial", s.initial));
   if (s.density != ProcessSchedule{}.density) rec.inputs.push_back(number("density", s.density));
   if (s.alloyFactor != 1.0) rec.inputs.push_back(number("alloy_factor", s.alloyFactor));
+  if (!s.steel.grade.empty()) rec.inputs.push_back(word("steel.grade", s.steel.grade));
+  for (std::size_t i = 0; i < STEEL_ELEMENTS.size(); ++i)
+    if (!std::isnan(s.steel.elements[i]))
+      rec.inputs.push_back(number(std::string("steel.") + STEEL_ELEMENTS[i], s.steel.elements[i]));
   if (s.law.model != DiffusivityModel::Law)
     rec.inputs.push_back(word("model", modelName(s.law.model)));
   if (!s.law.moleFraction()) {

@@ -1,6 +1,7 @@
 #include "study/schedule_file.hpp"
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <tuple>
 #include <vector>
@@ -18,7 +19,7 @@ namespace schedule {
 
 ProcessSchedule Reader::read(const toml::table& root) const {
   ProcessSchedule s;
-  onlyKeys(root, "", {"specimen", "diffusivity", "stage", "hardness", "uncertainty"});
+  onlyKeys(root, "", {"specimen", "steel", "diffusivity", "stage", "hardness", "uncertainty"});
   const toml::source_region top = root.source();
 
   const toml::table& specimen = table(root, "specimen", top);
@@ -33,7 +34,11 @@ ProcessSchedule Reader::read(const toml::table& root) const {
   if (!sectionsInRange(count->get()))
     fail(*sections, "specimen.sections", "must be from 1 to 9999");
   s.sections = static_cast<std::int32_t>(count->get());
-  s.initial = quantity(specimen, "initial", "specimen.initial", Quantity::Composition);
+  readSteelTable(root, s);
+  // The steel's carbon is the initial composition unless one is given.
+  const double carbon = s.steel.carbon();
+  s.initial = quantity(specimen, "initial", "specimen.initial", Quantity::Composition,
+                       std::isnan(carbon) ? nullptr : &carbon);
   if (!(s.initial >= 0.0 && s.initial <= 1.0))
     fail(*specimen.get("initial"), "specimen.initial", "must be a fraction from 0 to 1");
   readSteel(root, specimen, s);
@@ -44,6 +49,39 @@ ProcessSchedule Reader::read(const toml::table& root) const {
     readUncertainty(*t, "", s);
   }
   return s;
+}
+
+// [steel]: grade = "16MnCr5" (its nominal analysis) and/or the elements
+// C, Si, Mn, Cr, Ni, Mo as fractions or percentages, over the grade's.
+void Reader::readSteelTable(const toml::table& root, ProcessSchedule& s) const {
+  const toml::node* node = root.get("steel");
+  if (node == nullptr) return;
+  const toml::table* t = node->as_table();
+  if (t == nullptr) fail(*node, "steel", "must be a table");
+  onlyKeys(*t, "steel.", {"grade", "C", "Si", "Mn", "Cr", "Ni", "Mo"});
+  if (const toml::node* grade = t->get("grade")) {
+    const auto* word = grade->as_string();
+    const SteelGrade* known = word != nullptr ? findSteelGrade(word->get()) : nullptr;
+    if (known == nullptr)
+      fail(*grade, "steel.grade",
+           (word != nullptr ? "unknown grade '" + word->get() + "'"
+                            : std::string("must be a word")) +
+               " (known: " + steelGradeNames() + ")");
+    s.steel = nominalComposition(*known);
+  }
+  double sum = 0.0;
+  for (std::size_t i = 0; i < STEEL_ELEMENTS.size(); ++i) {
+    const char* element = STEEL_ELEMENTS[i];
+    const std::string shown = std::string("steel.") + element;
+    if (t->contains(element)) {
+      const double v = quantity(*t, element, shown, Quantity::Composition);
+      if (!(v >= 0.0 && v < 1.0))
+        fail(*t->get(element), shown, "must be a fraction from 0 to below 1");
+      s.steel.elements[i] = v;
+    }
+    if (!std::isnan(s.steel.elements[i])) sum += s.steel.elements[i];
+  }
+  if (!(sum < 1.0)) fail(*node, "steel", "the elements sum past 100%");
 }
 
 // [uncertainty]: a table of dotted keys, each { sd = S } or { relative = R }.

@@ -173,5 +173,43 @@ TEST(Atmosphere, RefusesWhatIsNotAnAtmosphere) {
   EXPECT_NE(soot.err.find("soot"), std::string::npos);
 }
 
+// A steel by grade: its carbon is the initial composition unless one is
+// given, an element over the grade's wins, and the header records them; an
+// unknown grade lists the known ones.
+TEST(Atmosphere, ASteelByGradeSetsTheInitialCarbon) {
+  ScratchDir scratch;
+  const std::string without = replaced(PROBE_CYCLE, "initial = \"0.2%\"\n", "");
+  struct Case {
+    const char* steel;
+    bool initial;
+    const char* header;  // a line the header has ("": refused)
+  };
+  for (const Case& c :
+       {Case{"grade = \"20MnCr5\"", false, "# initial = 0.00195"},
+        Case{"grade = \"20MnCr5\"", true, "# initial = 0.002"},
+        Case{"grade = \"20MnCr5\"\nCr = \"1.2%\"", false, "# steel.Cr = 0.012"},
+        Case{"C = \"0.18%\"\nNi = \"1.5%\"", false, "# initial = 0.0018"},
+        Case{"grade = \"42CrMo4\"", false, ""}, Case{"C = \"60%\"\nNi = \"50%\"", false, ""}}) {
+    SCOPED_TRACE(c.steel);
+    writeFile(scratch.path() / "steel.toml",
+              std::string("[steel]\n") + c.steel + "\n" + (c.initial ? PROBE_CYCLE : without));
+    const ProgramRun run =
+        runProgram(scratch.path(), {"depth", "--composition", "0.35%", "--schedule", "steel.toml"});
+    if (*c.header == '\0') {
+      EXPECT_EQ(run.status, 2);
+      EXPECT_EQ(run.out, "");
+      continue;
+    }
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find(std::string(c.header) + "\n"), std::string::npos) << run.out;
+  }
+  const ProgramRun quick = runProgram(
+      scratch.path(), {"depth", "--composition", "0.35%", "--time", "4h", "--temperature", "930C",
+                       "--length", "4mm", "--sections", "400", "--cs", "0.9%", "--steel", "8620"});
+  ASSERT_EQ(quick.status, 0) << quick.err;
+  EXPECT_NE(quick.out.find("# initial = 0.00205\n"), std::string::npos);
+  EXPECT_NE(quick.out.find("# steel.grade = 8620\n"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace diffusim::testing

@@ -511,3 +511,35 @@ def test_a_mistake_says_what_the_command_line_says(files, call, args):
     with pytest.raises(diffusim.ScheduleError) as raised:
         call(diffusim.load_schedule(path))
     assert str(raised.value) == words
+
+
+# The furnace's atmosphere: the potential command's bits, and an atmosphere
+# schedule whose keys move as the command line's do.
+@pytest.mark.parametrize("reading, flags", [
+    ({"probe_mV": 1150}, ["--probe-mV", "1150"]),
+    ({"co2": "0.25%"}, ["--co2", "0.25%"]),
+    ({"dew_point": "-5C", "h2": "40%"}, ["--dew-point", "-5C", "--h2", "40%"]),
+    ({"potential": "0.9%"}, ["--potential", "0.9%"]),
+])
+def test_potential_is_the_command_lines_bits(reading, flags):
+    got = diffusim.potential(["900C", "930C", "960C"], "20%", **reading)
+    want = command("potential", "--temperature", "900C,930C,960C", "--co", "20%", *flags)
+    assert list(got.columns) == list(want)
+    for name in want:
+        assert np.array_equal(got[name].to_numpy(), want[name])
+    with pytest.raises(diffusim.ScheduleError, match="from 0 to 1400 mV"):
+        diffusim.potential("930C", "20%", probe_mV=1500)
+
+
+def test_an_atmosphere_schedule_moves_as_the_command_line(tmp_path):
+    text = CYCLE.replace('surface = { potential = 0.008, beta = 1.5e-7 }',
+                         'surface = { atmosphere = { CO = "20%", probe_mV = 1150 }, beta = 1.5e-7 }')
+    assert text != CYCLE
+    (tmp_path / "probe.toml").write_text(text)
+    s = diffusim.load_schedule(str(tmp_path / "probe.toml"))
+    moved = s.with_values({"stage2.atmosphere.probe_mV": 1170})
+    want = command("depth", "--schedule", tmp_path / "probe.toml", "--composition", "0.35%",
+                   "--set", "stage2.atmosphere.probe_mV=1170")
+    assert np.array_equal(np.array([diffusim.depth(moved, "0.35%")]), want["depth_m"])
+    with pytest.raises(diffusim.ScheduleError, match="has no CO2"):
+        s.with_values({"stage2.atmosphere.CO2": "1%"})

@@ -1,12 +1,12 @@
 """The units a drawing speaks. A run of carbon in steel, whose header names
 a steel's diffusivity model (tibbetts, slycke-ericsson) or a steel's own
-values (its density, alloy factor or hardness table), reads as a heat
+values (its grade or analysis, density, alloy factor or hardness table), reads as a heat
 treater reads it: carbon in wt %, depths in mm, temperatures in °C. Any
 other run keeps the program's units: C(B) as a fraction of B, depths in µm
 (mm across a curved specimen of 1 mm radius or more), temperatures in K."""
 
 STEEL_MODELS = ("tibbetts", "slycke-ericsson")
-STEEL_KEYS = ("density", "alloy_factor", "hardness.carbon")
+STEEL_KEYS = ("density", "alloy_factor", "hardness.carbon", "steel.grade", "steel.C")
 CELSIUS_ZERO = 273.15       # K
 
 

@@ -37,7 +37,7 @@ _DEFAULT_TOLERANCE = _core.DEFAULT_TOLERANCE
 __all__ = [
     "__version__", "ScheduleError", "Schedule", "load_schedule", "parse_schedule",
     "profile", "profiles", "history", "depth", "time_to", "depth_spread", "design", "fit",
-    "Result", "Design", "Fit", "sweep",
+    "Result", "Design", "Fit", "sweep", "potential",
 ]
 
 __version__ = "1.0.0"
@@ -451,3 +451,4 @@ def fit(schedule, keys, x, c, t=None, *, scheme="auto", tolerance=_DEFAULT_TOLER
 
 
 from ._sweep import sweep  # noqa: E402  (it runs the functions above)
+from ._furnace import potential  # noqa: E402

@@ -84,3 +84,8 @@ def fit(schedule: Schedule, keys: Sequence[str], x: Sequence[float], c: Sequence
 
 def sweep(schedule: Schedule | str, values: Mapping[str, Sequence[float | str]],
           command: str = ..., **kwargs: Any) -> pd.DataFrame: ...
+
+def potential(temperature: float | str | Sequence[float | str], co: float | str, *,
+              co2: float | str | None = ..., probe_mV: float | None = ...,
+              dew_point: float | str | None = ..., h2: float | str | None = ...,
+              potential: float | str | None = ...) -> pd.DataFrame: ...
