@@ -13,6 +13,14 @@ namespace {
 // BDF2 stage, C' - a C_gamma + b C = (gamma / 2) h F(C') with a = 1 + b,
 // has the trapezoidal stage's matrix.
 constexpr double GAMMA = 0.5857864376269049;
+
+// A face whose value a ramp's atmosphere gives at the matrix's time (NaN:
+// the face's own).
+FaceModel atTime(const FaceModel& face, double value) {
+  FaceModel f = face;
+  if (!std::isnan(value)) f.value = value;
+  return f;
+}
 constexpr double BDF_B = 0.20710678118654763;  // (1 - gamma)^2 / (gamma (2 - gamma))
 // The local error, C h^3 C''' with C = (3 gamma^2 - 4 gamma + 2) / (12 (2 - gamma)),
 // is 2 C h (f_n / gamma - f_gamma / (gamma (1 - gamma)) + f_n+1 / (1 - gamma)).
@@ -196,6 +204,9 @@ void ImplicitStep::ratios(const StageModel& m, Matrix& a, const double* at, doub
   a.inflow = (stage.surface.flux * span) / dx;
   double diffusivity = m.diffusivity;
   ExpRule exp = m.exp;
+  const double none = std::numeric_limits<double>::quiet_NaN();
+  a.value = stage.surfaceGas.given() ? gasValue(stage, stage.surfaceGas, time) : none;
+  a.valueBack = stage.backGas.given() ? gasValue(stage, stage.backGas, time) : none;
   if (stage.ramped) {
     const StageDiffusivity d = stageDiffusivity(stage.law, stage.heating.at(time));
     diffusivity = d.base;
@@ -234,8 +245,8 @@ void ImplicitStep::applyL(const StageModel& m, const Matrix& a, const double* x,
   const double* q = a.q.data();
   const double* inv = m.weights->inverse.data();
   const std::int32_t last = n_ - 1;
-  const FaceModel& surface = m.stage.surface;
-  const FaceModel& back = m.stage.back;
+  const FaceModel surface = atTime(m.stage.surface, a.value);
+  const FaceModel back = atTime(m.stage.back, a.valueBack);
   for (std::int32_t i = 1; i < last; ++i)
     out[i] = (q[i] * (x[i + 1] - x[i]) - q[i - 1] * (x[i] - x[i - 1])) * inv[i];
   if (back.held) {
@@ -256,8 +267,8 @@ void ImplicitStep::applyL(const StageModel& m, const Matrix& a, const double* x,
 // dx times the faces' terms of L(x) + S: the flux in through x = 0 and x = L.
 double ImplicitStep::faceFlux(const StageModel& m, const Matrix& a, const double* x) const {
   const std::int32_t last = n_ - 1;
-  const FaceModel& front = m.stage.surface;
-  const FaceModel& rear = m.stage.back;
+  const FaceModel front = atTime(m.stage.surface, a.value);
+  const FaceModel rear = atTime(m.stage.back, a.valueBack);
   const double surface = front.held ? a.q[0] * (x[0] - x[1]) : front.entering(x[0], a.g, a.inflow);
   if (!rear.held && rear.beta == 0.0) return surface * m.dx;
   const double back = rear.held ? a.q[idx(last - 1)] * (x[last] - x[last - 1])

@@ -82,6 +82,9 @@ class ImplicitStep {
     std::vector<double> upper;  // the two-ended elimination's
     double g = 0.0, gBack = 0.0;
     double inflow = 0.0;  // F gamma h / dx
+    // A ramp's atmosphere's values at the matrix's time (NaN: the face's).
+    double value = std::numeric_limits<double>::quiet_NaN();
+    double valueBack = std::numeric_limits<double>::quiet_NaN();
   };
   void ratios(const StageModel& m, Matrix& a, const double* at, double span, double time);
   // Factors a and solves r and s with it (when not null).

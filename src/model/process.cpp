@@ -152,7 +152,13 @@ StepRule rampRule(const StepRule& planned, double time) {
   StepRule rule = planned;
   const StageConditions& stage = planned.stage;
   setDiffusivity(rule, stage.law, stage.heating.at(time), stage.range, planned.dt, planned.dx);
+  if (stage.surfaceGas.given()) rule.stage.surface.value = gasValue(stage, stage.surfaceGas, time);
+  if (stage.backGas.given()) rule.stage.back.value = gasValue(stage, stage.backGas, time);
   return rule;
+}
+
+double gasValue(const StageConditions& stage, const Atmosphere& gas, double time) {
+  return atmospherePotential(gas, stage.heating.at(time)) / stage.alloyFactor;
 }
 
 double StageDiffusivity::at(double c) const {
@@ -201,6 +207,11 @@ StageConditions stageConditions(const ProcessSchedule& schedule, const Stage& st
   c.range = range;
   c.heating = {stage.temperature, stage.endTemperature(), stageStart, stage.duration};
   c.diffusivity = diffusivitySpan(schedule.law, stage, range);
+  if (c.ramped) {
+    c.surfaceGas = stage.surface.atmosphere;
+    c.backGas = stage.back.atmosphere;
+    c.alloyFactor = schedule.alloyFactor;
+  }
   return c;
 }
 
@@ -356,11 +367,23 @@ Fault checkSchedule(const ProcessSchedule& s) {
 }
 
 void deriveAtmospherePotentials(Stage& stage) {
+  constexpr int RAMP_SAMPLES = 64;
+  const double from = stage.temperature, to = stage.endTemperature();
+  const bool inRange = atmosphereTemperatureInRange(from) && atmosphereTemperatureInRange(to);
   for (SurfaceCondition* face : {&stage.surface, &stage.back}) {
     if (!face->atmosphere.given()) continue;
-    face->potential = atmosphereTemperatureInRange(stage.temperature) && !stage.ramped()
-                          ? atmospherePotential(face->atmosphere, stage.temperature)
-                          : std::numeric_limits<double>::quiet_NaN();
+    if (!inRange) {
+      face->potential = std::numeric_limits<double>::quiet_NaN();
+      continue;
+    }
+    // A ramp's potential is the highest it takes on the way: the bound the
+    // run's compositions are kept in; each step takes its own.
+    double most = atmospherePotential(face->atmosphere, from);
+    if (stage.ramped())
+      for (int k = 1; k <= RAMP_SAMPLES; ++k)
+        most = std::max(most, atmospherePotential(face->atmosphere,
+                                                  from + (to - from) * (k / double(RAMP_SAMPLES))));
+    face->potential = most;
   }
 }
 

@@ -190,7 +190,15 @@ struct StageConditions {
   CompositionRange range;
   StageHeating heating;
   DiffusivitySpan diffusivity;
+  // A ramp's faces whose potential follows its temperature: their
+  // atmospheres (none: the face's value holds) and the alloy factor.
+  Atmosphere surfaceGas{}, backGas{};
+  double alloyFactor = 1.0;
+  bool followsGas() const { return ramped && (surfaceGas.given() || backGas.given()); }
 };
+// The value (potential / alloy factor) a face's atmosphere gives at `time`
+// of the stage's heating.
+double gasValue(const StageConditions& stage, const Atmosphere& gas, double time);
 StageConditions stageConditions(const ProcessSchedule& schedule, const Stage& stage,
                                 CompositionRange range, double stageStart);
 

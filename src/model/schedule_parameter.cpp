@@ -85,9 +85,10 @@ void setParameter(ProcessSchedule& s, const ScheduleParameter& p, double v) {
   }
   place(s, p) = v;
   // A potential drawn from an atmosphere follows its stage's temperature.
-  if (p.kind == Kind::StageTemperature || p.kind == Kind::AtmosphereCO ||
-      p.kind == Kind::AtmosphereCO2 || p.kind == Kind::AtmosphereH2 ||
-      p.kind == Kind::AtmosphereProbe || p.kind == Kind::AtmosphereDewPoint)
+  if (p.kind == Kind::StageTemperature || p.kind == Kind::StageTemperatureTo ||
+      p.kind == Kind::AtmosphereCO || p.kind == Kind::AtmosphereCO2 ||
+      p.kind == Kind::AtmosphereH2 || p.kind == Kind::AtmosphereProbe ||
+      p.kind == Kind::AtmosphereDewPoint)
     deriveAtmospherePotentials(s.stages[p.stage]);
   // A curved specimen's depth runs from its outer to its inner radius.
   if (p.kind == Kind::Radius || p.kind == Kind::InnerRadius)

@@ -79,10 +79,12 @@ void checkUnits(const Request& r, const ProcessSchedule& s, std::ostream& err) {
   // An atmosphere at or above graphite saturation lays down soot.
   for (const Stage& st : s.stages)
     for (const SurfaceCondition* face : {&st.surface, &st.back})
-      if (face->atmosphere.given() && atmosphereTemperatureInRange(st.temperature)) {
-        const double activity = atmosphereActivity(face->atmosphere, st.temperature);
-        if (activity >= 1.0) warn(r, err, sootWarning(st.temperature, activity));
-      }
+      for (const double t : {st.temperature, st.endTemperature()})
+        if (face->atmosphere.given() && atmosphereTemperatureInRange(t) &&
+            (t == st.temperature || st.ramped())) {
+          const double activity = atmosphereActivity(face->atmosphere, t);
+          if (activity >= 1.0) warn(r, err, sootWarning(t, activity));
+        }
   const double size = s.geometry.curved() ? s.geometry.radius : s.length;
   if (size > LARGEST_LIKELY_SPECIMEN)
     warn(r, err,

@@ -11,9 +11,10 @@ namespace diffusim {
 
 namespace {
 
-// How a potential was derived: the atmosphere as measured, and the carbon
-// activity it imposes (stageN.atmosphere_CO, ..., stageN.activity).
-void addAtmosphere(RunRecord& rec, std::size_t i, const Atmosphere& gas,
+// How a potential was derived: the atmosphere as measured
+// (stageN.atmosphere_CO, ...), and on a ramp the potential at each end
+// (stageN.potential_from, _to; stageN.potential is the highest on the way).
+void addAtmosphere(RunRecord& rec, std::size_t i, const Atmosphere& gas, const Stage& st,
                    const std::string& prefix) {
   const auto value = [&](const char* what, double v) {
     if (!std::isnan(v)) rec.inputs.push_back(number(stageKey(i, (prefix + what).c_str()), v));
@@ -23,12 +24,16 @@ void addAtmosphere(RunRecord& rec, std::size_t i, const Atmosphere& gas,
   value("atmosphere_H2", gas.h2);
   value("atmosphere_probe_mV", gas.probeMillivolts);
   value("atmosphere_dew_point", gas.dewPoint);
+  if (st.ramped()) {
+    value("potential_from", atmospherePotential(gas, st.temperature));
+    value("potential_to", atmospherePotential(gas, st.temperatureTo));
+  }
 }
 
 // A stage's face: stageN.<face> = its kind, then its values under keys
 // with `prefix` (stageN.composition, stageN.back_potential, ...).
-void addFace(RunRecord& rec, std::size_t i, const SurfaceCondition& c, const char* face,
-             const std::string& prefix) {
+void addFace(RunRecord& rec, std::size_t i, const Stage& st, const SurfaceCondition& c,
+             const char* face, const std::string& prefix) {
   const auto value = [&](const char* what, double v) {
     rec.inputs.push_back(number(stageKey(i, (prefix + what).c_str()), v));
   };
@@ -40,7 +45,7 @@ void addFace(RunRecord& rec, std::size_t i, const SurfaceCondition& c, const cha
     case SurfaceKind::Transfer:
       value("potential", c.potential);
       value("beta", c.beta);
-      if (c.atmosphere.given()) addAtmosphere(rec, i, c.atmosphere, prefix);
+      if (c.atmosphere.given()) addAtmosphere(rec, i, c.atmosphere, st, prefix);
       break;
     case SurfaceKind::Sealed:
       break;
@@ -64,9 +69,9 @@ void addStages(RunRecord& rec, const ProcessSchedule& s) {
     } else {
       rec.inputs.push_back(number(stageKey(i, "temperature"), st.temperature));
     }
-    addFace(rec, i, st.surface, "surface", "");
+    addFace(rec, i, st, st.surface, "surface", "");
     // The face at x = L, when it is not sealed.
-    if (st.back.kind != SurfaceKind::Sealed) addFace(rec, i, st.back, "back", "back_");
+    if (st.back.kind != SurfaceKind::Sealed) addFace(rec, i, st, st.back, "back", "back_");
   }
 }
 

@@ -249,7 +249,9 @@ std::string scheduleProblem(const ProcessSchedule& s) {
       return "stage" + integer(static_cast<std::int64_t>(i + 1)) +
              ".atmosphere: " + atmosphereProblemText(p, false);
   for (std::size_t i = 0; i < s.stages.size(); ++i)
-    if (s.stages[i].hasAtmosphere() && !atmosphereTemperatureInRange(s.stages[i].temperature))
+    if (s.stages[i].hasAtmosphere() &&
+        (!atmosphereTemperatureInRange(s.stages[i].temperature) ||
+         !atmosphereTemperatureInRange(s.stages[i].endTemperature())))
       return "stage" + integer(static_cast<std::int64_t>(i + 1)) +
              ".temperature: " + atmosphereProblemText(AtmosphereProblem::TemperatureRange, false);
   for (std::size_t i = 0; i < s.stages.size(); ++i)

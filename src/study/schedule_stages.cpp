@@ -47,11 +47,8 @@ void Reader::readStage(const toml::table& st, const std::string& name, ProcessSc
   stage.surface = surface(st, name, "surface");
   const auto atmosphereAt = [&](const char* face) {
     const std::string key = name + face + ".atmosphere";
-    if (stage.ramped())
-      fail(*st.get("temperature"), key,
-           "an atmosphere's potential is derived at one temperature; split the ramp, or give "
-           "the ramp's stage a potential");
-    if (!atmosphereTemperatureInRange(stage.temperature))
+    if (!atmosphereTemperatureInRange(stage.temperature) ||
+        !atmosphereTemperatureInRange(stage.endTemperature()))
       fail(*st.get("temperature"), key,
            atmosphereProblemText(AtmosphereProblem::TemperatureRange, false));
   };
