@@ -64,6 +64,8 @@ def band_edges(band, n):
      "Fit (95 % intervals): stage1.beta = 1.688e-07 (1.52e-07–1.87e-07)"),
     ("design_ramp.json", "temperature (°C)", "time (s)",
      "Recipe: stage 1 44.72 min, for case depth 0.6 mm to 0.35 wt %"),
+    ("potential_probe.json", "carbon potential (wt %)", "temperature T (°C)",
+     "Carbon potential of CO 20 %, probe 1150 mV"),
 ])
 def test_axes_speak_the_runs_units(name, c_axis, x_axis, title):
     _, fig, ax = drawn(name)
@@ -179,3 +181,15 @@ def test_a_swept_column_reads_as_its_key(column, value, steel, label):
     from diffusim_plot.labels import swept_label
     from diffusim_plot.units import PROGRAM_UNITS, STEEL_UNITS
     assert swept_label(column, value, STEEL_UNITS if steel else PROGRAM_UNITS) == label
+
+
+def test_a_potential_table_draws_each_temperature_and_marks_soot():
+    obj, fig, ax = drawn("potential_probe.json")
+    col = {k: np.array(v) for k, v in obj["columns"].items()}
+    line = ax.get_lines()[0]
+    np.testing.assert_allclose(line.get_xdata(), col["temperature_K"] - 273.15, rtol=1e-12)
+    np.testing.assert_allclose(line.get_ydata(), col["potential"] * 100.0, rtol=1e-12)
+    soot = ax.get_lines()[1]     # the temperatures whose activity reaches one
+    np.testing.assert_allclose(soot.get_xdata(),
+                               col["temperature_K"][col["activity"] >= 1.0] - 273.15)
+    assert len(soot.get_xdata()) == 1

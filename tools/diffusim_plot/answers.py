@@ -3,7 +3,7 @@ spread of samples (a case depth's or a time's quantiles, or a profile's
 bands), a fit against its data, and a design's recipe with the profile it
 reaches."""
 
-from .common import DESIGN, FIT, PROFILE_SPREAD, SPREAD
+from .common import DESIGN, FIT, POTENTIAL, PROFILE_SPREAD, SPREAD
 from .results import _Result
 
 BANDS = (0.05, 0.25, 0.5, 0.75, 0.95)     # the quantiles a spread reports
@@ -64,3 +64,18 @@ class DesignAnswer(_Result):
         self.depth, self.comp = depth, comp
         self.targets = targets          # surface, depth, at: None where not asked for
         self.reached = reached          # surface, depth
+
+
+class PotentialTable(_Result):
+    """A furnace atmosphere's carbon potential and carbon activity against
+    the temperature (diffusim potential), or the probe's mV for a potential
+    asked (probe_mV not None)."""
+
+    kind = POTENTIAL
+
+    def __init__(self, temperature, potential, activity, probe_mv, atmosphere):
+        self.temperatures = temperature     # K
+        self.potential = potential          # mass fraction
+        self.activity = activity
+        self.probe_mv = probe_mv            # mV, or None
+        self.atmosphere = atmosphere        # {"CO": 0.2, "probe_mV": 1150, ...}

@@ -17,6 +17,7 @@ MESH_RATIO = 0.25              # D dt / dx^2, fixed in diffusim
 PROFILE, PROFILES, HISTORY = "profile", "profiles", "history"
 DEPTH, TIME = "depth", "time"
 SPREAD, PROFILE_SPREAD, FIT, DESIGN = "spread", "profile spread", "fit", "design"
+POTENTIAL = "potential"
 PLATE, CYLINDER, SPHERE = "plate", "cylinder", "sphere"     # the specimen's geometry
 STAGE_STYLES = ("-", "--", "-.", ":")     # the profiles of stage 1, 2, 3, 4, 5, ...
 

@@ -1,7 +1,9 @@
 """Drawing a result that has been read: the axes every kind shares, then
 the drawing of its kind, then the title, in two lines if one is too wide."""
 
-from .common import DEPTH, DESIGN, FIT, HISTORY, PROFILE, PROFILE_SPREAD, PROFILES, SPREAD, TIME
+from .common import (DEPTH, DESIGN, FIT, HISTORY, POTENTIAL, PROFILE, PROFILE_SPREAD, PROFILES,
+                     SPREAD, TIME)
+from .draw_furnace import draw_potential
 from .draw_history import draw_history
 from .draw_inverse import draw_design, draw_fit
 from .draw_profiles import draw_profile, draw_profiles
@@ -26,6 +28,7 @@ ANSWERS = {
     PROFILE_SPREAD: draw_profile_spread,
     FIT: draw_fit,
     DESIGN: draw_design,
+    POTENTIAL: draw_potential,
 }
 
 

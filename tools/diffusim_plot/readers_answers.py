@@ -10,7 +10,7 @@ import re
 
 import numpy as np
 
-from .answers import BANDS, DesignAnswer, FitAnswer, ProfileSpread, Spread
+from .answers import BANDS, DesignAnswer, FitAnswer, PotentialTable, ProfileSpread, Spread
 from .common import InputError, check_rising, parse_number
 from .readers_header import setting
 from .readers_header import specimen as read_specimen
@@ -24,7 +24,7 @@ _INVERSE = ("fit", "design")
 
 
 def _is_answer(command, columns):
-    return command in _INVERSE or columns[:1] == ("quantile",) or (
+    return command in _INVERSE or command == "potential" or columns[:1] == ("quantile",) or (
         columns[:2] == ("x_m", "c_p05"))
 
 
@@ -85,6 +85,13 @@ def _section(obj, key, name):
 
 
 def _answer(command, meta, columns, obj, name):
+    if command == "potential":
+        check_rising(_column(columns, "temperature_K", name), "the temperature",
+                     lambda k: f"{name}: row {k + 1}")
+        return PotentialTable(columns["temperature_K"], _column(columns, "potential", name),
+                              _column(columns, "activity", name), columns.get("probe_mV"),
+                              {k[len("atmosphere."):]: setting(meta, k, name)
+                               for k in meta if k.startswith("atmosphere.")})
     if command in _INVERSE:
         schedule = _section(obj, "schedule", name)
         meta.update({k: v for k, v in schedule.items() if not isinstance(v, list)})
