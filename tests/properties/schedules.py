@@ -28,20 +28,32 @@ PROGRAM = os.environ.get("DIFFUSIM", "diffusim")
 
 SHAPES = ("plate", "two-faced plate", "cylinder", "sphere", "tube", "hollow sphere")
 LAWS = ("constant", "D(C)", "tibbetts", "slycke-ericsson")
-SURFACES = ("held", "transfer", "flux", "limited flux", "sealed")
-BACKS = ("held", "transfer", "sealed", None)  # None: no back key (sealed by default)
+SURFACES = ("held", "transfer", "atmosphere", "flux", "limited flux", "sealed")
+# None: no back key (sealed by default)
+BACKS = ("held", "transfer", "atmosphere", "sealed", None)
 
 R = 8.3144
 
 
 @dataclass(frozen=True)
 class Face:
-    kind: str  # held, transfer, flux, sealed
+    kind: str  # held, transfer, atmosphere, flux, sealed
     composition: float = 0.0
     potential: float = 0.0
     beta: float = 0.0
     flux: float = 0.0
     limit: float = None
+    co: float = None  # an atmosphere's CO, with its CO2 or its probe's mV
+    co2: float = None
+    probe: float = None
+
+    def gas(self):
+        """An atmosphere's parts as diffusim.potential takes them."""
+        return ({"co2": self.co2} if self.probe is None else {"probe_mV": self.probe})
+
+    def potentials(self, *temperatures):
+        """An atmosphere's potential at each temperature (K)."""
+        return list(diffusim.potential(list(temperatures), self.co, **self.gas())["potential"])
 
     def toml(self):
         if self.kind == "sealed":
@@ -50,6 +62,9 @@ class Face:
             return f"{{ composition = {self.composition!r} }}"
         if self.kind == "transfer":
             return f"{{ potential = {self.potential!r}, beta = {self.beta!r} }}"
+        if self.kind == "atmosphere":
+            part = (f"CO2 = {self.co2!r}" if self.probe is None else f"probe_mV = {self.probe!r}")
+            return f"{{ atmosphere = {{ CO = {self.co!r}, {part} }}, beta = {self.beta!r} }}"
         limit = "" if self.limit is None else f", limit = {self.limit!r}"
         return f"{{ flux = {self.flux!r}{limit} }}"
 
@@ -179,6 +194,11 @@ class Plan:
                     values.append(face.composition)
                 elif face.kind == "transfer":
                     values.append(face.potential / factor)
+                elif face.kind == "atmosphere":
+                    # Monotonic in the temperature: a ramp's ends bound it.
+                    ends = (s.temperature, s.temperature if s.temperature_to is None
+                            else s.temperature_to)
+                    values.extend(p / factor for p in face.potentials(*ends))
                 elif face.limit is not None:
                     values.append(face.limit)
                 elif face.flux > 0:
@@ -250,6 +270,13 @@ def faces(draw, kinds, initial, back=False, strong=False):
     if kind == "transfer":
         return Face("transfer", potential=draw(composition),
                     beta=rounded(draw(st.floats(1e-8, 5e-7)), 3))
+    if kind == "atmosphere":
+        # Potentials of about 0.4 % to 1.2 % at 850 C to 1000 C.
+        co = rounded(draw(st.floats(0.15, 0.25)), 3)
+        beta = rounded(draw(st.floats(1e-8, 5e-7)), 3)
+        if draw(st.booleans()):
+            return Face("atmosphere", co=co, probe=float(draw(st.integers(1080, 1160))), beta=beta)
+        return Face("atmosphere", co=co, co2=rounded(draw(st.floats(0.002, 0.01)), 3), beta=beta)
     if kind == "sealed":
         return Face("sealed")
     if kind == "flux":

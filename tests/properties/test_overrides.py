@@ -92,12 +92,19 @@ def keys_of(plan):
             if f is None:
                 continue
             names = {"held": ("composition",), "transfer": ("potential", "beta"),
+                     "atmosphere": ("beta",),
                      "flux": ("flux", "limit") if side == "surface" else ()}.get(f.kind, ())
             for what in names:
                 if getattr(f, what) is not None:
                     keys.append((prefix + what, getattr(f, what),
                                  lambda v, fc=face, side=side, what=what: fc(v, side=side,
                                                                              what=what)))
+            if f.kind == "atmosphere" and side == "surface":
+                for key, what in (("atmosphere.CO", "co"), ("atmosphere.CO2", "co2"),
+                                  ("atmosphere.probe_mV", "probe")):
+                    if getattr(f, what) is not None:
+                        keys.append((prefix + key, getattr(f, what),
+                                     lambda v, fc=face, what=what: fc(v, what=what)))
     return keys
 
 
