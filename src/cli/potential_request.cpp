@@ -5,8 +5,8 @@
 
 #include "cli/arguments.hpp"
 #include "cli/request.hpp"
-#include "study/potential_command.hpp"
 #include "study/quantity.hpp"
+#include "words/atmosphere_words.hpp"
 
 namespace diffusim {
 

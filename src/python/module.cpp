@@ -30,13 +30,13 @@
 #include "model/readings.hpp"
 #include "python/module_support.hpp"
 #include "study/level_run.hpp"
-#include "study/potential_command.hpp"
 #include "study/named_values.hpp"
 #include "study/request_guards.hpp"
 #include "study/run_record.hpp"
 #include "study/schedule_file.hpp"
 #include "study/schedule_keys.hpp"
 #include "study/schedule_overrides.hpp"
+#include "words/atmosphere_words.hpp"
 #include "words/fault_words.hpp"
 #include "words/fit_words.hpp"
 
@@ -422,8 +422,9 @@ PYBIND11_MODULE(_core, m) {
       throw UsageError("temperature: " +
                        atmosphereProblemText(AtmosphereProblem::TemperatureRange, false));
     if (!(co > 0.0 && co <= 1.0) || !(w > 0.0 && w < 0.05))
-      throw UsageError("CO must be a fraction above 0, at most 1, and the potential above 0 and "
-                       "below 5%");
+      throw UsageError(
+          "CO must be a fraction above 0, at most 1, and the potential above 0 and "
+          "below 5%");
     return py::make_tuple(austeniteActivity(w, t), probeMillivoltsFor(w, co, t));
   });
   bindInverse(m);

@@ -9,7 +9,7 @@
 #include "format/number_format.hpp"
 #include "model/parameters.hpp"
 #include "model/resolution.hpp"
-#include "study/potential_command.hpp"
+#include "words/atmosphere_words.hpp"
 
 namespace diffusim {
 

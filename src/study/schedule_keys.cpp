@@ -6,8 +6,8 @@
 #include "format/number_format.hpp"
 #include "format/number_parse.hpp"
 #include "model/geometry.hpp"
-#include "study/potential_command.hpp"
 #include "study/request.hpp"
+#include "words/atmosphere_words.hpp"
 
 namespace diffusim {
 

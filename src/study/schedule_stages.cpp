@@ -5,8 +5,8 @@
 
 #include "format/number_format.hpp"
 #include "model/geometry.hpp"
-#include "study/potential_command.hpp"
 #include "study/schedule_reader.hpp"
+#include "words/atmosphere_words.hpp"
 
 namespace diffusim::schedule {
 
