@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "format/number_format.hpp"
 #include "study/command_support.hpp"
 #include "words/atmosphere_words.hpp"
 
