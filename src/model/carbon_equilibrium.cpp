@@ -171,9 +171,12 @@ double austeniteActivity(double w, double temperature) {
 double austeniteCarbon(double activity, double temperature) {
   const double target = std::log(activity);
   const auto f = [&](double y) { return lnActivityOfSites(y, temperature) - target; };
+  // Below a site fraction of 1e-12 the carbon is 0 to any digit that
+  // matters; past the most carbon austenite holds there is no austenite in
+  // equilibrium with the activity (NaN).
   double low = 1e-12, high = 0.5;
   if (!(f(low) < 0.0)) return massOfSites(low);
-  if (!(f(high) > 0.0)) return massOfSites(high);
+  if (!(f(sitesOf(AUSTENITE_MOST_CARBON)) >= 0.0)) return std::numeric_limits<double>::quiet_NaN();
   std::uintmax_t iterations = 200;
   const auto [a, b] = boost::math::tools::toms748_solve(
       f, low, high, boost::math::tools::eps_tolerance<double>(52), iterations);

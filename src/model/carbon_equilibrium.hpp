@@ -74,11 +74,15 @@ bool atmosphereTemperatureInRange(double temperature);
 // The carbon activity (graphite = 1) the atmosphere imposes at temperature T.
 double atmosphereActivity(const Atmosphere& gas, double temperature);
 
+// The most carbon austenite holds (mass fraction): 2.1 %, at the eutectic.
+inline constexpr double AUSTENITE_MOST_CARBON = 0.021;
+
 // Water's vapour pressure (Pa) over ice below 273.15 K, over water above.
 double waterVapourPressure(double temperature);
 
 // Carbon's activity in Fe-C austenite of carbon mass fraction w, and the
-// mass fraction of the activity a (the inverse; a > 0).
+// mass fraction of the activity a (the inverse; a > 0; NaN past the most
+// carbon austenite holds).
 double austeniteActivity(double w, double temperature);
 double austeniteCarbon(double activity, double temperature);
 

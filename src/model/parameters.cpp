@@ -43,7 +43,8 @@ Fault checkRedefined(const DiffusionParameters& p) {
   if (!finitePositive(p.grid.dt)) return {FaultCode::GridTimeStepInvalid, 0, p.grid.dt};
   std::int32_t points = 0;
   if (Fault c = gridPointsFor(p.inputs.specimenLength, p.grid.dx, points); !c.ok()) return c;
-  if (!finitePositive(p.grid.meshRatio)) return {FaultCode::GridMeshRatioInvalid, 0, p.grid.meshRatio};
+  if (!finitePositive(p.grid.meshRatio))
+    return {FaultCode::GridMeshRatioInvalid, 0, p.grid.meshRatio};
   return {};
 }
 
@@ -117,7 +118,8 @@ Fault checkGrid(const DiffusionParameters& p) {
     return {FaultCode::GridTooFewPoints, 0, double(p.grid.gridPoints)};
   if (p.grid.gridPoints > MAX_GRID_POINTS)
     return {FaultCode::GridTooManyPoints, 0, double(p.grid.gridPoints)};
-  if (!finitePositive(p.grid.meshRatio)) return {FaultCode::GridMeshRatioInvalid, 0, p.grid.meshRatio};
+  if (!finitePositive(p.grid.meshRatio))
+    return {FaultCode::GridMeshRatioInvalid, 0, p.grid.meshRatio};
   return {};
 }
 

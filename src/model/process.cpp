@@ -378,11 +378,14 @@ void deriveAtmospherePotentials(Stage& stage) {
     }
     // A ramp's potential is the highest it takes on the way: the bound the
     // run's compositions are kept in; each step takes its own.
+    // A potential past what austenite holds (NaN) anywhere makes it NaN.
     double most = atmospherePotential(face->atmosphere, from);
     if (stage.ramped())
-      for (int k = 1; k <= RAMP_SAMPLES; ++k)
-        most = std::max(most, atmospherePotential(face->atmosphere,
-                                                  from + (to - from) * (k / double(RAMP_SAMPLES))));
+      for (int k = 1; k <= RAMP_SAMPLES && !std::isnan(most); ++k) {
+        const double p =
+            atmospherePotential(face->atmosphere, from + (to - from) * (k / double(RAMP_SAMPLES)));
+        most = std::isnan(p) ? p : std::max(most, p);
+      }
     face->potential = most;
   }
 }

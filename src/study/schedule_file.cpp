@@ -75,8 +75,14 @@ void Reader::readSteelTable(const toml::table& root, ProcessSchedule& s) const {
     const std::string shown = std::string("steel.") + element;
     if (t->contains(element)) {
       const double v = quantity(*t, element, shown, Quantity::Composition);
-      if (!(v >= 0.0 && v < 1.0))
-        fail(*t->get(element), shown, "must be a fraction from 0 to below 1");
+      // A steel's carbon is at most 2.1 %, a case-hardening steel's other
+      // elements at most 10 %: a plain 0.8 meant as a percentage is caught.
+      const double most = i == 0 ? AUSTENITE_MOST_CARBON : 0.1;
+      if (!(v >= 0.0 && v <= most))
+        fail(*t->get(element), shown,
+             "must be from 0 to " + shortest(most * 100.0) + "% (" + shortest(most) +
+                 "); a composition is a fraction" +
+                 (v > most && v < 100.0 ? ": did you mean \"" + shortest(v) + "%\"?" : ""));
       s.steel.elements[i] = v;
     }
     if (!std::isnan(s.steel.elements[i])) sum += s.steel.elements[i];

@@ -249,6 +249,13 @@ std::string scheduleProblem(const ProcessSchedule& s) {
       return "stage" + integer(static_cast<std::int64_t>(i + 1)) +
              ".atmosphere: " + atmosphereProblemText(p, false);
   for (std::size_t i = 0; i < s.stages.size(); ++i)
+    for (const SurfaceCondition* c : {&s.stages[i].surface, &s.stages[i].back})
+      if (c->atmosphere.given() && std::isnan(c->potential) &&
+          atmosphereTemperatureInRange(s.stages[i].temperature) &&
+          atmosphereTemperatureInRange(s.stages[i].endTemperature()))
+        return "stage" + integer(static_cast<std::int64_t>(i + 1)) +
+               ".atmosphere: " + pastAustenite(s.stages[i], c->atmosphere);
+  for (std::size_t i = 0; i < s.stages.size(); ++i)
     if (s.stages[i].hasAtmosphere() &&
         (!atmosphereTemperatureInRange(s.stages[i].temperature) ||
          !atmosphereTemperatureInRange(s.stages[i].endTemperature())))

@@ -65,6 +65,11 @@ void Reader::readStage(const toml::table& st, const std::string& name, ProcessSc
     if (stage.back.atmosphere.given()) atmosphereAt("back");
   }
   deriveAtmospherePotentials(stage);
+  for (const char* face : {"surface", "back"}) {
+    const SurfaceCondition& c = std::string_view(face) == "surface" ? stage.surface : stage.back;
+    if (c.atmosphere.given() && std::isnan(c.potential))
+      fail(*st.get(face), name + face + ".atmosphere", pastAustenite(stage, c.atmosphere));
+  }
   if (into.size() >= MOST_STAGES)
     fail(st, name + "duration", "the schedule writes out more than 10000 stages");
   into.push_back(stage);

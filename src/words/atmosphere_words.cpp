@@ -1,5 +1,7 @@
 #include "words/atmosphere_words.hpp"
 
+#include <algorithm>
+
 #include "format/number_format.hpp"
 
 namespace diffusim {
@@ -38,6 +40,13 @@ std::string atmosphereProblemText(AtmosphereProblem problem, bool flags) {
 std::string sootWarning(double temperature, double activity) {
   return "at " + shortest(temperature) + " K the atmosphere's carbon activity is " +
          shortest(activity) + ", at or above graphite saturation (1): soot";
+}
+
+std::string pastAustenite(const Stage& stage, const Atmosphere& gas) {
+  const double activity = std::max(atmosphereActivity(gas, stage.temperature),
+                                   atmosphereActivity(gas, stage.endTemperature()));
+  return "its carbon activity " + shortest(activity) +
+         " asks more carbon than austenite holds (2.1%)";
 }
 
 }  // namespace diffusim

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "model/carbon_equilibrium.hpp"
+#include "model/process.hpp"
 
 namespace diffusim {
 
@@ -14,5 +15,9 @@ std::string atmosphereProblemText(AtmosphereProblem problem, bool flags);
 
 // The warning of an atmosphere at or above graphite saturation.
 std::string sootWarning(double temperature, double activity);
+
+// The refusal of a stage whose atmosphere asks more carbon than austenite
+// holds (its potential NaN), with the highest activity on the stage.
+std::string pastAustenite(const Stage& stage, const Atmosphere& gas);
 
 }  // namespace diffusim

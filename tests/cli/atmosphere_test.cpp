@@ -184,6 +184,11 @@ TEST(Atmosphere, RefusesWhatIsNotAnAtmosphere) {
        "temperature = { from = \"900C\", to = \"1150C\" }",
        {},
        "covers 1073.15 to 1373.15 K"},
+      {probe,
+       "atmosphere = { CO = \"20%\", CO2 = 1e-300 }",
+       {},
+       "more carbon than austenite holds"},
+      {"", "", {"--set", "stage1.atmosphere.probe_mV=1400"}, "more carbon than austenite holds"},
       {"", "", {"--set", "stage1.potential=1%"}, "derived from its atmosphere"},
       {"", "", {"--set", "stage1.temperature=1200C"}, "covers 1073.15 to 1373.15 K"},
       {"", "", {"--set", "stage1.atmosphere.CO2=1%"}, "the stage's atmosphere has no CO2"},
@@ -203,7 +208,7 @@ TEST(Atmosphere, RefusesWhatIsNotAnAtmosphere) {
   }
   // Graphite saturation warns and runs.
   writeFile(scratch.path() / "soot.toml",
-            replaced(PROBE_CYCLE, "probe_mV = 1150", "probe_mV = 1250"));
+            replaced(PROBE_CYCLE, "probe_mV = 1150", "probe_mV = 1200"));
   const ProgramRun soot =
       runProgram(scratch.path(), {"depth", "--composition", "0.35%", "--schedule", "soot.toml"});
   EXPECT_EQ(soot.status, 0);
@@ -226,7 +231,8 @@ TEST(Atmosphere, ASteelByGradeSetsTheInitialCarbon) {
         Case{"grade = \"20MnCr5\"", true, "# initial = 0.002"},
         Case{"grade = \"20MnCr5\"\nCr = \"1.2%\"", false, "# steel.Cr = 0.012"},
         Case{"C = \"0.18%\"\nNi = \"1.5%\"", false, "# initial = 0.0018"},
-        Case{"grade = \"42CrMo4\"", false, ""}, Case{"C = \"60%\"\nNi = \"50%\"", false, ""}}) {
+        Case{"grade = \"16MnCr5\"\nC = 0.5", false, ""}, Case{"grade = \"42CrMo4\"", false, ""},
+        Case{"C = \"60%\"\nNi = \"50%\"", false, ""}}) {
     SCOPED_TRACE(c.steel);
     writeFile(scratch.path() / "steel.toml",
               std::string("[steel]\n") + c.steel + "\n" + (c.initial ? PROBE_CYCLE : without));

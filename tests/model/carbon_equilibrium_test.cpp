@@ -45,6 +45,8 @@ TEST(CarbonEquilibrium, ActivityAndCarbonAreInverses) {
     for (double w : {1e-5, 0.001, 0.008, 0.0125, 0.02}) {
       EXPECT_LT(relative(austeniteCarbon(austeniteActivity(w, t), t), w), 1e-12) << w << " " << t;
     }
+  // Past the most carbon austenite holds there is no answer.
+  EXPECT_TRUE(std::isnan(austeniteCarbon(austeniteActivity(0.0211, 1203.15), 1203.15)));
 }
 
 // Water's vapour pressure from the same polynomials against the tabulated
