@@ -13,14 +13,6 @@ namespace {
 // BDF2 stage, C' - a C_gamma + b C = (gamma / 2) h F(C') with a = 1 + b,
 // has the trapezoidal stage's matrix.
 constexpr double GAMMA = 0.5857864376269049;
-
-// A face whose value a ramp's atmosphere gives at the matrix's time (NaN:
-// the face's own).
-FaceModel atTime(const FaceModel& face, double value) {
-  FaceModel f = face;
-  if (!std::isnan(value)) f.value = value;
-  return f;
-}
 constexpr double BDF_B = 0.20710678118654763;  // (1 - gamma)^2 / (gamma (2 - gamma))
 // The local error, C h^3 C''' with C = (3 gamma^2 - 4 gamma + 2) / (12 (2 - gamma)),
 // is 2 C h (f_n / gamma - f_gamma / (gamma (1 - gamma)) + f_n+1 / (1 - gamma)).
@@ -29,6 +21,14 @@ constexpr double PI_SQUARED_QUARTER = 2.4674011002723395;
 
 std::size_t idx(std::int32_t i) {
   return static_cast<std::size_t>(i);
+}
+
+// A face whose value a ramp's atmosphere gives at the matrix's time (NaN:
+// the face's own).
+FaceModel atTime(const FaceModel& face, double value) {
+  FaceModel f = face;
+  if (!std::isnan(value)) f.value = value;
+  return f;
 }
 
 }  // namespace

@@ -194,7 +194,6 @@ struct StageConditions {
   // atmospheres (none: the face's value holds) and the alloy factor.
   Atmosphere surfaceGas{}, backGas{};
   double alloyFactor = 1.0;
-  bool followsGas() const { return ramped && (surfaceGas.given() || backGas.given()); }
 };
 // The value (potential / alloy factor) a face's atmosphere gives at `time`
 // of the stage's heating.

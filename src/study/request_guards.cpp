@@ -76,15 +76,21 @@ void checkUnits(const Request& r, const ProcessSchedule& s, std::ostream& err) {
                "C, below austenite for a steel's diffusivity: did you mean " +
                shortest(t) + "C?");
   }
-  // An atmosphere at or above graphite saturation lays down soot.
+  // An atmosphere at or above graphite saturation lays down soot: said
+  // once a face, at the end of a ramp where its activity is the higher.
   for (const Stage& st : s.stages)
-    for (const SurfaceCondition* face : {&st.surface, &st.back})
-      for (const double t : {st.temperature, st.endTemperature()})
-        if (face->atmosphere.given() && atmosphereTemperatureInRange(t) &&
-            (t == st.temperature || st.ramped())) {
-          const double activity = atmosphereActivity(face->atmosphere, t);
-          if (activity >= 1.0) warn(r, err, sootWarning(t, activity));
-        }
+    for (const SurfaceCondition* face : {&st.surface, &st.back}) {
+      if (!face->atmosphere.given() || !atmosphereTemperatureInRange(st.temperature) ||
+          !atmosphereTemperatureInRange(st.endTemperature()))
+        continue;
+      double t = st.temperature, activity = atmosphereActivity(face->atmosphere, t);
+      if (const double end = atmosphereActivity(face->atmosphere, st.endTemperature());
+          end > activity) {
+        t = st.endTemperature();
+        activity = end;
+      }
+      if (activity >= 1.0) warn(r, err, sootWarning(t, activity));
+    }
   const double size = s.geometry.curved() ? s.geometry.radius : s.length;
   if (size > LARGEST_LIKELY_SPECIMEN)
     warn(r, err,

@@ -69,7 +69,6 @@ void Reader::readSteelTable(const toml::table& root, ProcessSchedule& s) const {
                " (known: " + steelGradeNames() + ")");
     s.steel = nominalComposition(*known);
   }
-  double sum = 0.0;
   for (std::size_t i = 0; i < STEEL_ELEMENTS.size(); ++i) {
     const char* element = STEEL_ELEMENTS[i];
     const std::string shown = std::string("steel.") + element;
@@ -85,9 +84,7 @@ void Reader::readSteelTable(const toml::table& root, ProcessSchedule& s) const {
                  (v > most && v < 100.0 ? ": did you mean \"" + shortest(v) + "%\"?" : ""));
       s.steel.elements[i] = v;
     }
-    if (!std::isnan(s.steel.elements[i])) sum += s.steel.elements[i];
   }
-  if (!(sum < 1.0)) fail(*node, "steel", "the elements sum past 100%");
 }
 
 // [uncertainty]: a table of dotted keys, each { sd = S } or { relative = R }.

@@ -177,6 +177,8 @@ std::vector<ScheduleParameter> fitParametersOf(const std::vector<std::string>& k
 }
 
 Quantity keyQuantity(Kind kind) {
+  // Every fraction is a composition.
+  if (parameterRange(kind) == ParameterRange::Fraction) return Quantity::Composition;
   switch (kind) {
     case Kind::StageDuration:
       return Quantity::Time;
@@ -188,16 +190,6 @@ Quantity keyQuantity(Kind kind) {
     case Kind::Radius:
     case Kind::InnerRadius:
       return Quantity::Length;
-    case Kind::Initial:
-    case Kind::StageComposition:
-    case Kind::StagePotential:
-    case Kind::StageLimit:
-    case Kind::BackComposition:
-    case Kind::BackPotential:
-    case Kind::AtmosphereCO:
-    case Kind::AtmosphereCO2:
-    case Kind::AtmosphereH2:
-      return Quantity::Composition;
     default:
       return Quantity::Plain;
   }

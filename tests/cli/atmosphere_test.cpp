@@ -213,6 +213,7 @@ TEST(Atmosphere, RefusesWhatIsNotAnAtmosphere) {
       runProgram(scratch.path(), {"depth", "--composition", "0.35%", "--schedule", "soot.toml"});
   EXPECT_EQ(soot.status, 0);
   EXPECT_NE(soot.err.find("soot"), std::string::npos);
+  EXPECT_EQ(linesOf(soot.err).size(), 1u) << soot.err;  // once for the face
 }
 
 // A steel by grade: its carbon is the initial composition unless one is
