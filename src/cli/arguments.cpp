@@ -149,6 +149,10 @@ Arguments::Arguments() : app_(std::make_unique<CLI::App>("diffusim", "diffusim")
                   UNITS_FOOTER);
 
   for (CLI::App* sub : {profile, history, profiles, depth, timeCmd}) addScheduleFlags(sub, t);
+  for (CLI::App* sub : {depth, timeCmd})
+    sub->add_option("--species", t.species,
+                    "with a schedule's [nitrogen]: C (carbon, the default) or N, whose "
+                    "composition is asked");
 
   for (CLI::App* sub : {profile, depth, timeCmd}) {
     sub->add_option("--samples", t.samples,
@@ -234,6 +238,7 @@ Arguments::Arguments() : app_(std::make_unique<CLI::App>("diffusim", "diffusim")
       {"--c0", "FRACTION"},
       {"--cs", "FRACTION"},
       {"--composition", "FRACTION"},
+      {"--species", "C|N"},
       {"--params", "FILE"},
       {"--schedule", "FILE"},
       {"--output", "FILE"},
@@ -268,7 +273,7 @@ Arguments::Arguments() : app_(std::make_unique<CLI::App>("diffusim", "diffusim")
     for (const auto& [flag, type] : typeNames)
       if (CLI::Option* opt = sub->get_option_no_throw(flag)) opt->type_name(type);
   }
-  scheduleCmd->get_option("--example")->type_name("cycle|shaft|low-pressure");
+  scheduleCmd->get_option("--example")->type_name("cycle|shaft|low-pressure|carbonitriding");
   potential->get_option("--temperature")->type_name("T[,T...]");
   potential->get_option("--format")->type_name("csv|json");
   for (CLI::App* sub :

@@ -17,13 +17,13 @@ struct FlagTexts {
   std::string temperature, length, sections, a, b, c0, cs;
   std::string params, format = "csv", output;
   std::string time, depth, until, every, steps;
-  std::string schedule, composition, threads;
+  std::string schedule, composition, threads, species;
   std::string scheme = "auto", tolerance, method = "esdirk";
   std::string geometry, radius, innerRadius, hardness;
   std::string model, alloyFactor, density, steel;           // a quick run in steel
   std::string vary, surface, at, writeSchedule, data, fit;  // design, fit
   std::string samples, seed;
-  std::string example = "cycle";  // schedule --example
+  std::string example = "cycle";                          // schedule --example
   std::string co, co2, h2, probeMv, dewPoint, potential;  // potential
   std::vector<std::string> stageDurations;
   std::vector<std::string> sets, sweeps;  // --set KEY=VALUE, --sweep KEY=V1,V2,...

@@ -64,13 +64,15 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       throw UsageError("unknown argument '" + extras.front() + "'");
     }
     if (a.printsSchedule() && a.texts.example != "cycle" && a.texts.example != "shaft" &&
-        a.texts.example != "low-pressure")
-      throw UsageError("--example: '" + a.texts.example + "' is not cycle, shaft or low-pressure");
+        a.texts.example != "low-pressure" && a.texts.example != "carbonitriding")
+      throw UsageError("--example: '" + a.texts.example +
+                       "' is not cycle, shaft, low-pressure or carbonitriding");
     if (a.printsParameters() || a.printsSchedule()) {
-      out << (a.printsParameters()                ? defaultParameterFile()
-              : a.texts.example == "shaft"        ? exampleShaftFile()
-              : a.texts.example == "low-pressure" ? exampleLowPressureFile()
-                                                  : exampleScheduleFile());
+      out << (a.printsParameters()                  ? defaultParameterFile()
+              : a.texts.example == "shaft"          ? exampleShaftFile()
+              : a.texts.example == "low-pressure"   ? exampleLowPressureFile()
+              : a.texts.example == "carbonitriding" ? exampleCarbonitridingFile()
+                                                    : exampleScheduleFile());
       out.flush();
       return out.fail() ? EXIT_FAILED : EXIT_DONE;
     }

@@ -12,6 +12,7 @@
 #include "engine/worker_pool.hpp"
 #include "format/number_format.hpp"
 #include "format/number_parse.hpp"
+#include "model/species.hpp"
 #include "study/named_values.hpp"
 #include "study/parameter_file.hpp"
 #include "study/quantity.hpp"
@@ -283,6 +284,15 @@ void RequestBuilder::readProcess(Request& r) {
   if (args_.given("--until")) r.until = time("--until", t.until);
   r.everyGiven = args_.given("--every");
   if (r.everyGiven) r.every = time("--every", t.every);
+  if (query && args_.given("--species")) {
+    const std::optional<Species> species = speciesOf(t.species);
+    if (!species) throw UsageError("--species: '" + t.species + "' is not C or N");
+    if (*species == Species::Nitrogen && !r.schedule.nitrogen.given)
+      throw UsageError("--species: the schedule has no nitrogen (no [nitrogen] table)");
+    if (*species == Species::Nitrogen && args_.given("--hardness"))
+      throw UsageError("--hardness: the hardness table is carbon's; not with --species N");
+    r.species = *species;
+  }
   if (query) {
     if (args_.given("--hardness")) {
       if (args_.given("--composition"))

@@ -392,7 +392,10 @@ RunEnd runSpecies(std::span<ProcessPlan> plans, const ImplicitOptions& options,
   steppers.reserve(plans.size());
   for (std::size_t s = 0; s < plans.size(); ++s)
     steppers.emplace_back(plans[s].schedule, plans[s], options, stats[s]);
-  return runSpeciesPlans(std::span<ImplicitStepper<Step>>(steppers), plans, observer);
+  if (options.fixedSteps > 0)
+    return runSpeciesPlans(std::span<ImplicitStepper<Step>>(steppers), plans, observer);
+  return runSpeciesPlans<ImplicitStepper<Step>, PacedSpeciesStepper<ImplicitStepper<Step>>>(
+      std::span<ImplicitStepper<Step>>(steppers), plans, observer);
 }
 
 }  // namespace
@@ -413,7 +416,8 @@ RunEnd runImplicitSpecies(std::span<ProcessPlan> plans, const ImplicitOptions& o
                           RunObserver& observer, std::vector<ImplicitStats>& stats) {
   const FlushSubnormals flush;
   stats.assign(plans.size(), ImplicitStats{});
-  if (!(options.fixedSteps > 0)) return RunEnd::Stopped;  // no steps in common
+  // Steps of their own have no levels in common within a segment.
+  if (!(options.fixedSteps > 0) && handsOnEveryStep(plans[0])) return RunEnd::Stopped;
   for (ProcessPlan& plan : plans)
     if (plan.window != 0) rewindPlan(plan);
   if (options.method == ImplicitMethod::Esdirk)

@@ -71,8 +71,10 @@ RunEnd runImplicit(const ProcessSchedule& schedule, ProcessPlan& plan,
                    const ImplicitOptions& options, RunObserver& observer, ImplicitStats& stats);
 
 // The same for several species, one plan each (planned alike: the same
-// stages and times), at the imposed steps of options.fixedSteps (> 0): each
-// species' levels are those of its own run; stats has one entry per species.
+// stages and times), each species under its own step control (or at the
+// imposed steps of options.fixedSteps): each species' levels are those of
+// its own run; stats has one entry per species. Plans that hand on every
+// step are not run (Stopped): the species' steps differ.
 RunEnd runImplicitSpecies(std::span<ProcessPlan> plans, const ImplicitOptions& options,
                           RunObserver& observer, std::vector<ImplicitStats>& stats);
 

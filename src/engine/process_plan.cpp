@@ -148,8 +148,9 @@ Fault planProcess(const ProcessSchedule& schedule, double until, double every, P
 }
 
 Fault planProcessAt(const ProcessSchedule& schedule, const std::vector<double>& outputs,
-                    ProcessPlan& plan) {
-  return prepare(schedule, {outputs.empty() ? 0.0 : outputs.back(), 0.0, outputs}, plan);
+                    ProcessPlan& plan, double imposedStep) {
+  return prepare(schedule, {outputs.empty() ? 0.0 : outputs.back(), 0.0, outputs}, plan,
+                 imposedStep);
 }
 
 bool nextWindow(ProcessPlan& plan) {

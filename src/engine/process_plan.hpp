@@ -87,7 +87,8 @@ Fault planProcess(const ProcessSchedule& schedule, double until, double every, P
 
 // The same with the times handed on listed (ascending, the last one the end).
 Fault planProcessAt(const ProcessSchedule& schedule, const std::vector<double>& outputs,
-                    ProcessPlan& plan);
+                    ProcessPlan& plan,
+                    double imposedStep = std::numeric_limits<double>::quiet_NaN());
 
 // The plan's next window of pieces; false, with the window empty, after the last.
 bool nextWindow(ProcessPlan& plan);

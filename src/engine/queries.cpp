@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/plan.hpp"
+#include "engine/species.hpp"
 
 namespace diffusim {
 
@@ -30,7 +31,7 @@ void nonFinite(QueryOutcome& o) {
   o.fault = {FaultCode::NonFiniteLevel, o.scheme.stats.failedStage, o.scheme.stats.failedTime};
 }
 
-void depthQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budget,
+void depthQuery(const Query& q, const ProcessSchedule& s, double imposed, const WorkBudget& budget,
                 const RowFn& row, QueryOutcome& o) {
   ProcessPlan plan;
   const double end =
@@ -44,9 +45,9 @@ void depthQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budg
     return;
   }
   const std::vector<double> sorted = sortedTimes(q.times);
-  o.fault = q.every > 0.0
-                ? planProcess(s, end, q.every, plan)
-                : planProcessAt(s, q.times.empty() ? std::vector<double>{end} : sorted, plan);
+  o.fault = q.every > 0.0 ? planProcess(s, end, q.every, plan, imposed)
+                          : planProcessAt(s, q.times.empty() ? std::vector<double>{end} : sorted,
+                                          plan, imposed);
   if (!o.fault.ok()) {
     o.failure = QueryOutcome::Failure::Plan;
     return;
@@ -187,8 +188,8 @@ double crossingTime(double target, TimedValue a, TimedValue m, TimedValue b) {
   return a.t + s * span;
 }
 
-void timeQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budget, const RowFn& row,
-               QueryOutcome& o) {
+void timeQuery(const Query& q, const ProcessSchedule& s, double imposed, const WorkBudget& budget,
+               const RowFn& row, QueryOutcome& o) {
   ProcessPlan plan;
   ProcessSchedule run = s;
   double until = scheduleEnd(s);
@@ -199,7 +200,7 @@ void timeQuery(const Query& q, const ProcessSchedule& s, const WorkBudget& budge
     run.stages[0].duration = one.dtMax * static_cast<double>(OPEN_ENDED_STEPS);
     until = run.stages[0].duration;
   }
-  o.fault = planProcess(run, until, -1.0, plan);
+  o.fault = planProcess(run, until, -1.0, plan, imposed);
   if (!o.fault.ok()) {
     o.failure = QueryOutcome::Failure::Plan;
     return;
@@ -300,10 +301,22 @@ std::vector<double> sortedTimes(std::vector<double> t) {
 QueryOutcome runQuery(const Query& query, const ProcessSchedule& schedule, const WorkBudget& budget,
                       const RowFn& row) {
   QueryOutcome o;
+  // A species of several: its own schedule, at the explicit steps the
+  // run of every species takes.
+  double imposed = std::numeric_limits<double>::quiet_NaN();
+  ProcessSchedule one;
+  const bool several = schedule.nitrogen.given;
+  if (several) {
+    const ProcessSchedule both[] = {speciesSchedule(schedule, Species::Carbon),
+                                    speciesSchedule(schedule, Species::Nitrogen)};
+    imposed = sharedStep(both, scheduleEnd(schedule));
+    one = both[query.species == Species::Nitrogen ? 1 : 0];
+  }
+  const ProcessSchedule& s = several ? one : schedule;
   if (query.kind == Query::Kind::Depth) {
-    depthQuery(query, schedule, budget, row, o);
+    depthQuery(query, s, imposed, budget, row, o);
   } else {
-    timeQuery(query, schedule, budget, row, o);
+    timeQuery(query, s, imposed, budget, row, o);
   }
   return o;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/scheme.hpp"
+#include "model/species.hpp"
 
 namespace diffusim {
 
@@ -22,6 +23,10 @@ struct Query {
   double every = 0.0;         // Depth: > 0 a table over time
   bool openEnded = false;     // Time: the one stage runs until the composition is reached
   SchemeOptions scheme;
+  // The species asked about, in a schedule with nitrogen: run alone at the
+  // explicit steps it takes beside the other (its answers are its own in
+  // the run of both).
+  Species species = Species::Carbon;
   bool estimateError = false;   // Depth: also the grid's error estimate,
   LevelStore* store = nullptr;  // its other grid's levels waiting there
 };

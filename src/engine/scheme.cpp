@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/species.hpp"
 #include "model/grid.hpp"
 #include "model/resolution.hpp"
 
@@ -56,6 +57,31 @@ RunEnd runScheme(const SchemeOptions& options, ProcessPlan& plan, bool implicit,
   if (end == RunEnd::NonFinite) {
     run.stats.failedStage = plan.pieces[engine.failedSegment()].stage;
     run.stats.failedTime = engine.time();
+  }
+  return end;
+}
+
+RunEnd runSpeciesScheme(const SchemeOptions& options, std::vector<ProcessPlan>& plans,
+                        bool implicit, RunObserver& observer, std::vector<SchemeRun>& runs,
+                        unsigned threads) {
+  runs.assign(plans.size(), SchemeRun{implicit, {}});
+  for (ProcessPlan& plan : plans)
+    if (plan.window != 0) rewindPlan(plan);
+  if (implicit) {
+    ImplicitOptions o;
+    o.tolerance = options.tolerance;
+    o.method = options.method;
+    std::vector<ImplicitStats> stats;
+    const RunEnd end = runImplicitSpecies(plans, o, observer, stats);
+    for (std::size_t s = 0; s < stats.size(); ++s) runs[s].stats = stats[s];
+    return end;
+  }
+  const ProcessSchedule& first = plans[0].schedule;
+  Engine engine(first.sections + 1, FarFace::Mirror, Threading{threads}, plans.size());
+  const RunEnd end = runSpecies(engine, plans, observer);
+  if (end == RunEnd::NonFinite) {
+    runs[0].stats.failedStage = plans[0].pieces[engine.failedSegment()].stage;
+    runs[0].stats.failedTime = engine.time();
   }
   return end;
 }

@@ -63,6 +63,14 @@ struct SchemeRun {
 RunEnd runScheme(const SchemeOptions& options, ProcessPlan& plan, bool implicit,
                  RunObserver& observer, SchemeRun& run, unsigned threads = 1);
 
+// The plans of several species (planSpecies) run together, each level
+// carrying every species' field: the explicit scheme at their shared step,
+// or the implicit one with each species under its own step control (not
+// when every step is handed on). runs has one entry per species.
+RunEnd runSpeciesScheme(const SchemeOptions& options, std::vector<ProcessPlan>& plans,
+                        bool implicit, RunObserver& observer, std::vector<SchemeRun>& runs,
+                        unsigned threads = 1);
+
 // Steps the implicit run is expected to take, for a progress line.
 std::uint64_t expectedWork(const ProcessPlan& plan, const SchemePick& pick);
 

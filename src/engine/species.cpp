@@ -5,17 +5,30 @@
 
 namespace diffusim {
 
+double sharedStep(std::span<const ProcessSchedule> species, double until) {
+  double shared = std::numeric_limits<double>::infinity();
+  for (const ProcessSchedule& one : species) {
+    ProcessPlan plan;
+    if (!planProcess(one, until, 0.0, plan).ok()) return std::numeric_limits<double>::quiet_NaN();
+    for (const ProcessPiece& first : plan.firsts) shared = std::min(shared, first.plan.dtMax);
+  }
+  return shared;
+}
+
 Fault planSpecies(std::span<const ProcessSchedule> species, double until, double every,
                   std::vector<ProcessPlan>& plans) {
   plans.assign(species.size(), ProcessPlan{});
-  double shared = std::numeric_limits<double>::infinity();
-  for (std::size_t s = 0; s < species.size(); ++s) {
+  for (std::size_t s = 0; s < species.size(); ++s)
     if (const Fault f = planProcess(species[s], until, every, plans[s]); !f.ok()) return f;
-    for (const ProcessPiece& first : plans[s].firsts) shared = std::min(shared, first.plan.dtMax);
-  }
+  // The whole schedule's stages, so that a run to any time steps alike.
+  const double shared = sharedStep(species, scheduleEnd(species[0]));
   for (std::size_t s = 0; s < species.size(); ++s)
     if (const Fault f = planProcess(species[s], until, every, plans[s], shared); !f.ok()) return f;
   return {};
+}
+
+bool handsOnEveryStep(const ProcessPlan& plan) {
+  return plan.times.every < 0.0 && plan.times.listed.empty();
 }
 
 RunEnd runSpecies(Engine& engine, std::vector<ProcessPlan>& plans, RunObserver& observer) {

@@ -16,8 +16,12 @@
 
 namespace diffusim {
 
+// The longest explicit step every stage of every species allows, each
+// planned alone to `until` (NaN when one cannot be planned).
+double sharedStep(std::span<const ProcessSchedule> species, double until);
+
 // One plan per species, all at the longest step every stage of every
-// species allows (each planned alone first). The schedules must share
+// species allows (sharedStep to the schedule's end, whatever `until`). The schedules must share
 // their stages' durations; the times handed on are as planProcess's.
 Fault planSpecies(std::span<const ProcessSchedule> species, double until, double every,
                   std::vector<ProcessPlan>& plans);
@@ -25,6 +29,10 @@ Fault planSpecies(std::span<const ProcessSchedule> species, double until, double
 // Runs the plans (from planSpecies) together on an engine with one species
 // per plan, each species' grid started at its schedule's initial composition.
 RunEnd runSpecies(Engine& engine, std::vector<ProcessPlan>& plans, RunObserver& observer);
+
+// Whether the plan hands on every step (then the species of an implicit run,
+// each under its own step control, have no levels in common).
+bool handsOnEveryStep(const ProcessPlan& plan);
 
 // Steppers of one species each, advanced together: the first one's steps
 // and levels set the pace, which the others keep when the steps are imposed
@@ -75,10 +83,66 @@ class SpeciesStepper {
   Level level_;
 };
 
-// Every window of the species' plans, one stepper each.
+// Steppers of one species each that choose their own steps (each under its
+// own step control): the first one's advances set the pace, and when it ends
+// its segment every other one is run to the segment's end too, so a level
+// handed on there carries every species' field at that time. Levels within
+// a segment (every step) have no time in common: such plans are not run.
 template <Stepper S>
+class PacedSpeciesStepper {
+ public:
+  explicit PacedSpeciesStepper(std::span<S> species)
+      : species_(species), fields_(species.size(), nullptr) {}
+
+  void beginWindow(const ProcessPlan&) {}
+  void beginSegment(std::size_t k) {
+    for (S& s : species_) s.beginSegment(k);
+  }
+  bool more() const { return species_[0].more(); }
+  Advance advance() {
+    const Advance first = species_[0].advance();
+    if (first == Advance::NonFinite || first == Advance::Retry) return first;
+    if (first == Advance::HandOn) fields_[0] = species_[0].level().values;
+    if (species_[0].more()) return first == Advance::HandOn ? Advance::Stepped : first;
+    for (std::size_t s = 1; s < species_.size(); ++s) {
+      while (species_[s].more()) {
+        const Advance a = species_[s].advance();
+        if (a == Advance::NonFinite) return a;
+        if (a == Advance::HandOn) fields_[s] = species_[s].level().values;
+        if (species_[s].exhausted()) return Advance::Stepped;  // the loop stops the run
+      }
+    }
+    if (first != Advance::HandOn) return first;
+    level_ = species_[0].level();
+    level_.fields = fields_;
+    return first;
+  }
+  const Level& level() const { return level_; }
+  std::uint64_t work() {
+    std::uint64_t sum = 0;
+    for (S& s : species_) sum += s.work();
+    return sum;
+  }
+  bool exhausted() {
+    bool any = false;
+    for (S& s : species_) any = s.exhausted() || any;
+    return any;
+  }
+  void stopped() {
+    for (S& s : species_) s.stopped();
+  }
+
+ private:
+  std::span<S> species_;
+  std::vector<const double*> fields_;
+  Level level_;
+};
+
+// Every window of the species' plans, one stepper each: in lockstep
+// (SpeciesStepper), or each at its own pace (PacedSpeciesStepper).
+template <Stepper S, class Together = SpeciesStepper<S>>
 RunEnd runSpeciesPlans(std::span<S> steppers, std::span<ProcessPlan> plans, RunObserver& observer) {
-  SpeciesStepper<S> all(steppers);
+  Together all(steppers);
   bool more = true;
   while (more) {
     const std::size_t pieces = plans[0].segments.size();

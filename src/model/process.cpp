@@ -22,6 +22,8 @@ const char* modelName(DiffusivityModel model) {
       return "tibbetts";
     case DiffusivityModel::SlyckeEricsson:
       return "slycke-ericsson";
+    case DiffusivityModel::Bohnekamp:
+      return "bohnekamp";
     case DiffusivityModel::Law:
       break;
   }
@@ -31,6 +33,11 @@ const char* modelName(DiffusivityModel model) {
 DiffusivityLaw tibbettsLaw() {
   // 0.47 cm^2/s; -1.6 per % C; 37000 and 6600 per % C in cal/mol (4.184 J).
   return {4.7e-5, -154808.0, -160.0, 2761400.0, DiffusivityModel::Tibbetts};
+}
+
+DiffusivityLaw bohnekampLaw() {
+  // 0.20 cm^2/s; 36.0 kcal/mol (4.184 J/cal).
+  return {2.0e-5, -150624.0, 0.0, 0.0, DiffusivityModel::Bohnekamp};
 }
 
 HardnessTable::Check HardnessTable::check() const {

@@ -22,6 +22,9 @@ struct Stage {
   double temperature = 0.0;  // K; a ramp's at the stage's start
   SurfaceCondition surface;
   SurfaceCondition back{SurfaceKind::Sealed};  // the face at x = L
+  // Nitrogen's treated surface, when the schedule has nitrogen (its face at
+  // x = L is sealed).
+  SurfaceCondition nitrogen{SurfaceKind::Sealed};
   // A linear ramp's temperature at the stage's end (K); NaN: isothermal.
   double temperatureTo = std::numeric_limits<double>::quiet_NaN();
   bool ramped() const { return !std::isnan(temperatureTo); }
@@ -46,7 +49,10 @@ struct StageHeating {
 //   D = 4.84e-5 exp(-38 x) / (1 - 5 x) exp(-(155000 - 570000 x) / (R T)) m^2/s,
 // x the mole fraction of carbon, x = w / (w + (1 - w) M_C / M_Fe) for the
 // mass fraction w the program works in.
-enum class DiffusivityModel { Law, Tibbetts, SlyckeEricsson };
+// Nitrogen's law (Bohnekamp) is D = 0.20 exp(-36.0 kcal/mol / RT) cm^2/s in
+// austenite, measured from 500 to 1150 C: K. Bohnekamp, Archiv fuer das
+// Eisenhuettenwesen 38 (1967) 229-232.
+enum class DiffusivityModel { Law, Tibbetts, SlyckeEricsson, Bohnekamp };
 const char* modelName(DiffusivityModel model);
 
 // M_C / M_Fe, 12.011 / 55.845.
@@ -67,6 +73,20 @@ struct DiffusivityLaw {
 // Tibbetts's law for carbon in austenite, in the program's units: D = 0.47
 // exp(-1.6 C%) exp(-(37000 - 6600 C%) / RT) cm^2/s with cal/mol.
 DiffusivityLaw tibbettsLaw();
+// Bohnekamp's law for nitrogen in austenite: A = 2.0e-5 m^2/s, B = -36000 x
+// 4.184 J/mol; and the temperatures it was measured over (K).
+DiffusivityLaw bohnekampLaw();
+inline constexpr double BOHNEKAMP_COLDEST = 773.15;
+inline constexpr double BOHNEKAMP_HOTTEST = 1423.15;
+
+// A second species diffusing with carbon (nitrogen): its law and initial
+// composition; each stage gives its surface (Stage::nitrogen). Not given:
+// the schedule is carbon's alone.
+struct NitrogenSpecies {
+  bool given = false;
+  DiffusivityLaw law = bohnekampLaw();
+  double initial = 0.0;
+};
 
 // Vickers hardness against the composition, linear between points: carbon
 // increasing, HV not decreasing.
@@ -109,6 +129,7 @@ struct ProcessSchedule {
   double initial = 0.01;  // composition everywhere at t = 0
   DiffusivityLaw law;
   std::vector<Stage> stages;
+  NitrogenSpecies nitrogen;
 };
 
 // The range every composition stays in: spanned by the initial composition

@@ -66,6 +66,22 @@ auto& place(Schedule& s, const ScheduleParameter& p) {
       return s.stages[p.stage].surface.atmosphere.probeMillivolts;
     case Kind::AtmosphereDewPoint:
       return s.stages[p.stage].surface.atmosphere.dewPoint;
+    case Kind::NitrogenA:
+      return s.nitrogen.law.A;
+    case Kind::NitrogenB:
+      return s.nitrogen.law.B;
+    case Kind::NitrogenSmallA:
+      return s.nitrogen.law.a;
+    case Kind::NitrogenSmallB:
+      return s.nitrogen.law.b;
+    case Kind::NitrogenInitial:
+      return s.nitrogen.initial;
+    case Kind::NitrogenComposition:
+      return s.stages[p.stage].nitrogen.composition;
+    case Kind::NitrogenPotential:
+      return s.stages[p.stage].nitrogen.potential;
+    case Kind::NitrogenBeta:
+      return s.stages[p.stage].nitrogen.beta;
   }
   return s.length;  // not reached
 }
@@ -101,6 +117,9 @@ ParameterRange parameterRange(ScheduleParameter::Kind kind) {
     case Kind::LawB:
     case Kind::LawSmallA:
     case Kind::LawSmallB:
+    case Kind::NitrogenB:
+    case Kind::NitrogenSmallA:
+    case Kind::NitrogenSmallB:
       return ParameterRange::Real;
     case Kind::Initial:
     case Kind::StageComposition:
@@ -111,6 +130,9 @@ ParameterRange parameterRange(ScheduleParameter::Kind kind) {
     case Kind::AtmosphereCO:
     case Kind::AtmosphereCO2:
     case Kind::AtmosphereH2:
+    case Kind::NitrogenInitial:
+    case Kind::NitrogenComposition:
+    case Kind::NitrogenPotential:
       return ParameterRange::Fraction;
     case Kind::AtmosphereProbe:
       return ParameterRange::Real;
@@ -129,6 +151,8 @@ ParameterRange parameterRange(ScheduleParameter::Kind kind) {
     case Kind::StageFlux:
     case Kind::BackBeta:
     case Kind::AtmosphereDewPoint:
+    case Kind::NitrogenA:
+    case Kind::NitrogenBeta:
       return ParameterRange::Positive;
   }
   return ParameterRange::Real;

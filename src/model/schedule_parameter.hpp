@@ -41,6 +41,15 @@ struct ScheduleParameter {
     AtmosphereH2,
     AtmosphereProbe,     // mV
     AtmosphereDewPoint,  // K
+    // Nitrogen's law and initial composition, and a stage's nitrogen surface.
+    NitrogenA,
+    NitrogenB,
+    NitrogenSmallA,
+    NitrogenSmallB,
+    NitrogenInitial,
+    NitrogenComposition,
+    NitrogenPotential,
+    NitrogenBeta,
   } kind = Kind::LawA;
   std::size_t stage = 0;
 };

@@ -42,8 +42,16 @@ class LevelRun {
   LevelKind kind() const { return kind_; }
   std::int32_t points() const { return request_.schedule.sections + 1; }
 
-  // Runs the plan from t = 0 on a fresh grid, each level to `observer`.
-  RunEnd run(RunObserver& observer, SchemeRun& scheme);
+  // Whether the schedule has nitrogen: its plan runs beside carbon's, and
+  // every level carries both fields (Level::fields, carbon's first).
+  bool twoSpecies() const { return nitrogenPlan_.has_value(); }
+  const ProcessPlan& nitrogenPlan() const { return *nitrogenPlan_; }
+
+  // Runs the plan from t = 0 on a fresh grid, each level to `observer`;
+  // with nitrogen, `nitrogen` gets nitrogen's run (scheme is carbon's), and
+  // both plans are the run's until it ends (the observer keeps what it reads
+  // of them).
+  RunEnd run(RunObserver& observer, SchemeRun& scheme, SchemeRun* nitrogen = nullptr);
 
   // After a run that ended on a value that is not finite: where.
   static Fault nonFinite(const SchemeRun& scheme) {
@@ -52,7 +60,8 @@ class LevelRun {
 
   RunRecord record(const RunOptions& options, const SchemeSummary& scheme = {},
                    const GridErrorEstimate* reference = nullptr,
-                   double uptake = std::numeric_limits<double>::quiet_NaN()) const;
+                   double uptake = std::numeric_limits<double>::quiet_NaN(),
+                   double nitrogenUptake = std::numeric_limits<double>::quiet_NaN()) const;
 
  private:
   struct Unchecked {};
@@ -62,6 +71,7 @@ class LevelRun {
   Request request_;
   LevelKind kind_ = LevelKind::Profile;
   ProcessPlan plan_;
+  std::optional<ProcessPlan> nitrogenPlan_;
   SchemePick pick_;
 };
 

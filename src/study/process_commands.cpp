@@ -9,6 +9,7 @@
 #include "engine/queries.hpp"
 #include "engine/sweep.hpp"
 #include "format/number_format.hpp"
+#include "model/species.hpp"
 #include "output/columns.hpp"
 #include "output/level_rows.hpp"
 #include "output/level_store.hpp"
@@ -250,7 +251,11 @@ int runLevels(LevelRun run, const RunOptions& options, std::ostream& out, std::o
   Output output(r.output, out);
   ByteSink& sink = output.sink();
   std::optional<TableWriter> table;
-  const LevelColumns columns{kind, s.geometry.curved(), profiles && !s.hardness.empty(), {}};
+  const bool both = run.twoSpecies();
+  const LevelColumns columns{kind, s.geometry.curved(), profiles && !s.hardness.empty(),
+                             both ? std::vector<std::string>{speciesSymbol(Species::Carbon),
+                                                             speciesSymbol(Species::Nitrogen)}
+                                  : std::vector<std::string>{}};
   if (waits) {
     table.emplace(sink, r.format, columnViews(levelColumns(columns)));
   } else {
@@ -260,24 +265,37 @@ int runLevels(LevelRun run, const RunOptions& options, std::ostream& out, std::o
   if (columns.radius) rows.showRadii(radiiOf(s));
   if (columns.hardness) rows.showHardness(&s.hardness);
   double uptake = std::numeric_limits<double>::quiet_NaN();
-  CommandGuard guard(options, sink, n, expectedWork(plan, run.pick()));
+  double nitrogenUptake = uptake;
+  // (The plans are the run's while it runs.)
+  const std::shared_ptr<const CellWeights> weights = plan.weights;
+  const ProcessSchedule nitrogenSchedule = both ? run.nitrogenPlan().schedule : ProcessSchedule{};
+  CommandGuard guard(options, sink, n * (both ? 2 : 1), expectedWork(plan, run.pick()));
   GuardedObserver observer(guard, [&](const Level& level) {
     if (r.estimateError) reference.compare(level);
-    rows.write(level.time, level.values);
-    if (profiles) uptake = uptakeGramsPerSquareMetre(s, *plan.weights, level.values);
+    if (both) {
+      rows.write(level.time, level.fields);
+      if (profiles)
+        nitrogenUptake = uptakeGramsPerSquareMetre(nitrogenSchedule, *weights, level.field(1));
+    } else {
+      rows.write(level.time, level.values);
+    }
+    if (profiles) uptake = uptakeGramsPerSquareMetre(s, *weights, level.values);
     return true;
   });
-  SchemeRun scheme;
-  const RunEnd ended = run.run(observer, scheme);
+  SchemeRun scheme, nitrogen;
+  const RunEnd ended = run.run(observer, scheme, &nitrogen);
   guard.finish();
   if (ended == RunEnd::NonFinite)
     throw RunFailure(faultText(LevelRun::nonFinite(scheme)) + output.discard());
   if (scheme.stats.exhausted) return exhausted(&output, err);
   if (ended == RunEnd::Stopped && !sink.failed()) return stopped(guard, output, err);
+  if (nitrogen.stats.exhausted) return exhausted(&output, err);
   SchemeSummary summary;
   summary.add(scheme);
+  if (both) summary.add(nitrogen);
   const bool kept =
-      waits ? table->finish(run.record(options, summary, &reference, uptake)) : table->finish();
+      waits ? table->finish(run.record(options, summary, &reference, uptake, nitrogenUptake))
+            : table->finish();
   if (!kept) return spoolFailed(&output, err);
   return finishOutput(output, out, err);
 }

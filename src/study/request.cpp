@@ -45,6 +45,7 @@ Query queryOf(const Request& r) {
   Query q;
   q.kind = r.command == "depth" ? Query::Kind::Depth : Query::Kind::Time;
   q.composition = r.composition;
+  q.species = r.species;
   q.depth = r.depth;
   q.times = r.times;
   q.every = r.everyGiven ? r.every : 0.0;

@@ -19,6 +19,7 @@
 #include "model/carbon_equilibrium.hpp"
 #include "model/parameters.hpp"
 #include "model/process.hpp"
+#include "model/species.hpp"
 #include "output/columns.hpp"
 #include "output/table_writer.hpp"
 
@@ -61,11 +62,12 @@ struct Request {
   std::vector<double> temperatures;  // every stage's temperature (flags only)
   std::vector<KeyedAxis> sweeps;     // --stage-duration lists, then --sweep, in column order
 
-  std::vector<double> times;  // profile: its time; depth: when (empty: the schedule's end)
-  double depth = 0.0;         // history, time
-  double composition = 0.0;   // depth, time
-  double hardness = 0.0;      // depth --hardness: the HV asked (its composition in `composition`)
-  double until = 0.0;         // history, profiles (0: the schedule's end)
+  std::vector<double> times;          // profile: its time; depth: when (empty: the schedule's end)
+  double depth = 0.0;                 // history, time
+  double composition = 0.0;           // depth, time
+  Species species = Species::Carbon;  // depth, time: which one's (a schedule with nitrogen)
+  double hardness = 0.0;  // depth --hardness: the HV asked (its composition in `composition`)
+  double until = 0.0;     // history, profiles (0: the schedule's end)
   double every = 0.0;
   bool everyGiven = false;
   std::int64_t steps = 0;  // legacy: the menu's number of steps

@@ -4,6 +4,7 @@
 
 #include "format/number_format.hpp"
 #include "model/geometry.hpp"
+#include "model/species.hpp"
 #include "study/command_support.hpp"
 #include "study/named_values.hpp"
 
@@ -72,7 +73,19 @@ void addStages(RunRecord& rec, const ProcessSchedule& s) {
     addFace(rec, i, st, st.surface, "surface", "");
     // The face at x = L, when it is not sealed.
     if (st.back.kind != SurfaceKind::Sealed) addFace(rec, i, st, st.back, "back", "back_");
+    if (s.nitrogen.given) addFace(rec, i, st, st.nitrogen, "nitrogen", "nitrogen_");
   }
+}
+
+// Nitrogen's law and initial composition (nitrogen.A, ...).
+void addNitrogen(RunRecord& rec, const NitrogenSpecies& n) {
+  if (n.law.model != DiffusivityModel::Law)
+    rec.inputs.push_back(word("nitrogen.model", modelName(n.law.model)));
+  rec.inputs.push_back(number("nitrogen.A", n.law.A));
+  rec.inputs.push_back(number("nitrogen.B", n.law.B));
+  rec.inputs.push_back(number("nitrogen.a", n.law.a));
+  rec.inputs.push_back(number("nitrogen.b", n.law.b));
+  rec.inputs.push_back(number("nitrogen.initial", n.initial));
 }
 
 }  // namespace
@@ -129,7 +142,7 @@ RunRecord recordHead(const Request& r, const RunOptions& options) {
 
 RunRecord recordOf(const Request& r, const RunOptions& options, const ProcessSchedule& s,
                    const ProcessPlan* plan, const SchemeSummary& scheme,
-                   const GridErrorEstimate* reference, double uptake) {
+                   const GridErrorEstimate* reference, double uptake, double nitrogenUptake) {
   RunRecord rec = recordHead(r, options);
   rec.inputs.push_back(word("schedule", r.schedulePath.empty() ? "flags" : r.schedulePath));
   if (s.geometry.curved()) {
@@ -158,13 +171,16 @@ RunRecord recordOf(const Request& r, const RunOptions& options, const ProcessSch
     rec.inputs.push_back(word("hardness.carbon", list(s.hardness.carbon)));
     rec.inputs.push_back(word("hardness.HV", list(s.hardness.hv)));
   }
+  if (s.nitrogen.given) addNitrogen(rec, s.nitrogen);
   addStages(rec, s);
   if (r.temperatures.size() > 1)
     rec.inputs.push_back(word("sweep.temperature", list(r.temperatures)));
   addOverrides(rec, r);
   if (r.hardness > 0.0) rec.inputs.push_back(number("hardness", r.hardness));
-  if (r.command == "depth" || r.command == "time")
+  if (r.command == "depth" || r.command == "time") {
+    if (s.nitrogen.given) rec.inputs.push_back(word("species", speciesSymbol(r.species)));
     rec.inputs.push_back(number("composition", r.composition));
+  }
   if (r.command == "history" || r.command == "time") rec.inputs.push_back(number("depth", r.depth));
   if (r.times.size() == 1) rec.inputs.push_back(number("time", r.times[0]));
   if (r.times.size() > 1) rec.inputs.push_back(word("time", list(r.times)));
@@ -199,7 +215,9 @@ RunRecord recordOf(const Request& r, const RunOptions& options, const ProcessSch
     rec.grid.push_back(count("spatial_error_sections", reference->sections()));
     if (!reference->trusted()) rec.grid.push_back(word("spatial_error_estimate_reliable", "no"));
   }
-  if (!std::isnan(uptake)) rec.grid.push_back(number("uptake_g_per_m2", uptake));
+  if (!std::isnan(uptake))
+    rec.grid.push_back(number(s.nitrogen.given ? "uptake_C_g_per_m2" : "uptake_g_per_m2", uptake));
+  if (!std::isnan(nitrogenUptake)) rec.grid.push_back(number("uptake_N_g_per_m2", nitrogenUptake));
   return rec;
 }
 

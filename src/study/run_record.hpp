@@ -47,11 +47,13 @@ std::string list(const std::vector<double>& v);
 // Each grid point's radius (a curved specimen's r_m column).
 std::vector<double> radiiOf(const ProcessSchedule& s);
 
-// `uptake` (g/m^2, NaN for none): the B a profile's specimen has taken up.
+// `uptake` (g/m^2, NaN for none): the B a profile's specimen has taken up;
+// with nitrogen, carbon's (uptake_C_g_per_m2) and nitrogen's.
 RunRecord recordOf(const Request& r, const RunOptions& options, const ProcessSchedule& s,
                    const ProcessPlan* plan, const SchemeSummary& scheme = {},
                    const GridErrorEstimate* reference = nullptr,
-                   double uptake = std::numeric_limits<double>::quiet_NaN());
+                   double uptake = std::numeric_limits<double>::quiet_NaN(),
+                   double nitrogenUptake = std::numeric_limits<double>::quiet_NaN());
 
 // What every record starts with: the program and its version, the command.
 RunRecord recordHead(const Request& r, const RunOptions& options);

@@ -114,4 +114,38 @@ std::string exampleLowPressureFile() {
          "surface = \"sealed\"\n";
 }
 
+std::string exampleCarbonitridingFile() {
+  return "# A diffusim process schedule: carbonitriding a 16MnCr5 part at 850 C, carbon\n"
+         "# and nitrogen diffusing together (each profile gets a column: c_C, c_N).\n"
+         "# Run it with  diffusim profile --schedule FILE\n"
+         "#         and  diffusim depth --schedule FILE --composition 0.1% --species N\n"
+         "# The potentials and transfer coefficients are illustrative: take your furnace's.\n"
+         "\n"
+         "[specimen]\n"
+         "length = \"3mm\"\n"
+         "sections = 300\n"
+         "\n"
+         "[steel]\n"
+         "grade = \"16MnCr5\"                        # its carbon is the initial composition\n"
+         "\n"
+         "[diffusivity]                            # carbon's law\n"
+         "model = \"tibbetts\"\n"
+         "\n"
+         "[nitrogen]                               # nitrogen's law and initial composition\n"
+         "model = \"bohnekamp\"                      # D = 0.20 exp(-36.0 kcal/mol / RT) cm^2/s\n"
+         "initial = 0\n"
+         "\n"
+         "[[stage]]                                # carbonitride: endogas with ammonia\n"
+         "duration = \"3h\"\n"
+         "temperature = \"850C\"\n"
+         "surface = { potential = \"0.8%\", beta = 1.5e-7 }\n"
+         "nitrogen = { potential = \"0.3%\", beta = 1e-7 }\n"
+         "\n"
+         "[[stage]]                                # the ammonia shut off; carbon held\n"
+         "duration = \"30min\"\n"
+         "temperature = \"850C\"\n"
+         "surface = { potential = \"0.75%\", beta = 1.5e-7 }\n"
+         "nitrogen = \"sealed\"\n";
+}
+
 }  // namespace diffusim

@@ -12,6 +12,7 @@
 #include "study/input_file.hpp"
 #include "study/schedule_keys.hpp"
 #include "study/schedule_reader.hpp"
+#include "study/species_checks.hpp"
 
 namespace diffusim {
 
@@ -19,7 +20,8 @@ namespace schedule {
 
 ProcessSchedule Reader::read(const toml::table& root) const {
   ProcessSchedule s;
-  onlyKeys(root, "", {"specimen", "steel", "diffusivity", "stage", "hardness", "uncertainty"});
+  onlyKeys(root, "",
+           {"specimen", "steel", "diffusivity", "nitrogen", "stage", "hardness", "uncertainty"});
   const toml::source_region top = root.source();
 
   const toml::table& specimen = table(root, "specimen", top);
@@ -42,7 +44,9 @@ ProcessSchedule Reader::read(const toml::table& root) const {
   if (!(s.initial >= 0.0 && s.initial <= 1.0))
     fail(*specimen.get("initial"), "specimen.initial", "must be a fraction from 0 to 1");
   readSteel(root, specimen, s);
+  readNitrogen(root, s);
   readStages(root, s);
+  if (const std::string why = nitrogenProblem(s); !why.empty()) failAt(top, why);
   if (const toml::node* node = root.get("uncertainty")) {
     const toml::table* t = node->as_table();
     if (t == nullptr) fail(*node, "uncertainty", "must be a table");
@@ -85,6 +89,40 @@ void Reader::readSteelTable(const toml::table& root, ProcessSchedule& s) const {
       s.steel.elements[i] = v;
     }
   }
+}
+
+// [nitrogen]: nitrogen's law, model = "bohnekamp" or A and B (and a, b as
+// carbon's law takes them), each over the model's; and its initial
+// composition (0 unless given).
+void Reader::readNitrogen(const toml::table& root, ProcessSchedule& s) const {
+  const toml::node* node = root.get("nitrogen");
+  if (node == nullptr) return;
+  const toml::table* t = node->as_table();
+  if (t == nullptr) fail(*node, "nitrogen", "must be a table");
+  onlyKeys(*t, "nitrogen.", {"model", "A", "B", "a", "b", "initial"});
+  NitrogenSpecies& n = s.nitrogen;
+  n.given = true;
+  bool model = false;
+  if (const toml::node* m = t->get("model")) {
+    const auto* word = m->as_string();
+    if (word == nullptr || word->get() != "bohnekamp")
+      fail(*m, "nitrogen.model",
+           (word != nullptr ? "unknown model '" + word->get() + "'"
+                            : std::string("must be a word")) +
+               " (known: bohnekamp; none for A, B, a, b as given)");
+    model = true;
+  }
+  const DiffusivityLaw defaults = model ? bohnekampLaw() : DiffusivityLaw{};
+  const double zero = 0.0;
+  n.law.model = model ? DiffusivityModel::Bohnekamp : DiffusivityModel::Law;
+  n.law.A = quantity(*t, "A", "nitrogen.A", Quantity::Plain, model ? &defaults.A : nullptr);
+  if (!(n.law.A > 0.0)) fail(*t->get("A"), "nitrogen.A", "must be above 0");
+  n.law.B = quantity(*t, "B", "nitrogen.B", Quantity::Plain, model ? &defaults.B : nullptr);
+  n.law.a = quantity(*t, "a", "nitrogen.a", Quantity::Plain, &zero);
+  n.law.b = quantity(*t, "b", "nitrogen.b", Quantity::Plain, &zero);
+  n.initial = quantity(*t, "initial", "nitrogen.initial", Quantity::Composition, &zero);
+  if (!(n.initial >= 0.0 && n.initial <= 1.0))
+    fail(*t->get("initial"), "nitrogen.initial", "must be a fraction from 0 to 1");
 }
 
 // [uncertainty]: a table of dotted keys, each { sd = S } or { relative = R }.

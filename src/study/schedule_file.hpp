@@ -22,5 +22,6 @@ std::string exampleScheduleFile();
 std::string exampleShaftFile();
 // A commented example: twelve low-pressure boost and diffuse pulses.
 std::string exampleLowPressureFile();
+std::string exampleCarbonitridingFile();
 
 }  // namespace diffusim

@@ -7,6 +7,7 @@
 #include "format/number_parse.hpp"
 #include "model/geometry.hpp"
 #include "study/request.hpp"
+#include "study/species_checks.hpp"
 #include "words/atmosphere_words.hpp"
 
 namespace diffusim {
@@ -23,7 +24,28 @@ constexpr const char* KNOWN_KEYS =
     "stageN.potential, stageN.beta, stageN.flux, stageN.limit, stageN.atmosphere.CO, "
     "stageN.atmosphere.CO2, stageN.atmosphere.H2, stageN.atmosphere.probe_mV, "
     "stageN.atmosphere.dew_point, stageN.back.composition, stageN.back.potential, "
-    "stageN.back.beta)";
+    "stageN.back.beta, nitrogen.A, nitrogen.B, nitrogen.a, nitrogen.b, nitrogen.initial, "
+    "stageN.nitrogen.composition, stageN.nitrogen.potential, stageN.nitrogen.beta)";
+
+constexpr const char* NO_NITROGEN = "the schedule has no nitrogen (no [nitrogen] table)";
+
+// A stage's nitrogen surface's key (composition, potential, beta).
+bool nitrogenKey(const std::string& what, const SurfaceCondition& c, Kind& kind, std::string& why) {
+  if (what == "composition") {
+    kind = Kind::NitrogenComposition;
+    if (c.kind == SurfaceKind::Fixed) return true;
+    why = "the stage's nitrogen surface is not held";
+  } else if (what == "potential" || what == "beta") {
+    kind = what == "beta" ? Kind::NitrogenBeta : Kind::NitrogenPotential;
+    if (c.kind == SurfaceKind::Transfer) return true;
+    why = "the stage's nitrogen surface is not a mass transfer";
+  } else {
+    why =
+        "unknown key (known for a stage's nitrogen: nitrogen.composition, nitrogen.potential, "
+        "nitrogen.beta)";
+  }
+  return false;
+}
 
 // A face's key (composition, potential, beta; the treated one's flux and
 // limit) for the face's condition; false with the reason.
@@ -101,6 +123,18 @@ bool parameterOf(const std::string& key, const ProcessSchedule& s, ScheduleParam
                 : c == 'a' ? Kind::LawSmallA
                            : Kind::LawSmallB);
   }
+  if (key.rfind("nitrogen.", 0) == 0) {
+    if (!s.nitrogen.given) return refuse(NO_NITROGEN);
+    const std::string what = key.substr(9);
+    if (what == "initial") return take(Kind::NitrogenInitial);
+    if (what == "A") return take(Kind::NitrogenA);
+    if (what == "B") return take(Kind::NitrogenB);
+    if (what == "a") return take(Kind::NitrogenSmallA);
+    if (what == "b") return take(Kind::NitrogenSmallB);
+    return refuse(
+        "unknown key (known for nitrogen: nitrogen.A, nitrogen.B, nitrogen.a, "
+        "nitrogen.b, nitrogen.initial)");
+  }
   if (key == "specimen.initial") return take(Kind::Initial);
   if (key == "specimen.alloy_factor") return take(Kind::AlloyFactor);
   if (key == "specimen.density") return take(Kind::Density);
@@ -140,6 +174,11 @@ bool parameterOf(const std::string& key, const ProcessSchedule& s, ScheduleParam
                 index);
   }
   Kind kind = Kind::StageComposition;
+  if (what.rfind("nitrogen.", 0) == 0) {
+    if (!s.nitrogen.given) return refuse(NO_NITROGEN);
+    if (!nitrogenKey(what.substr(9), st.nitrogen, kind, why)) return false;
+    return take(kind, index);
+  }
   const bool back = what.rfind("back.", 0) == 0;
   if (back && !s.geometry.hasBackFace()) return refuse("the specimen has no back face");
   if (!faceKey(back ? what.substr(5) : what, back ? st.back : st.surface, back, kind, why))
@@ -210,6 +249,7 @@ std::string valueProblem(const ScheduleParameter& p, double v) {
       return v > 0.0 ? "" : "must be above 0 K";
     case Kind::StageBeta:
     case Kind::BackBeta:
+    case Kind::NitrogenBeta:
       return v >= 0.0 ? "" : "must be 0 or above";
     case Kind::StageFlux:
       return v >= 0.0 ? "" : "must be 0 or above (kg/(m^2 s))";
@@ -257,7 +297,7 @@ std::string scheduleProblem(const ProcessSchedule& s) {
     if (s.stages[i].surface.limited() && !(s.stages[i].surface.limit > s.initial))
       return "stage" + integer(static_cast<std::int64_t>(i + 1)) +
              ".limit: must be above the initial composition (" + shortest(s.initial) + ")";
-  return "";
+  return nitrogenProblem(s);
 }
 
 }  // namespace diffusim

@@ -90,6 +90,7 @@ class Reader {
   void readShape(const toml::table& specimen, ProcessSchedule& s) const;
   void readSteel(const toml::table& root, const toml::table& specimen, ProcessSchedule& s) const;
   void readSteelTable(const toml::table& root, ProcessSchedule& s) const;
+  void readNitrogen(const toml::table& root, ProcessSchedule& s) const;
   // The stage list, repeated groups written out.
   void readStages(const toml::table& root, ProcessSchedule& s) const;
   void readTemperature(const toml::table& st, const std::string& name, Stage& stage) const;

@@ -39,7 +39,7 @@ void Reader::readStages(const toml::table& root, ProcessSchedule& s) const {
 
 void Reader::readStage(const toml::table& st, const std::string& name, ProcessSchedule& s,
                        std::vector<Stage>& into) const {
-  onlyKeys(st, name, {"duration", "temperature", "surface", "back"});
+  onlyKeys(st, name, {"duration", "temperature", "surface", "back", "nitrogen"});
   Stage stage;
   stage.duration = quantity(st, "duration", name + "duration", Quantity::Time);
   if (!(stage.duration > 0.0)) fail(*st.get("duration"), name + "duration", "must be above 0");
@@ -63,6 +63,15 @@ void Reader::readStage(const toml::table& st, const std::string& name, ProcessSc
                " has no back face (its centre); give specimen.inner_radius for a hollow one");
     stage.back = surface(st, name, "back");
     if (stage.back.atmosphere.given()) atmosphereAt("back");
+  }
+  if (const toml::node* nitrogen = st.get("nitrogen")) {
+    if (!s.nitrogen.given)
+      fail(*nitrogen, name + "nitrogen", "the schedule has no [nitrogen] table (nitrogen's law)");
+    stage.nitrogen = surface(st, name, "nitrogen");
+    if (stage.nitrogen.kind == SurfaceKind::Flux || stage.nitrogen.atmosphere.given())
+      fail(*nitrogen, name + "nitrogen",
+           "nitrogen's surface is { composition = C }, { potential = P, beta = B } or "
+           "\"sealed\" (no flux, no atmosphere)");
   }
   deriveAtmospherePotentials(stage);
   for (const char* face : {"surface", "back"}) {
@@ -176,7 +185,7 @@ SurfaceCondition Reader::surface(const toml::table& st, const std::string& name,
          "must be { composition = C }, { potential = P, beta = B }, { flux = F, limit = C } or "
          "\"sealed\"");
   if (t->contains("flux")) {
-    if (std::string_view(face) != "surface")
+    if (std::string_view(face) == "back")
       fail(*node, key, "a flux is for the treated surface, not the back face");
     onlyKeys(*t, key + ".", {"flux", "limit"});
     c.kind = SurfaceKind::Flux;

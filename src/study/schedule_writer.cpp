@@ -20,7 +20,7 @@ toml::table* placeOf(toml::table& root, const std::string& key, std::string& lea
   if (dot == std::string::npos) return nullptr;
   const std::string head = key.substr(0, dot);
   std::string rest = key.substr(dot + 1);
-  if (head == "specimen" || head == "diffusivity") {
+  if (head == "specimen" || head == "diffusivity" || head == "nitrogen") {
     leaf = rest;
     return root[head].as_table();
   }
@@ -43,6 +43,16 @@ toml::table* placeOf(toml::table& root, const std::string& key, std::string& lea
       return nullptr;
     }
     leaf = rest;
+    return face;
+  }
+  // Nitrogen's surface is a table of its own.
+  if (rest.rfind("nitrogen.", 0) == 0) {
+    toml::table* face = (*st)["nitrogen"].as_table();
+    if (face == nullptr) {
+      problem = key + ": stage " + std::to_string(stage) + " has no nitrogen surface table";
+      return nullptr;
+    }
+    leaf = rest.substr(9);
     return face;
   }
   // The surface's atmosphere is a table in the surface's.
