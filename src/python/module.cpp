@@ -126,6 +126,8 @@ class Levels final : public RunObserver {
   bool onLevel(const Level& level) override {
     times.push_back(level.time);
     values.insert(values.end(), level.values, level.values + points_);
+    if (level.species() > 1)
+      nitrogen.insert(nitrogen.end(), level.field(1), level.field(1) + points_);
     return true;
   }
   bool proceed(std::uint64_t done) override {
@@ -139,6 +141,7 @@ class Levels final : public RunObserver {
     return true;
   }
   std::vector<double> times, values;
+  std::vector<double> nitrogen;  // a schedule with nitrogen: its field, level by level
   bool interrupted = false;
 
  private:
@@ -163,9 +166,10 @@ struct PyRecord {
   SchemeSummary summary;
   double uptake = std::numeric_limits<double>::quiet_NaN();
   std::string version;
+  double nitrogenUptake = std::numeric_limits<double>::quiet_NaN();
   RunRecord make() const {
     return recordOf(request, optionsOf(version), schedule, hasPlan ? &plan : nullptr, summary,
-                    nullptr, uptake);
+                    nullptr, uptake, nitrogenUptake);
   }
 };
 
@@ -209,25 +213,32 @@ py::dict runLevels(const PySchedule& ps, const std::string& command, double unti
   const Request& asked = planned.request();
   const std::int32_t n = planned.points();
   Levels levels(n);
-  SchemeRun run;
+  SchemeRun run, nitrogenRun;
   RunEnd ended = RunEnd::Completed;
   {
     py::gil_scoped_release release;
-    ended = planned.run(levels, run);
+    ended = planned.run(levels, run, &nitrogenRun);
   }
   if (levels.interrupted) throw py::error_already_set();
   if (ended == RunEnd::NonFinite) raiseNonFinite(LevelRun::nonFinite(run));
-  if (run.stats.exhausted)
+  if (run.stats.exhausted || nitrogenRun.stats.exhausted)
     throw std::runtime_error("the implicit run was stopped at its step limit");
+  const bool both = planned.twoSpecies();
   SchemeSummary summary;
   summary.add(run);
-  double uptake = std::numeric_limits<double>::quiet_NaN();
-  if (command != "history")
+  if (both) summary.add(nitrogenRun);
+  double uptake = std::numeric_limits<double>::quiet_NaN(), nitrogenUptake = uptake;
+  if (command != "history") {
     uptake = uptakeGramsPerSquareMetre(s, *planned.plan().weights,
                                        levels.values.data() + levels.values.size() - n);
+    if (both)
+      nitrogenUptake =
+          uptakeGramsPerSquareMetre(planned.nitrogenPlan().schedule, *planned.plan().weights,
+                                    levels.nitrogen.data() + levels.nitrogen.size() - n);
+  }
   py::dict out;
   out["warnings"] = warned;
-  PyRecord record{asked, s, true, {}, summary, uptake, version};
+  PyRecord record{asked, s, true, {}, summary, uptake, version, nitrogenUptake};
   record.plan.firsts = planned.plan().firsts;
   record.plan.explicitSteps = planned.plan().explicitSteps;
   out["header"] = std::move(record);
@@ -239,6 +250,13 @@ py::dict runLevels(const PySchedule& ps, const std::string& command, double unti
       c.push_back(
           compositionAtDepth(levels.values.data() + k * static_cast<std::size_t>(n), n, dx, depth));
     out["c"] = owned(c);
+    if (both) {
+      std::vector<double> cn;
+      for (std::size_t k = 0; k < levels.times.size(); ++k)
+        cn.push_back(compositionAtDepth(levels.nitrogen.data() + k * static_cast<std::size_t>(n), n,
+                                        dx, depth));
+      out["c_N"] = owned(cn);
+    }
     return out;
   }
   // A profile's one level as a 1-D array, several as rows of a 2-D one.
@@ -248,6 +266,13 @@ py::dict runLevels(const PySchedule& ps, const std::string& command, double unti
                               : py::array_t<double>({rows, static_cast<py::ssize_t>(n)});
   std::copy(levels.values.end() - (one ? n : rows * n), levels.values.end(), c.mutable_data());
   out["c"] = c;
+  if (both) {
+    py::array_t<double> cn = one ? py::array_t<double>(static_cast<py::ssize_t>(n))
+                                 : py::array_t<double>({rows, static_cast<py::ssize_t>(n)});
+    std::copy(levels.nitrogen.end() - (one ? n : rows * n), levels.nitrogen.end(),
+              cn.mutable_data());
+    out["c_N"] = cn;
+  }
   if (!s.hardness.empty()) {
     py::array_t<double> hv(
         {static_cast<py::ssize_t>(levels.times.size()), static_cast<py::ssize_t>(n)});
@@ -267,8 +292,12 @@ py::dict runLevels(const PySchedule& ps, const std::string& command, double unti
 py::dict runQueryOf(const PySchedule& ps, bool depthQuery, double composition, double depth,
                     const std::vector<double>& times, double every, bool openEnded,
                     const std::string& scheme, double tolerance, const std::string& method,
-                    const std::string& version) {
+                    const std::string& version, const std::string& species) {
   requireFraction("composition", composition);
+  const std::optional<Species> which = speciesOf(species);
+  if (!which) throw UsageError("species: '" + species + "' is not C or N");
+  if (*which == Species::Nitrogen && !ps.schedule.nitrogen.given)
+    throw UsageError("species: the schedule has no nitrogen (no [nitrogen] table)");
   if (!depthQuery && !(depth >= 0.0 && depth <= ps.schedule.length))
     throw UsageError("depth: " + shortest(depth) + " m lies outside the specimen [0, " +
                      shortest(ps.schedule.length) + "] m");
@@ -279,6 +308,7 @@ py::dict runQueryOf(const PySchedule& ps, bool depthQuery, double composition, d
   asked.schedule = ps.schedule;
   asked.settings = ps.settings;
   asked.composition = composition;
+  asked.species = *which;
   asked.depth = depth;
   asked.times = times;
   asked.openEnded = openEnded;
@@ -307,8 +337,10 @@ py::dict runQueryOf(const PySchedule& ps, bool depthQuery, double composition, d
   summary.add(o.scheme);
   py::dict out;
   asked.schedule = {};  // the record's schedule is its own field
-  out["header"] = PyRecord{
-      asked, ps.schedule, false, {}, summary, std::numeric_limits<double>::quiet_NaN(), version};
+  out["header"] = PyRecord{asked,   ps.schedule,
+                           false,   {},
+                           summary, std::numeric_limits<double>::quiet_NaN(),
+                           version, std::numeric_limits<double>::quiet_NaN()};
   out["t"] = owned(t);
   if (depthQuery) out["depth"] = owned(value);
   out["warnings"] = warned;

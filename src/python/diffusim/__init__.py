@@ -218,11 +218,13 @@ def parse_schedule(text, name="<schedule>"):
 class Result:
     """A run's numbers as float64 arrays it owns: t (s); x (m, depth from the
     surface), r (m, radius; curved specimens) and c (fractions) for profiles;
-    depth (m) for case depths; HV for a schedule with a hardness table; and
-    `header`, the fields the CSV header records (made when first read)."""
+    with a schedule's [nitrogen], c is carbon's and c_N nitrogen's; depth (m)
+    for case depths; HV for a schedule with a hardness table; and `header`,
+    the fields the CSV header records (made when first read)."""
     record: object
     t: np.ndarray
     c: np.ndarray = None
+    c_N: np.ndarray = None
     x: np.ndarray = None
     r: np.ndarray = None
     depth: np.ndarray = None
@@ -269,8 +271,8 @@ def profile(schedule, time=None, *, scheme="auto", tolerance=_DEFAULT_TOLERANCE,
     out = _warned(_refused(_core.run_levels, schedule._core, "profile", until, 0.0, 0.0, s, tol, method,
                    th, __version__))
     hv = out.get("HV")
-    return Result(record=out["header"], t=out["t"], c=out["c"], x=out["x"], r=out.get("r"),
-                  HV=None if hv is None else hv[-1].copy())
+    return Result(record=out["header"], t=out["t"], c=out["c"], c_N=out.get("c_N"), x=out["x"],
+                  r=out.get("r"), HV=None if hv is None else hv[-1].copy())
 
 
 def profiles(schedule, every, until=None, *, scheme="auto", tolerance=_DEFAULT_TOLERANCE, threads=None,
@@ -284,8 +286,8 @@ def profiles(schedule, every, until=None, *, scheme="auto", tolerance=_DEFAULT_T
     out = _warned(_refused(_core.run_levels, schedule._core, "profiles", end, _q("every", every, "time"),
                    0.0, s, tol,
                    method, th, __version__))
-    return Result(record=out["header"], t=out["t"], c=out["c"], x=out["x"], r=out.get("r"),
-                  HV=out.get("HV"))
+    return Result(record=out["header"], t=out["t"], c=out["c"], c_N=out.get("c_N"), x=out["x"],
+                  r=out.get("r"), HV=out.get("HV"))
 
 
 def history(schedule, depth, every=None, until=None, *, scheme="auto", tolerance=_DEFAULT_TOLERANCE,
@@ -299,36 +301,37 @@ def history(schedule, depth, every=None, until=None, *, scheme="auto", tolerance
                    0.0 if every is None else _q("every", every, "time"), _q("depth", depth, "length"),
                    s, tol, method, th,
                    __version__))
-    return Result(record=out["header"], t=out["t"], c=out["c"])
+    return Result(record=out["header"], t=out["t"], c=out["c"], c_N=out.get("c_N"))
 
 
 def depth(schedule, composition, time=None, *, every=None, scheme="auto", tolerance=_DEFAULT_TOLERANCE,
-          method=_DEFAULT_METHOD):
-    """The case depth, m: where the profile falls to `composition`. A float for
-    one time (default the end; NaN when the profile stays above it); with a
-    list of times or `every`, a Result with arrays t and depth."""
+          method=_DEFAULT_METHOD, species="C"):
+    """The case depth, m: where the profile falls to `composition` (of
+    `species`, "C" or "N"). A float for one time (default the end; NaN when
+    the profile stays above it); with a list of times or `every`, a Result
+    with arrays t and depth."""
     times = [] if time is None else ([_q("time", time, "time")] if np.isscalar(time) else
                                      _qs("time", time, "time"))
     schedule = _schedule(schedule)._lasting(max(times) if times else None)
     out = _warned(_refused(_core.run_query, schedule._core, True,
                    _q("composition", composition, "composition"), 0.0, times,
                    0.0 if every is None else _q("every", every, "time"), False, scheme, float(tolerance),
-                   method, __version__))
+                   method, __version__, species))
     if every is None and (time is None or np.isscalar(time)):
         return float(out["depth"][0])
     return Result(record=out["header"], t=out["t"], depth=out["depth"])
 
 
 def time_to(schedule, depth, composition, *, scheme="auto", tolerance=_DEFAULT_TOLERANCE,
-            method=_DEFAULT_METHOD):
-    """The first time, s, at which the composition at `depth` m reaches
-    `composition` (NaN when the schedule ends first)."""
+            method=_DEFAULT_METHOD, species="C"):
+    """The first time, s, at which the composition (of `species`, "C" or "N")
+    at `depth` m reaches `composition` (NaN when the schedule ends first)."""
     schedule = _schedule(schedule)
     open_ended = getattr(schedule, "_open", None) is not None
     out = _warned(_refused(_core.run_query, schedule._core, False,
                    _q("composition", composition, "composition"), _q("depth", depth, "length"), [],
                    0.0, open_ended, scheme, float(tolerance), method,
-                   __version__))
+                   __version__, species))
     return float(out["t"][0])
 
 
@@ -356,99 +359,6 @@ def depth_spread(schedule, composition, time=None, *, samples=400, seed=1, threa
     return out["depths"], q
 
 
-@dataclass
-class Design:
-    """A designed recipe: the durations (s) of the varied stages, the values
-    the recipe reaches, and the forward runs it took."""
-    met: bool
-    durations: list
-    surface: float
-    depth: float
-    runs: int
-    schedule: Schedule = None
-
-
-def design(schedule, vary, *, surface=None, depth=None, at=None, max_duration=None,
-           scheme="auto", tolerance=_DEFAULT_TOLERANCE):
-    """The durations of the stages `vary` (numbers from 1) that bring the end
-    of the schedule to `surface` (composition) and/or a case depth `depth` (m)
-    to composition `at`, each searched from 1 s to `max_duration` (s; default
-    a thousand days). Raises ScheduleError when no durations reach them (the
-    message gives the closest run); a stage more than ten times as long as the
-    whole template gives a UserWarning, as the command line warns."""
-    schedule = _schedule(schedule)
-    count = schedule._core.stages
-    for k in vary:
-        if not (isinstance(k, (int, np.integer)) and 1 <= k <= count):
-            raise ScheduleError(f"vary: the schedule has no stage {k!r} (it has {count})")
-    for k in vary:
-        if f"stage{k}.duration" in schedule.values:
-            raise ScheduleError(f"vary: stage{k}.duration is set by with_values; design chooses it")
-    stages = [int(k) - 1 for k in vary]
-    if max_duration is not None:
-        max_duration = _q("max_duration", max_duration, "time")
-        if not max_duration >= 1.0:
-            raise ScheduleError(f"max_duration: {max_duration:g} s is shorter than the search's "
-                                "shortest duration, 1 s")
-    out = _refused(_core.design, schedule._core, stages,
-                   math.nan if surface is None else _q("surface", surface, "composition"),
-                   math.nan if depth is None else _q("depth", depth, "length"),
-                   0.0 if at is None else _q("at", at, "composition"),
-                   0.0 if max_duration is None else max_duration, scheme, float(tolerance))
-    if not out["met"]:
-        raise ScheduleError(out["words"])
-    whole = schedule.end
-    for k, duration in zip(vary, out["durations"]):
-        if duration > 10.0 * whole:
-            warnings.warn(f"stage {k} lasts {duration:g} s, {duration / whole:g} times the "
-                          f"template's whole schedule ({whole:g} s); check the targets, or "
-                          "cap the search with max_duration", stacklevel=2)
-    return Design(True, list(out["durations"]), out["surface"], out["depth"], out["runs"])
-
-
-@dataclass
-class Fit:
-    """Fitted values, their standard errors (from the Jacobian at the optimum,
-    s^2 (J^T J)^-1) and 95 % intervals; the correlation matrix. Positive
-    quantities are fitted in their logarithm: their intervals are
-    value * exp(+-t se / value). `determined` says per key whether the data
-    pin the value down (its interval inside its physical range, no
-    correlation above 0.99 in magnitude); `converged` alone does not."""
-    keys: list
-    values: np.ndarray
-    std_errors: np.ndarray
-    ci95: np.ndarray
-    correlation: np.ndarray
-    rms_residual: float
-    converged: bool = True
-    determined: np.ndarray = None
-
-
-def fit(schedule, keys, x, c, t=None, *, scheme="auto", tolerance=_DEFAULT_TOLERANCE):
-    """Schedule values named by dotted `keys` (stage1.beta, diffusivity.A, ...)
-    that fit compositions `c` measured at depths `x` (m) and times `t` (s;
-    default the schedule's end, that of each trial schedule when a duration
-    is fitted), by GSL's trust-region Levenberg-Marquardt. Each value the
-    data do not determine gives a UserWarning with the command line's words."""
-    schedule = _schedule(schedule)
-    x = _qs("x", x, "length")
-    c = _qs("c", c, "composition")
-    t = [] if t is None else _qs("t", t, "time")
-    for key in keys:
-        if key in schedule.values:
-            raise ScheduleError(f"keys: {key} is set by with_values; fit finds it")
-    out = _refused(_core.fit, schedule._core, list(keys), x, c, t, scheme, float(tolerance))
-    if not out["converged"]:
-        raise ScheduleError(f"the fit did not converge after {out['iterations']} iterations")
-    for text in out["warnings"]:
-        warnings.warn(text, stacklevel=2)
-    values = np.array(out["values"])
-    se = np.array(out["std_errors"])
-    p = len(values)
-    return Fit(list(keys), values, se, np.stack([out["low"], out["high"]], axis=1),
-               np.array(out["correlation"]).reshape(p, p), out["rms_residual"], True,
-               np.array(out["determined"], dtype=bool))
-
-
 from ._sweep import sweep  # noqa: E402  (it runs the functions above)
 from ._furnace import potential  # noqa: E402
+from ._inverse import Design, Fit, design, fit  # noqa: E402

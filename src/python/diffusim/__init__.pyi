@@ -32,6 +32,7 @@ def parse_schedule(text: str, name: str = ...) -> Schedule: ...
 class Result:
     t: np.ndarray
     c: np.ndarray | None
+    c_N: np.ndarray | None
     x: np.ndarray | None
     r: np.ndarray | None
     depth: np.ndarray | None
@@ -46,9 +47,10 @@ def profiles(schedule: Schedule, every: float, until: float | None = ..., *, sch
 def history(schedule: Schedule, depth: float, every: float | None = ..., until: float | None = ...,
             *, scheme: str = ..., tolerance: float = ..., threads: int | None = ...) -> Result: ...
 def depth(schedule: Schedule, composition: float, time: float | Sequence[float] | None = ..., *,
-          every: float | None = ..., scheme: str = ..., tolerance: float = ...) -> float | Result: ...
+          every: float | None = ..., scheme: str = ..., tolerance: float = ...,
+          method: str = ..., species: str = ...) -> float | Result: ...
 def time_to(schedule: Schedule, depth: float, composition: float, *, scheme: str = ...,
-            tolerance: float = ...) -> float: ...
+            tolerance: float = ..., method: str = ..., species: str = ...) -> float: ...
 
 QUANTILES: tuple[float, ...]
 

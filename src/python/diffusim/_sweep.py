@@ -45,6 +45,7 @@ def sweep(schedule, values, command="depth", **kwargs):
         raise ScheduleError(f"values: the sweep asks for {cases} cases, more than {_MOST_CASES}")
     columns = [_refused(_core.key_column, schedule._core, k) for k in keys]
     rows = []
+    answers = list(_ANSWERS[command])
     for combo in itertools.product(*lists):
         case = schedule.with_values(dict(zip(keys, combo)))
         set_ = case.values
@@ -52,6 +53,10 @@ def sweep(schedule, values, command="depth", **kwargs):
         out = runs[command](case, **kwargs)
         if command == "time":
             rows.append(head + [out])
+        elif command == "profile" and out.c_N is not None:
+            # With nitrogen, a column per species as the command line writes.
+            answers = ["x_m", "c_C", "c_N"]
+            rows.extend(head + [x, c, n] for x, c, n in zip(out.x, out.c, out.c_N))
         elif command == "profile":
             rows.extend(head + [x, c] for x, c in zip(out.x, out.c))
         elif isinstance(out, float):
@@ -59,5 +64,5 @@ def sweep(schedule, values, command="depth", **kwargs):
             rows.append(head + [case.end if when is None else _q("time", when, "time"), out])
         else:
             rows.extend(head + [t, d] for t, d in zip(out.t, out.depth))
-    return pd.DataFrame(rows, columns=columns + _ANSWERS[command])
+    return pd.DataFrame(rows, columns=columns + answers)
 
