@@ -69,7 +69,9 @@ void LevelRun::checkLimit() const {
 RunEnd LevelRun::run(RunObserver& observer, SchemeRun& scheme, SchemeRun* nitrogen) {
   if (!twoSpecies())
     return runScheme(request_.scheme, plan_, pick_.implicit, observer, scheme, request_.threads);
+  // Moved, never copied: a plan's segments point into its own rules.
   std::vector<ProcessPlan> plans;
+  plans.reserve(2);
   plans.push_back(std::move(plan_));
   plans.push_back(std::move(*nitrogenPlan_));
   std::vector<SchemeRun> runs;

@@ -44,7 +44,10 @@ def draw(result, fig, overlay=None, title=None, full_depth=False, name=""):
         return ax
     else:
         ax = fig.add_subplot(1, 1, 1)
-        ax.set_ylabel(result.units.c_axis)
+        # With nitrogen the axis holds both species' compositions.
+        ax.set_ylabel(result.units.c_axis if getattr(result, "nitrogen", None) is None
+                      else "carbon, nitrogen (wt %)" if result.units.steel
+                      else "carbon, nitrogen (fraction)")
         ax.grid(True, alpha=0.3)
         default_title = DRAWERS[result.kind](result, fig, ax, overlay, full_depth, name)
         # A nearly flat curve would otherwise get ticks like 2e-7 and an offset

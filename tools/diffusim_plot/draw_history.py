@@ -21,7 +21,14 @@ def draw_history(result, fig, ax, overlay, full_depth, name):
         tt, cc = np.append(tt, times[-1]), np.append(cc, comp[-1])
     style = "-o" if len(tt) <= 60 else "-"
     per_c = result.units.per_c
-    ax.plot(tt / scale, cc * per_c, style, ms=3, lw=1.5, color="C0", label="diffusim")
+    both = result.nitrogen is not None
+    ax.plot(tt / scale, cc * per_c, style, ms=3, lw=1.5, color="C0",
+            label="carbon" if both and not overlay else "diffusim")
+    if both:
+        nn = result.nitrogen[::step]
+        if len(nn) < len(tt):
+            nn = np.append(nn, result.nitrogen[-1])
+        ax.plot(tt / scale, nn * per_c, "-.", lw=1.5, color="C2", label="nitrogen")
     if overlay:
         cs = chosen(overlay, "cs_option", result.cs, None)
         if cs is None:
@@ -55,7 +62,7 @@ def draw_history(result, fig, ax, overlay, full_depth, name):
     ax.set_xlim(0, times[-1] / scale)
     ax.set_xlabel("time (h)" if in_h else "time (s)")
     mark_stages(ax, result.stages, scale, times[-1])
-    if overlay:
+    if overlay or both:
         ax.legend(loc="best")
     at = (f"x = {fmt(result.distance * 1e3, 4)} mm" if result.units.steel
           else f"x = {fmt(result.distance * 1e6, 4)} µm")

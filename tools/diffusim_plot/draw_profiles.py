@@ -61,8 +61,21 @@ def hardness_axis(ax, x, hv, colour, label):
 
 
 def uptake_label(result):
-    """', uptake 24.5 g/m²' where the file records it, for a title."""
-    return "" if result.uptake is None else f", uptake {fmt(result.uptake, 3)} g/m²"
+    """', uptake 24.5 g/m²' where the file records it, for a title (with
+    nitrogen, each species': ', uptake C 13.4, N 3.46 g/m²')."""
+    if result.uptake is None:
+        return ""
+    if result.nitrogen_uptake is not None:
+        return (f", uptake C {fmt(result.uptake, 3)}, N {fmt(result.nitrogen_uptake, 3)} "
+                "g/m²")
+    return f", uptake {fmt(result.uptake, 3)} g/m²"
+
+
+def nitrogen_line(ax, x, result, colour, label):
+    """Nitrogen's profile beside carbon's, dash-dotted; its handle for a legend."""
+    (line,) = ax.plot(x, result.nitrogen * result.units.per_c, "-.", lw=1.5, color=colour,
+                      label=label)
+    return line
 
 
 def draw_profile(result, fig, ax, overlay, full_depth, name):
@@ -75,7 +88,10 @@ def draw_profile(result, fig, ax, overlay, full_depth, name):
     per_c = result.units.per_c
     style = "-o" if np.count_nonzero(depth <= xmax) <= 60 else "-"   # marks while apart
     ax.plot(depth * per_m, result.comp * per_c, style, ms=3, lw=1.5, color="C0",
-            label="diffusim" if overlay else result.units.c_name)
+            label="diffusim" if overlay else ("carbon" if result.nitrogen is not None
+                                              else result.units.c_name))
+    if result.nitrogen is not None:
+        nitrogen_line(ax, depth * per_m, result, "C2", "nitrogen")
     if overlay:
         note = "" if overlay.c0_option is not None or result.c0 is not None else (
             " (and C0, read from the deepest row, may be off: set it with --C0)")
@@ -86,7 +102,7 @@ def draw_profile(result, fig, ax, overlay, full_depth, name):
     if result.hv is not None:
         hv = hardness_axis(ax, depth * per_m, result.hv, "C0", "hardness (right axis)")
         ax.legend(handles=[*ax.get_lines(), hv], loc="best")
-    elif overlay:
+    elif overlay or result.nitrogen is not None:
         ax.legend(loc="best")
     return (f"Profile at t = {time_label(result.time)}, {conditions(result)}"
             f"{uptake_label(result)}")
@@ -158,6 +174,9 @@ def draw_profiles(result, fig, ax, overlay, full_depth, name):
 def _hardness_and_legend(ax, result, x, colour, handles, where):
     """The hardness of the last profile alone (more would tangle with the
     family), then the legend, which names it."""
+    if result.nitrogen is not None:
+        label = f"nitrogen at t = {time_label(result.times[-1], 4)}"
+        handles = [*handles, nitrogen_line(ax, x, result, "C2", label)]
     if result.hvs is not None:
         label = f"hardness at t = {time_label(result.times[-1], 4)} (right axis)"
         handles = [*handles, hardness_axis(ax, x, result.hvs[-1], colour, label)]

@@ -27,6 +27,8 @@ COLUMNS = {
 }
 RADIUS = "r_m"
 HARDNESS = "HV"
+# With nitrogen, carbon's composition is c_C (read as c) and nitrogen's c_N.
+CARBON, NITROGEN = "c_C", "c_N"
 CSV_BANNER = re.compile(r"^# diffusim(\s|$)")
 _CSV_SETTING = re.compile(r"^#\s*([A-Za-z_][A-Za-z0-9_.]*)\s*=\s*(.*?)\s*$")
 
@@ -83,7 +85,7 @@ def read_csv(text, name):
         k += 1
     if k == len(lines):
         raise InputError(f"{name}: no column header after the '#' lines")
-    header = tuple(h.strip() for h in lines[k].split(","))
+    header = tuple("c" if h.strip() == CARBON else h.strip() for h in lines[k].split(","))
     command = meta.get("command")
     kind = _table_kind(header, command)
     if kind is None:
@@ -156,8 +158,12 @@ def read_json(text, name):
     columns = obj.get("columns")
     if not isinstance(columns, dict):
         raise InputError(f"{name}: no \"columns\" object")
+    if CARBON in columns:
+        columns = {("c" if k == CARBON else k): v for k, v in columns.items()}
     if command in COLUMNS:
         kind, header = command, _with_radius(COLUMNS[command], RADIUS in columns)
+        if NITROGEN in columns:
+            header += (NITROGEN,)
         if command != HISTORY and HARDNESS in columns:
             header += (HARDNESS,)
     else:
@@ -211,6 +217,7 @@ def from_table(kind, header, meta, data, locate, name, max_curves):
         result = Profile(temperature, time,
                          dx if dx is not None else float(x[1] - x[0]), c, depth=x,
                          hv=column.get(HARDNESS))
+        result.nitrogen = column.get(NITROGEN)
     elif kind == HISTORY:
         t, c = column["t_s"], column["c"]
         if len(c) == 0:
@@ -218,10 +225,14 @@ def from_table(kind, header, meta, data, locate, name, max_curves):
         check_rising(t, "the time", locate)
         result = History(temperature, setting(meta, "depth", name),
                          setting(meta, "dt", name, required=False), t, c)
+        result.nitrogen = column.get(NITROGEN)
     elif kind == PROFILES:
         result = _profiles_from_table(column["t_s"], column["x_m"], column["c"],
                                       column.get(HARDNESS), locate, name, temperature, dx,
                                       max_curves)
+        if NITROGEN in column:      # the last profile's nitrogen
+            rows = len(result.depth)
+            result.nitrogen = column[NITROGEN][-rows:]
     elif kind == DEPTH:
         result = _depth_from_table(header[:-2], meta, data, locate, name, temperature)
     else:
@@ -238,6 +249,9 @@ def from_table(kind, header, meta, data, locate, name, max_curves):
                              for values, _, _ in result.curves]
     result.c0 = setting(meta, "c0", name, required=False)
     result.uptake = setting(meta, "uptake_g_per_m2", name, required=False)
+    if result.uptake is None:   # with nitrogen, carbon's
+        result.uptake = setting(meta, "uptake_C_g_per_m2", name, required=False)
+    result.nitrogen_uptake = setting(meta, "uptake_N_g_per_m2", name, required=False)
     result.cs = setting(meta, "cs", name, required=False)
     if result.c0 is None:
         result.c0 = setting(meta, "initial", name, required=False)

@@ -37,6 +37,10 @@ class _Result:
     stages = ()
     specimen = Specimen()
     uptake = None       # g of carbon taken up per m² of surface, where recorded
+    # With nitrogen: its compositions (a profile's, a history's, the last of
+    # a family of profiles) and its uptake.
+    nitrogen = None
+    nitrogen_uptake = None
     units = PROGRAM_UNITS   # carbon in steel speaks wt %, mm and °C
 
 

@@ -6,7 +6,8 @@ other run keeps the program's units: C(B) as a fraction of B, depths in µm
 (mm across a curved specimen of 1 mm radius or more), temperatures in K."""
 
 STEEL_MODELS = ("tibbetts", "slycke-ericsson")
-STEEL_KEYS = ("density", "alloy_factor", "hardness.carbon", "steel.grade", "steel.C")
+STEEL_KEYS = ("density", "alloy_factor", "hardness.carbon", "steel.grade", "steel.C",
+              "nitrogen.initial")
 CELSIUS_ZERO = 273.15       # K
 
 
