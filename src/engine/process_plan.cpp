@@ -62,7 +62,8 @@ bool nextPiece(ProcessPlan& plan, ProcessPiece& piece, bool& handOn) {
       piece = {stage, start, end,
                planStage(schedule, schedule.stages[stage], end - start, plan.ranges[stage],
                          plan.weights.get(), stage == 0 ? 0.0 : plan.stageEnds[stage - 1],
-                         plan.imposedStep)};
+                         plan.imposedSteps.empty() ? std::numeric_limits<double>::quiet_NaN()
+                                                   : plan.imposedSteps[stage])};
       c.now = end;
       return true;
     }
@@ -99,9 +100,9 @@ void fillWindow(ProcessPlan& plan) {
 }
 
 Fault prepare(const ProcessSchedule& schedule, OutputTimes times, ProcessPlan& plan,
-              double imposedStep = std::numeric_limits<double>::quiet_NaN()) {
+              std::vector<double> imposedSteps = {}) {
   plan = ProcessPlan{};
-  plan.imposedStep = imposedStep;
+  plan.imposedSteps = std::move(imposedSteps);
   plan.schedule = schedule;
   plan.times = std::move(times);
   plan.end = plan.times.listed.empty() ? plan.times.until : plan.times.listed.back();
@@ -137,20 +138,20 @@ Fault prepare(const ProcessSchedule& schedule, OutputTimes times, ProcessPlan& p
 }  // namespace
 
 Fault planProcess(const ProcessSchedule& schedule, double until, double every, ProcessPlan& plan,
-                  double imposedStep) {
+                  std::vector<double> imposedSteps) {
   // Counting the multiples of `every` one by one is bounded: refuse first
   // when there are plainly too many.
   if (every > 0.0 && !(until / every < static_cast<double>(MAX_PLAN_LEVELS) + 2.0)) {
     plan = ProcessPlan{};
     return {FaultCode::TooManyLevels, 0, static_cast<double>(MAX_PLAN_LEVELS)};
   }
-  return prepare(schedule, {until, every, {}}, plan, imposedStep);
+  return prepare(schedule, {until, every, {}}, plan, std::move(imposedSteps));
 }
 
 Fault planProcessAt(const ProcessSchedule& schedule, const std::vector<double>& outputs,
-                    ProcessPlan& plan, double imposedStep) {
+                    ProcessPlan& plan, std::vector<double> imposedSteps) {
   return prepare(schedule, {outputs.empty() ? 0.0 : outputs.back(), 0.0, outputs}, plan,
-                 imposedStep);
+                 std::move(imposedSteps));
 }
 
 bool nextWindow(ProcessPlan& plan) {

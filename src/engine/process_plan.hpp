@@ -51,9 +51,9 @@ struct ProcessPlan {
   std::shared_ptr<const CellWeights> weights;  // the specimen's, shared by its copies
   double dx = 0.0;
   double end = 0.0;  // where the run ends, s
-  // Steps imposed on every stage (several species share them); NaN: each
-  // stage's own.
-  double imposedStep = std::numeric_limits<double>::quiet_NaN();
+  // The step imposed on each stage (several species share them); empty:
+  // each stage's own.
+  std::vector<double> imposedSteps;
 
   // Over the whole plan, from a pass made by planProcess:
   double explicitSteps = 0.0;        // the explicit run's steps (may be beyond any limit)
@@ -83,12 +83,11 @@ struct ProcessPlan {
 // program's constant-r step. Fails, naming the limit, when the plan would
 // hand on more than MAX_PLAN_LEVELS levels.
 Fault planProcess(const ProcessSchedule& schedule, double until, double every, ProcessPlan& plan,
-                  double imposedStep = std::numeric_limits<double>::quiet_NaN());
+                  std::vector<double> imposedSteps = {});
 
 // The same with the times handed on listed (ascending, the last one the end).
 Fault planProcessAt(const ProcessSchedule& schedule, const std::vector<double>& outputs,
-                    ProcessPlan& plan,
-                    double imposedStep = std::numeric_limits<double>::quiet_NaN());
+                    ProcessPlan& plan, std::vector<double> imposedSteps = {});
 
 // The plan's next window of pieces; false, with the window empty, after the last.
 bool nextWindow(ProcessPlan& plan);

@@ -31,8 +31,8 @@ void nonFinite(QueryOutcome& o) {
   o.fault = {FaultCode::NonFiniteLevel, o.scheme.stats.failedStage, o.scheme.stats.failedTime};
 }
 
-void depthQuery(const Query& q, const ProcessSchedule& s, double imposed, const WorkBudget& budget,
-                const RowFn& row, QueryOutcome& o) {
+void depthQuery(const Query& q, const ProcessSchedule& s, const std::vector<double>& imposed,
+                const WorkBudget& budget, const RowFn& row, QueryOutcome& o) {
   ProcessPlan plan;
   const double end =
       q.times.empty() ? scheduleEnd(s) : *std::max_element(q.times.begin(), q.times.end());
@@ -188,8 +188,8 @@ double crossingTime(double target, TimedValue a, TimedValue m, TimedValue b) {
   return a.t + s * span;
 }
 
-void timeQuery(const Query& q, const ProcessSchedule& s, double imposed, const WorkBudget& budget,
-               const RowFn& row, QueryOutcome& o) {
+void timeQuery(const Query& q, const ProcessSchedule& s, const std::vector<double>& imposed,
+               const WorkBudget& budget, const RowFn& row, QueryOutcome& o) {
   ProcessPlan plan;
   ProcessSchedule run = s;
   double until = scheduleEnd(s);
@@ -303,13 +303,13 @@ QueryOutcome runQuery(const Query& query, const ProcessSchedule& schedule, const
   QueryOutcome o;
   // A species of several: its own schedule, at the explicit steps the
   // run of every species takes.
-  double imposed = std::numeric_limits<double>::quiet_NaN();
+  std::vector<double> imposed;
   ProcessSchedule one;
   const bool several = schedule.nitrogen.given;
   if (several) {
     const ProcessSchedule both[] = {speciesSchedule(schedule, Species::Carbon),
                                     speciesSchedule(schedule, Species::Nitrogen)};
-    imposed = sharedStep(both, scheduleEnd(schedule));
+    imposed = sharedSteps(both);
     one = both[query.species == Species::Nitrogen ? 1 : 0];
   }
   const ProcessSchedule& s = several ? one : schedule;

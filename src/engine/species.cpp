@@ -5,12 +5,20 @@
 
 namespace diffusim {
 
-double sharedStep(std::span<const ProcessSchedule> species, double until) {
-  double shared = std::numeric_limits<double>::infinity();
+std::vector<double> sharedSteps(std::span<const ProcessSchedule> species) {
+  const ProcessSchedule& first = species[0];
+  std::vector<double> shared(first.stages.size(), std::numeric_limits<double>::infinity());
   for (const ProcessSchedule& one : species) {
-    ProcessPlan plan;
-    if (!planProcess(one, until, 0.0, plan).ok()) return std::numeric_limits<double>::quiet_NaN();
-    for (const ProcessPiece& first : plan.firsts) shared = std::min(shared, first.plan.dtMax);
+    if (one.stages.size() != shared.size()) return {};
+    const std::vector<CompositionRange> ranges = stageRanges(one);
+    const CellWeights weights = cellWeights(one.geometry, one.length, one.sections);
+    double start = 0.0;
+    for (std::size_t k = 0; k < shared.size(); ++k) {
+      const Stage& st = one.stages[k];
+      const StagePlan plan = planStage(one, st, st.duration, ranges[k], &weights, start);
+      shared[k] = std::min(shared[k], plan.dtMax);
+      start += st.duration;
+    }
   }
   return shared;
 }
@@ -20,8 +28,7 @@ Fault planSpecies(std::span<const ProcessSchedule> species, double until, double
   plans.assign(species.size(), ProcessPlan{});
   for (std::size_t s = 0; s < species.size(); ++s)
     if (const Fault f = planProcess(species[s], until, every, plans[s]); !f.ok()) return f;
-  // The whole schedule's stages, so that a run to any time steps alike.
-  const double shared = sharedStep(species, scheduleEnd(species[0]));
+  const std::vector<double> shared = sharedSteps(species);
   for (std::size_t s = 0; s < species.size(); ++s)
     if (const Fault f = planProcess(species[s], until, every, plans[s], shared); !f.ok()) return f;
   return {};

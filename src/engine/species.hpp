@@ -16,12 +16,13 @@
 
 namespace diffusim {
 
-// The longest explicit step every stage of every species allows, each
-// planned alone to `until` (NaN when one cannot be planned).
-double sharedStep(std::span<const ProcessSchedule> species, double until);
+// Each stage's longest explicit step that every species allows: the
+// step of the species that is fastest there, so that species steps as it
+// would alone (empty when a stage cannot be planned).
+std::vector<double> sharedSteps(std::span<const ProcessSchedule> species);
 
 // One plan per species, all at the longest step every stage of every
-// species allows (sharedStep to the schedule's end, whatever `until`). The schedules must share
+// species allows there (sharedSteps, whatever `until`). The schedules must share
 // their stages' durations; the times handed on are as planProcess's.
 Fault planSpecies(std::span<const ProcessSchedule> species, double until, double every,
                   std::vector<ProcessPlan>& plans);
