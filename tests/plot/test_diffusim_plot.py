@@ -1006,6 +1006,39 @@ class CurvedSpecimenAndRampTests(unittest.TestCase):
         self.assertEqual(spans(fig.axes[1], 1), {"stage1.ramp": (1800.0, 7200.0)})
 
 
+
+class NitrogenTests(unittest.TestCase):
+    """A run of carbon and nitrogen (c_C, c_N): each species drawn from its
+    own column, in wt %, with each species' uptake in the title."""
+
+    def test_both_species_are_drawn_from_their_columns(self):
+        for name, kind, last in (("carbonitriding_profile.csv", dp.PROFILE, None),
+                                 ("carbonitriding_history.json", dp.HISTORY, None),
+                                 ("carbonitriding_profiles.csv", dp.PROFILES, 41)):
+            result = dp.load(os.path.join(FIXTURES, name))
+            self.assertEqual(result.kind, kind, name)
+            text = fixture_text(name)
+            if name.endswith(".json"):
+                columns = json.loads(text)["columns"]
+                carbon, nitrogen = np.array(columns["c_C"]), np.array(columns["c_N"])
+            else:
+                rows = [ln.split(",") for ln in text.splitlines() if ln and ln[0].isdigit()]
+                carbon = np.array([float(r[-2]) for r in rows])
+                nitrogen = np.array([float(r[-1]) for r in rows])
+            if last:    # a family: carbon's curves, nitrogen's last profile
+                carbon, nitrogen = carbon[-last:], nitrogen[-last:]
+            ax = dp.draw(result, Figure())
+            lines = {ln.get_label(): ln.get_ydata() for ln in ax.get_lines()}
+            drawn_n = next(v for k, v in lines.items() if k.startswith("nitrogen"))
+            np.testing.assert_allclose(drawn_n, nitrogen * 100, rtol=1e-12, err_msg=name)
+            if kind == dp.PROFILE:
+                np.testing.assert_allclose(lines["carbon"], carbon * 100, rtol=1e-12)
+                self.assertIn("uptake C ", ax.get_title())
+                self.assertIn(", N ", ax.get_title())
+            self.assertEqual(ax.get_ylabel(), "carbon, nitrogen (wt %)", name)
+            proc = run_tool(os.path.join(FIXTURES, name), "-o", os.path.join(TMP.name, "n.png"))
+            self.assertEqual((proc.returncode, proc.stderr), (0, ""), name)
+
 def main():
     global DIFFUSIM
     argv = sys.argv[:]
