@@ -6,8 +6,10 @@ conditions set.
 tube, hollow sphere), every law (constant, D(C), tibbetts, slycke-ericsson,
 with or without an alloy factor), every surface (held, transfer, flux with and
 without a limit, sealed) and back face (held, transfer, sealed), ramps and
-repeat groups. Keyword arguments narrow the draw for a property that needs
-it. Sizes stay small (10 to 60 sections, a few stages) and the specimen is
+repeat groups, and with `nitrogen=True` a second species: nitrogen's law
+(Bohnekamp's or a constant one), its initial composition and each stage's
+nitrogen surface (held, transfer, sealed). Keyword arguments narrow the draw
+for a property that needs it. Sizes stay small (10 to 60 sections, a few stages) and the specimen is
 sized to the diffusion length of the whole schedule, so each run takes
 milliseconds and its profile reaches well into the specimen without filling
 it from the first step.
@@ -76,6 +78,7 @@ class Stage:
     surface: Face
     temperature_to: float = None  # a ramp from temperature to temperature_to
     back: Face = None
+    nitrogen: Face = None  # nitrogen's surface, in a schedule with nitrogen
 
     def toml(self):
         if self.temperature_to is None:
@@ -87,8 +90,9 @@ class Stage:
         if self.duration % 60 == 0 and int(self.duration) % 7 == 0:
             duration = f'"{int(self.duration) // 60}min"'
         back = "" if self.back is None else f", back = {self.back.toml()}"
+        nitrogen = "" if self.nitrogen is None else f", nitrogen = {self.nitrogen.toml()}"
         return (f"{{ duration = {duration}, temperature = {temperature}, "
-                f"surface = {self.surface.toml()}{back} }}")
+                f"surface = {self.surface.toml()}{back}{nitrogen} }}")
 
     def mean_temperature(self):
         return self.temperature if self.temperature_to is None else \
@@ -128,6 +132,7 @@ class Plan:
     alloy_factor: float = None
     density: float = None
     items: tuple = ()
+    nitrogen: dict = None  # nitrogen's law (model or A, B) and "initial"
 
     def stages(self):
         return flatten(self.items)
@@ -160,6 +165,10 @@ class Plan:
         lines.append("[diffusivity]")
         lines += [f"{k} = {v!r}" if not isinstance(v, str) else f'{k} = "{v}"'
                   for k, v in self.law.items()]
+        if self.nitrogen is not None:
+            lines.append("[nitrogen]")
+            lines += [f"{k} = {v!r}" if not isinstance(v, str) else f'{k} = "{v}"'
+                      for k, v in self.nitrogen.items()]
         for item in self.items:
             lines.append("[[stage]]")
             if isinstance(item, Group):
@@ -171,6 +180,24 @@ class Plan:
                 inline = item.toml()[2:-2]
                 lines += [part.strip() for part in split_top(inline)]
         return "\n".join(lines) + "\n"
+
+    def carbon_alone(self):
+        """The plan without nitrogen."""
+        return replace(self, nitrogen=None, items=tuple(
+            replace(s, nitrogen=None) for s in self.stages()))
+
+    def nitrogen_alone(self):
+        """Nitrogen's schedule written as a schedule of its own: its law in
+        [diffusivity] (Bohnekamp's as its constants), its initial composition,
+        its surfaces, the back faces sealed, no alloy factor."""
+        law = {k: v for k, v in self.nitrogen.items() if k != "initial"}
+        if law.get("model") == "bohnekamp":
+            law = {"A": 2.0e-5, "B": -150624.0}
+        return replace(self, nitrogen=None, law=law, alloy_factor=None,
+                       initial=self.nitrogen.get("initial", 0.0),
+                       items=tuple(replace(s, surface=s.nitrogen, nitrogen=None,
+                                           back=None if s.back is None else Face("sealed"))
+                                   for s in self.stages()))
 
     def schedule(self):
         """The module's Schedule; a schedule the program refuses is assumed away."""
@@ -370,6 +397,25 @@ def schedules(draw, shapes=SHAPES, laws_=LAWS, surfaces=SURFACES, backs=BACKS, r
         alloy_factor = rounded(draw(st.floats(0.8, 1.3)), 3)
     density = None if draw(st.booleans()) else float(draw(st.integers(7700, 7900)))
     return Plan(shape, size, inner, n, initial, law, alloy_factor, density, tuple(items))
+
+
+@st.composite
+def with_nitrogen(draw, plan):
+    """The plan with nitrogen beside its carbon: a law, an initial
+    composition and a surface each stage (groups written out)."""
+    if draw(st.booleans()):
+        law = {"model": "bohnekamp"}
+    else:
+        law = {"A": rounded(draw(st.floats(5e-6, 5e-5)), 3),
+               "B": float(draw(st.integers(-160000, -145000)))}
+    law["initial"] = draw(st.sampled_from([0.0, 0.0001, 0.0005]))
+    nitrogen = st.one_of(
+        st.just(Face("sealed")),
+        st.floats(0.001, 0.004).map(lambda v: Face("held", composition=rounded(v, 3))),
+        st.tuples(st.floats(0.001, 0.004), st.floats(1e-8, 5e-7)).map(
+            lambda p: Face("transfer", potential=rounded(p[0], 3), beta=rounded(p[1], 3))))
+    items = tuple(replace(s, nitrogen=draw(nitrogen)) for s in plan.stages())
+    return replace(plan, nitrogen=law, items=items)
 
 
 def weak(item, cell):
