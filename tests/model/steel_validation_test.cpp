@@ -13,6 +13,7 @@
 #include "model/grid.hpp"
 #include "model/process.hpp"
 #include "model/process_step.hpp"
+#include "model/species.hpp"
 #include "support/exact_solutions.hpp"
 #include "support/kernels.hpp"
 #include "support/process_runs.hpp"
@@ -93,6 +94,35 @@ TEST(SteelModels, SlyckeEricssonReproducesPublishedUptakes) {
     }
     EXPECT_NEAR(uptake[0], uptake[1], 1e-3) << k.steel;
     std::printf("%s: uptake %.2f g/m^2, published %.1f\n", k.steel, uptake[1], k.published);
+  }
+}
+
+// Nitrogen in austenite as Bohnekamp gives it, D = 0.20 exp(-36.0 kcal/mol
+// / RT) cm^2/s (R = 8.3144 / 4.184 cal/(mol K)), over his range; and
+// nitrogen's own schedule of a carbonitriding stage (its surface beside
+// carbon's, its own initial composition) against Crank's transfer solution.
+TEST(SteelModels, NitrogenFollowsBohnekampsLawAndCranksTransferSolution) {
+  for (const double t : {773.15, 1123.15, 1423.15}) {
+    const double want = 0.20e-4 * std::exp(-36000.0 / ((8.3144 / 4.184) * t));
+    EXPECT_NEAR(stageDiffusivity(bohnekampLaw(), t).base, want, 1e-12 * want) << t << " K";
+  }
+  constexpr double T = 1123.15, P = 0.003, BETA = 1e-7, TIME = 3600.0;
+  Stage st{TIME, T, {SurfaceKind::Transfer}};
+  st.surface.potential = 0.008;
+  st.surface.beta = 1.5e-7;
+  st.nitrogen = {SurfaceKind::Transfer};
+  st.nitrogen.potential = P;
+  st.nitrogen.beta = BETA;
+  ProcessSchedule s = steel(0.001, 100, st);
+  s.nitrogen.given = true;
+  const ProcessSchedule nitrogen = speciesSchedule(s, Species::Nitrogen);
+  EXPECT_EQ(nitrogen.initial, 0.0);
+  const double d = stageDiffusivity(bohnekampLaw(), T).base;
+  for (const bool implicit : {false, true}) {
+    const Miss m = against(nitrogen, implicit, TOL,
+                           [&](double x) { return surfaceTransfer(x, TIME, d, 0.0, P, BETA); });
+    EXPECT_LE(m.error, m.bound) << (implicit ? "implicit" : "explicit");
+    EXPECT_LT(m.bound, 2e-6);
   }
 }
 
