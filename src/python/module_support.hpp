@@ -1,6 +1,6 @@
 // What the module's parts share: a schedule as Python holds it, the scheme
 // options from Python's words, arrays handed over, and the inverse questions'
-// bindings (inverse_module.cpp).
+// bindings (inverse_module.cpp) and the furnace's (furnace_module.cpp).
 #pragma once
 
 #include <pybind11/numpy.h>
@@ -33,5 +33,7 @@ pybind11::array_t<double> owned(const std::vector<double>& v);
 
 // design, sample_depths and fit.
 void bindInverse(pybind11::module_& m);
+// potential and probe_mv (furnace_module.cpp).
+void bindFurnace(pybind11::module_& m);
 
 }  // namespace diffusim

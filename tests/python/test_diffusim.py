@@ -543,3 +543,34 @@ def test_an_atmosphere_schedule_moves_as_the_command_line(tmp_path):
     assert np.array_equal(np.array([diffusim.depth(moved, "0.35%")]), want["depth_m"])
     with pytest.raises(diffusim.ScheduleError, match="has no CO2"):
         s.with_values({"stage2.atmosphere.CO2": "1%"})
+
+
+CARBONITRIDING = subprocess.run([PROGRAM, "schedule", "--example", "carbonitriding"],
+                                capture_output=True, text=True,
+                                check=True).stdout.replace("sections = 300", "sections = 90")
+
+
+# Carbon and nitrogen: a result per species, each the command line's column;
+# the species asked by name; without nitrogen no c_N and no species N.
+@pytest.mark.parametrize("scheme", ["explicit", "implicit"])
+def test_each_species_is_the_command_lines_column(files, scheme):
+    path = files / "carbonitriding.toml"
+    path.write_text(CARBONITRIDING)
+    s = diffusim.load_schedule(path)
+    p = diffusim.profile(s, scheme=scheme)
+    cli = command("profile", "--schedule", path, "--scheme", scheme)
+    assert np.array_equal(p.c, cli["c_C"]) and np.array_equal(p.c_N, cli["c_N"])
+    assert p.header["uptake_N_g_per_m2"] > 0 and "uptake_g_per_m2" not in p.header
+    h = diffusim.history(s, depth=1e-4, every=1800.0, scheme=scheme)
+    cli = command("history", "--schedule", path, "--depth", "0.1mm", "--every", "30min",
+                  "--scheme", scheme)
+    assert np.array_equal(h.c, cli["c_C"]) and np.array_equal(h.c_N, cli["c_N"])
+    d = diffusim.depth(s, "0.1%", every="1h", scheme=scheme, species="N")
+    cli = command("depth", "--schedule", path, "--composition", "0.1%", "--every", "1h",
+                  "--scheme", scheme, "--species", "N")
+    assert np.array_equal(d.depth, cli["depth_m"])
+    assert diffusim.profile(files / "cycle.toml").c_N is None
+    with pytest.raises(diffusim.ScheduleError, match="the schedule has no nitrogen"):
+        diffusim.depth(files / "cycle.toml", "0.35%", species="N")
+    with pytest.raises(diffusim.ScheduleError, match="is not C or N"):
+        diffusim.depth(s, "0.1%", species="nitrogen")
