@@ -41,7 +41,8 @@ struct ScheduleParameter {
     AtmosphereH2,
     AtmosphereProbe,     // mV
     AtmosphereDewPoint,  // K
-    // Nitrogen's law and initial composition, and a stage's nitrogen surface.
+    // Nitrogen's law and initial composition, and a stage's nitrogen surface
+    // (NitrogenA to NitrogenBeta, together and last).
     NitrogenA,
     NitrogenB,
     NitrogenSmallA,

@@ -9,6 +9,7 @@
 #include "format/number_format.hpp"
 #include "model/parameters.hpp"
 #include "model/resolution.hpp"
+#include "model/species.hpp"
 #include "words/atmosphere_words.hpp"
 
 namespace diffusim {
@@ -122,19 +123,26 @@ void guardRequest(const Request& r, std::ostream& err) {
     base.stages.front().duration = std::max(base.stages.front().duration, askedEnd(r, base));
   const Sweep sweep(base, sweepAxes(r));
   if (!(sweep.cases() <= static_cast<double>(MAX_PLAN_LEVELS))) return;  // refused later
-  // The case the grid resolves least decides.
-  std::size_t worst = 0;
+  // The case the grid resolves least decides, and with nitrogen the species
+  // answered (depth, time) or the one resolved less (the rows of both).
+  const bool query = r.command == "depth" || r.command == "time";
+  std::vector<Species> species = {query ? r.species : Species::Carbon};
+  if (!query && base.nitrogen.given) species.push_back(Species::Nitrogen);
+  ProcessSchedule worst;
   double fewest = HUGE_VAL;
   for (std::size_t i = 0; i < static_cast<std::size_t>(sweep.cases()); ++i) {
-    const ProcessSchedule s = sweep.schedule(i);
-    if (!checkSchedule(s).ok()) return;  // refused, in words, where it runs
-    const double cells = gridResolution(s, askedEnd(r, s)).cells;
-    if (cells < fewest) {
-      fewest = cells;
-      worst = i;
+    for (const Species one : species) {
+      const ProcessSchedule s =
+          base.nitrogen.given ? speciesSchedule(sweep.schedule(i), one) : sweep.schedule(i);
+      if (!checkSchedule(s).ok()) return;  // refused, in words, where it runs
+      const double cells = gridResolution(s, askedEnd(r, s)).cells;
+      if (cells < fewest) {
+        fewest = cells;
+        worst = s;
+      }
     }
   }
-  checkResolution(r, sweep.schedule(worst), err);
+  checkResolution(r, worst, err);
 }
 
 }  // namespace diffusim

@@ -193,6 +193,11 @@ bool fitParameterOf(const std::string& key, const ProcessSchedule& s, SchedulePa
     why = "a whole number: set it (--set) or sweep it, not fit it";
     return false;
   }
+  // Nitrogen's values do not move carbon's profile, which a fit compares.
+  if (out.kind >= Kind::NitrogenA && out.kind <= Kind::NitrogenBeta) {
+    why = "a fit compares carbon's profile, which nitrogen's values do not move";
+    return false;
+  }
   if (parameterRange(out.kind) == ParameterRange::Positive && !(parameterValue(s, out) > 0.0)) {
     why = "the schedule's value is " + shortest(parameterValue(s, out)) +
           "; a positive quantity is fitted in its logarithm, from a start above 0";

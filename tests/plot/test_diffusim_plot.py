@@ -1014,7 +1014,7 @@ class NitrogenTests(unittest.TestCase):
     def test_both_species_are_drawn_from_their_columns(self):
         for name, kind, last in (("carbonitriding_profile.csv", dp.PROFILE, None),
                                  ("carbonitriding_history.json", dp.HISTORY, None),
-                                 ("carbonitriding_profiles.csv", dp.PROFILES, 41)):
+                                 ("carbonitriding_profiles.csv", dp.PROFILES, 61)):
             result = dp.load(os.path.join(FIXTURES, name))
             self.assertEqual(result.kind, kind, name)
             text = fixture_text(name)
