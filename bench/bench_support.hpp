@@ -83,6 +83,7 @@ void registerSessionBenchmarks(const fs::path& scratch, std::vector<Comparison>&
 // process_bench.cpp: process stages, the composition-dependent step, sweeps.
 void registerProcessBenchmarks(const fs::path& scratch, std::vector<Comparison>& comparisons);
 void registerGeometryBenchmarks(std::vector<Comparison>& comparisons);
+void registerSpeciesBenchmarks(std::vector<Comparison>& comparisons);
 void registerInverseBenchmarks(const fs::path& scratch, std::vector<Comparison>& comparisons);
 // rows_bench.cpp: the command line's CSV writer.
 void registerCsvBenchmarks(std::vector<Comparison>& comparisons);

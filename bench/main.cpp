@@ -105,6 +105,7 @@ void registerAll(const fs::path& scratch, std::vector<Comparison>& comparisons) 
   registerSessionBenchmarks(scratch, comparisons);
   registerProcessBenchmarks(scratch, comparisons);
   registerGeometryBenchmarks(comparisons);
+  registerSpeciesBenchmarks(comparisons);
   registerInverseBenchmarks(scratch, comparisons);
   registerCsvBenchmarks(comparisons);
 }
