@@ -166,9 +166,12 @@ struct PyRecord {
   double uptake = std::numeric_limits<double>::quiet_NaN();
   std::string version;
   double nitrogenUptake = std::numeric_limits<double>::quiet_NaN();
+  std::vector<ProcessPiece> nitrogenFirsts;  // with nitrogen: its plan's
   RunRecord make() const {
-    return recordOf(request, optionsOf(version), schedule, hasPlan ? &plan : nullptr, summary,
-                    nullptr, uptake, nitrogenUptake);
+    RunRecord rec = recordOf(request, optionsOf(version), schedule, hasPlan ? &plan : nullptr,
+                             summary, nullptr, uptake, nitrogenUptake);
+    if (!nitrogenFirsts.empty()) addNitrogenPlan(rec, nitrogenFirsts);
+    return rec;
   }
 };
 
@@ -237,8 +240,9 @@ py::dict runLevels(const PySchedule& ps, const std::string& command, double unti
   }
   py::dict out;
   out["warnings"] = warned;
-  PyRecord record{asked, s, true, {}, summary, uptake, version, nitrogenUptake};
+  PyRecord record{asked, s, true, {}, summary, uptake, version, nitrogenUptake, {}};
   record.plan.firsts = planned.plan().firsts;
+  if (both) record.nitrogenFirsts = planned.nitrogenPlan().firsts;
   record.plan.explicitSteps = planned.plan().explicitSteps;
   out["header"] = std::move(record);
   out["t"] = owned(levels.times);
@@ -336,10 +340,8 @@ py::dict runQueryOf(const PySchedule& ps, bool depthQuery, double composition, d
   summary.add(o.scheme);
   py::dict out;
   asked.schedule = {};  // the record's schedule is its own field
-  out["header"] = PyRecord{asked,   ps.schedule,
-                           false,   {},
-                           summary, std::numeric_limits<double>::quiet_NaN(),
-                           version, std::numeric_limits<double>::quiet_NaN()};
+  const double none = std::numeric_limits<double>::quiet_NaN();
+  out["header"] = PyRecord{asked, ps.schedule, false, {}, summary, none, version, none, {}};
   out["t"] = owned(t);
   if (depthQuery) out["depth"] = owned(value);
   out["warnings"] = warned;

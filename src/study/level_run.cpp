@@ -6,6 +6,7 @@
 #include "format/number_format.hpp"
 #include "model/species.hpp"
 #include "study/named_values.hpp"
+#include "study/run_record.hpp"
 #include "study/species_checks.hpp"
 #include "words/fault_words.hpp"
 
@@ -62,6 +63,13 @@ void LevelRun::checkLimit() const {
     throw UsageError(
         "the implicit scheme steps carbon and nitrogen apart, so they have no level in common at "
         "every step: give --every, or --scheme explicit");
+  // Nitrogen's implicit run within the step limit too.
+  if (twoSpecies() && pick_.implicit) {
+    SchemeOptions implicit = request_.scheme;
+    implicit.choice = SchemeChoice::Implicit;
+    if (const Fault f = schemeLimit(*nitrogenPlan_, pickScheme(implicit, *nitrogenPlan_)); !f.ok())
+      throw UsageError("nitrogen: " + faultText(f));
+  }
   if (twoSpecies() && request_.estimateError)
     throw UsageError("--estimate-error: not for a schedule with nitrogen; ask depth --species");
 }
@@ -90,8 +98,11 @@ RunEnd LevelRun::run(RunObserver& observer, SchemeRun& scheme, SchemeRun* nitrog
 RunRecord LevelRun::record(const RunOptions& options, const SchemeSummary& scheme,
                            const GridErrorEstimate* reference, double uptake,
                            double nitrogenUptake) const {
-  return recordOf(request_, options, request_.schedule, &plan_, scheme, reference, uptake,
-                  nitrogenUptake);
+  RunRecord rec = recordOf(request_, options, request_.schedule, &plan_, scheme, reference, uptake,
+                           nitrogenUptake);
+  if (!twoSpecies()) return rec;
+  addNitrogenPlan(rec, nitrogenPlan_->firsts);
+  return rec;
 }
 
 }  // namespace diffusim

@@ -7,6 +7,7 @@
 
 #include "engine/plan.hpp"
 #include "engine/queries.hpp"
+#include "engine/species.hpp"
 #include "engine/sweep.hpp"
 #include "format/number_format.hpp"
 #include "model/species.hpp"
@@ -210,7 +211,15 @@ int runQueries(const Request& r, const RunOptions& options, std::ostream& out, s
   if (single) {
     const double end =
         r.times.empty() ? scheduleEnd(first) : *std::max_element(r.times.begin(), r.times.end());
-    planProcess(first, end, queryOf(r).every, plan);
+    if (first.nitrogen.given) {
+      // The species answered, at the steps it takes beside the other.
+      const ProcessSchedule both[] = {speciesSchedule(first, Species::Carbon),
+                                      speciesSchedule(first, Species::Nitrogen)};
+      planProcess(both[r.species == Species::Nitrogen ? 1 : 0], end, queryOf(r).every, plan,
+                  sharedSteps(both));
+    } else {
+      planProcess(first, end, queryOf(r).every, plan);
+    }
   }
   const GridErrorEstimate* reference = cases == 1 ? &batch[0].outcome.reference : nullptr;
   RunRecord record = recordOf(r, options, recorded, single ? &plan : nullptr, summary, reference);

@@ -133,6 +133,16 @@ void addOverrides(RunRecord& rec, const Request& r) {
     rec.inputs.push_back(word("sweep." + a.key, list(a.axis.values)));
 }
 
+void addNitrogenPlan(RunRecord& rec, const std::vector<ProcessPiece>& firsts) {
+  std::vector<Field> nitrogen;
+  for (const ProcessPiece& p : firsts)
+    nitrogen.push_back(number(stageKey(p.stage, "nitrogen_D_max"), p.plan.dMax));
+  auto at = rec.grid.begin();
+  for (auto f = rec.grid.begin(); f != rec.grid.end(); ++f)
+    if (f->key.size() > 6 && f->key.compare(f->key.size() - 6, 6, ".D_max") == 0) at = f + 1;
+  rec.grid.insert(at, nitrogen.begin(), nitrogen.end());
+}
+
 RunRecord recordHead(const Request& r, const RunOptions& options) {
   RunRecord rec;
   rec.program = "diffusim " + options.version;

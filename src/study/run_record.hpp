@@ -55,6 +55,10 @@ RunRecord recordOf(const Request& r, const RunOptions& options, const ProcessSch
                    double uptake = std::numeric_limits<double>::quiet_NaN(),
                    double nitrogenUptake = std::numeric_limits<double>::quiet_NaN());
 
+// With nitrogen: its largest D in each stage (stageN.nitrogen_D_max, from
+// the first piece of each stage of its plan), after carbon's.
+void addNitrogenPlan(RunRecord& rec, const std::vector<ProcessPiece>& firsts);
+
 // What every record starts with: the program and its version, the command.
 RunRecord recordHead(const Request& r, const RunOptions& options);
 // The values set over the schedule's (set.KEY) and swept (sweep.KEY).
