@@ -392,10 +392,8 @@ RunEnd runSpecies(std::span<ProcessPlan> plans, const ImplicitOptions& options,
   steppers.reserve(plans.size());
   for (std::size_t s = 0; s < plans.size(); ++s)
     steppers.emplace_back(plans[s].schedule, plans[s], options, stats[s]);
-  if (options.fixedSteps > 0)
-    return runSpeciesPlans(std::span<ImplicitStepper<Step>>(steppers), plans, observer);
-  return runSpeciesPlans<ImplicitStepper<Step>, PacedSpeciesStepper<ImplicitStepper<Step>>>(
-      std::span<ImplicitStepper<Step>>(steppers), plans, observer);
+  return runSpeciesPlans(std::span<ImplicitStepper<Step>>(steppers), plans, observer,
+                         options.fixedSteps <= 0);
 }
 
 }  // namespace

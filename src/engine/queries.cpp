@@ -303,20 +303,11 @@ QueryOutcome runQuery(const Query& query, const ProcessSchedule& schedule, const
   QueryOutcome o;
   // A species of several: its own schedule, at the explicit steps the
   // run of every species takes.
-  std::vector<double> imposed;
-  ProcessSchedule one;
-  const bool several = schedule.nitrogen.given;
-  if (several) {
-    const ProcessSchedule both[] = {speciesSchedule(schedule, Species::Carbon),
-                                    speciesSchedule(schedule, Species::Nitrogen)};
-    imposed = sharedSteps(both);
-    one = both[query.species == Species::Nitrogen ? 1 : 0];
-  }
-  const ProcessSchedule& s = several ? one : schedule;
+  const SpeciesRun one = speciesRun(schedule, query.species);
   if (query.kind == Query::Kind::Depth) {
-    depthQuery(query, s, imposed, budget, row, o);
+    depthQuery(query, one.schedule, one.steps, budget, row, o);
   } else {
-    timeQuery(query, s, imposed, budget, row, o);
+    timeQuery(query, one.schedule, one.steps, budget, row, o);
   }
   return o;
 }

@@ -26,12 +26,17 @@ std::vector<double> sharedSteps(std::span<const ProcessSchedule> species) {
 Fault planSpecies(std::span<const ProcessSchedule> species, double until, double every,
                   std::vector<ProcessPlan>& plans) {
   plans.assign(species.size(), ProcessPlan{});
-  for (std::size_t s = 0; s < species.size(); ++s)
-    if (const Fault f = planProcess(species[s], until, every, plans[s]); !f.ok()) return f;
   const std::vector<double> shared = sharedSteps(species);
   for (std::size_t s = 0; s < species.size(); ++s)
     if (const Fault f = planProcess(species[s], until, every, plans[s], shared); !f.ok()) return f;
   return {};
+}
+
+SpeciesRun speciesRun(const ProcessSchedule& schedule, Species species) {
+  if (!schedule.nitrogen.given) return {schedule, {}};
+  const ProcessSchedule both[] = {speciesSchedule(schedule, Species::Carbon),
+                                  speciesSchedule(schedule, Species::Nitrogen)};
+  return {both[species == Species::Nitrogen ? 1 : 0], sharedSteps(both)};
 }
 
 bool handsOnEveryStep(const ProcessPlan& plan) {

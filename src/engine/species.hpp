@@ -13,6 +13,7 @@
 #include "engine/process_plan.hpp"
 #include "engine/run_loop.hpp"
 #include "model/fault.hpp"
+#include "model/species.hpp"
 
 namespace diffusim {
 
@@ -20,6 +21,15 @@ namespace diffusim {
 // step of the species that is fastest there, so that species steps as it
 // would alone (empty when a stage cannot be planned).
 std::vector<double> sharedSteps(std::span<const ProcessSchedule> species);
+
+// One species of a schedule run alone as it runs beside the other: its own
+// schedule (speciesSchedule) and the steps it shares (sharedSteps); without
+// nitrogen the schedule as given, each stage at its own step.
+struct SpeciesRun {
+  ProcessSchedule schedule;
+  std::vector<double> steps;
+};
+SpeciesRun speciesRun(const ProcessSchedule& schedule, Species species);
 
 // One plan per species, all at the longest step every stage of every
 // species allows there (sharedSteps, whatever `until`). The schedules must share
@@ -35,14 +45,19 @@ RunEnd runSpecies(Engine& engine, std::vector<ProcessPlan>& plans, RunObserver& 
 // each under its own step control, have no levels in common).
 bool handsOnEveryStep(const ProcessPlan& plan);
 
-// Steppers of one species each, advanced together: the first one's steps
-// and levels set the pace, which the others keep when the steps are imposed
-// (any other use is not lockstep). A level carries every species' field.
+// Steppers of one species each, advanced together; a level carries every
+// species' field. In lockstep the first one's steps and levels set the pace,
+// which the others keep when the steps are imposed (any other use is not
+// lockstep). Paced, each chooses its own steps (under its own step control):
+// the first one's advances set the pace, and when it ends its segment every
+// other one is run to the segment's end too, so a level handed on there
+// carries every species' field at that time (levels within a segment, every
+// step, have no time in common: such plans are not run paced).
 template <Stepper S>
 class SpeciesStepper {
  public:
-  explicit SpeciesStepper(std::span<S> species)
-      : species_(species), fields_(species.size(), nullptr) {}
+  SpeciesStepper(std::span<S> species, bool paced)
+      : species_(species), fields_(species.size(), nullptr), paced_(paced) {}
 
   void beginWindow(const ProcessPlan&) {}  // each species' own: runSpeciesPlans
   void beginSegment(std::size_t k) {
@@ -50,13 +65,7 @@ class SpeciesStepper {
   }
   bool more() const { return species_[0].more(); }
   Advance advance() {
-    Advance first = Advance::Stepped;
-    for (std::size_t s = 0; s < species_.size(); ++s) {
-      const Advance a = species_[s].advance();
-      if (a == Advance::NonFinite) return a;
-      if (s == 0) first = a;
-      if (a == Advance::HandOn) fields_[s] = species_[s].level().values;
-    }
+    const Advance first = paced_ ? advancePaced() : advanceTogether();
     if (first == Advance::HandOn) {
       level_ = species_[0].level();
       level_.fields = fields_;
@@ -79,28 +88,17 @@ class SpeciesStepper {
   }
 
  private:
-  std::span<S> species_;
-  std::vector<const double*> fields_;
-  Level level_;
-};
-
-// Steppers of one species each that choose their own steps (each under its
-// own step control): the first one's advances set the pace, and when it ends
-// its segment every other one is run to the segment's end too, so a level
-// handed on there carries every species' field at that time. Levels within
-// a segment (every step) have no time in common: such plans are not run.
-template <Stepper S>
-class PacedSpeciesStepper {
- public:
-  explicit PacedSpeciesStepper(std::span<S> species)
-      : species_(species), fields_(species.size(), nullptr) {}
-
-  void beginWindow(const ProcessPlan&) {}
-  void beginSegment(std::size_t k) {
-    for (S& s : species_) s.beginSegment(k);
+  Advance advanceTogether() {
+    Advance first = Advance::Stepped;
+    for (std::size_t s = 0; s < species_.size(); ++s) {
+      const Advance a = species_[s].advance();
+      if (a == Advance::NonFinite) return a;
+      if (s == 0) first = a;
+      if (a == Advance::HandOn) fields_[s] = species_[s].level().values;
+    }
+    return first;
   }
-  bool more() const { return species_[0].more(); }
-  Advance advance() {
+  Advance advancePaced() {
     const Advance first = species_[0].advance();
     if (first == Advance::NonFinite || first == Advance::Retry) return first;
     if (first == Advance::HandOn) fields_[0] = species_[0].level().values;
@@ -113,37 +111,21 @@ class PacedSpeciesStepper {
         if (species_[s].exhausted()) return Advance::Stepped;  // the loop stops the run
       }
     }
-    if (first != Advance::HandOn) return first;
-    level_ = species_[0].level();
-    level_.fields = fields_;
     return first;
   }
-  const Level& level() const { return level_; }
-  std::uint64_t work() {
-    std::uint64_t sum = 0;
-    for (S& s : species_) sum += s.work();
-    return sum;
-  }
-  bool exhausted() {
-    bool any = false;
-    for (S& s : species_) any = s.exhausted() || any;
-    return any;
-  }
-  void stopped() {
-    for (S& s : species_) s.stopped();
-  }
 
- private:
   std::span<S> species_;
   std::vector<const double*> fields_;
+  bool paced_;
   Level level_;
 };
 
-// Every window of the species' plans, one stepper each: in lockstep
-// (SpeciesStepper), or each at its own pace (PacedSpeciesStepper).
-template <Stepper S, class Together = SpeciesStepper<S>>
-RunEnd runSpeciesPlans(std::span<S> steppers, std::span<ProcessPlan> plans, RunObserver& observer) {
-  Together all(steppers);
+// Every window of the species' plans, one stepper each: in lockstep, or
+// each at its own pace (SpeciesStepper).
+template <Stepper S>
+RunEnd runSpeciesPlans(std::span<S> steppers, std::span<ProcessPlan> plans, RunObserver& observer,
+                       bool paced = false) {
+  SpeciesStepper<S> all(steppers, paced);
   bool more = true;
   while (more) {
     const std::size_t pieces = plans[0].segments.size();

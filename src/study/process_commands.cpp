@@ -211,15 +211,9 @@ int runQueries(const Request& r, const RunOptions& options, std::ostream& out, s
   if (single) {
     const double end =
         r.times.empty() ? scheduleEnd(first) : *std::max_element(r.times.begin(), r.times.end());
-    if (first.nitrogen.given) {
-      // The species answered, at the steps it takes beside the other.
-      const ProcessSchedule both[] = {speciesSchedule(first, Species::Carbon),
-                                      speciesSchedule(first, Species::Nitrogen)};
-      planProcess(both[r.species == Species::Nitrogen ? 1 : 0], end, queryOf(r).every, plan,
-                  sharedSteps(both));
-    } else {
-      planProcess(first, end, queryOf(r).every, plan);
-    }
+    // (With nitrogen, the species answered, at the steps it takes beside the other.)
+    const SpeciesRun answered = speciesRun(first, r.species);
+    planProcess(answered.schedule, end, queryOf(r).every, plan, answered.steps);
   }
   const GridErrorEstimate* reference = cases == 1 ? &batch[0].outcome.reference : nullptr;
   RunRecord record = recordOf(r, options, recorded, single ? &plan : nullptr, summary, reference);
